@@ -74,9 +74,14 @@ static int CellIndex(int x, int y) { return y * kGrid + x; }
 static constexpr int kBlock = 16;
 
 static inline void MaxBlock(unsigned char* dst, const unsigned char* src) {
-  for (int k = 0; k < kBlock; ++k) {
-    if (dst[k] < src[k]) dst[k] = src[k];
-  }
+  // Local copies: the compiler cannot prove dst and src apart, and would
+  // otherwise fall back to bytes.
+  unsigned char a[kBlock];
+  unsigned char b[kBlock];
+  std::memcpy(a, dst, kBlock);
+  std::memcpy(b, src, kBlock);
+  for (int k = 0; k < kBlock; ++k) a[k] = a[k] < b[k] ? b[k] : a[k];
+  std::memcpy(dst, a, kBlock);
 }
 
 // Maximum over one grid row. The last block overlaps the one before it;
