@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 // ---- tables ---------------------------------------------------------------
 
@@ -57,12 +58,25 @@ static unsigned char TempSinglePath[kConeSide * kConeSide];
 static double x_sin[kScan];
 static double y_cos[kScan];
 
-// Rows of the disk kernel that hold any blocked element, and the 16-byte
-// column blocks that cover them (see StampDisk). Rebuilt with the kernel.
+// The disk kernel's rows again, with 16 zero bytes on each side, so a
+// 16-byte block can be read at any column offset a clipped stamp needs
+// (see StampDisk). Rebuilt with the kernel, together with the rows that hold
+// any blocked byte, the block offsets that cover them, and the window of
+// centre cells whose disk needs no clipping at all.
+static constexpr int kBlock = 16;
+static constexpr int kPaddedSide = kBlock + kDiskSide + kBlock;
+static unsigned char disk_padded[kDiskSide][kPaddedSide];
 static int disk_first_row = 1;
 static int disk_last_row = 0;
 static int disk_block_count = 0;
-static int disk_block_col[2];
+static int disk_block_offset[2];
+static int disk_inner_x_min = 1;
+static int disk_inner_x_max = 0;
+static int disk_inner_y_min = 1;
+static int disk_inner_y_max = 0;
+static int disk_inner_dst[2];                 // block start, relative to the centre cell
+static const unsigned char* disk_inner_src[2];  // its first padded kernel row
+static void (*disk_full_column)(unsigned char* dst, const unsigned char* src) = nullptr;
 
 static bool OnGrid(int x, int y) { return x >= 0 && x < kGrid && y >= 0 && y < kGrid; }
 static int CellIndex(int x, int y) { return y * kGrid + x; }
@@ -71,7 +85,6 @@ static int CellIndex(int x, int y) { return y * kGrid + x; }
 
 // A fixed 16-byte maximum: plain code that compilers turn into one vector
 // max on any target, so stamping stays portable and exact.
-static constexpr int kBlock = 16;
 
 static inline void MaxBlock(unsigned char* dst, const unsigned char* src) {
   // Local copies: the compiler cannot prove dst and src apart, and would
@@ -89,6 +102,45 @@ static inline void MaxBlock(unsigned char* dst, const unsigned char* src) {
 static inline void MaxGridRow(unsigned char* dst, const unsigned char* src) {
   for (int j = 0; j + kBlock <= kGrid; j += kBlock) MaxBlock(dst + j, src + j);
   MaxBlock(dst + kGrid - kBlock, src + kGrid - kBlock);
+}
+
+// A disk away from the top and bottom edges covers a row count fixed by the
+// radius (2r - 1 rows). Each count gets its own fully unrolled column of
+// blocks: a fold over an index pack, unrolled by construction.
+template <size_t... kRow>
+static inline void MaxBlockRows(unsigned char* dst, const unsigned char* src,
+                                std::index_sequence<kRow...>) {
+  (MaxBlock(dst + kRow * kGrid, src + kRow * kPaddedSide), ...);
+}
+
+using BlockColumnFn = void (*)(unsigned char* dst, const unsigned char* src);
+
+template <size_t kRows>
+static inline void MaxBlockColumn(unsigned char* dst, const unsigned char* src) {
+  MaxBlockRows(dst, src, std::make_index_sequence<kRows>{});
+}
+
+static BlockColumnFn BlockColumnForRows(int rows) {
+  switch (rows) {
+    case -1: return nullptr;  // radius 0: no blocks
+    case 1: return MaxBlockColumn<1>;
+    case 3: return MaxBlockColumn<3>;
+    case 5: return MaxBlockColumn<5>;
+    case 7: return MaxBlockColumn<7>;
+    case 9: return MaxBlockColumn<9>;
+    case 11: return MaxBlockColumn<11>;
+    case 13: return MaxBlockColumn<13>;
+    case 15: return MaxBlockColumn<15>;
+    case 17: return MaxBlockColumn<17>;
+    default: return MaxBlockColumn<19>;
+  }
+}
+
+// A plain loop, which the compiler turns into 16-byte stores. The build keeps
+// it from becoming a memset call, whose string instruction costs one count per
+// byte under an instruction counter and varies with the C library's routine.
+static void ClearField(unsigned char* field) {
+  for (int k = 0; k < kCells; ++k) field[k] = 0;
 }
 
 // ---- kernels ----------------------------------------------------------------
@@ -135,18 +187,34 @@ static void BuildFactors() {
   }
 }
 
-// The blocked part of a disk of radius r <= 8 lies in columns 3..17, one
-// block from column 3; wider disks need two overlapping blocks (0..15, 5..20).
+// The blocked part of a disk of radius r spans columns -(r-1)..r-1 around its
+// centre: one block from -7 covers r <= 8, two overlapping blocks from -10
+// and -5 cover r = 9 and 10.
 static void IndexDisk(int r) {
+  std::memset(disk_padded, 0, sizeof disk_padded);
+  for (int i = 0; i < kDiskSide; ++i) {
+    std::memcpy(disk_padded[i] + kBlock, TempSinglePoint + i * kDiskSide, kDiskSide);
+  }
   disk_first_row = kDiskHalf - r + 1;
   disk_last_row = kDiskHalf + r - 1;
-  if (r <= 8) {
+  disk_full_column = BlockColumnForRows(2 * r - 1);
+  if (r == 0) {
+    disk_block_count = 0;
+  } else if (r <= 8) {
     disk_block_count = 1;
-    disk_block_col[0] = 3;
+    disk_block_offset[0] = -7;
   } else {
     disk_block_count = 2;
-    disk_block_col[0] = 0;
-    disk_block_col[1] = kDiskSide - kBlock;
+    disk_block_offset[0] = -10;
+    disk_block_offset[1] = -5;
+  }
+  disk_inner_x_min = -disk_block_offset[0];
+  disk_inner_x_max = kGrid - kBlock - disk_block_offset[disk_block_count > 0 ? disk_block_count - 1 : 0];
+  disk_inner_y_min = r - 1;
+  disk_inner_y_max = kGrid - r;
+  for (int b = 0; b < disk_block_count; ++b) {
+    disk_inner_dst[b] = (disk_first_row - kDiskHalf) * kGrid + disk_block_offset[b];
+    disk_inner_src[b] = disk_padded[disk_first_row] + kBlock + kDiskHalf + disk_block_offset[b];
   }
 }
 
@@ -162,10 +230,10 @@ void SetBorder(float border) {
 }
 
 void InitHelper() {
-  std::memset(map_obstacle, 0, sizeof map_obstacle);
-  std::memset(map_target, 0, sizeof map_target);
-  std::memset(map_path, 0, sizeof map_path);
-  std::memset(map_back, 0, sizeof map_back);
+  ClearField(map_obstacle);
+  ClearField(map_target);
+  ClearField(map_path);
+  ClearField(map_back);
   SetBorder(kDefaultBorder);
   BuildCone();
   BuildFactors();
@@ -173,37 +241,48 @@ void InitHelper() {
 
 // ---- stamping ---------------------------------------------------------------
 
-// Disk around an on-grid cell. Away from the edges every kernel row that can
-// hold a blocked byte is one or two 16-byte maxima; near an edge the window is
-// clipped cell by cell.
-static void StampDisk(int x, int y) {
-  if (disk_first_row > disk_last_row) return;  // radius 0: nothing to block
-  const int top = y - kDiskHalf;
-  const int left = x - kDiskHalf;
-  const bool rowsInside = top + disk_first_row >= 0 && top + disk_last_row < kGrid;
-  const bool colsInside = left + disk_block_col[0] >= 0 &&
-                          left + disk_block_col[disk_block_count - 1] + kBlock <= kGrid;
-  if (rowsInside && colsInside) {
-    for (int i = disk_first_row; i <= disk_last_row; ++i) {
-      for (int b = 0; b < disk_block_count; ++b) {
-        const int col = disk_block_col[b];
-        MaxBlock(map_obstacle + CellIndex(left + col, top + i),
-                 TempSinglePoint + i * kDiskSide + col);
-      }
+// Disk near an edge, clipped once: rows by range, columns by sliding each
+// block inside the grid row. A slid block reads the padded kernel row at the
+// matching offset, so the disk lands exactly where the full 21 x 21 window
+// would put it, and the padding's zeros change nothing.
+static void StampDiskClipped(int x, int y) {
+  const bool rowsInside = y >= disk_inner_y_min && y <= disk_inner_y_max;
+  int rowFrom = y - kDiskHalf + disk_first_row;
+  int rowTo = y - kDiskHalf + disk_last_row;
+  if (rowFrom < 0) rowFrom = 0;
+  if (rowTo > kGrid - 1) rowTo = kGrid - 1;
+  for (int b = 0; b < disk_block_count; ++b) {
+    int col = x + disk_block_offset[b];
+    if (col < 0) col = 0;
+    if (col > kGrid - kBlock) col = kGrid - kBlock;
+    unsigned char* dst = map_obstacle + CellIndex(col, rowFrom);
+    const unsigned char* src = disk_padded[rowFrom - y + kDiskHalf] + kBlock + col - (x - kDiskHalf);
+    if (rowsInside) {
+      disk_full_column(dst, src);
+      continue;
     }
+    for (int row = rowFrom; row <= rowTo; ++row) {
+      MaxBlock(dst, src);
+      dst += kGrid;
+      src += kPaddedSide;
+    }
+  }
+}
+
+// Disk around an on-grid cell. Away from the edges each block is one full,
+// unrolled column of rows at a fixed offset from the centre cell.
+static inline void StampDisk(int x, int y) {
+  if (x < disk_inner_x_min || x > disk_inner_x_max || y < disk_inner_y_min || y > disk_inner_y_max) {
+    StampDiskClipped(x, y);
     return;
   }
-  for (int i = 0; i < kDiskSide; ++i) {
-    const int row = top + i;
-    if (row < 0 || row >= kGrid) continue;
-    for (int j = 0; j < kDiskSide; ++j) {
-      const int col = left + j;
-      if (col < 0 || col >= kGrid) continue;
-      const unsigned char v = TempSinglePoint[i * kDiskSide + j];
-      unsigned char& cell = map_obstacle[CellIndex(col, row)];
-      if (cell < v) cell = v;
-    }
+  unsigned char* centre = map_obstacle + CellIndex(x, y);
+  if (disk_full_column == MaxBlockColumn<13>) {
+    // The default border (radius 7, one block) inlined: it stamps most scans.
+    MaxBlockColumn<13>(centre + disk_inner_dst[0], disk_inner_src[0]);
+    return;
   }
+  for (int b = 0; b < disk_block_count; ++b) disk_full_column(centre + disk_inner_dst[b], disk_inner_src[b]);
 }
 
 // Target mark plus cone. The cone window (255 x 255) always covers the whole
@@ -230,22 +309,29 @@ void SetObst(int x, int y) {
   StampDisk(x, y);
 }
 
-void ClearObst() { std::memset(map_obstacle, 0, sizeof map_obstacle); }
+void ClearObst() { ClearField(map_obstacle); }
 
 void SetRanges(float* ranges) {
   if (ranges == nullptr) return;  // keep the last field rather than crash
   ClearObst();
+  // Neighbouring readings often share a cell; stamping the same disk again
+  // is a no-op (a maximum), so the repeat is skipped.
+  int lastX = kOffGrid;
+  int lastY = kOffGrid;
   for (int i = 0; i < kScan; ++i) {
     const double r = static_cast<double>(ranges[i]);
     pnt_x[i] = ReadingCell(r, x_sin[i]);
     pnt_y[i] = ReadingCell(r, y_cos[i]);
-    SetObst(pnt_x[i], pnt_y[i]);
+    if (pnt_x[i] == lastX && pnt_y[i] == lastY) continue;
+    lastX = pnt_x[i];
+    lastY = pnt_y[i];
+    if (OnGrid(lastX, lastY)) StampDisk(lastX, lastY);  // as SetObst, inlined
   }
 }
 
 void SetTarget(int x, int y) { StampCone(map_target, x, y); }
 
-void ClearTarget() { std::memset(map_target, 0, sizeof map_target); }
+void ClearTarget() { ClearField(map_target); }
 
 void SetBack(int x, int y) { StampCone(map_back, x, y); }
 
@@ -332,8 +418,8 @@ static void SetSteeringPoint() {
 
 bool OutLine() {
   bool reached = false;
-  std::memset(map_path, 0, sizeof map_path);
-  std::memset(map_back, 0, sizeof map_back);
+  ClearField(map_path);
+  ClearField(map_back);
   nLocPathLenght = 0;
   StartPos();
   SetBack(cur_x, cur_y);

@@ -16,6 +16,7 @@ static constexpr float kFarLimitMinusY = 4.0f;  // readings 90..179
 static constexpr float kFarLimitPlusY = 6.0f;   // readings 181..270
 static constexpr double kGatherRadius = 0.3;
 static constexpr double kCandidateRadius = 0.1;
+static constexpr float kGatherBox = 0.3125f;  // 5/16: squares and roots exactly
 // Five decimals on purpose: the tables were always built from this value.
 static constexpr double kPiApprox = 3.14159;
 
@@ -37,44 +38,56 @@ static float cal_dist(float a, float b, float c, float d) {
   return std::sqrt(sx + sy);
 }
 
-static bool InRange(float r, float farLimit) { return r > kNearLimit && r < farLimit; }
+static bool InRange(float r, float farLimit) { return (r > kNearLimit) & (r < farLimit); }
 
 // ---- conversion -----------------------------------------------------------
 
-// Both sides use the offset angle from the 90/270 axis; the products are formed
-// in double and stored in single precision.
+// Both sides use the offset angle i from the 90/270 axis; the products are
+// formed in double and stored in single precision. The products are formed
+// for every reading and then selected: a product under a condition is not
+// vectorised while floating-point traps are assumed possible.
 static void ConvertFrontHalf(const float* ranges) {
-  for (int i = 0; i < kHalfSpan; ++i) {
-    const int minusY = kFrontFirst + i;
-    const float r1 = ranges[minusY];
-    if (InRange(r1, kFarLimitMinusY)) {
-      pntx[minusY] = static_cast<float>(static_cast<double>(r1) * sink[i]);
-      pnty[minusY] = static_cast<float>(-static_cast<double>(r1) * cosk[i]);
-    } else {
-      pntx[minusY] = 0.0f;
-      pnty[minusY] = 0.0f;
-    }
-    const int plusY = kFrontLast - i;
-    const float r2 = ranges[plusY];
-    if (InRange(r2, kFarLimitPlusY)) {
-      pntx[plusY] = static_cast<float>(static_cast<double>(r2) * sink[i]);
-      pnty[plusY] = static_cast<float>(static_cast<double>(r2) * cosk[i]);
-    } else {
-      pntx[plusY] = 0.0f;
-      pnty[plusY] = 0.0f;
-    }
+  for (int i = 0; i < kHalfSpan; ++i) {  // readings 90..179, -Y side
+    const float r = ranges[kFrontFirst + i];
+    const bool ok = InRange(r, kFarLimitMinusY);
+    const float px = static_cast<float>(static_cast<double>(r) * sink[i]);
+    const float py = static_cast<float>(-static_cast<double>(r) * cosk[i]);
+    pntx[kFrontFirst + i] = ok ? px : 0.0f;
+    pnty[kFrontFirst + i] = ok ? py : 0.0f;
+  }
+  for (int i = 0; i < kHalfSpan; ++i) {  // readings 270..181, +Y side
+    const float r = ranges[kFrontLast - i];
+    const bool ok = InRange(r, kFarLimitPlusY);
+    const float px = static_cast<float>(static_cast<double>(r) * sink[i]);
+    const float py = static_cast<float>(static_cast<double>(r) * cosk[i]);
+    pntx[kFrontLast - i] = ok ? px : 0.0f;
+    pnty[kFrontLast - i] = ok ? py : 0.0f;
   }
 }
 
 // ---- gathering ------------------------------------------------------------
 
+// Marks the slots whose point lies inside a 0.3125 m box around the tracked
+// point. Exact as a pre-filter: a point that far along one axis is at least
+// that far in all (5/16 squares and roots exactly), and NaN or infinite
+// distances never pass the gather test either. Branch-free, so it vectorises.
+static void MarkBoxedSlots(unsigned char* boxed) {
+  for (int j = kFrontFirst; j <= kFrontLast; ++j) {
+    boxed[j - kFrontFirst] = (std::fabs(pntx[j] - fLastX) < kGatherBox) &
+                             (std::fabs(pnty[j] - fLastY) < kGatherBox);
+  }
+}
+
 // Mean of the stored points near the tracked point, summed in slot order in
 // single precision; the tracked point itself when none qualifies.
 static void GatherMean(float& meanX, float& meanY) {
+  unsigned char boxed[kFrontLast - kFrontFirst + 1];
+  MarkBoxedSlots(boxed);
   float sumX = 0.0f;
   float sumY = 0.0f;
   int count = 0;
   for (int j = kFrontFirst; j <= kFrontLast; ++j) {
+    if (!boxed[j - kFrontFirst]) continue;
     const float px = pntx[j];
     const float py = pnty[j];
     if (static_cast<double>(cal_dist(px, py, fLastX, fLastY)) < kGatherRadius &&
