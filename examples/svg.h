@@ -1,0 +1,25 @@
+// Plain-text SVG pictures of a run and of single planner passes.
+#ifndef SCANPILOT_SVG_H
+#define SCANPILOT_SVG_H
+
+#include <string>
+#include <vector>
+
+#include "grid_view.h"
+#include "sim.h"
+
+struct RunTrace {
+  std::vector<Pose> robot;      // at t = 0 and after each tick
+  std::vector<Vec2> person;     // likewise
+  std::vector<int> snapshots;   // ticks that got a grid picture
+  double dt;
+};
+
+std::string RunSvg(const Room& room, const std::vector<Vec2>& route, const RunTrace& trace);
+std::string GridSvg(const GridView& view);
+
+// Writes through a temporary file renamed at the end, so a failed run never
+// leaves a half-written picture. Returns false and sets `why` on failure.
+bool WriteFileAtomic(const std::string& path, const std::string& content, std::string& why);
+
+#endif
