@@ -1,0 +1,237 @@
+// Tracker fuzz target: any restart distance, then sequences of scans and
+// candidates. A reference tracker written from the documented rules runs
+// alongside and every output must match it bit for bit; the properties a
+// caller relies on are checked on their own as well.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "scanfollow.h"
+
+namespace {
+
+#define CHECK(cond, ...)                                            \
+  do {                                                              \
+    if (!(cond)) {                                                  \
+      std::fprintf(stderr, "invariant failed: %s: ", #cond);       \
+      std::fprintf(stderr, __VA_ARGS__);                            \
+      std::fprintf(stderr, "\n");                                   \
+      std::abort();                                                 \
+    }                                                               \
+  } while (0)
+
+struct Reference {
+  float lastX = 0.0f, lastY = 0.0f;
+  float px[360] = {}, py[360] = {};
+  double sinTab[180] = {}, cosTab[180] = {};
+};
+Reference ref;
+
+float Dist(float a, float b, float c, float d) {
+  const float dx = a - c;
+  const float dy = b - d;
+  const float sx = dx * dx;
+  const float sy = dy * dy;
+  const float s = sx + sy;
+  return std::sqrt(s);
+}
+
+void RefRestart(float x) {
+  for (int i = 0; i < 360; ++i) ref.px[i] = ref.py[i] = 0.0f;
+  for (int i = 0; i < 180; ++i) {
+    const double a = static_cast<double>(i) * 3.14159 / 180.0;
+    ref.sinTab[i] = std::sin(a);
+    ref.cosTab[i] = std::cos(a);
+  }
+  ref.lastX = x;
+  ref.lastY = 0.0f;
+}
+
+// Returns the mean that becomes the tracked point.
+void RefFilter(float x, float y, const float* ranges, float& outX, float& outY, float& meanX,
+               float& meanY) {
+  meanX = ref.lastX;
+  meanY = ref.lastY;
+  if (ranges != nullptr) {
+    for (int i = 0; i < 90; ++i) {
+      const float a = ranges[90 + i];
+      if (a > 0.25f && a < 4.0f) {
+        ref.px[90 + i] = static_cast<float>(static_cast<double>(a) * ref.sinTab[i]);
+        ref.py[90 + i] = static_cast<float>(-static_cast<double>(a) * ref.cosTab[i]);
+      } else {
+        ref.px[90 + i] = ref.py[90 + i] = 0.0f;
+      }
+      const float b = ranges[270 - i];
+      if (b > 0.25f && b < 6.0f) {
+        ref.px[270 - i] = static_cast<float>(static_cast<double>(b) * ref.sinTab[i]);
+        ref.py[270 - i] = static_cast<float>(static_cast<double>(b) * ref.cosTab[i]);
+      } else {
+        ref.px[270 - i] = ref.py[270 - i] = 0.0f;
+      }
+    }
+    // The library averages slot 270 too (its documented choice).
+    float sx = 0.0f, sy = 0.0f;
+    int count = 0;
+    for (int j = 90; j <= 270; ++j) {
+      if (static_cast<double>(Dist(ref.px[j], ref.py[j], ref.lastX, ref.lastY)) < 0.3 &&
+          Dist(ref.px[j], ref.py[j], 0.0f, 0.0f) > 0.25f) {
+        sx = ref.px[j] + sx;
+        sy = ref.py[j] + sy;
+        ++count;
+      }
+    }
+    if (count > 0) {
+      meanX = sx / static_cast<float>(count);
+      meanY = sy / static_cast<float>(count);
+    }
+  }
+  if (static_cast<double>(Dist(x, y, ref.lastX, ref.lastY)) < 0.1) {
+    outX = x;
+    outY = y;
+  } else {
+    outX = meanX;
+    outY = meanY;
+  }
+  ref.lastX = meanX;
+  ref.lastY = meanY;
+}
+
+bool SameBits(float a, float b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+float Bits(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
+float SpecialFloat(FuzzedDataProvider& in) {
+  static const float kSpecial[] = {
+      NAN, -NAN, Bits(0x7fc00001u), INFINITY, -INFINITY, 0.0f, -0.0f, Bits(1u),
+      Bits(0x807fffffu), 1e30f, -1e30f, 3.40282347e38f, 0.25f, Bits(0x3e800001u), 4.0f,
+      Bits(0x407fffffu), 6.0f, Bits(0x40bfffffu), 1.0f, -1.0f, 0.3f, 0.1f, 2.0f};
+  return kSpecial[in.ConsumeIntegralInRange<size_t>(0, sizeof kSpecial / sizeof kSpecial[0] - 1)];
+}
+
+float AnyFloat(FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    case 0: return Bits(in.ConsumeIntegral<uint32_t>());
+    case 1: return SpecialFloat(in);
+    default: return static_cast<float>(in.ConsumeIntegralInRange<int>(-140, 140)) * 0.05f;
+  }
+}
+
+float Candidate(FuzzedDataProvider& in, float& y) {
+  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+      y = AnyFloat(in);
+      return AnyFloat(in);
+    case 1:  // near the tracked point, on both sides of the 0.1 m radius
+      y = ref.lastY + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
+      return ref.lastX + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
+    case 2:  // one float step either side of the radius along X
+      y = ref.lastY;
+      return std::nextafter(ref.lastX + 0.1f, in.ConsumeBool() ? INFINITY : -INFINITY);
+    default:
+      y = ref.lastY;
+      return ref.lastX;
+  }
+}
+
+// Returns false for "no scan" (null pointer).
+bool FillScan(FuzzedDataProvider& in, float* scan) {
+  switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+    case 0:
+      for (int i = 0; i < 271; ++i) scan[i] = Bits(in.ConsumeIntegral<uint32_t>());
+      break;
+    case 1: {
+      const float v = AnyFloat(in);
+      for (int i = 0; i < 271; ++i) scan[i] = v;
+      break;
+    }
+    case 2:
+      for (int i = 0; i < 271; ++i) {
+        const uint8_t b = in.ConsumeIntegral<uint8_t>();
+        scan[i] = b == 255 ? INFINITY : static_cast<float>(b) * 0.025f;
+      }
+      break;
+    case 3: {  // an object around the tracked point, plus noise
+      for (int i = 0; i < 271; ++i) scan[i] = INFINITY;
+      const double r = std::hypot(static_cast<double>(ref.lastX), static_cast<double>(ref.lastY));
+      double k = std::atan2(-static_cast<double>(ref.lastY), -static_cast<double>(ref.lastX)) *
+                 180.0 / 3.141592653589793;
+      if (!std::isfinite(r) || !std::isfinite(k)) break;
+      if (k < 0) k += 360.0;
+      const int centre = static_cast<int>(k) + in.ConsumeIntegralInRange<int>(-3, 3);
+      const int half = in.ConsumeIntegralInRange<int>(0, 8);
+      for (int i = centre - half; i <= centre + half; ++i) {
+        if (i < 0 || i > 270) continue;
+        scan[i] = static_cast<float>(r) +
+                  static_cast<float>(in.ConsumeIntegralInRange<int>(-20, 20)) * 0.01f;
+      }
+      break;
+    }
+    case 4: {
+      for (int i = 0; i < 271; ++i) scan[i] = INFINITY;
+      const int k = in.ConsumeIntegralInRange<int>(0, 16);
+      for (int n = 0; n < k; ++n) {
+        const int i = in.ConsumeIntegralInRange<int>(85, 275);
+        const float v = AnyFloat(in);
+        for (int s = i; s < i + in.ConsumeIntegralInRange<int>(1, 12) && s < 271; ++s) scan[s] = v;
+      }
+      break;
+    }
+    default:
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  // Exactly the 271 readings the tracker may read, so a read past them is caught.
+  std::vector<float> scanBuf(271);
+  float* scan = scanBuf.data();
+  const float start = AnyFloat(in);
+  CHECK(thredhold(start) == 0.0f, "thredhold result");
+  RefRestart(start);
+  for (int op = 0; op < 200 && in.remaining_bytes() > 0; ++op) {
+    if (in.ConsumeIntegralInRange<int>(0, 15) == 0) {
+      const float d = AnyFloat(in);
+      CHECK(thredhold(d) == 0.0f, "thredhold result");
+      RefRestart(d);
+      continue;
+    }
+    float cy = 0.0f;
+    const float cx = Candidate(in, cy);
+    float* ranges = FillScan(in, scan) ? scan : nullptr;
+    const float oldX = ref.lastX, oldY = ref.lastY;
+    float outX = 12345.0f, outY = 12345.0f;
+    CHECK(filter(cx, cy, ranges, nullptr, outX, outY) == 0.0f, "filter result");
+    float wantX = 0.0f, wantY = 0.0f, meanX = 0.0f, meanY = 0.0f;
+    RefFilter(cx, cy, ranges, wantX, wantY, meanX, meanY);
+    // Either the candidate, and then only when it was near the old point,
+    // or the new mean.
+    const bool isCandidate = SameBits(outX, cx) && SameBits(outY, cy);
+    const bool isMean = SameBits(outX, meanX) && SameBits(outY, meanY);
+    CHECK(isCandidate || isMean, "output (%a, %a) is neither candidate nor mean", outX, outY);
+    if (!isMean) {
+      CHECK(static_cast<double>(Dist(cx, cy, oldX, oldY)) < 0.1,
+            "candidate (%a, %a) passed through %a away", cx, cy, Dist(cx, cy, oldX, oldY));
+    }
+    CHECK(SameBits(outX, wantX) && SameBits(outY, wantY), "output (%a, %a), want (%a, %a)", outX,
+          outY, wantX, wantY);
+    if (ranges == nullptr) {
+      CHECK(SameBits(ref.lastX, oldX) && SameBits(ref.lastY, oldY), "no scan moved the point");
+    }
+  }
+  return 0;
+}
