@@ -25,7 +25,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 const char kUsage[] =
-    "usage: robot-demo [--out DIR] [--snapshot N[,N...]]\n"
+    "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N]\n"
     "       robot-demo --scans FILE [--target X,Y | --target-cell COL,ROW]\n"
     "                  [--no-return-below M] [--no-return-above M] [--out DIR] [--snapshot N[,N...]]\n"
     "\n"
@@ -35,6 +35,7 @@ const char kUsage[] =
     "  --out DIR             where pictures go (default robot-demo-out); run.svg and\n"
     "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN\n"
     "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
+    "  --seed N              noise and detector seed of the scenario (default 7)\n"
     "  --scans FILE          replay recorded scans: one scan per line, 360 readings\n"
     "                        (index = degree, metres) separated by spaces or commas;\n"
     "                        inf, -inf, nan accepted; '#' starts a comment line\n"
@@ -55,6 +56,7 @@ struct Options {
   float below = -std::numeric_limits<float>::infinity();
   float above = std::numeric_limits<float>::infinity();
   bool replay_only_option = false;
+  unsigned seed = 7;
 };
 
 int Fail(const std::string& msg) {
@@ -99,7 +101,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
     }
     const bool takes_value = arg == "--out" || arg == "--snapshot" || arg == "--scans" ||
                              arg == "--target" || arg == "--target-cell" ||
-                             arg == "--no-return-below" || arg == "--no-return-above";
+                             arg == "--no-return-below" || arg == "--no-return-above" || arg == "--seed";
     if (!takes_value) return UsageError("unknown option '" + arg + "'");
     if (i + 1 >= argc) return UsageError(arg + " needs a value");
     const std::string val = argv[++i];
@@ -116,6 +118,10 @@ int ParseOptions(int argc, char** argv, Options& o) {
         if (!ParseInt(item, n) || n < 0) return UsageError("--snapshot: '" + item + "' is not a tick number");
         o.snapshots.push_back(n);
       }
+    } else if (arg == "--seed") {
+      int n = 0;
+      if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a number, got '" + val + "'");
+      o.seed = static_cast<unsigned>(n);
     } else if (arg == "--scans") {
       o.scans = val;
     } else if (arg == "--target") {
@@ -195,7 +201,7 @@ std::string Deg(float rad) {
 // ---- the embedded scenario --------------------------------------------------
 
 int RunDemo(const Options& o) {
-  Scenario world;
+  Scenario world(o.seed);
   for (int n : o.snapshots)
     if (n >= Scenario::kTicks)
       return UsageError("--snapshot " + std::to_string(n) + ": the run has ticks 0.." +
