@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -289,14 +288,19 @@ int RunDemo(const Options& o) {
 // ---- replay -----------------------------------------------------------------
 
 int RunReplay(const Options& o) {
-  std::ifstream in(o.scans, std::ios::binary);
-  if (!in) return Fail(o.scans + ": cannot open: " + std::strerror(errno));
-  std::stringstream buf;
-  buf << in.rdbuf();
-  if (in.bad()) return Fail(o.scans + ": cannot read");
+  std::FILE* in = std::fopen(o.scans.c_str(), "rb");
+  if (in == nullptr) return Fail(o.scans + ": cannot open: " + std::strerror(errno));
+  std::string text;
+  char chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
+  const bool read_error = std::ferror(in) != 0;
+  const int read_errno = errno;
+  std::fclose(in);
+  if (read_error) return Fail(o.scans + ": cannot read: " + std::strerror(read_errno));
   std::vector<Scan> scans;
   ScanParseError err{};
-  if (!ParseScanText(buf.str(), scans, err)) {
+  if (!ParseScanText(text, scans, err)) {
     if (err.line > 0) return Fail(o.scans + ":" + std::to_string(err.line) + ": " + err.message);
     return Fail(o.scans + ": " + err.message);
   }
