@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds both libraries and the digest workload three ways and checks that
+# every build prints the digests stored in tests/digest.txt:
+#   g++ -O0, g++ -O3 -march=native, clang++ -O2   (all -ffp-contract=off)
+# The -O0 and -O2 builds use the Debug configuration with its flags replaced,
+# because the library targets add -O3 to every other configuration. Warnings
+# are not errors here: the plain build judges those, this script judges bits.
+#   tools/check-digest.sh [--update]   (--update rewrites tests/digest.txt from the g++ -O0 build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+expect="$root/tests/digest.txt"
+update=0
+[ "${1:-}" = "--update" ] && update=1
+
+build() {  # name compiler build-type flags-for-that-type
+  local dir="$root/build-digest-$1" cxx=$2 type=$3 flags=$4
+  local var="CMAKE_CXX_FLAGS_$(echo "$type" | tr '[:lower:]' '[:upper:]')"
+  cmake -S "$root" -B "$dir" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE="$type" \
+    "-D$var=$flags" -DCMAKE_CXX_FLAGS="-ffp-contract=off" \
+    -DSCANPILOT_WERROR=OFF -DSCANPILOT_BUILD_EXAMPLES=OFF -DSCANPILOT_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j2 --target digest_workload >/dev/null
+}
+
+declare -A flavours=(
+  [gcc-O0]="g++|Debug|-O0"
+  [gcc-O3-native]="g++|Release|-O3 -march=native"
+  [clang-O2]="clang++|Debug|-O2"
+)
+status=0
+for name in gcc-O0 gcc-O3-native clang-O2; do
+  IFS='|' read -r cxx type flags <<<"${flavours[$name]}"
+  start=$(date +%s)
+  build "$name" "$cxx" "$type" "$flags"
+  out="$root/build-digest-$name/digest.out"
+  "$root/build-digest-$name/tests/digest_workload" >"$out"
+  echo "== $name ($cxx $flags, $(( $(date +%s) - start ))s): $(grep '^total' "$out")"
+  if [ $update = 1 ] && [ "$name" = gcc-O0 ]; then cp "$out" "$expect"; fi
+  if ! cmp -s "$out" "$expect"; then
+    echo "digest of $name differs from tests/digest.txt:"
+    diff "$expect" "$out" || true
+    status=1
+  fi
+done
+if [ $status = 0 ]; then echo "digest: all three builds agree with tests/digest.txt"; fi
+exit $status
