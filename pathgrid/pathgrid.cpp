@@ -342,37 +342,42 @@ bool ChkTarget(int x, int y) {
 
 // ---- the pass ---------------------------------------------------------------
 
-int calPointCost(int x, int y) {
-  if (!OnGrid(x, y)) return kBlockedCost;
-  const int k = CellIndex(x, y);
+// Cost of an on-grid cell: blocked or visited cells are never taken.
+static inline int CellCost(int k) {
   if (map_obstacle[k] == kBlocked || map_path[k] != 0) return kBlockedCost;
   return static_cast<int>(map_obstacle[k]) - static_cast<int>(map_target[k]);
+}
+
+int calPointCost(int x, int y) {
+  if (!OnGrid(x, y)) return kBlockedCost;
+  return CellCost(CellIndex(x, y));
 }
 
 // Neighbour order decides ties: earlier wins.
 static constexpr int kStepX[8] = {0, -1, 1, 0, -1, 1, -1, 1};
 static constexpr int kStepY[8] = {1, 1, 1, -1, -1, -1, 0, 0};
+static constexpr int kStepIndex[8] = {kGrid, kGrid - 1, kGrid + 1, -kGrid, -kGrid - 1, -kGrid + 1, -1, 1};
 
 bool PathGrow() {
-  bool found = false;
-  int bestX = cur_x;
-  int bestY = cur_y;
+  // Off the border rows and columns every neighbour is on the grid, and the
+  // walk (one cost test per neighbour, per step) skips the bounds tests.
+  const bool inner = cur_x > 0 && cur_x < kGrid - 1 && cur_y > 0 && cur_y < kGrid - 1;
+  const int here = CellIndex(cur_x, cur_y);
+  int best = -1;
   int bestCost = kInitialBestCost;
   for (int n = 0; n < 8; ++n) {
-    const int x = cur_x + kStepX[n];
-    const int y = cur_y + kStepY[n];
-    const int c = calPointCost(x, y);
+    const int c = inner ? CellCost(here + kStepIndex[n]) : calPointCost(cur_x + kStepX[n], cur_y + kStepY[n]);
     if (c < bestCost) {
       bestCost = c;
-      bestX = x;
-      bestY = y;
-      found = true;
+      best = n;
     }
   }
-  cur_x = bestX;
-  cur_y = bestY;
+  if (best >= 0) {
+    cur_x += kStepX[best];
+    cur_y += kStepY[best];
+  }
   map_path[CellIndex(cur_x, cur_y)] = kPathMark;
-  return found;
+  return best >= 0;
 }
 
 // First free cell, row-major, of the smallest square around the centre that
