@@ -24,6 +24,10 @@ if(NOT n EQUAL 2)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")
 endif()
 
+if(EXISTS ${prefix}/bin/robot-demo)
+  run("installed robot-demo" ${prefix}/bin/robot-demo --help)
+endif()
+
 # 1. find_package
 run("configure (find_package)" ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX}
