@@ -7,6 +7,7 @@
 #include "pathgrid.h"
 
 #include <climits>
+#include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -76,7 +77,8 @@ static int disk_inner_y_min = 1;
 static int disk_inner_y_max = 0;
 static int disk_inner_dst[2];                 // block start, relative to the centre cell
 static const unsigned char* disk_inner_src[2];  // its first padded kernel row
-static void (*disk_full_column)(unsigned char* dst, const unsigned char* src) = nullptr;
+using BlockColumnFn = void (*)(unsigned char* dst, const unsigned char* src);
+static BlockColumnFn disk_full_column = nullptr;
 
 static bool OnGrid(int x, int y) { return x >= 0 && x < kGrid && y >= 0 && y < kGrid; }
 static int CellIndex(int x, int y) { return y * kGrid + x; }
@@ -84,11 +86,10 @@ static int CellIndex(int x, int y) { return y * kGrid + x; }
 // ---- byte maxima ------------------------------------------------------------
 
 // A fixed 16-byte maximum: plain code that compilers turn into one vector
-// max on any target, so stamping stays portable and exact.
-
+// max on any target, so stamping stays portable and exact. The local copies
+// matter: the compiler cannot prove dst and src apart, and would otherwise
+// fall back to bytes.
 static inline void MaxBlock(unsigned char* dst, const unsigned char* src) {
-  // Local copies: the compiler cannot prove dst and src apart, and would
-  // otherwise fall back to bytes.
   unsigned char a[kBlock];
   unsigned char b[kBlock];
   std::memcpy(a, dst, kBlock);
@@ -107,15 +108,13 @@ static inline void MaxGridRow(unsigned char* dst, const unsigned char* src) {
 // A disk away from the top and bottom edges covers a row count fixed by the
 // radius (2r - 1 rows). Each count gets its own fully unrolled column of
 // blocks: a fold over an index pack, unrolled by construction.
-template <size_t... kRow>
+template <std::size_t... kRow>
 static inline void MaxBlockRows(unsigned char* dst, const unsigned char* src,
                                 std::index_sequence<kRow...>) {
   (MaxBlock(dst + kRow * kGrid, src + kRow * kPaddedSide), ...);
 }
 
-using BlockColumnFn = void (*)(unsigned char* dst, const unsigned char* src);
-
-template <size_t kRows>
+template <std::size_t kRows>
 static inline void MaxBlockColumn(unsigned char* dst, const unsigned char* src) {
   MaxBlockRows(dst, src, std::make_index_sequence<kRows>{});
 }
