@@ -4,6 +4,8 @@
 #include "scanfollow.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 static constexpr int kScanSlots = 360;
 static constexpr int kTableSize = 180;
@@ -38,7 +40,11 @@ static float cal_dist(float a, float b, float c, float d) {
   return std::sqrt(sx + sy);
 }
 
-static bool InRange(float r, float farLimit) { return (r > kNearLimit) & (r < farLimit); }
+static bool InRange(float r, float farLimit) {
+  const int aboveNear = r > kNearLimit;
+  const int belowFar = r < farLimit;
+  return (aboveNear & belowFar) != 0;  // both tests, no branch: the loops vectorise
+}
 
 // ---- conversion -----------------------------------------------------------
 
@@ -73,21 +79,35 @@ static void ConvertFrontHalf(const float* ranges) {
 // distances never pass the gather test either. Branch-free, so it vectorises.
 static void MarkBoxedSlots(unsigned char* boxed) {
   for (int j = kFrontFirst; j <= kFrontLast; ++j) {
-    boxed[j - kFrontFirst] = (std::fabs(pntx[j] - fLastX) < kGatherBox) &
-                             (std::fabs(pnty[j] - fLastY) < kGatherBox);
+    const int nearX = std::fabs(pntx[j] - fLastX) < kGatherBox;
+    const int nearY = std::fabs(pnty[j] - fLastY) < kGatherBox;
+    boxed[j - kFrontFirst] = static_cast<unsigned char>(nearX & nearY);
   }
 }
 
 // Mean of the stored points near the tracked point, summed in slot order in
 // single precision; the tracked point itself when none qualifies.
 static void GatherMean(float& meanX, float& meanY) {
-  unsigned char boxed[kFrontLast - kFrontFirst + 1];
+  // Marks padded to whole 8-byte words, so empty stretches are skipped a
+  // word at a time; the sums below still run in slot order.
+  constexpr int kSlots = kFrontLast - kFrontFirst + 1;
+  constexpr int kWord = 8;
+  unsigned char boxed[(kSlots + kWord - 1) / kWord * kWord] = {};
   MarkBoxedSlots(boxed);
   float sumX = 0.0f;
   float sumY = 0.0f;
   int count = 0;
-  for (int j = kFrontFirst; j <= kFrontLast; ++j) {
-    if (!boxed[j - kFrontFirst]) continue;
+  for (int k = 0; k < kSlots; ++k) {
+    if (k % kWord == 0) {
+      std::uint64_t word;
+      std::memcpy(&word, boxed + k, sizeof word);
+      if (word == 0) {
+        k += kWord - 1;
+        continue;
+      }
+    }
+    if (!boxed[k]) continue;
+    const int j = kFrontFirst + k;
     const float px = pntx[j];
     const float py = pnty[j];
     if (static_cast<double>(cal_dist(px, py, fLastX, fLastY)) < kGatherRadius &&
