@@ -86,6 +86,7 @@ bool ParseScanText(const std::string& text, std::vector<std::array<float, 360>>&
   try {
     const char* p = text.data();
     const char* const end = p + text.size();
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;  // UTF-8 mark from some editors
     int line_no = 0;
     while (p != end) {
       const char* eol = p;

@@ -5,7 +5,8 @@
 // by spaces, tabs or commas; runs of separators count as one. A reading is a
 // decimal or exponent number, or inf / -inf / nan (any case, "infinity" too).
 // A line whose first non-blank character is '#' is a comment; blank lines are
-// skipped; a trailing '\r' (CRLF files) is ignored.
+// skipped; a trailing '\r' (CRLF files) and a leading UTF-8 byte order mark
+// are ignored.
 #ifndef SCANPILOT_SCAN_FILE_H
 #define SCANPILOT_SCAN_FILE_H
 

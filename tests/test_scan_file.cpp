@@ -88,6 +88,16 @@ TEST(ScanFileGood, LeadingAndTrailingSeparatorsAreIgnored) {
   EXPECT_EQ(p.scans.size(), 1u);
 }
 
+TEST(ScanFileGood, ByteOrderMarkOnlyAtTheStart) {
+  const Parsed p = Parse("\xEF\xBB\xBF" + Line({"2.5"}));
+  ASSERT_TRUE(p.ok) << p.error.message;
+  EXPECT_TRUE(SameBits(p.scans[0][0], 2.5f));
+  const Parsed q = Parse(Line({}) + "\n\xEF\xBB\xBF" + Line({}));
+  EXPECT_FALSE(q.ok);
+  EXPECT_EQ(q.error.line, 2);
+  EXPECT_EQ(q.error.message, "reading 1 '???1' is not a number");
+}
+
 TEST(ScanFileBad, WrongReadingCountNamesTheLine) {
   for (int count : {359, 361, 1, 720}) {
     const Parsed p = Parse("# header\n" + Line({}) + "\n\n" + Line({}, count) + "\n" + Line({}));
