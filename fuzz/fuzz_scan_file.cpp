@@ -30,7 +30,7 @@ bool Blank(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; }
 int DataLines(const std::string& text, int& lines) {
   int data = 0;
   lines = 0;
-  size_t p = 0;
+  size_t p = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // byte order mark
   while (p < text.size()) {
     size_t eol = text.find('\n', p);
     if (eol == std::string::npos) eol = text.size();
