@@ -15,19 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "pathgrid.h"
 
 namespace {
-
-#define CHECK(cond, ...)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      std::fprintf(stderr, "invariant failed: %s: ", #cond);       \
-      std::fprintf(stderr, __VA_ARGS__);                            \
-      std::fprintf(stderr, "\n");                                   \
-      std::abort();                                                 \
-    }                                                               \
-  } while (0)
 
 constexpr int kN = 100;
 constexpr double kDeg = 0.017453292519943295;

@@ -10,19 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "scan_file.h"
 
 namespace {
-
-#define CHECK(cond, ...)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      std::fprintf(stderr, "invariant failed: %s: ", #cond);       \
-      std::fprintf(stderr, __VA_ARGS__);                            \
-      std::fprintf(stderr, "\n");                                   \
-      std::abort();                                                 \
-    }                                                               \
-  } while (0)
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; }
 

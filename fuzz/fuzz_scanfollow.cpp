@@ -11,19 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "scanfollow.h"
 
 namespace {
-
-#define CHECK(cond, ...)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      std::fprintf(stderr, "invariant failed: %s: ", #cond);       \
-      std::fprintf(stderr, __VA_ARGS__);                            \
-      std::fprintf(stderr, "\n");                                   \
-      std::abort();                                                 \
-    }                                                               \
-  } while (0)
 
 struct Reference {
   float lastX = 0.0f, lastY = 0.0f;
