@@ -40,6 +40,9 @@ static unsigned char map_obstacle[kCells];
 static unsigned char map_target[kCells];
 static unsigned char map_path[kCells];
 static unsigned char map_back[kCells];
+// The target field is all zero (after InitHelper or ClearTarget, before any
+// target), so the next target's cone can be copied rather than maximised.
+static bool target_field_zero = false;
 
 static int loc_path_x[kCells];
 static int loc_path_y[kCells];
@@ -231,6 +234,7 @@ void SetBorder(float border) {
 void InitHelper() {
   ClearField(map_obstacle);
   ClearField(map_target);
+  target_field_zero = true;
   ClearField(map_path);
   ClearField(map_back);
   SetBorder(kDefaultBorder);
@@ -286,13 +290,19 @@ static inline void StampDisk(int x, int y) {
 
 // Target mark plus cone. The cone window (255 x 255) always covers the whole
 // grid, so each grid row takes one contiguous 100-byte slice of a kernel row.
-static void StampCone(unsigned char* field, int x, int y) {
+// Onto a field known to be all zero the maximum is the slice itself, so the
+// rows are copied instead; the cone never reaches 255, so the mark goes last.
+static void StampCone(unsigned char* field, bool fieldIsZero, int x, int y) {
   if (!OnGrid(x, y)) return;
-  field[CellIndex(x, y)] = kTargetMark;
   const unsigned char* slice = TempSinglePath + (kConeHalf - y) * kConeSide + (kConeHalf - x);
   for (int row = 0; row < kGrid; ++row) {
-    MaxGridRow(field + row * kGrid, slice + row * kConeSide);
+    if (fieldIsZero) {
+      std::memcpy(field + row * kGrid, slice + row * kConeSide, kGrid);
+    } else {
+      MaxGridRow(field + row * kGrid, slice + row * kConeSide);
+    }
   }
+  field[CellIndex(x, y)] = kTargetMark;
 }
 
 // Cell of one reading: trunc(r * factor + 50) in double, each operation
@@ -328,11 +338,17 @@ void SetRanges(float* ranges) {
   }
 }
 
-void SetTarget(int x, int y) { StampCone(map_target, x, y); }
+void SetTarget(int x, int y) {
+  StampCone(map_target, target_field_zero, x, y);
+  if (OnGrid(x, y)) target_field_zero = false;
+}
 
-void ClearTarget() { ClearField(map_target); }
+void ClearTarget() {
+  ClearField(map_target);
+  target_field_zero = true;
+}
 
-void SetBack(int x, int y) { StampCone(map_back, x, y); }
+void SetBack(int x, int y) { StampCone(map_back, false, x, y); }
 
 bool ChkTarget(int x, int y) {
   if (!OnGrid(x, y)) return true;
@@ -423,10 +439,11 @@ static void SetSteeringPoint() {
 bool OutLine() {
   bool reached = false;
   ClearField(map_path);
-  ClearField(map_back);
   nLocPathLenght = 0;
   StartPos();
-  SetBack(cur_x, cur_y);
+  // Clear the start field and stamp it: the walker is always on the grid and
+  // the cone covers all of it, so one copy of the cone is both.
+  StampCone(map_back, true, cur_x, cur_y);
   // Each step lands on an unmarked cell and marks it, so the record
   // (one entry per cell) cannot overflow; the bound only states that.
   while (nLocPathLenght < kCells && PathGrow()) {
