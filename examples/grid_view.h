@@ -1,12 +1,13 @@
 // A copy of what the planner saw and did on one scan, for pictures.
 //
 // The planner keeps its fields private, so the view is rebuilt through its
-// public operations: after the real pass, the planner is re-initialised and
-// restamped with the same scan and target (which zeroes the path marks), the
-// costs of all cells are read with calPointCost (free cells cost minus their
-// attraction), and the walk is replayed with StartPos and PathGrow, each step
-// found as the one neighbour whose cost turned to "visited". The replay is
-// checked against the real pass's length, end and steering point.
+// public operations: after the real pass, the planner is re-initialised (the
+// only way to zero the path marks without walking), given back the caller's
+// border and restamped with the same scan and target. The costs of all cells
+// are read with calPointCost (free cells cost minus their attraction), and the
+// walk is replayed with StartPos and PathGrow, each step found as the one
+// neighbour whose cost turned to "visited". The replay is checked against the
+// real pass's length and end.
 #ifndef SCANPILOT_GRID_VIEW_H
 #define SCANPILOT_GRID_VIEW_H
 
@@ -31,13 +32,15 @@ struct GridView {
   Scan scan;
   bool has_tracked;
   float tracked_x, tracked_y;
-  bool consistent;                     // replayed path matches the real pass
+  bool consistent;                     // replayed walk matches the real pass
   std::string title;
 };
 
-// Call right after the real OutLine of this scan, with the same inputs. Leaves
-// the planner initialised with the default border; the next scan's SetRanges,
+// Call right after the real OutLine of this scan, with the same inputs and
+// the inflation radius the caller last gave SetBorder (InitHelper's 0.35 m if
+// never). Restarts the planner: afterwards it holds that border, this scan and
+// this target, and nothing stamped with SetObst. The next scan's SetRanges,
 // ClearTarget/SetTarget and OutLine rebuild everything a pass reads.
-GridView CaptureGridView(const Scan& scan, bool has_target, Cell target, bool reached);
+GridView CaptureGridView(const Scan& scan, bool has_target, Cell target, bool reached, float border);
 
 #endif

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <limits>
 
+#include "grid_frame.h"
 #include "pathgrid.h"
 #include "scanfollow.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180.0;
 
 void AddBox(Room& room, double x0, double y0, double x1, double y1) {
@@ -47,6 +47,16 @@ const std::vector<Waypoint>& RouteWaypoints() {
   return route;
 }
 constexpr double kPersonSpeed = 0.4;  // m/s
+
+// Sensor models, standard deviations in metres: a good indoor scanner, and a
+// detector whose centroid wanders a little more than the scan does.
+constexpr double kRangeNoise = 0.003;
+constexpr double kDetectorNoise = 0.015;
+// Share of ticks on which the detector reports something that is not the person.
+constexpr double kFalseAlarmRate = 0.06;
+// The tracker starts just beyond the person's near side, inside the 0.3 m
+// window it gathers points from.
+constexpr double kTrackStartBeyond = 0.02;
 
 // Where the person stands at time t.
 Vec2 PersonAt(double t) {
@@ -120,7 +130,7 @@ Scenario::Scenario(std::uint32_t seed)
 
 float Scenario::InitialTrackDistance() const {
   const double d = std::hypot(person_.x - robot_.x, person_.y - robot_.y) - kPersonRadius;
-  return static_cast<float>(d + 0.02);
+  return static_cast<float>(d + kTrackStartBeyond);
 }
 
 double Scenario::Uniform() {
@@ -150,7 +160,7 @@ Scan Scenario::ScanFromRobot() {
     const Vec2 dir{c * r.x - s * r.y, s * r.x + c * r.y};
     bool person = false;
     const double t = CastRay({robot_.x, robot_.y}, dir, person);
-    const double noise = 0.003 * Gauss();
+    const double noise = kRangeNoise * Gauss();
     const auto k = static_cast<std::size_t>(i);
     noise_free_[k] = t;
     on_person_[k] = person && t < kMaxRange;
@@ -171,8 +181,8 @@ Detection Scenario::Detect() {
     ++n;
   }
   Detection d{false, false, 0.0f, 0.0f};
-  const bool false_alarm = Uniform() < 0.06;
-  const double nx = 0.015 * Gauss(), ny = 0.015 * Gauss();
+  const bool false_alarm = Uniform() < kFalseAlarmRate;
+  const double nx = kDetectorNoise * Gauss(), ny = kDetectorNoise * Gauss();
   if (false_alarm) {
     // Something person-like elsewhere: 1.5-2.5 m from the person's true place.
     const double c = std::cos(robot_.heading), s = std::sin(robot_.heading);
@@ -208,13 +218,25 @@ std::vector<Vec2> Scenario::Route() const {
 
 namespace {
 
-int ToCell(float metres) {
-  // trunc(50 + 20*m), the libraries' own rule; clamp first so the cast is defined.
-  const double v = 50.0 + 20.0 * static_cast<double>(metres);
-  if (!(v > -1.0)) return -1;
-  if (v >= 1000.0) return 1000;
-  return static_cast<int>(v);
-}
+// The tracked point is pulled in to this distance before it becomes a target
+// cell, so that the cell stays on the grid (which reaches 2.5 m each way).
+constexpr float kMaxTargetReach = 2.4f;
+// Turn rate per radian of bearing: full rate from about 0.5 rad (28 deg) off,
+// gentle enough near zero not to weave at 10 Hz.
+constexpr double kTurnGain = 2.5;
+// Drive only toward a steering point within this bearing (about 57 deg);
+// further round, turn on the spot first.
+constexpr double kDriveBearing = 1.0;
+// A steering point this close gives no usable bearing: stand.
+constexpr double kMinSteer = 0.1;
+// Speed per metre of path beyond the standoff, in 1/s: full speed until
+// about 0.4 m before the standoff, then a linear slow-down.
+constexpr double kApproachGain = 1.2;
+// A tracked point within one cell of the robot gives nothing to turn toward.
+constexpr double kMinFaceDistance = 0.05;
+// Kept beyond the robot's radius to every scan return: one tick's travel at
+// full speed (0.05 m) plus room for range noise.
+constexpr double kGuardMargin = 0.08;
 
 // Smallest distance from robot-frame point (x, y) to any scan return.
 double ScanClearance(const Scan& scan, double x, double y) {
@@ -228,10 +250,67 @@ double ScanClearance(const Scan& scan, double x, double y) {
   return best;
 }
 
+// Tracked point -> cell (raw_col/raw_row), kept on the grid, then walked
+// toward the robot until it leaves the inflated obstacles (the person is one
+// of them): target_col/target_row, or -1 when every cell on the way is
+// blocked. Needs this scan's SetRanges.
+void ChooseTarget(TickResult& r) {
+  float tx = r.out_x, ty = r.out_y;
+  const float reach = std::hypot(tx, ty);
+  if (std::isfinite(reach) && reach > kMaxTargetReach) {
+    tx = tx * kMaxTargetReach / reach;
+    ty = ty * kMaxTargetReach / reach;
+  }
+  r.raw_col = MetresToCell(ty);
+  r.raw_row = MetresToCell(tx);
+  r.target_col = -1;
+  r.target_row = -1;
+  if (!std::isfinite(reach)) return;
+  const int steps = std::max(std::abs(r.raw_col - kCentreCell), std::abs(r.raw_row - kCentreCell));
+  for (int k = 0; k < steps; ++k) {
+    const double f = 1.0 - static_cast<double>(k) / steps;
+    const int col = kCentreCell + static_cast<int>(std::lround(f * (r.raw_col - kCentreCell)));
+    const int row = kCentreCell + static_cast<int>(std::lround(f * (r.raw_row - kCentreCell)));
+    if (ChkTarget(col, row)) {
+      r.target_col = col;
+      r.target_row = row;
+      return;
+    }
+  }
+}
+
+// Drive only along a planned path toward a real target; otherwise stand and
+// turn toward the tracked point.
+Command Control(const TickResult& r, const Scan& scan) {
+  const double steer = std::hypot(r.fix_x, r.fix_y);
+  double speed = 0.0, turn = 0.0;
+  if (r.target_col >= 0 && r.path_length > 0 && steer >= kMinSteer && std::isfinite(r.bearing)) {
+    turn = kTurnGain * r.bearing;
+    if (std::fabs(r.bearing) < kDriveBearing) speed = Follower::kMaxSpeed * std::cos(r.bearing);
+    // Hold back kStandoff short of the goal cell (itself already outside the
+    // person's inflated disk) and slow down on the way there.
+    const double to_goal = std::hypot(r.face_x, r.face_y);
+    speed = std::max(0.0, std::min(speed, kApproachGain * (to_goal - Follower::kStandoff)));
+  } else if (std::isfinite(r.out_x) && std::isfinite(r.out_y) && std::hypot(r.out_x, r.out_y) > kMinFaceDistance) {
+    turn = kTurnGain * std::atan2(static_cast<double>(r.out_y), static_cast<double>(r.out_x));
+  }
+  turn = std::clamp(turn, -Follower::kMaxTurnRate, Follower::kMaxTurnRate);
+  // Last guard, from the scan alone: never end a tick closer than the robot's
+  // radius plus a margin to any return, unless the move increases clearance.
+  if (speed > 0.0) {
+    const double a = turn * Scenario::kDt;
+    const double nx = speed * Scenario::kDt * std::cos(a), ny = speed * Scenario::kDt * std::sin(a);
+    const double after = ScanClearance(scan, nx, ny);
+    if (after < Scenario::kRobotRadius + kGuardMargin && after < ScanClearance(scan, 0.0, 0.0)) speed = 0.0;
+  }
+  return {speed, turn};
+}
+
 }  // namespace
 
 Follower::Follower(float initial_track_distance) {
   InitHelper();
+  SetBorder(kBorder);
   thredhold(initial_track_distance);
 }
 
@@ -244,33 +323,8 @@ TickResult Follower::Step(Scan& scan, const Detection& det) {
   const auto t0 = std::chrono::steady_clock::now();
   filter(cx, cy, scan.data(), unused, r.out_x, r.out_y);
   r.candidate_passed = det.present && r.out_x == cx && r.out_y == cy;
-
   SetRanges(scan.data());
-  // Tracked point -> cell; keep it on the grid, then walk it toward the robot
-  // until it leaves the inflated obstacles (the person is one of them).
-  float tx = r.out_x, ty = r.out_y;
-  const float reach = std::hypot(tx, ty);
-  if (std::isfinite(reach) && reach > 2.4f) {
-    tx = tx * 2.4f / reach;
-    ty = ty * 2.4f / reach;
-  }
-  r.raw_col = ToCell(ty);
-  r.raw_row = ToCell(tx);
-  r.target_col = -1;
-  r.target_row = -1;
-  if (std::isfinite(reach)) {
-    const int steps = std::max(std::abs(r.raw_col - 50), std::abs(r.raw_row - 50));
-    for (int k = 0; k < steps; ++k) {
-      const double f = 1.0 - static_cast<double>(k) / steps;
-      const int col = 50 + static_cast<int>(std::lround(f * (r.raw_col - 50)));
-      const int row = 50 + static_cast<int>(std::lround(f * (r.raw_row - 50)));
-      if (ChkTarget(col, row)) {
-        r.target_col = col;
-        r.target_row = row;
-        break;
-      }
-    }
-  }
+  ChooseTarget(r);
   ClearTarget();
   if (r.target_col >= 0) SetTarget(r.target_col, r.target_row);
   r.reached = OutLine();  // without a target cell this can only end stuck
@@ -283,30 +337,7 @@ TickResult Follower::Step(Scan& scan, const Detection& det) {
   const auto t1 = std::chrono::steady_clock::now();
   r.cycle_us = std::chrono::duration<double, std::micro>(t1 - t0).count();
 
-  // Control. Drive only along a planned path toward a real target; otherwise
-  // stand and turn toward the tracked point.
-  const double steer = std::hypot(r.fix_x, r.fix_y);
-  double speed = 0.0, turn = 0.0;
-  if (r.target_col >= 0 && r.path_length > 0 && steer >= 0.1 && std::isfinite(r.bearing)) {
-    turn = 2.5 * r.bearing;
-    if (std::fabs(r.bearing) < 1.0) speed = kMaxSpeed * std::cos(r.bearing);
-    // Hold back kStandoff short of the goal cell (itself already outside the
-    // person's inflated disk) and slow down on the way there.
-    const double to_goal = std::hypot(r.face_x, r.face_y);
-    speed = std::max(0.0, std::min(speed, 1.2 * (to_goal - kStandoff)));
-  } else if (std::isfinite(r.out_x) && std::isfinite(r.out_y) && std::hypot(r.out_x, r.out_y) > 0.05) {
-    turn = 2.5 * std::atan2(static_cast<double>(r.out_y), static_cast<double>(r.out_x));
-  }
-  turn = std::clamp(turn, -kMaxTurnRate, kMaxTurnRate);
-  // Last guard, from the scan alone: never end a tick closer than the robot's
-  // radius plus a margin to any return, unless the move increases clearance.
-  if (speed > 0.0) {
-    const double a = turn * Scenario::kDt;
-    const double nx = speed * Scenario::kDt * std::cos(a), ny = speed * Scenario::kDt * std::sin(a);
-    const double after = ScanClearance(scan, nx, ny);
-    if (after < Scenario::kRobotRadius + 0.08 && after < ScanClearance(scan, 0.0, 0.0)) speed = 0.0;
-  }
-  r.command = {speed, turn};
+  r.command = Control(r, scan);
   return r;
 }
 

@@ -119,6 +119,9 @@ class Follower {
   static constexpr double kMaxSpeed = 0.5;     // m/s
   static constexpr double kMaxTurnRate = 1.2;  // rad/s
   static constexpr double kStandoff = 0.4;     // m short of the goal cell
+  // Inflation radius given to SetBorder: the robot's 0.2 m radius plus a
+  // 0.15 m margin for range noise and the tick between scan and move.
+  static constexpr float kBorder = 0.35f;
   explicit Follower(float initial_track_distance);
   TickResult Step(Scan& scan, const Detection& d);
 };

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "grid_frame.h"
 
-constexpr double kPi = 3.14159265358979323846;
+namespace {
 
 std::string F(double v, int decimals = 1) {
   char buf[64];
@@ -145,8 +145,8 @@ std::string GridSvg(const GridView& v) {
   // Ahead (+X, growing row) is up, left (+Y, growing column) is left.
   auto CX = [&](double colf) { return ox + (100.0 - colf) * c; };
   auto CY = [&](double rowf) { return oy + (100.0 - rowf) * c; };
-  auto MX = [&](double y_m) { return CX(50.0 + 20.0 * y_m); };
-  auto MY = [&](double x_m) { return CY(50.0 + 20.0 * x_m); };
+  auto MX = [&](double y_m) { return CX(CellCoordinate(y_m)); };
+  auto MY = [&](double x_m) { return CY(CellCoordinate(x_m)); };
   auto cell_rect = [&](int col_lo, int col_hi, int row, const std::string& style) {
     return Rect(CX(col_hi + 1.0), CY(row + 1.0), (col_hi - col_lo + 1) * c, c, style);
   };

@@ -1,0 +1,30 @@
+// Which passes get a picture, and writing the pictures out.
+#ifndef SCANPILOT_PICTURES_H
+#define SCANPILOT_PICTURES_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "grid_view.h"
+
+// File name and SVG text.
+using PictureFiles = std::vector<std::pair<std::string, std::string>>;
+
+// First, quarter, half, three quarters and last of `count` passes.
+std::vector<int> DefaultSnapshots(int count);
+bool IsSnapshot(const std::vector<int>& snapshots, int n);
+
+// "tick-NNN.svg" for pass n.
+std::string TickName(int n);
+
+// Draws `view` as tick-NNN.svg for pass n; `what` ("tick 12", "scan 3") names
+// the pass in the warning printed when the picture's path is not the pass's.
+void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string& title,
+                    const std::string& what);
+
+// Creates `dir` and writes every file; prints the "pictures:" line.
+// Returns kExitOk or kExitCannotWrite (after one line on standard error).
+int WritePictures(const std::string& dir, const PictureFiles& files);
+
+#endif
