@@ -1,5 +1,6 @@
 # Installs the build tree into a fresh prefix, then builds and runs the
-# consumer against it twice: through find_package and through pkg-config.
+# consumer against it twice: through find_package and through the README's
+# pkg-config recipe.
 # -DBUILD=<build tree> -DSOURCE=<tests/consumer> -DWORK=<scratch> -DCXX=<compiler>
 # -DFLAGS=<extra compile and link flags, e.g. sanitizers>
 file(REMOVE_RECURSE ${WORK})
@@ -36,17 +37,24 @@ run("build (find_package)" ${CMAKE_COMMAND} --build ${WORK}/cmake-build)
 run("run (find_package)" ${WORK}/cmake-build/consumer)
 message(STATUS "find_package consumer: ${out}")
 
-# 2. pkg-config
+# 2. pkg-config: the README's recipe as written, with this prefix for
+# /opt/scanpilot and this build's compiler and flags for g++.
 find_program(PKG_CONFIG NAMES pkg-config pkgconf REQUIRED)
-file(GLOB_RECURSE pcs ${prefix}/*/pathgrid.pc)
-get_filename_component(pcdir "${pcs}" DIRECTORY)
-set(ENV{PKG_CONFIG_PATH} ${pcdir})
-run("pkg-config" ${PKG_CONFIG} --cflags --libs pathgrid scanfollow)
-separate_arguments(pc_flags UNIX_COMMAND "${out}")
-run("pkg-config libdir" ${PKG_CONFIG} --variable=libdir pathgrid)
-string(STRIP "${out}" libdir)
-separate_arguments(extra UNIX_COMMAND "${FLAGS}")
-run("build (pkg-config)" ${CXX} -std=c++17 ${extra} ${SOURCE}/main.cpp ${pc_flags}
-    -Wl,-rpath,${libdir} -o ${WORK}/consumer-pc)
-run("run (pkg-config)" ${WORK}/consumer-pc)
+get_filename_component(readme ${SOURCE}/../../README.md ABSOLUTE)
+file(READ ${readme} text)
+string(REGEX MATCH "```sh\n(export PKG_CONFIG_PATH=[^`]*)```" block "${text}")
+if(NOT block)
+  message(FATAL_ERROR "no pkg-config recipe found in ${readme}")
+endif()
+set(recipe "${CMAKE_MATCH_1}")
+string(REPLACE "/opt/scanpilot" "${prefix}" recipe "${recipe}")
+string(REGEX REPLACE "(^|\n)g\\+\\+ " "\\1${CXX} ${FLAGS} " recipe "${recipe}")
+file(WRITE ${WORK}/recipe.sh "${recipe}")
+configure_file(${SOURCE}/main.cpp ${WORK}/my_robot.cpp COPYONLY)
+# The program must start on the rpath alone.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH sh -e ${WORK}/recipe.sh
+                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the README's pkg-config recipe failed (${rc}):\n${recipe}\n${out}\n${err}")
+endif()
 message(STATUS "pkg-config consumer: ${out}")
