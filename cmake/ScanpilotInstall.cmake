@@ -1,4 +1,4 @@
-# Install rules shared by both libraries: the shared object with its SONAME
+# Install rules shared by the libraries: the shared object with its SONAME
 # links, the header, a CMake package (<name>::<name>) and a pkg-config file.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)

@@ -1,7 +1,8 @@
-// Neither library may touch the heap. This process replaces every allocation
+// No library may touch the heap. This process replaces every allocation
 // entry point and counts the calls made while a flag is up; the libraries'
 // own references bind to these definitions at load time.
 #include "pathgrid.h"
+#include "scanbin.h"
 #include "scanfollow.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +234,47 @@ TEST(allocFree, EveryOperationOfBothLibrariesAllocatesNothing) {
   }
   Escape(&sink);
   EXPECT_EQ(calls, 0) << "allocation entry points called by the libraries";
+}
+
+TEST(allocFree, ScanBinningAllocatesNothing) {
+#ifdef NOALLOC_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer owns malloc in this build";
+#endif
+  if (UnderMemoryChecker()) GTEST_SKIP() << "a memory checker owns malloc in this process";
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  std::array<float, 720> ranges, angles;
+  for (size_t k = 0; k < ranges.size(); ++k) {
+    ranges[k] = static_cast<float>(k % 7) * 500.0f;
+    angles[k] = static_cast<float>(k) * 0.7f - 40.0f;
+  }
+  angles[3] = nan;
+  angles[4] = 3e38f;
+  ranges[5] = inf;
+  ScanLayout mm;
+  mm.zero_deg = 37.5;
+  mm.clockwise = true;
+  mm.range_scale = kScanMillimetres;
+  mm.min_range = 0.1f;
+  mm.max_range = 8.0f;
+  ScanLayout bad = mm;
+  bad.range_scale = nan;
+  float out[360];
+  long calls;
+  bool sink = false;
+  {
+    Counted c;
+    sink ^= BinEvenScan(ranges.data(), ranges.size(), mm, out);
+    sink ^= BinEvenScan(ranges.data(), ranges.size(), bad, out);
+    sink ^= BinSamples(angles.data(), ranges.data(), ranges.size(), mm, out);
+    sink ^= BinSamples(nullptr, ranges.data(), ranges.size(), mm, out);
+    sink ^= BinLaserScan(-3.14159274f, 0.00872664f, ranges.data(), ranges.size(), 0.1f, 8.0f, out);
+    sink ^= BinLaserScan(nan, 0.1f, ranges.data(), 3, 0.0f, 1.0f, out);
+    calls = c.Stop();
+  }
+  Escape(&sink);
+  Escape(out);
+  EXPECT_EQ(calls, 0) << "allocation entry points called by scanbin";
 }
 
 }  // namespace
