@@ -41,3 +41,9 @@ write("fuzz_scan_file", "bad-token", line(["1.0"] * 10 + ["1.0x"] + ["1.0"] * 34
 write("fuzz_scan_file", "huge", line(["1e39"] + ["+4"] * 359))
 write("fuzz_scan_file", "empty", "")
 write("fuzz_scan_file", "bom", "\ufeff#x\n" + line(["0.5"] * 360))
+
+
+# Scan binning: its own generator, so the seeds above stay as they are.
+bin_rng = random.Random(20261209)
+for n, size in enumerate((16, 100, 800, 3000, 12000)):
+    write("fuzz_scanbin", "seed-%d" % n, bytes(bin_rng.randrange(256) for _ in range(size)))
