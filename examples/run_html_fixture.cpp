@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -109,10 +110,12 @@ bool WriteText(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: run-html-fixture DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: run-html-fixture DIR [TICKS]\n");
     return 2;
   }
+  // More ticks repeat the walk (to measure the page size of long runs).
+  const int ticks = argc == 3 ? std::max(1, std::atoi(argv[2])) : kTicks;
   const std::string dir = argv[1];
   ViewerRun run;
   run.title = kTitle;
@@ -130,8 +133,8 @@ int main(int argc, char** argv) {
   std::string info_text, expected = "{\"ticks\":[";
   float unused[360] = {};
   bool tracker_started = false;
-  for (int n = 0; n < kTicks; ++n) {
-    const double s = n * kDt;
+  for (int n = 0; n < ticks; ++n) {
+    const double s = (n % kTicks) * kDt;
     const double px = 1.6 + 0.6 * s, py = 1.5 + 0.4 * std::sin(2.0 * s);
     const double rx = 0.5 + 0.5 * s, ry = 1.5 + 0.25 * std::sin(2.0 * s - 0.6), rh = 0.3 * std::cos(2.0 * s);
     std::vector<float> scan(360);
@@ -237,6 +240,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "run-html-fixture: cannot write into %s\n", dir.c_str());
     return 1;
   }
-  std::printf("run-html-fixture: %d ticks, run.html %zu bytes\n", kTicks, html.size());
+  std::printf("run-html-fixture: %d ticks, run.html %zu bytes\n", ticks, html.size());
   return 0;
 }

@@ -295,7 +295,7 @@
   }
 
   // ---- the room, seen from above ---------------------------------------------
-  var room = data.room, roomCanvas = $("room"), rg = null, rs = 1, rW = 480, rH = 360;
+  var room = data.room, roomCanvas = $("room"), rg = null, rs = 1, rW = 460, rH = 360;
   var RM = 24;
   function RX(x) { return RM + x * rs; }
   function RY(y) { return RM + 18 + (room.depth - y) * rs; }
@@ -407,7 +407,7 @@
 
   // ---- timeline ---------------------------------------------------------------
   var tl = $("timeline"), tg = null, tlW = 0, tlH = 0, tlBack = null;
-  var TL_LEFT = 170, TL_RIGHT = 12;
+  var TL_LEFT = 200, TL_RIGHT = 12;
   var hasDistance = data.distance.some(function (v) { return v !== null; });
   var rows = [];
 
@@ -450,7 +450,8 @@
       if (r.kind === "strip") {
         for (var i = 0; i < count; ++i) {
           g.fillStyle = data.reached.charAt(i) === "1" ? "#2e9e44" : "#e3a0a0";
-          g.fillRect(tickX(i) - colW / 2, r.y, colW + 0.5, r.h);
+          var x0 = Math.max(TL_LEFT, tickX(i) - colW / 2), x1 = Math.min(tlW - TL_RIGHT, tickX(i) + colW / 2 + 0.5);
+          g.fillRect(x0, r.y, x1 - x0, r.h);
         }
         text(g, r.label, 8, r.y + 12, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
         return;
@@ -480,8 +481,10 @@
       g.stroke();
       text(g, r.label, 8, r.y + 14, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
       var fmt = function (v) { return (Math.round(v * 10) / 10) + r.unit; };
-      text(g, fmt(range[1]), TL_LEFT - 62, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
-      text(g, fmt(range[0]), TL_LEFT - 62, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+      g.textAlign = "right";
+      text(g, fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+      text(g, fmt(range[0]), TL_LEFT - 6, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+      g.textAlign = "left";
     });
     // Tick axis.
     var axisY = tlH - 6;
@@ -561,7 +564,7 @@
 
   function setPlaying(on) {
     playing = on && count > 1;
-    playButton.textContent = playing ? "\u275A\u275A" : "\u25B6";
+    playButton.textContent = playing ? "pause" : "play";
     if (playing) {
       if (current >= count - 1) show(0);
       lastFrame = 0;
