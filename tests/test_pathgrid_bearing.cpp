@@ -21,7 +21,7 @@ uint32_t bits(float f) {
 
 #define EXPECT_SAME_FLOAT(a, b) EXPECT_EQ(bits(a), bits(b)) << (a) << " vs " << (b)
 
-TEST(pathgridBearing, ValuesFromTheText) {
+TEST(pathgridBearing, QuadrantsAndPiWrap) {
   EXPECT_SAME_FLOAT(CalAngle(1, 1), 0.7853982f);
   EXPECT_SAME_FLOAT(CalAngle(-1, 1), 2.3561945f);
   EXPECT_SAME_FLOAT(CalAngle(-1, -1), -2.3561945f);

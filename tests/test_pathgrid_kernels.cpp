@@ -99,7 +99,7 @@ TEST(pathgridKernels, ConeMatchesDistanceFormulaFromAnyTarget) {
   }
 }
 
-TEST(pathgridKernels, ConeValuesNamedInTheText) {
+TEST(pathgridKernels, ConeValuesAtKnownOffsets) {
   InitHelper();
   ClearTarget();
   SetTarget(50, 60);
