@@ -4,6 +4,8 @@
 #include <limits>
 #include <random>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;

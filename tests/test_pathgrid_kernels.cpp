@@ -2,6 +2,8 @@
 #include <cmath>
 #include <limits>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;

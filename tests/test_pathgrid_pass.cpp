@@ -1,6 +1,8 @@
 // The planning pass: start search, greedy walk, steering point and path end.
 #include <algorithm>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;
