@@ -1,8 +1,8 @@
 // Planner fuzz target: arbitrary borders, scans, obstacle and target cells
-// (any int), passes and hand-driven walker steps. A naive model of the
-// planner, written straight from the documented rules and sharing no code
-// with the library, runs alongside; every pass checks the invariants callers
-// rely on and then demands bit equality with the model.
+// (any int), passes and hand-driven walker steps. The planner's reference
+// model (tests/pathgrid_reference.h), which shares no code with the library,
+// runs alongside; every pass checks the invariants callers rely on and then
+// demands bit equality with the model.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -17,169 +17,21 @@
 
 #include "fuzz_check.h"
 #include "pathgrid.h"
+#include "pathgrid_reference.h"
+#include "test_support.h"
 
 namespace {
 
-constexpr int kN = 100;
-constexpr double kDeg = 0.017453292519943295;
+using pgref::Cell;
+using pgref::kN;
+using pgref::metres;
+using pgref::onGrid;
+using tsup::FloatWithBits;
+using tsup::SameBits;
 
-using Cell = std::pair<int, int>;
-
-// ---- naive model ------------------------------------------------------------
-
-struct Model {
-  unsigned char obst[kN * kN] = {};
-  unsigned char target[kN * kN] = {};
-  unsigned char path[kN * kN] = {};
-  int radius = 0;  // disk kernel is zero before the first InitHelper
-  int curX = 0, curY = 0;
-  std::vector<Cell> entries;
-  float fixX = 0.0f, fixY = 0.0f;
-};
-Model m;
-
-bool On(int x, int y) { return x >= 0 && x <= 99 && y >= 0 && y <= 99; }
-
-// 20*border in single precision, truncated, clamped to 0..10; NaN gives 0.
-int ModelRadius(float border) {
-  const float cells = 20.0f * border;
-  if (!(cells >= 1.0f)) return 0;  // NaN, negative, below one cell
-  if (cells >= 10.0f) return 10;
-  return static_cast<int>(cells);
-}
-
-void ModelSetObst(int x, int y) {
-  if (!On(x, y)) return;
-  const long r2 = static_cast<long>(m.radius) * m.radius;
-  for (int i = y - 10; i <= y + 10; ++i) {
-    for (int j = x - 10; j <= x + 10; ++j) {
-      if (!On(j, i)) continue;
-      const long dx = j - x, dy = i - y;
-      if (dx * dx + dy * dy < r2) m.obst[i * kN + j] = 255;
-    }
-  }
-}
-
-int ModelReadingCell(double r, double factor) {
-  const double v = r * factor + 50.0;
-  if (std::isnan(v) || v >= 2147483648.0 || v <= -2147483649.0) return INT_MIN;
-  return static_cast<int>(std::trunc(v));
-}
-
-void ModelSetRanges(const float* ranges) {
-  std::memset(m.obst, 0, sizeof m.obst);
-  for (int i = 0; i < 360; ++i) {
-    const double a = 0.0 - static_cast<double>(i) * kDeg;
-    const double xs = 20.0 * std::sin(a);
-    const double yc = -20.0 * std::cos(a);
-    const double r = ranges[i];
-    ModelSetObst(ModelReadingCell(r, xs), ModelReadingCell(r, yc));
-  }
-}
-
-void ModelSetTarget(int x, int y) {
-  if (!On(x, y)) return;
-  // Cone value by |dx|, |dy|: 127 less the truncated distance, at least 0.
-  static unsigned char cone[kN][kN];
-  static bool built = false;
-  if (!built) {
-    for (int a = 0; a < kN; ++a) {
-      for (int b = 0; b < kN; ++b) {
-        const int d = static_cast<int>(std::sqrt(static_cast<double>(a * a + b * b)));
-        cone[a][b] = static_cast<unsigned char>(d >= 127 ? 0 : 127 - d);
-      }
-    }
-    built = true;
-  }
-  m.target[y * kN + x] = 255;
-  for (int i = 0; i < kN; ++i) {
-    for (int j = 0; j < kN; ++j) {
-      const unsigned char v = cone[std::abs(i - y)][std::abs(j - x)];
-      if (m.target[i * kN + j] < v) m.target[i * kN + j] = v;
-    }
-  }
-}
-
-int ModelCost(int x, int y) {
-  if (!On(x, y)) return 999;
-  const int k = y * kN + x;
-  if (m.obst[k] == 255 || m.path[k] != 0) return 999;
-  return m.obst[k] - m.target[k];
-}
-
-bool ModelPathGrow() {
-  static const int dx[8] = {0, -1, 1, 0, -1, 1, -1, 1};
-  static const int dy[8] = {1, 1, 1, -1, -1, -1, 0, 0};
-  bool found = false;
-  int bx = m.curX, by = m.curY, best = 256;
-  for (int n = 0; n < 8; ++n) {
-    const int c = ModelCost(m.curX + dx[n], m.curY + dy[n]);
-    if (c < best) {
-      best = c;
-      bx = m.curX + dx[n];
-      by = m.curY + dy[n];
-      found = true;
-    }
-  }
-  m.curX = bx;
-  m.curY = by;
-  m.path[by * kN + bx] = 150;
-  return found;
-}
-
-void ModelStartPos() {
-  m.curX = 50;
-  m.curY = 50;
-  if (m.obst[50 * kN + 50] != 255) return;
-  for (int i = 1; i <= 49; ++i) {
-    for (int row = 50 - i; row <= 50 + i - 1; ++row) {
-      for (int col = 50 - i; col <= 50 + i - 1; ++col) {
-        if (m.obst[row * kN + col] != 255) {
-          m.curX = col;
-          m.curY = row;
-          return;
-        }
-      }
-    }
-  }
-}
-
-float Metres(int cell) { return static_cast<float>(static_cast<double>(cell - 50) * 0.05); }
-
-// Returns reached; the steering point for a path that never leaves the
-// 2-cell neighbourhood is open, so it is left unset (caller checks loosely).
-bool ModelOutLine(bool& steerOpen) {
-  std::memset(m.path, 0, sizeof m.path);
-  m.entries.clear();
-  ModelStartPos();
-  bool reached = false;
-  while (ModelPathGrow()) {
-    m.entries.emplace_back(m.curX, m.curY);
-    if (m.target[m.curY * kN + m.curX] == 255) {
-      reached = true;
-      break;
-    }
-  }
-  steerOpen = false;
-  m.fixX = m.fixY = 0.0f;
-  if (!m.entries.empty()) {
-    steerOpen = true;
-    for (const Cell& c : m.entries) {
-      const int sx = c.first - 50, sy = c.second - 50;
-      if (static_cast<int>(std::sqrt(static_cast<double>(sx * sx + sy * sy))) > 2) {
-        m.fixX = Metres(c.second);
-        m.fixY = Metres(c.first);
-        steerOpen = false;
-        break;
-      }
-    }
-  }
-  return reached;
-}
+pgref::Model m;
 
 // ---- helpers ----------------------------------------------------------------
-
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool IsCellMetres(float v) {
   for (int k = -50; k <= 49; ++k) {
@@ -188,19 +40,9 @@ bool IsCellMetres(float v) {
   return false;
 }
 
-float ModelCalAngle(float a, float b) {
-  const float q = b / a;
-  float t = std::atan(q);
-  if (a < 0.0f) t = static_cast<float>(static_cast<double>(t) + 3.141592653589793);
-  if (static_cast<double>(t) > 3.141592653589793) {
-    t = static_cast<float>(static_cast<double>(t) - 6.283185307179586);
-  }
-  return t;
-}
-
 void CheckAngle(float a, float b) {
   const float t = CalAngle(a, b);
-  const float want = ModelCalAngle(a, b);
+  const float want = pgref::refCalAngle(a, b);
   if (std::isnan(want)) {
     CHECK(std::isnan(t), "CalAngle(%a, %a) = %a, want NaN", a, b, t);
     return;
@@ -210,17 +52,11 @@ void CheckAngle(float a, float b) {
   CHECK(SameBits(t, want), "CalAngle(%a, %a) = %a, want %a", a, b, t, want);
 }
 
-// The listing, read back through a memory stream standing in for stdout.
+// The listing, read back line by line, each line checked for its exact form.
 std::vector<Cell> CapturePath() {
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* ms = open_memstream(&buf, &len);
-  CHECK(ms != nullptr, "open_memstream");
-  FILE* saved = stdout;
-  stdout = ms;
-  PrintPath();
-  stdout = saved;
-  std::fclose(ms);
+  const std::string text = pgref::capturePrintPath();
+  const char* buf = text.data();
+  const size_t len = text.size();
   std::vector<Cell> out;
   static const char kHead[] = "--------------------------\n";
   CHECK(len >= sizeof kHead - 1 && std::memcmp(buf, kHead, sizeof kHead - 1) == 0,
@@ -240,23 +76,22 @@ std::vector<Cell> CapturePath() {
     out.emplace_back(x, y);
     pos = static_cast<size_t>(nl + 1 - buf);
   }
-  std::free(buf);
   return out;
 }
 
 void CheckFields() {
   for (int y = 0; y < kN; ++y) {
     for (int x = 0; x < kN; ++x) {
-      CHECK(ChkTarget(x, y) == (m.obst[y * kN + x] != 255), "ChkTarget(%d, %d)", x, y);
-      CHECK(calPointCost(x, y) == ModelCost(x, y), "calPointCost(%d, %d) = %d, want %d", x, y,
-            calPointCost(x, y), ModelCost(x, y));
+      CHECK(ChkTarget(x, y) == !m.blocked(x, y), "ChkTarget(%d, %d)", x, y);
+      CHECK(calPointCost(x, y) == m.cost(x, y), "calPointCost(%d, %d) = %d, want %d", x, y,
+            calPointCost(x, y), m.cost(x, y));
     }
   }
 }
 
-void CheckResults(bool steerOpen) {
+void CheckResults() {
   const int n = GetHelperNum();
-  CHECK(n == static_cast<int>(m.entries.size()), "count %d, want %zu", n, m.entries.size());
+  CHECK(n == static_cast<int>(m.record.size()), "count %d, want %zu", n, m.record.size());
   const float fx = GetFixX(), fy = GetFixY();
   CHECK(IsCellMetres(fx) && IsCellMetres(fy), "steering point (%a, %a)", fx, fy);
   const float ex = GetFaceX(), ey = GetFaceY();
@@ -266,24 +101,20 @@ void CheckResults(bool steerOpen) {
           "empty path must give zeros");
     return;
   }
-  const Cell& last = m.entries.back();
-  CHECK(SameBits(ex, Metres(last.second)) && SameBits(ey, Metres(last.first)), "path end");
-  if (!steerOpen) {
-    CHECK(SameBits(fx, m.fixX) && SameBits(fy, m.fixY), "steering point (%a, %a), want (%a, %a)",
-          fx, fy, m.fixX, m.fixY);
-  } else {
-    bool any = false;
-    for (const Cell& c : m.entries) {
-      any = any || (SameBits(fx, Metres(c.second)) && SameBits(fy, Metres(c.first)));
-    }
-    CHECK(any, "steering point of a short path is no path cell");
+  const Cell& last = m.record.back();
+  CHECK(SameBits(ex, metres(last.second)) && SameBits(ey, metres(last.first)), "path end");
+  bool onPath = false;
+  for (const Cell& c : m.record) {
+    onPath = onPath || (SameBits(fx, metres(c.second)) && SameBits(fy, metres(c.first)));
   }
+  CHECK(onPath, "steering point is no path cell");
+  CHECK(SameBits(fx, m.fixx) && SameBits(fy, m.fixy), "steering point (%a, %a), want (%a, %a)",
+        fx, fy, m.fixx, m.fixy);
 }
 
 void Pass() {
   const bool got = OutLine();
-  bool steerOpen = false;
-  const bool want = ModelOutLine(steerOpen);
+  const bool want = m.outLine();
   const int n = GetHelperNum();
   CHECK(n >= 0 && n <= 10000, "count %d", n);
   const std::vector<Cell> path = CapturePath();
@@ -292,7 +123,7 @@ void Pass() {
   std::memset(seen, 0, sizeof seen);
   for (size_t i = 0; i < path.size(); ++i) {
     const int x = path[i].first, y = path[i].second;
-    CHECK(On(x, y), "entry %zu (%d, %d) off the grid", i, x, y);
+    CHECK(onGrid(x, y), "entry %zu (%d, %d) off the grid", i, x, y);
     CHECK(!seen[y * kN + x], "entry %zu (%d, %d) repeated", i, x, y);
     seen[y * kN + x] = true;
     CHECK(ChkTarget(x, y), "entry %zu (%d, %d) blocked", i, x, y);
@@ -302,14 +133,14 @@ void Pass() {
       CHECK(ax <= 1 && ay <= 1 && ax + ay > 0, "entries %zu and %zu not neighbours", i - 1, i);
     }
     // A walk stops on the first target cell it stands on.
-    if (i + 1 < path.size()) CHECK(m.target[y * kN + x] != 255, "walked over target %zu", i);
+    if (i + 1 < path.size()) CHECK(m.target[y][x] != 255, "walked over target %zu", i);
   }
   if (got) {
-    CHECK(n > 0 && m.target[path.back().second * kN + path.back().first] == 255,
+    CHECK(n > 0 && m.target[path.back().second][path.back().first] == 255,
           "reached without ending on a target");
   } else if (n > 0) {
     const int x = path.back().first, y = path.back().second;
-    CHECK(m.target[y * kN + x] != 255, "ended on a target but reported false");
+    CHECK(m.target[y][x] != 255, "ended on a target but reported false");
     for (int dy = -1; dy <= 1; ++dy) {
       for (int dx = -1; dx <= 1; ++dx) {
         CHECK(calPointCost(x + dx, y + dy) == 999, "stuck at (%d, %d) beside a free cell", x, y);
@@ -317,9 +148,9 @@ void Pass() {
     }
   }
   CHECK(got == want, "OutLine %d, want %d", got, want);
-  CHECK(path == m.entries, "path differs from the model (%zu vs %zu entries)", path.size(),
-        m.entries.size());
-  CheckResults(steerOpen);
+  CHECK(path == m.record, "path differs from the model (%zu vs %zu entries)", path.size(),
+        m.record.size());
+  CheckResults();
   CheckFields();
   CheckAngle(GetFixX(), GetFixY());
   CheckAngle(GetFaceX(), GetFaceY());
@@ -327,16 +158,10 @@ void Pass() {
 
 // ---- input decoding ---------------------------------------------------------
 
-float Bits(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
-
 float SpecialFloat(FuzzedDataProvider& in) {
   static const float kSpecial[] = {
-      NAN, -NAN, Bits(0x7fc00001u), Bits(0xffbfffffu), INFINITY, -INFINITY, 0.0f, -0.0f,
-      Bits(1u), Bits(0x807fffffu), 1.17549435e-38f, 1e30f, -1e30f, 3.40282347e38f,
+      NAN, -NAN, FloatWithBits(0x7fc00001u), FloatWithBits(0xffbfffffu), INFINITY, -INFINITY, 0.0f, -0.0f,
+      FloatWithBits(1u), FloatWithBits(0x807fffffu), 1.17549435e-38f, 1e30f, -1e30f, 3.40282347e38f,
       0.25f, 4.0f, 6.0f, 2.5f, 2.45f, 1.0f, -1.0f, 0.35f, 0.05f, 0.5f, 107374182.0f,
       -107374184.0f, 1e-8f, 1e-7f};
   return kSpecial[in.ConsumeIntegralInRange<size_t>(0, sizeof kSpecial / sizeof kSpecial[0] - 1)];
@@ -344,7 +169,7 @@ float SpecialFloat(FuzzedDataProvider& in) {
 
 float AnyFloat(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: return Bits(in.ConsumeIntegral<uint32_t>());
+    case 0: return FloatWithBits(in.ConsumeIntegral<uint32_t>());
     case 1: return SpecialFloat(in);
     default: return static_cast<float>(in.ConsumeIntegralInRange<int>(-60, 60)) * 0.05f;
   }
@@ -363,7 +188,7 @@ int AnyCoord(FuzzedDataProvider& in) {
 void FillScan(FuzzedDataProvider& in, float* scan) {
   switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0:
-      for (int i = 0; i < 360; ++i) scan[i] = Bits(in.ConsumeIntegral<uint32_t>());
+      for (int i = 0; i < 360; ++i) scan[i] = FloatWithBits(in.ConsumeIntegral<uint32_t>());
       break;
     case 1: {
       const float v = AnyFloat(in);
@@ -395,7 +220,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The listing goes nowhere unless captured.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
   InitHelper();
-  m.radius = ModelRadius(0.35f);
+  m.init();
   return 0;
 }
 
@@ -406,9 +231,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClearObst();
   ClearTarget();
   SetBorder(0.35f);
-  std::memset(m.obst, 0, sizeof m.obst);
-  std::memset(m.target, 0, sizeof m.target);
-  m.radius = ModelRadius(0.35f);
+  m.clearObst();
+  m.clearTarget();
+  m.setBorder(0.35f);
   // Exactly 360 readings on the heap, so a read past them is caught.
   std::vector<float> scanBuf(360);
   float* scan = scanBuf.data();
@@ -423,43 +248,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (init ? 0 : 1 + pick % 13) {
       case 0:
         InitHelper();
-        std::memset(m.obst, 0, sizeof m.obst);
-        std::memset(m.target, 0, sizeof m.target);
-        std::memset(m.path, 0, sizeof m.path);
-        m.radius = ModelRadius(0.35f);
+        m.init();
         break;
       case 1: {
         const float b = AnyFloat(in);
         SetBorder(b);
-        m.radius = ModelRadius(b);
+        m.setBorder(b);
         break;
       }
       case 2:
       case 3:
         FillScan(in, scan);
         SetRanges(scan);
-        ModelSetRanges(scan);
+        m.setRanges(scan);
         break;
       case 4: {
         const int x = AnyCoord(in), y = AnyCoord(in);
         SetObst(x, y);
-        ModelSetObst(x, y);
+        m.setObst(x, y);
         break;
       }
       case 5:
         ClearObst();
-        std::memset(m.obst, 0, sizeof m.obst);
+        m.clearObst();
         break;
       case 6:
       case 7: {
         const int x = AnyCoord(in), y = AnyCoord(in);
         SetTarget(x, y);
-        ModelSetTarget(x, y);
+        m.setTarget(x, y);
         break;
       }
       case 8:
         ClearTarget();
-        std::memset(m.target, 0, sizeof m.target);
+        m.clearTarget();
         break;
       case 9:
         // The start field feeds nothing observable; it must only be safe.
@@ -474,14 +296,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 11: {
         if (in.ConsumeBool()) {
           StartPos();
-          ModelStartPos();
+          m.startPos();
         }
         const int n0 = GetHelperNum();
         const float f0 = GetFixX(), e0 = GetFaceY();
         const int steps = in.ConsumeIntegralInRange<int>(0, 40);
         for (int s = 0; s < steps; ++s) {
           const bool got = PathGrow();
-          CHECK(got == ModelPathGrow(), "PathGrow step %d", s);
+          CHECK(got == m.grow(), "PathGrow step %d", s);
         }
         CHECK(GetHelperNum() == n0 && SameBits(GetFixX(), f0) && SameBits(GetFaceY(), e0),
               "hand steps changed the results");
@@ -495,9 +317,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       default: {
         const int x = AnyCoord(in), y = AnyCoord(in);
-        CHECK(ChkTarget(x, y) == (!On(x, y) || m.obst[y * kN + x] != 255), "ChkTarget(%d, %d)", x,
-              y);
-        CHECK(calPointCost(x, y) == ModelCost(x, y), "calPointCost(%d, %d)", x, y);
+        CHECK(ChkTarget(x, y) == !m.blocked(x, y), "ChkTarget(%d, %d)", x, y);
+        CHECK(calPointCost(x, y) == m.cost(x, y), "calPointCost(%d, %d)", x, y);
         PrintPath();
         (void)GetFixY();
         (void)GetFaceX();

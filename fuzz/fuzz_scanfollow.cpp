@@ -1,7 +1,7 @@
 // Tracker fuzz target: any restart distance, then sequences of scans and
-// candidates. A reference tracker written from the documented rules runs
-// alongside and every output must match it bit for bit; the properties a
-// caller relies on are checked on their own as well.
+// candidates. The tracker's reference model (tests/scanfollow_reference.h)
+// runs alongside and every output must match it bit for bit; the properties
+// a caller relies on are checked on their own as well.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -13,106 +13,30 @@
 
 #include "fuzz_check.h"
 #include "scanfollow.h"
+#include "scanfollow_reference.h"
+#include "test_support.h"
 
 namespace {
 
-struct Reference {
-  float lastX = 0.0f, lastY = 0.0f;
-  float px[360] = {}, py[360] = {};
-  double sinTab[180] = {}, cosTab[180] = {};
-};
-Reference ref;
+using ref::Dist;
+using tsup::FloatWithBits;
 
-float Dist(float a, float b, float c, float d) {
-  const float dx = a - c;
-  const float dy = b - d;
-  const float sx = dx * dx;
-  const float sy = dy * dy;
-  const float s = sx + sy;
-  return std::sqrt(s);
-}
+ref::Tracker model;
 
-void RefRestart(float x) {
-  for (int i = 0; i < 360; ++i) ref.px[i] = ref.py[i] = 0.0f;
-  for (int i = 0; i < 180; ++i) {
-    const double a = static_cast<double>(i) * 3.14159 / 180.0;
-    ref.sinTab[i] = std::sin(a);
-    ref.cosTab[i] = std::cos(a);
-  }
-  ref.lastX = x;
-  ref.lastY = 0.0f;
-}
-
-// Returns the mean that becomes the tracked point.
-void RefFilter(float x, float y, const float* ranges, float& outX, float& outY, float& meanX,
-               float& meanY) {
-  meanX = ref.lastX;
-  meanY = ref.lastY;
-  if (ranges != nullptr) {
-    for (int i = 0; i < 90; ++i) {
-      const float a = ranges[90 + i];
-      if (a > 0.25f && a < 4.0f) {
-        ref.px[90 + i] = static_cast<float>(static_cast<double>(a) * ref.sinTab[i]);
-        ref.py[90 + i] = static_cast<float>(-static_cast<double>(a) * ref.cosTab[i]);
-      } else {
-        ref.px[90 + i] = ref.py[90 + i] = 0.0f;
-      }
-      const float b = ranges[270 - i];
-      if (b > 0.25f && b < 6.0f) {
-        ref.px[270 - i] = static_cast<float>(static_cast<double>(b) * ref.sinTab[i]);
-        ref.py[270 - i] = static_cast<float>(static_cast<double>(b) * ref.cosTab[i]);
-      } else {
-        ref.px[270 - i] = ref.py[270 - i] = 0.0f;
-      }
-    }
-    // The library averages slot 270 too (its documented choice).
-    float sx = 0.0f, sy = 0.0f;
-    int count = 0;
-    for (int j = 90; j <= 270; ++j) {
-      if (static_cast<double>(Dist(ref.px[j], ref.py[j], ref.lastX, ref.lastY)) < 0.3 &&
-          Dist(ref.px[j], ref.py[j], 0.0f, 0.0f) > 0.25f) {
-        sx = ref.px[j] + sx;
-        sy = ref.py[j] + sy;
-        ++count;
-      }
-    }
-    if (count > 0) {
-      meanX = sx / static_cast<float>(count);
-      meanY = sy / static_cast<float>(count);
-    }
-  }
-  if (static_cast<double>(Dist(x, y, ref.lastX, ref.lastY)) < 0.1) {
-    outX = x;
-    outY = y;
-  } else {
-    outX = meanX;
-    outY = meanY;
-  }
-  ref.lastX = meanX;
-  ref.lastY = meanY;
-}
-
-bool SameBits(float a, float b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-float Bits(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
+// A NaN output (only from a NaN restart distance) matches any NaN.
+bool SameBits(float a, float b) { return tsup::SameBitsOrBothNaN(a, b); }
 
 float SpecialFloat(FuzzedDataProvider& in) {
   static const float kSpecial[] = {
-      NAN, -NAN, Bits(0x7fc00001u), INFINITY, -INFINITY, 0.0f, -0.0f, Bits(1u),
-      Bits(0x807fffffu), 1e30f, -1e30f, 3.40282347e38f, 0.25f, Bits(0x3e800001u), 4.0f,
-      Bits(0x407fffffu), 6.0f, Bits(0x40bfffffu), 1.0f, -1.0f, 0.3f, 0.1f, 2.0f};
+      NAN, -NAN, FloatWithBits(0x7fc00001u), INFINITY, -INFINITY, 0.0f, -0.0f, FloatWithBits(1u),
+      FloatWithBits(0x807fffffu), 1e30f, -1e30f, 3.40282347e38f, 0.25f, FloatWithBits(0x3e800001u), 4.0f,
+      FloatWithBits(0x407fffffu), 6.0f, FloatWithBits(0x40bfffffu), 1.0f, -1.0f, 0.3f, 0.1f, 2.0f};
   return kSpecial[in.ConsumeIntegralInRange<size_t>(0, sizeof kSpecial / sizeof kSpecial[0] - 1)];
 }
 
 float AnyFloat(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: return Bits(in.ConsumeIntegral<uint32_t>());
+    case 0: return FloatWithBits(in.ConsumeIntegral<uint32_t>());
     case 1: return SpecialFloat(in);
     default: return static_cast<float>(in.ConsumeIntegralInRange<int>(-140, 140)) * 0.05f;
   }
@@ -124,14 +48,14 @@ float Candidate(FuzzedDataProvider& in, float& y) {
       y = AnyFloat(in);
       return AnyFloat(in);
     case 1:  // near the tracked point, on both sides of the 0.1 m radius
-      y = ref.lastY + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
-      return ref.lastX + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
+      y = model.lastY + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
+      return model.lastX + static_cast<float>(in.ConsumeIntegralInRange<int>(-30, 30)) * 0.005f;
     case 2:  // one float step either side of the radius along X
-      y = ref.lastY;
-      return std::nextafter(ref.lastX + 0.1f, in.ConsumeBool() ? INFINITY : -INFINITY);
+      y = model.lastY;
+      return std::nextafter(model.lastX + 0.1f, in.ConsumeBool() ? INFINITY : -INFINITY);
     default:
-      y = ref.lastY;
-      return ref.lastX;
+      y = model.lastY;
+      return model.lastX;
   }
 }
 
@@ -139,7 +63,7 @@ float Candidate(FuzzedDataProvider& in, float& y) {
 bool FillScan(FuzzedDataProvider& in, float* scan) {
   switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
-      for (int i = 0; i < 271; ++i) scan[i] = Bits(in.ConsumeIntegral<uint32_t>());
+      for (int i = 0; i < 271; ++i) scan[i] = FloatWithBits(in.ConsumeIntegral<uint32_t>());
       break;
     case 1: {
       const float v = AnyFloat(in);
@@ -154,8 +78,8 @@ bool FillScan(FuzzedDataProvider& in, float* scan) {
       break;
     case 3: {  // an object around the tracked point, plus noise
       for (int i = 0; i < 271; ++i) scan[i] = INFINITY;
-      const double r = std::hypot(static_cast<double>(ref.lastX), static_cast<double>(ref.lastY));
-      double k = std::atan2(-static_cast<double>(ref.lastY), -static_cast<double>(ref.lastX)) *
+      const double r = std::hypot(static_cast<double>(model.lastX), static_cast<double>(model.lastY));
+      double k = std::atan2(-static_cast<double>(model.lastY), -static_cast<double>(model.lastX)) *
                  180.0 / 3.141592653589793;
       if (!std::isfinite(r) || !std::isfinite(k)) break;
       if (k < 0) k += 360.0;
@@ -193,22 +117,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   float* scan = scanBuf.data();
   const float start = AnyFloat(in);
   CHECK(thredhold(start) == 0.0f, "thredhold result");
-  RefRestart(start);
+  model.Thredhold(start);
   for (int op = 0; op < 200 && in.remaining_bytes() > 0; ++op) {
     if (in.ConsumeIntegralInRange<int>(0, 15) == 0) {
       const float d = AnyFloat(in);
       CHECK(thredhold(d) == 0.0f, "thredhold result");
-      RefRestart(d);
+      model.Thredhold(d);
       continue;
     }
     float cy = 0.0f;
     const float cx = Candidate(in, cy);
     float* ranges = FillScan(in, scan) ? scan : nullptr;
-    const float oldX = ref.lastX, oldY = ref.lastY;
+    const float oldX = model.lastX, oldY = model.lastY;
     float outX = 12345.0f, outY = 12345.0f;
     CHECK(filter(cx, cy, ranges, nullptr, outX, outY) == 0.0f, "filter result");
-    float wantX = 0.0f, wantY = 0.0f, meanX = 0.0f, meanY = 0.0f;
-    RefFilter(cx, cy, ranges, wantX, wantY, meanX, meanY);
+    float wantX = 0.0f, wantY = 0.0f;
+    model.Filter(cx, cy, ranges, wantX, wantY);
+    const float meanX = model.lastX, meanY = model.lastY;  // the new tracked point
     // Either the candidate, and then only when it was near the old point,
     // or the new mean.
     const bool isCandidate = SameBits(outX, cx) && SameBits(outY, cy);
@@ -221,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(SameBits(outX, wantX) && SameBits(outY, wantY), "output (%a, %a), want (%a, %a)", outX,
           outY, wantX, wantY);
     if (ranges == nullptr) {
-      CHECK(SameBits(ref.lastX, oldX) && SameBits(ref.lastY, oldY), "no scan moved the point");
+      CHECK(SameBits(model.lastX, oldX) && SameBits(model.lastY, oldY), "no scan moved the point");
     }
   }
   return 0;

@@ -62,26 +62,31 @@ static unsigned char TempSinglePath[kConeSide * kConeSide];
 static double x_sin[kScan];
 static double y_cos[kScan];
 
-// The disk kernel's rows again, with 16 zero bytes on each side, so a
-// 16-byte block can be read at any column offset a clipped stamp needs
-// (see StampDisk). Rebuilt with the kernel, together with the rows that hold
-// any blocked byte, the block offsets that cover them, and the window of
-// centre cells whose disk needs no clipping at all.
+// How the disk kernel is stamped, rebuilt from it whenever the border changes
+// (BuildDiskStamp). A stamp reads 16-byte blocks from a copy of the kernel
+// rows padded with 16 zero bytes on each side, so a block can start at any
+// column offset a clipped stamp needs; only the rows and blocks that hold a
+// blocked byte are read. Before the first InitHelper it describes an empty
+// disk, so a stray SetObst stamps nothing.
 static constexpr int kBlock = 16;
 static constexpr int kPaddedSide = kBlock + kDiskSide + kBlock;
-static unsigned char disk_padded[kDiskSide][kPaddedSide];
-static int disk_first_row = 1;
-static int disk_last_row = 0;
-static int disk_block_count = 0;
-static int disk_block_offset[2];
-static int disk_inner_x_min = 1;
-static int disk_inner_x_max = 0;
-static int disk_inner_y_min = 1;
-static int disk_inner_y_max = 0;
-static int disk_inner_dst[2];                 // block start, relative to the centre cell
-static const unsigned char* disk_inner_src[2];  // its first padded kernel row
 using BlockColumnFn = void (*)(unsigned char* dst, const unsigned char* src);
-static BlockColumnFn disk_full_column = nullptr;
+
+struct DiskStamp {
+  unsigned char padded[kDiskSide][kPaddedSide];
+  int first_row;                     // kernel rows holding a blocked byte
+  int last_row;
+  int block_count;                   // blocks per row, 0 to 2
+  int block_offset[2];               // first column of each, from the centre
+  int inner_x_min;                   // centre cells whose disk needs no clipping
+  int inner_x_max;
+  int inner_y_min;
+  int inner_y_max;
+  int inner_dst[2];                  // unclipped block start, from the centre cell
+  const unsigned char* inner_src[2]; // its first padded kernel row
+  BlockColumnFn full_column;         // all rows of one unclipped block
+};
+static DiskStamp disk_stamp = {{}, 1, 0, 0, {0, 0}, 1, 0, 1, 0, {0, 0}, {nullptr, nullptr}, nullptr};
 
 static bool OnGrid(int x, int y) { return x >= 0 && x < kGrid && y >= 0 && y < kGrid; }
 static int CellIndex(int x, int y) { return y * kGrid + x; }
@@ -189,34 +194,35 @@ static void BuildFactors() {
   }
 }
 
-// The blocked part of a disk of radius r spans columns -(r-1)..r-1 around its
-// centre: one block from -7 covers r <= 8, two overlapping blocks from -10
-// and -5 cover r = 9 and 10.
-static void IndexDisk(int r) {
-  std::memset(disk_padded, 0, sizeof disk_padded);
+// Rebuilds disk_stamp from the disk kernel of radius r. The blocked part
+// spans columns -(r-1)..r-1 around the centre: one block from -7 covers
+// r <= 8, two overlapping blocks from -10 and -5 cover r = 9 and 10.
+static void BuildDiskStamp(int r) {
+  DiskStamp& s = disk_stamp;
+  s = DiskStamp{};
   for (int i = 0; i < kDiskSide; ++i) {
-    std::memcpy(disk_padded[i] + kBlock, TempSinglePoint + i * kDiskSide, kDiskSide);
+    std::memcpy(s.padded[i] + kBlock, TempSinglePoint + i * kDiskSide, kDiskSide);
   }
-  disk_first_row = kDiskHalf - r + 1;
-  disk_last_row = kDiskHalf + r - 1;
-  disk_full_column = BlockColumnForRows(2 * r - 1);
+  s.first_row = kDiskHalf - r + 1;
+  s.last_row = kDiskHalf + r - 1;
+  s.full_column = BlockColumnForRows(2 * r - 1);
   if (r == 0) {
-    disk_block_count = 0;
+    s.block_count = 0;
   } else if (r <= 8) {
-    disk_block_count = 1;
-    disk_block_offset[0] = -7;
+    s.block_count = 1;
+    s.block_offset[0] = -7;
   } else {
-    disk_block_count = 2;
-    disk_block_offset[0] = -10;
-    disk_block_offset[1] = -5;
+    s.block_count = 2;
+    s.block_offset[0] = -10;
+    s.block_offset[1] = -5;
   }
-  disk_inner_x_min = -disk_block_offset[0];
-  disk_inner_x_max = kGrid - kBlock - disk_block_offset[disk_block_count > 0 ? disk_block_count - 1 : 0];
-  disk_inner_y_min = r - 1;
-  disk_inner_y_max = kGrid - r;
-  for (int b = 0; b < disk_block_count; ++b) {
-    disk_inner_dst[b] = (disk_first_row - kDiskHalf) * kGrid + disk_block_offset[b];
-    disk_inner_src[b] = disk_padded[disk_first_row] + kBlock + kDiskHalf + disk_block_offset[b];
+  s.inner_x_min = -s.block_offset[0];
+  s.inner_x_max = kGrid - kBlock - s.block_offset[s.block_count > 0 ? s.block_count - 1 : 0];
+  s.inner_y_min = r - 1;
+  s.inner_y_max = kGrid - r;
+  for (int k = 0; k < s.block_count; ++k) {
+    s.inner_dst[k] = (s.first_row - kDiskHalf) * kGrid + s.block_offset[k];
+    s.inner_src[k] = s.padded[s.first_row] + kBlock + kDiskHalf + s.block_offset[k];
   }
 }
 
@@ -228,7 +234,7 @@ void SetBorder(float border) {
       TempSinglePoint[i * kDiskSide + j] = d < r ? kBlocked : 0;
     }
   }
-  IndexDisk(r);
+  BuildDiskStamp(r);
 }
 
 void InitHelper() {
@@ -249,19 +255,20 @@ void InitHelper() {
 // matching offset, so the disk lands exactly where the full 21 x 21 window
 // would put it, and the padding's zeros change nothing.
 static void StampDiskClipped(int x, int y) {
-  const bool rowsInside = y >= disk_inner_y_min && y <= disk_inner_y_max;
-  int rowFrom = y - kDiskHalf + disk_first_row;
-  int rowTo = y - kDiskHalf + disk_last_row;
+  const DiskStamp& s = disk_stamp;
+  const bool rowsInside = y >= s.inner_y_min && y <= s.inner_y_max;
+  int rowFrom = y - kDiskHalf + s.first_row;
+  int rowTo = y - kDiskHalf + s.last_row;
   if (rowFrom < 0) rowFrom = 0;
   if (rowTo > kGrid - 1) rowTo = kGrid - 1;
-  for (int b = 0; b < disk_block_count; ++b) {
-    int col = x + disk_block_offset[b];
+  for (int b = 0; b < s.block_count; ++b) {
+    int col = x + s.block_offset[b];
     if (col < 0) col = 0;
     if (col > kGrid - kBlock) col = kGrid - kBlock;
     unsigned char* dst = map_obstacle + CellIndex(col, rowFrom);
-    const unsigned char* src = disk_padded[rowFrom - y + kDiskHalf] + kBlock + col - (x - kDiskHalf);
+    const unsigned char* src = s.padded[rowFrom - y + kDiskHalf] + kBlock + col - (x - kDiskHalf);
     if (rowsInside) {
-      disk_full_column(dst, src);
+      s.full_column(dst, src);
       continue;
     }
     for (int row = rowFrom; row <= rowTo; ++row) {
@@ -275,17 +282,19 @@ static void StampDiskClipped(int x, int y) {
 // Disk around an on-grid cell. Away from the edges each block is one full,
 // unrolled column of rows at a fixed offset from the centre cell.
 static inline void StampDisk(int x, int y) {
-  if (x < disk_inner_x_min || x > disk_inner_x_max || y < disk_inner_y_min || y > disk_inner_y_max) {
+  const DiskStamp& s = disk_stamp;
+  if (x < s.inner_x_min || x > s.inner_x_max || y < s.inner_y_min || y > s.inner_y_max) {
     StampDiskClipped(x, y);
     return;
   }
   unsigned char* centre = map_obstacle + CellIndex(x, y);
-  if (disk_full_column == MaxBlockColumn<13>) {
-    // The default border (radius 7, one block) inlined: it stamps most scans.
-    MaxBlockColumn<13>(centre + disk_inner_dst[0], disk_inner_src[0]);
+  if (s.full_column == MaxBlockColumn<13>) {
+    // The default border (radius 7, one block), inlined: it stamps most
+    // scans, and calling through the pointer costs SetRanges about 7%.
+    MaxBlockColumn<13>(centre + s.inner_dst[0], s.inner_src[0]);
     return;
   }
-  for (int b = 0; b < disk_block_count; ++b) disk_full_column(centre + disk_inner_dst[b], disk_inner_src[b]);
+  for (int b = 0; b < s.block_count; ++b) s.full_column(centre + s.inner_dst[b], s.inner_src[b]);
 }
 
 // Target mark plus cone. The cone window (255 x 255) always covers the whole

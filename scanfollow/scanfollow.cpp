@@ -19,7 +19,8 @@ static constexpr float kFarLimitPlusY = 6.0f;   // readings 181..270
 static constexpr double kGatherRadius = 0.3;
 static constexpr double kCandidateRadius = 0.1;
 static constexpr float kGatherBox = 0.3125f;  // 5/16: squares and roots exactly
-// Five decimals on purpose: the tables were always built from this value.
+// Five decimals on purpose: every converted point's bits depend on the
+// angle tables built from it, and exact pi would move them.
 static constexpr double kPiApprox = 3.14159;
 
 // ---- tables ---------------------------------------------------------------

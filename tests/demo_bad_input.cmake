@@ -1,6 +1,6 @@
-# Runs robot-demo on one malformed input and checks that it fails the agreed
-# way: exit status 2, exactly one line on stderr, nothing on stdout, and no
-# picture directory left behind.
+# Runs robot-demo on one malformed input and checks that it fails cleanly,
+# as a script calling it relies on: exit status 2, exactly one line on stderr,
+# nothing on stdout, and no picture directory left behind.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=<name>
 file(REMOVE_RECURSE ${WORK}/${CASE})
 file(MAKE_DIRECTORY ${WORK}/${CASE})

@@ -1,16 +1,17 @@
-// Naive planner model for the pathgrid tests, plus helpers that observe the
-// library only through its exported operations. The model is written for
-// clarity, not speed: whole-grid loops with a bounds test on every cell, and
-// distances taken straight from the definitions rather than from kernels.
+// The planner's one reference model, shared by the tests and the fuzz
+// target, plus helpers that observe the library only through its exported
+// operations. The model is written for clarity, not speed: whole-grid loops
+// with a bounds test on every cell, and distances taken from the cell
+// geometry rather than from kernels, so a kernel or clipping fault in the
+// library does not repeat here.
 #ifndef PATHGRID_REFERENCE_H
 #define PATHGRID_REFERENCE_H
-
-#include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <utility>
@@ -126,6 +127,11 @@ struct Model {
     path[cury][curx] = 150;
     return found;
   }
+  void startPos() {
+    const Cell s = start();
+    curx = s.first;
+    cury = s.second;
+  }
   Cell start() const {
     if (!blocked(50, 50)) return {50, 50};
     for (int i = 1; i <= 49; ++i)
@@ -137,9 +143,7 @@ struct Model {
   bool outLine() {
     for (auto& row : path) for (auto& v : row) v = 0;
     record.clear();
-    const Cell s = start();
-    curx = s.first;
-    cury = s.second;
+    startPos();
     bool reached = false;
     while (grow()) {
       record.emplace_back(curx, cury);
@@ -204,10 +208,22 @@ inline std::vector<int> refCosts(const Model& m) {
   return out;
 }
 
+// The listing, written into memory by pointing stdout there for the call
+// (glibc lets stdout be assigned); no file descriptor is touched.
 inline std::string capturePrintPath() {
-  testing::internal::CaptureStdout();
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* ms = open_memstream(&buf, &len);
+  if (ms == nullptr) std::abort();
+  std::fflush(stdout);
+  FILE* const saved = stdout;
+  stdout = ms;
   PrintPath();
-  return testing::internal::GetCapturedStdout();
+  stdout = saved;
+  std::fclose(ms);
+  std::string text(buf, len);
+  std::free(buf);
+  return text;
 }
 
 inline std::string listing(const std::vector<Cell>& path) {

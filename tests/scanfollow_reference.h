@@ -1,5 +1,6 @@
-// Naive reference model of the tracker, written from the behaviour it must
-// have, not from the library's source. Used to compare outputs bit for bit.
+// The tracker's one reference model, shared by the tests and the fuzz
+// target: one reading at a time, no precomputed tables or branch-free tricks,
+// so its outputs can be compared with the library's bit for bit.
 #ifndef SCANFOLLOW_REFERENCE_H
 #define SCANFOLLOW_REFERENCE_H
 

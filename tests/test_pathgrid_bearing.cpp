@@ -4,6 +4,8 @@
 #include <limits>
 #include <random>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;
@@ -21,7 +23,7 @@ uint32_t bits(float f) {
 
 #define EXPECT_SAME_FLOAT(a, b) EXPECT_EQ(bits(a), bits(b)) << (a) << " vs " << (b)
 
-TEST(pathgridBearing, ValuesFromTheText) {
+TEST(pathgridBearing, QuadrantsAndPiWrap) {
   EXPECT_SAME_FLOAT(CalAngle(1, 1), 0.7853982f);
   EXPECT_SAME_FLOAT(CalAngle(-1, 1), 2.3561945f);
   EXPECT_SAME_FLOAT(CalAngle(-1, -1), -2.3561945f);

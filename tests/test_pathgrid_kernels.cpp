@@ -2,6 +2,8 @@
 #include <cmath>
 #include <limits>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;
@@ -99,7 +101,7 @@ TEST(pathgridKernels, ConeMatchesDistanceFormulaFromAnyTarget) {
   }
 }
 
-TEST(pathgridKernels, ConeValuesNamedInTheText) {
+TEST(pathgridKernels, ConeValuesAtKnownOffsets) {
   InitHelper();
   ClearTarget();
   SetTarget(50, 60);

@@ -1,6 +1,8 @@
 // The planning pass: start search, greedy walk, steering point and path end.
 #include <algorithm>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;
@@ -265,6 +267,70 @@ TEST(pathgridPass, ManualStepsContinueWithoutRecording) {
   for (int c : libCosts()) ASSERT_EQ(c, 0);
   ShowMap();
   EXPECT_EQ(GetHelperNum(), 10);
+}
+
+// One hand-driven step; returns the cell it newly marked as visited, so the
+// walker's position is read cell by cell without a path record.
+Cell stepAndFindMark() {
+  const std::vector<int> before = libCosts();
+  EXPECT_TRUE(PathGrow());
+  const std::vector<int> after = libCosts();
+  Cell marked(-1, -1);
+  for (int k = 0; k < kN * kN; ++k) {
+    if (before[static_cast<size_t>(k)] != 999 && after[static_cast<size_t>(k)] == 999) {
+      EXPECT_EQ(marked, Cell(-1, -1)) << "a step marked two cells";
+      marked = Cell(k % kN, k / kN);
+    }
+  }
+  return marked;
+}
+
+// The walk on the grid's low edges, where neighbours fall off the grid: down
+// column 50 to row 0, west along row 0 (row 1 walled off) into the corner,
+// then up column 0. A target at (99, 30) makes the cells a wrapped row index
+// would reach from column 0 the most attractive ones, so taking a column-0
+// cell's neighbours as if it were inside the grid shows up as a wrong step.
+TEST(pathgridPass, WalkAlongRowZeroAndColumnZero) {
+  InitHelper();
+  SetBorder(0.05f);  // a one-cell disk: SetObst blocks exactly its cell
+  ClearTarget();
+  SetTarget(50, 0);
+  StartPos();
+  // Straight down: (0, -1) comes before both diagonals in the neighbour order
+  // and is never farther from the target.
+  for (int y = 49; y >= 0; --y) ASSERT_EQ(stepAndFindMark(), Cell(50, y));
+
+  for (int x = 1; x <= 51; ++x) SetObst(x, 1);
+  ClearTarget();
+  SetTarget(0, 0);
+  // Every neighbour above is blocked and those below are off the grid, so
+  // the walker can only go sideways, toward the target.
+  for (int x = 49; x >= 0; --x) ASSERT_EQ(stepAndFindMark(), Cell(x, 0));
+
+  ClearTarget();
+  SetTarget(0, 60);
+  SetTarget(99, 30);
+  // (0, y+1) ties with (1, y+1) and comes first; (99, 30)'s cone stays below
+  // 30 on column 0, the (0, 60) cone above 67.
+  for (int y = 1; y <= 60; ++y) ASSERT_EQ(stepAndFindMark(), Cell(0, y));
+
+  // The model takes the same walk.
+  Model m;
+  m.init();
+  m.setBorder(0.05f);
+  m.setTarget(50, 0);
+  m.startPos();
+  for (int y = 49; y >= 0; --y) ASSERT_TRUE(m.grow());
+  for (int x = 1; x <= 51; ++x) m.setObst(x, 1);
+  m.clearTarget();
+  m.setTarget(0, 0);
+  for (int x = 49; x >= 0; --x) ASSERT_TRUE(m.grow());
+  m.clearTarget();
+  m.setTarget(0, 60);
+  m.setTarget(99, 30);
+  for (int y = 1; y <= 60; ++y) ASSERT_TRUE(m.grow());
+  EXPECT_EQ(Cell(m.curx, m.cury), Cell(0, 60));
+  EXPECT_EQ(libCosts(), refCosts(m));
 }
 
 }  // namespace

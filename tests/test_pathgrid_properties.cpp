@@ -5,6 +5,8 @@
 #include <limits>
 #include <random>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include <gtest/gtest.h>
+
 #include "pathgrid_reference.h"
 
 using namespace pgref;
@@ -22,7 +24,7 @@ std::vector<Cell> cellsOfReading(int index, float range) {
   return libBlocked();
 }
 
-TEST(pathgridStamping, ReadingCellsNamedInTheText) {
+TEST(pathgridStamping, ReadingCellsOnAxesAndTruncationEdges) {
   struct Case {
     int index;
     float range;
@@ -41,7 +43,7 @@ TEST(pathgridStamping, ReadingCellsNamedInTheText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "reading " << c.index << " at " << c.range);
-    EXPECT_EQ(readingCell(c.range, c.index), c.cell);  // the model agrees with the text
+    EXPECT_EQ(readingCell(c.range, c.index), c.cell);  // the model lands there too
     const std::vector<Cell> got = cellsOfReading(c.index, c.range);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], c.cell);

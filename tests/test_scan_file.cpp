@@ -1,6 +1,7 @@
 // Scan-file parser: accepted spellings, exact values, and every rejected form
 // with the line it is reported on.
 #include "../examples/scan_file.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ std::string Line(const std::vector<std::string>& first, int count = 360,
   return out;
 }
 
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using tsup::SameBits;
 
 struct Parsed {
   bool ok;

@@ -2,6 +2,7 @@
 // process-wide, so every test starts with thredhold.
 #include "scanfollow.h"
 #include "scanfollow_reference.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,10 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kDenorm = std::numeric_limits<float>::denorm_min();
 
-uint32_t Bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using tsup::BitsOf;
 
 #define EXPECT_BITS(actual, expected)                                             \
-  EXPECT_EQ(Bits(actual), Bits(expected)) << #actual " = " << (actual) << ", " \
+  EXPECT_EQ(BitsOf(actual), BitsOf(expected)) << #actual " = " << (actual) << ", " \
                                           << #expected " = " << (expected)
 
 struct Out {
@@ -76,11 +73,11 @@ Out Point(int k, float r) {
 Out Single(Out p) { return Out{(p.x + 0.0f) / 1.0f, (p.y + 0.0f) / 1.0f}; }
 
 ::testing::AssertionResult SameBits(Out o, float ex, float ey) {
-  if (Bits(o.x) == Bits(ex) && Bits(o.y) == Bits(ey)) return ::testing::AssertionSuccess();
+  if (BitsOf(o.x) == BitsOf(ex) && BitsOf(o.y) == BitsOf(ey)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << std::setprecision(9) << "got (" << o.x << ", " << o.y << ") = "
-                                       << std::hex << Bits(o.x) << " " << Bits(o.y) << ", expected "
+                                       << std::hex << BitsOf(o.x) << " " << BitsOf(o.y) << ", expected "
                                        << std::dec << "(" << ex << ", " << ey << ") = " << std::hex
-                                       << Bits(ex) << " " << Bits(ey) << std::dec;
+                                       << BitsOf(ex) << " " << BitsOf(ey) << std::dec;
 }
 
 #define EXPECT_OUT(o, ex, ey) EXPECT_TRUE(SameBits((o), (ex), (ey)))
@@ -114,7 +111,7 @@ TEST(scanfollowMean, TenSlotsBitExactAndBecomeTrackedPoint) {
   const Out m = TenSlotMean();
   const float mx = m.x, my = m.y;
   EXPECT_BITS(mx, 0.99832535f);
-  EXPECT_EQ(Bits(my), 0xB0CCCCCDu);  // -1.4901161e-9; summed in reverse it would be positive
+  EXPECT_EQ(BitsOf(my), 0xB0CCCCCDu);  // -1.4901161e-9; summed in reverse it would be positive
   EXPECT_NEAR(my, -1.49e-9, 0.005e-9);
 
   Scan s = TenSlotScan();
@@ -345,8 +342,8 @@ TEST(scanfollowMoving, FollowsADiskAcrossScans) {
     const Out o = Step(candX, candY, s.data());
     float ex, ey;
     model.Filter(candX, candY, s.data(), ex, ey);
-    ASSERT_EQ(Bits(o.x), Bits(ex)) << "step " << step;
-    ASSERT_EQ(Bits(o.y), Bits(ey)) << "step " << step;
+    ASSERT_EQ(BitsOf(o.x), BitsOf(ex)) << "step " << step;
+    ASSERT_EQ(BitsOf(o.y), BitsOf(ey)) << "step " << step;
     passed += model.lastPassed;
     ASSERT_GE(model.lastCount, 2) << "step " << step;
     ASSERT_LT(std::hypot(model.lastX - cx, model.lastY - cy), rad) << "step " << step;
@@ -423,7 +420,7 @@ TEST(scanfollowReference, RandomScansCandidatesAndRestartsMatchBitForBit) {
       ++calls;
       passedCount += model.lastPassed;
       gathered += model.lastCount > 0;
-      if (Bits(o.x) != Bits(ex) || Bits(o.y) != Bits(ey)) {
+      if (BitsOf(o.x) != BitsOf(ex) || BitsOf(o.y) != BitsOf(ey)) {
         if (++mismatches <= 5)
           ADD_FAILURE() << "seed " << seed << " step " << step << ": got (" << o.x << ", " << o.y
                         << ") expected (" << ex << ", " << ey << ")";

@@ -2,6 +2,7 @@
 // state is zero only at load, so this file holds a single test.
 #include "scanfollow.h"
 #include "scanfollow_reference.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,7 @@
 
 namespace {
 
-uint32_t Bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using tsup::BitsOf;
 
 TEST(scanfollowFresh, BeforeThredholdTrackedPointIsOriginAndNothingIsGathered) {
   const float inf = std::numeric_limits<float>::infinity();
@@ -36,9 +33,9 @@ TEST(scanfollowFresh, BeforeThredholdTrackedPointIsOriginAndNothingIsGathered) {
     for (size_t i = 0; i < sizeof cands / sizeof cands[0]; ++i) {
       float ox = -7.0f, oy = -7.0f;
       float* ranges = pass == 0 ? scan.data() : nullptr;
-      EXPECT_EQ(Bits(filter(cands[i][0], cands[i][1], ranges, nullptr, ox, oy)), 0u);
-      EXPECT_EQ(Bits(ox), Bits(expect[i][0])) << "candidate " << i << " pass " << pass << ": " << ox;
-      EXPECT_EQ(Bits(oy), Bits(expect[i][1])) << "candidate " << i << " pass " << pass << ": " << oy;
+      EXPECT_EQ(BitsOf(filter(cands[i][0], cands[i][1], ranges, nullptr, ox, oy)), 0u);
+      EXPECT_EQ(BitsOf(ox), BitsOf(expect[i][0])) << "candidate " << i << " pass " << pass << ": " << ox;
+      EXPECT_EQ(BitsOf(oy), BitsOf(expect[i][1])) << "candidate " << i << " pass " << pass << ": " << oy;
       model.Filter(cands[i][0], cands[i][1], ranges, ox, oy);
     }
   }
@@ -51,12 +48,12 @@ TEST(scanfollowFresh, BeforeThredholdTrackedPointIsOriginAndNothingIsGathered) {
     float ox, oy, ex, ey;
     filter(cx, cy, scan.data(), nullptr, ox, oy);
     model.Filter(cx, cy, scan.data(), ex, ey);
-    ASSERT_EQ(Bits(ox), Bits(ex)) << "step " << step;
-    ASSERT_EQ(Bits(oy), Bits(ey)) << "step " << step;
+    ASSERT_EQ(BitsOf(ox), BitsOf(ex)) << "step " << step;
+    ASSERT_EQ(BitsOf(oy), BitsOf(ey)) << "step " << step;
     ASSERT_EQ(model.lastCount, 0);
   }
-  EXPECT_EQ(Bits(model.lastX), 0u);
-  EXPECT_EQ(Bits(model.lastY), 0u);
+  EXPECT_EQ(BitsOf(model.lastX), 0u);
+  EXPECT_EQ(BitsOf(model.lastY), 0u);
   // The first thredhold builds the tables: the ten-slot scan now averages.
   std::array<float, 360> ten;
   ten.fill(inf);
@@ -64,8 +61,8 @@ TEST(scanfollowFresh, BeforeThredholdTrackedPointIsOriginAndNothingIsGathered) {
   thredhold(1.0f);
   float ox, oy;
   filter(1.5f, 0.0f, ten.data(), nullptr, ox, oy);
-  EXPECT_EQ(Bits(ox), Bits(0.99832535f));
-  EXPECT_EQ(Bits(oy), 0xB0CCCCCDu);
+  EXPECT_EQ(BitsOf(ox), BitsOf(0.99832535f));
+  EXPECT_EQ(BitsOf(oy), 0xB0CCCCCDu);
 }
 
 }  // namespace
