@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
 // Built from viewer/viewer.html, .css and .js; holds {{TITLE}} and {{DATA}}.
 #include "run_html_page.inc"
+
+constexpr std::string_view kDataMarker = "{{DATA}}";
 
 constexpr int kN = 100;
 constexpr int kCells = kN * kN;
@@ -86,16 +89,38 @@ void PutResiduals(std::vector<unsigned char>& out, const ViewerTick& t, P&& pred
   if (zeros > 0) PutVarint(out, zeros);
 }
 
-// Fixed-point millimetres; 0 means "not drawn" (no finite return on the grid).
-std::uint32_t ScanCode(float reading, int degree) {
+// Millimetres plus kScanOffset; 0 means "not drawn" (no finite return on the
+// grid, where |reading| < 2.5 * sqrt(2) m).
+constexpr std::int32_t kScanOffset = 4096;
+
+std::int32_t ScanCode(float reading, int degree) {
   const double d = static_cast<double>(reading);
   if (!std::isfinite(d)) return 0;
   const double a = degree * 3.14159265358979323846 / 180.0;
   const double x = -d * std::cos(a), y = -d * std::sin(a);
   if (!(std::fabs(x) < kGridHalf && std::fabs(y) < kGridHalf)) return 0;
-  const auto mm = static_cast<std::int32_t>(std::lround(d * 1000.0));  // |d| < 3.6 m here
-  return ZigZag(mm) + 1;
+  return static_cast<std::int32_t>(std::lround(d * 1000.0)) + kScanOffset;  // |d| < 3.6 m here
 }
+
+// Variable-length codes of 4 bits: 3 value bits, low first, and a "more"
+// bit; two codes to a byte, the first in the low half.
+class Nibbles {
+ public:
+  explicit Nibbles(std::vector<unsigned char>& out) : out_(out) {}
+  void Put(std::uint32_t v) {
+    do {
+      const unsigned n = (v & 7u) | (v > 7u ? 8u : 0u);
+      v >>= 3;
+      if (half_) out_.back() = static_cast<unsigned char>(out_.back() | (n << 4));
+      else out_.push_back(static_cast<unsigned char>(n));
+      half_ = !half_;
+    } while (v > 0);
+  }
+
+ private:
+  std::vector<unsigned char>& out_;
+  bool half_ = false;
+};
 
 std::string Num(double v, int decimals) {
   if (!std::isfinite(v)) return "null";
@@ -120,12 +145,12 @@ std::string Array(const std::vector<T>& items, F&& each) {
   return o + "]";
 }
 
-std::string TicksArray(const std::vector<ViewerTick>& ticks, std::string (*each)(const ViewerTick&)) {
-  return Array(ticks, each);
+std::string Point(ViewerPoint p) {
+  return "[" + Num(static_cast<double>(p.x), 3) + "," + Num(static_cast<double>(p.y), 3) + "]";
 }
 
-std::string DataJson(const ViewerRun& run, const std::string& title) {
-  const auto& ticks = run.ticks;
+// Up to the opening of the ticks array.
+std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
   std::string o = "{\"title\":" + run_html::JsonString(title);
   o += ",\"tickName\":" + run_html::JsonString(run.tick_name);
   o += ",\"dt\":" + Num(run.dt > 0.0 ? run.dt : NAN, 6);
@@ -147,42 +172,40 @@ std::string DataJson(const ViewerRun& run, const std::string& title) {
   } else {
     o += ",\"room\":null";
   }
-  o += ",\"info\":" + TicksArray(ticks, [](const ViewerTick& t) { return run_html::JsonString(t.info); });
-  std::string reached;
-  for (const ViewerTick& t : ticks) reached += t.reached ? '1' : '0';
-  o += ",\"reached\":\"" + reached + "\"";
-  o += ",\"length\":" + TicksArray(ticks, [](const ViewerTick& t) { return std::to_string(t.path_length); });
-  o += ",\"bearing\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    return Num(static_cast<double>(t.bearing_deg), 1);
-  });
-  o += ",\"distance\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    return t.has_distance ? Num(t.distance, 3) : std::string("null");
-  });
-  o += ",\"steering\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    return "[" + Num(static_cast<double>(t.steering.x), 3) + "," + Num(static_cast<double>(t.steering.y), 3) + "]";
-  });
-  o += ",\"pathEnd\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    return "[" + Num(static_cast<double>(t.path_end.x), 3) + "," + Num(static_cast<double>(t.path_end.y), 3) + "]";
-  });
-  o += ",\"tracked\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    if (!t.has_tracked) return std::string("null");
-    return "[" + Num(static_cast<double>(t.tracked.x), 3) + "," + Num(static_cast<double>(t.tracked.y), 3) + "]";
-  });
-  o += ",\"pose\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    if (!t.has_pose) return std::string("null");
-    return "[" + Num(t.pose_x, 3) + "," + Num(t.pose_y, 3) + "," + Num(t.pose_heading, 3) + "]";
-  });
-  o += ",\"person\":" + TicksArray(ticks, [](const ViewerTick& t) {
-    if (!t.has_person) return std::string("null");
-    return "[" + Num(t.person_x, 3) + "," + Num(t.person_y, 3) + "]";
-  });
-  std::vector<unsigned char> reference;
-  o += ",\"grid\":[";
-  for (std::size_t i = 0; i < ticks.size(); ++i) {
-    if (i) o += ',';
-    o += "\"" + run_html::Base64(run_html::EncodeGrid(ticks[i], reference)) + "\"";
+  return o + ",\"ticks\":[";
+}
+
+// One tick, in the order viewer.js reads it: [info, reached (0/1), path
+// length, bearing, distance, steering, path end, tracked, pose, person, grid].
+std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference) {
+  std::string o = "[" + run_html::JsonString(t.info);
+  o += t.reached ? ",1," : ",0,";
+  o += std::to_string(t.path_length);
+  o += "," + Num(static_cast<double>(t.bearing_deg), 1);
+  o += "," + (t.has_distance ? Num(t.distance, 3) : std::string("null"));
+  o += "," + Point(t.steering) + "," + Point(t.path_end);
+  o += "," + (t.has_tracked ? Point(t.tracked) : std::string("null"));
+  o += "," + (t.has_pose ? "[" + Num(t.pose_x, 3) + "," + Num(t.pose_y, 3) + "," + Num(t.pose_heading, 3) + "]"
+                         : std::string("null"));
+  o += "," + (t.has_person ? "[" + Num(t.person_x, 3) + "," + Num(t.person_y, 3) + "]" : std::string("null"));
+  return o + ",\"" + run_html::Base64(run_html::EncodeGrid(t, reference)) + "\"]";
+}
+
+// Copies `page` with {{TITLE}} replaced, in one pass: substituted text is
+// never searched again, and other markers stay as they are.
+std::string FillTitle(const char* page, std::size_t size, const std::string& title) {
+  std::string o;
+  std::size_t i = 0;
+  const std::string_view p(page, size);
+  while (i < p.size()) {
+    const std::size_t at = p.find("{{TITLE}}", i);
+    if (at == std::string_view::npos) break;
+    o.append(p.substr(i, at - i));
+    o += title;
+    i = at + 9;
   }
-  return o + "]}";
+  o.append(p.substr(i));
+  return o;
 }
 
 }  // namespace
@@ -305,7 +328,8 @@ std::string Base64(const std::vector<unsigned char>& bytes) {
 //     upper and upper-left neighbours and makes the result the reference,
 //     mode 0 predicts the reference (the last mode 1 tick's values), mode 2
 //     predicts Cone around the target cell (0 without a target)
-//   scan: 360 signed deltas of ScanCode
+//   scan: 360 residuals of ScanCode against its prediction, zigzagged, in
+//     4-bit codes (Nibbles), padded to a whole byte
 //   path: count, first cell, then a step code 0..7 per cell, or 8 + a cell
 std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned char>& reference) {
   std::vector<unsigned char> out;
@@ -352,10 +376,15 @@ std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned 
   }
   out.insert(out.end(), best.begin(), best.end());
 
-  std::uint32_t last = 0;
+  // Each code predicted from the two before it (a straight wall continues),
+  // or from the one before at the edge of what is drawn.
+  Nibbles scan(out);
+  std::int32_t before = 0, last = 0;
   for (int i = 0; i < 360; ++i) {
-    const std::uint32_t code = ScanCode(t.scan[static_cast<std::size_t>(i)], i);
-    PutSigned(out, static_cast<std::int32_t>(code) - static_cast<std::int32_t>(last));
+    const std::int32_t code = ScanCode(t.scan[static_cast<std::size_t>(i)], i);
+    const std::int32_t guess = before != 0 && last != 0 ? 2 * last - before : last;
+    scan.Put(ZigZag(code - guess));
+    before = last;
     last = code;
   }
 
@@ -374,30 +403,53 @@ std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned 
 
 }  // namespace run_html
 
+RunHtmlWriter::RunHtmlWriter(std::FILE* out, std::size_t max_ticks) : file_(out), max_ticks_(max_ticks) {}
+RunHtmlWriter::RunHtmlWriter(std::string* out, std::size_t max_ticks) : text_(out), max_ticks_(max_ticks) {}
+
+bool RunHtmlWriter::Put(const char* s, std::size_t n) {
+  if (!ok_) return false;
+  if (text_ != nullptr) text_->append(s, n);
+  else ok_ = file_ != nullptr && std::fwrite(s, 1, n, file_) == n;
+  return ok_;
+}
+
+bool RunHtmlWriter::Put(const std::string& s) { return Put(s.data(), s.size()); }
+
+bool RunHtmlWriter::Begin(const ViewerRunHeader& header) {
+  if (stage_ != 0) return false;
+  stage_ = 1;
+  const std::string title = run_html::CutTitle(header.title, kViewerTitleMax);
+  escaped_title_ = run_html::HtmlEscape(title);
+  const std::string_view page(kRunHtmlPage, sizeof kRunHtmlPage - 1);
+  const std::size_t at = page.find(kDataMarker);
+  if (at == std::string_view::npos) return ok_ = false;
+  return Put(FillTitle(page.data(), at, escaped_title_)) && Put(HeaderJson(header, title));
+}
+
+bool RunHtmlWriter::AddTick(const ViewerTick& tick) {
+  if (stage_ != 1 || full()) return false;
+  const std::string record = (count_ > 0 ? "," : "") + TickJson(tick, reference_);
+  ++count_;
+  return Put(record);
+}
+
+bool RunHtmlWriter::End(std::size_t total) {
+  if (stage_ != 1) return false;
+  stage_ = 2;
+  const std::string_view page(kRunHtmlPage, sizeof kRunHtmlPage - 1);
+  const std::size_t at = page.find(kDataMarker) + kDataMarker.size();
+  Put("],\"total\":" + std::to_string(std::max(total, count_)) + "}");
+  Put(FillTitle(page.data() + at, page.size() - at, escaped_title_));
+  if (file_ != nullptr && ok_) ok_ = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  return ok_;
+}
+
 std::string RunHtml(const ViewerRun& run) {
-  const std::string title = run_html::CutTitle(run.title, kViewerTitleMax);
-  const std::string page = kRunHtmlPage;
-  const std::string escaped = run_html::HtmlEscape(title);
-  const std::string data = DataJson(run, title);
-  std::string o;
-  o.reserve(page.size() + data.size() + 4 * escaped.size());
-  // One pass: substituted text is never searched again.
-  std::size_t i = 0;
-  while (i < page.size()) {
-    const std::size_t at = page.find("{{", i);
-    if (at == std::string::npos) break;
-    o.append(page, i, at - i);
-    if (page.compare(at, 9, "{{TITLE}}") == 0) {
-      o += escaped;
-      i = at + 9;
-    } else if (page.compare(at, 8, "{{DATA}}") == 0) {
-      o += data;
-      i = at + 8;
-    } else {
-      o += "{{";
-      i = at + 2;
-    }
-  }
-  o.append(page, i, std::string::npos);
-  return o;
+  std::string page;
+  RunHtmlWriter w(&page);
+  w.Begin(run);
+  for (const ViewerTick& t : run.ticks)
+    if (!w.AddTick(t)) break;
+  w.End(run.ticks.size());
+  return page;
 }

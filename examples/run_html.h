@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -63,10 +64,10 @@ struct ViewerRoom {
   std::vector<std::array<double, 2>> route;  // person's planned route, may be empty
 };
 
-struct ViewerRun {
+// Everything about a run except its ticks.
+struct ViewerRunHeader {
   std::string title;           // any bytes; escaped and cut to kViewerTitleMax bytes
   std::string tick_name = "tick";  // what one step is called: "tick", "scan"
-  std::vector<ViewerTick> ticks;
   bool has_room = false;
   ViewerRoom room;
   double dt = 0.0;             // seconds per tick; 0 when unknown
@@ -74,9 +75,53 @@ struct ViewerRun {
   double person_radius = 0.18;
 };
 
-constexpr std::size_t kViewerTitleMax = 200;
+struct ViewerRun : ViewerRunHeader {
+  std::vector<ViewerTick> ticks;
+};
 
-// The whole page.
+constexpr std::size_t kViewerTitleMax = 200;
+// A page holds at most this many ticks (some 1.2 KB each, so ~25 MB), which
+// keeps it loadable; later ticks are dropped and the page says so.
+constexpr std::size_t kViewerMaxTicks = 20000;
+
+// Writes the page as the run goes: each tick is encoded and written when it
+// is added, so memory does not grow with the number of ticks. Usage: Begin,
+// AddTick per tick, End. Any call after a write error does nothing and
+// returns false; End reports whether every byte was written.
+class RunHtmlWriter {
+ public:
+  // The caller opens and closes the file. `max_ticks` is for tests.
+  explicit RunHtmlWriter(std::FILE* out, std::size_t max_ticks = kViewerMaxTicks);
+  explicit RunHtmlWriter(std::string* out, std::size_t max_ticks = kViewerMaxTicks);  // appends
+  RunHtmlWriter(const RunHtmlWriter&) = delete;
+  RunHtmlWriter& operator=(const RunHtmlWriter&) = delete;
+
+  bool Begin(const ViewerRunHeader& header);
+  // False when not begun, ended, full (nothing written) or on a write error.
+  bool AddTick(const ViewerTick& tick);
+  // `total`: how many ticks the run had, when more than were added (the page
+  // then says "first N of M"); 0 means all were added. Flushes a FILE.
+  bool End(std::size_t total = 0);
+
+  bool full() const { return count_ >= max_ticks_; }
+  std::size_t count() const { return count_; }  // ticks written
+  bool ok() const { return ok_; }
+
+ private:
+  bool Put(const std::string& s);
+  bool Put(const char* s, std::size_t n);
+
+  std::FILE* file_ = nullptr;
+  std::string* text_ = nullptr;
+  std::size_t max_ticks_;
+  bool ok_ = true;
+  int stage_ = 0;  // 0 before Begin, 1 open, 2 ended
+  std::size_t count_ = 0;
+  std::string escaped_title_;
+  std::vector<unsigned char> reference_;  // attraction the next record may refer to
+};
+
+// The whole page at once (through RunHtmlWriter, so the same bytes).
 std::string RunHtml(const ViewerRun& run);
 
 // Building blocks, exposed for tests.

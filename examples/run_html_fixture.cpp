@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   // More ticks repeat the walk (to measure the page size of long runs).
   const int ticks = argc == 3 ? std::max(1, std::atoi(argv[2])) : kTicks;
   const std::string dir = argv[1];
-  ViewerRun run;
+  ViewerRunHeader run;
   run.title = kTitle;
   run.dt = kDt;
   run.has_room = true;
@@ -128,6 +128,15 @@ int main(int argc, char** argv) {
                 {2.2, 0.0, 2.2, 0.7}, {2.2, 0.7, 2.6, 0.7}, {2.6, 0.7, 2.6, 0.0}};
   room.pillars = {{3.4, 2.2, 0.15}};
   for (int i = 0; i <= 10; ++i) room.route.push_back({1.6 + 0.3 * i, 1.5 + 0.4 * std::sin(i * 0.6)});
+
+  const std::string html_path = dir + "/run.html";
+  std::FILE* html = std::fopen(html_path.c_str(), "wb");
+  if (html == nullptr) {
+    std::fprintf(stderr, "run-html-fixture: cannot write into %s\n", dir.c_str());
+    return 1;
+  }
+  RunHtmlWriter writer(html);
+  writer.Begin(run);
 
   InitHelper();
   std::string info_text, expected = "{\"ticks\":[";
@@ -231,15 +240,19 @@ int main(int argc, char** argv) {
     expected += std::string(n ? "," : "") + "{\"blocked\":" + std::to_string(blocked) + ",\"pull\":" +
                 std::to_string(pull) + ",\"scanOnGrid\":" + std::to_string(on_grid) + ",\"start\":[" +
                 std::to_string(t.start.col) + "," + std::to_string(t.start.row) + "],\"path\":" + path + "]}";
-    run.ticks.push_back(std::move(t));
+    writer.AddTick(t);
   }
   expected += "]}\n";
-  const std::string html = RunHtml(run);
-  if (!WriteText(dir + "/run.html", html) || !WriteText(dir + "/info.txt", info_text) ||
+  const bool written = writer.End(static_cast<std::size_t>(ticks));
+  const long size = std::ftell(html);
+  if (std::fclose(html) != 0 || !written || !WriteText(dir + "/info.txt", info_text) ||
       !WriteText(dir + "/expected.json", expected)) {
     std::fprintf(stderr, "run-html-fixture: cannot write into %s\n", dir.c_str());
     return 1;
   }
-  std::printf("run-html-fixture: %d ticks, run.html %zu bytes\n", ticks, html.size());
+  std::printf("run-html-fixture: %d ticks, run.html %ld bytes", ticks, size);
+  if (writer.full() && static_cast<std::size_t>(ticks) > writer.count())
+    std::printf(" (the page shows ticks 0..%zu)", writer.count() - 1);
+  std::printf("\n");
   return 0;
 }

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "run_html.h"
+#include "viewer_glue.h"
 
 namespace {
 
@@ -61,14 +63,14 @@ TEST(RunHtmlPage, MarkersInOutsideTextAreNotExpanded) {
   run.title = "{{DATA}} {{TITLE}}";
   run.ticks.push_back(SmallTick("{{DATA}}"));
   const std::string page = RunHtml(run);
-  EXPECT_EQ(Count(page, "\"grid\":["), 1u);
+  EXPECT_EQ(Count(page, "\"ticks\":["), 1u);
   EXPECT_NE(page.find("<title>{{DATA}} {{TITLE}}</title>"), std::string::npos);
 }
 
 TEST(RunHtmlPage, EmptyRunStillMakesAPage) {
   ViewerRun run;
   const std::string page = RunHtml(run);
-  EXPECT_NE(page.find("\"info\":[]"), std::string::npos);
+  EXPECT_NE(page.find("\"ticks\":[],\"total\":0}"), std::string::npos);
   EXPECT_NE(page.find("</html>"), std::string::npos);
 }
 
@@ -223,15 +225,26 @@ Decoded Decode(const std::vector<unsigned char>& bytes, const std::vector<unsign
         d.attraction[static_cast<std::size_t>(row * 100 + col)] = static_cast<unsigned char>(v);
       }
   }
-  long long code = 0;
-  for (int i = 0; i < 360; ++i) {
-    code += r.Signed();
-    if (code == 0) {
-      d.scan.push_back(std::nan(""));
-      continue;
-    }
-    const long long z = code - 1;
-    d.scan.push_back(static_cast<double>(z % 2 ? -(z + 1) / 2 : z / 2) / 1000.0);
+  // Scan: 4-bit codes, low half of each byte first, then byte-aligned again.
+  long long before = 0, last = 0;
+  bool high = false;
+  unsigned byte = 0;
+  for (int i = 0; i < 360 && r.ok; ++i) {
+    std::uint64_t z = 0;
+    unsigned nibble = 0;
+    int shift = 0;
+    do {
+      if (!high) byte = r.Byte();
+      nibble = high ? byte >> 4 : byte & 15u;
+      high = !high;
+      z |= static_cast<std::uint64_t>(nibble & 7u) << shift;
+      shift += 3;
+    } while ((nibble & 8u) && shift < 60);
+    const long long residual = (z & 1) ? -static_cast<long long>((z + 1) / 2) : static_cast<long long>(z / 2);
+    const long long code = residual + (before != 0 && last != 0 ? 2 * last - before : last);
+    d.scan.push_back(code == 0 ? std::nan("") : static_cast<double>(code - 4096) / 1000.0);
+    before = last;
+    last = code;
   }
   const std::uint64_t len = r.Varint();
   for (std::uint64_t i = 0; i < len && r.ok; ++i) {
@@ -372,6 +385,220 @@ TEST(RunHtmlGrid, ShortOrMissingFieldsCountAsFreeAndZero) {
   EXPECT_EQ(d.blocked, std::vector<unsigned char>(10000, 0));
   EXPECT_EQ(d.attraction, std::vector<unsigned char>(10000, 0));
   EXPECT_TRUE(d.path.empty());
+}
+
+TEST(RunHtmlGrid, ScanAlongAStraightRampCostsHalfAByteAReading) {
+  ViewerTick none = SmallTick("");  // nothing on the grid: 360 zero residuals
+  ViewerTick ramp = SmallTick("");
+  for (int i = 0; i < 360; ++i) ramp.scan[static_cast<std::size_t>(i)] = 0.5f + 0.007f * static_cast<float>(i % 200);
+  std::vector<unsigned char> r1, r2;
+  const std::vector<unsigned char> empty = run_html::EncodeGrid(none, r1);
+  const std::vector<unsigned char> bytes = run_html::EncodeGrid(ramp, r2);
+  // Only the first readings and the one jump back cost more than one code.
+  EXPECT_LE(bytes.size(), empty.size() + 12);
+  const Decoded d = Decode(bytes, {});
+  ExpectRoundTrip(ramp, d);
+}
+
+// ---- the streaming writer ---------------------------------------------------
+
+ViewerRun RandomRun(int ticks) {
+  std::mt19937 rng(3);
+  ViewerRun run;
+  run.title = "run <1>";
+  run.tick_name = "scan";
+  run.has_room = true;
+  run.room.width = 4;
+  run.room.depth = 3;
+  run.room.walls = {{0, 0, 4, 0}};
+  run.room.pillars = {{1, 1, 0.2}};
+  run.dt = 0.1;
+  for (int n = 0; n < ticks; ++n) {
+    ViewerTick t = RandomTick(rng, 50 + n % 3, 80, n % 2 == 0);
+    t.info = "scan " + std::to_string(n) + ": x";
+    t.has_pose = n % 2 == 1;
+    t.pose_x = n;
+    t.bearing_deg = n == 1 ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(n);
+    run.ticks.push_back(t);
+  }
+  return run;
+}
+
+std::string ReadAll(std::FILE* f) {
+  std::rewind(f);
+  std::string s;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+  return s;
+}
+
+TEST(RunHtmlWriter, FileAndStringAndWholeRunGiveTheSameBytes) {
+  const ViewerRun run = RandomRun(5);
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  RunHtmlWriter w(f);
+  ASSERT_TRUE(w.Begin(run));
+  for (const ViewerTick& t : run.ticks) EXPECT_TRUE(w.AddTick(t));
+  EXPECT_TRUE(w.End());
+  EXPECT_EQ(w.count(), 5u);
+  const std::string page = ReadAll(f);
+  std::fclose(f);
+  EXPECT_EQ(page, RunHtml(run));
+  EXPECT_EQ(Count(page, "\"scan "), 5u);
+  EXPECT_NE(page.find("\"total\":5}"), std::string::npos);
+  // One record per tick, in order, NaN bearing as null.
+  EXPECT_LT(page.find("\"scan 0: x\""), page.find("\"scan 4: x\""));
+  EXPECT_NE(page.find("\"scan 1: x\",0,0,null,"), std::string::npos);
+}
+
+TEST(RunHtmlWriter, StopsAtItsCapAndTheTotalSaysHowManyThereWere) {
+  const ViewerRun run = RandomRun(4);
+  std::string page;
+  RunHtmlWriter w(&page, 2);
+  ASSERT_TRUE(w.Begin(run));
+  EXPECT_TRUE(w.AddTick(run.ticks[0]));
+  EXPECT_FALSE(w.full());
+  EXPECT_TRUE(w.AddTick(run.ticks[1]));
+  EXPECT_TRUE(w.full());
+  const std::size_t before = page.size();
+  EXPECT_FALSE(w.AddTick(run.ticks[2]));
+  EXPECT_EQ(page.size(), before);
+  EXPECT_TRUE(w.ok());
+  EXPECT_TRUE(w.End(4));
+  EXPECT_EQ(w.count(), 2u);
+  EXPECT_EQ(Count(page, "\"scan "), 2u);
+  EXPECT_NE(page.find("],\"total\":4}"), std::string::npos);
+  // Only the first two, and the page still ends.
+  EXPECT_NE(page.find("\"scan 1: x\""), std::string::npos);
+  EXPECT_EQ(page.find("\"scan 2: x\""), std::string::npos);
+  EXPECT_NE(page.find("</html>"), std::string::npos);
+}
+
+TEST(RunHtmlWriter, CallsOutOfOrderAreRefused) {
+  const ViewerRun run = RandomRun(1);
+  std::string page;
+  RunHtmlWriter w(&page);
+  EXPECT_FALSE(w.AddTick(run.ticks[0]));
+  EXPECT_FALSE(w.End());
+  EXPECT_TRUE(page.empty());
+  EXPECT_TRUE(w.Begin(run));
+  EXPECT_FALSE(w.Begin(run));
+  EXPECT_TRUE(w.End());
+  EXPECT_FALSE(w.AddTick(run.ticks[0]));
+  EXPECT_FALSE(w.End());
+  EXPECT_EQ(Count(page, "</html>"), 1u);
+}
+
+TEST(RunHtmlWriter, WriteErrorsAreReported) {
+  const ViewerRun run = RandomRun(2);
+  std::FILE* f = std::fopen("/dev/null", "rb");  // writes fail on a stream opened for reading
+  ASSERT_NE(f, nullptr);
+  RunHtmlWriter w(f);
+  EXPECT_FALSE(w.Begin(run));
+  EXPECT_FALSE(w.AddTick(run.ticks[0]));
+  EXPECT_FALSE(w.End());
+  EXPECT_FALSE(w.ok());
+  std::fclose(f);
+  RunHtmlWriter none(static_cast<std::FILE*>(nullptr));
+  EXPECT_FALSE(none.Begin(run));
+  EXPECT_FALSE(none.End());
+}
+
+// ---- from the host's types ---------------------------------------------------
+
+TEST(ViewerGlue, GridViewFieldsArriveInTheTick) {
+  GridView v{};
+  v.blocked.assign(10000, 0);
+  v.attraction.assign(10000, 0);
+  v.blocked[120] = 1;
+  v.attraction[120] = -1;
+  v.blocked[121] = 7;  // any nonzero value is blocked
+  v.attraction[121] = -1;
+  v.attraction[5] = 255;
+  v.attraction[6] = 17;
+  v.path = {{50, 51}, {49, 52}, {60, 60}};
+  v.start = {50, 50};
+  v.has_target = true;
+  v.target = {48, 70};
+  v.raw_target = {47, 80};
+  v.reached = true;
+  v.fix_x = 0.25f;
+  v.fix_y = -0.5f;
+  v.face_x = 0.5f;
+  v.face_y = 0.75f;
+  v.bearing = static_cast<float>(kPi / 2);
+  v.scan.fill(std::numeric_limits<float>::infinity());
+  v.scan[3] = 1.5f;
+  v.has_tracked = true;
+  v.tracked_x = 1.25f;
+  v.tracked_y = std::numeric_limits<float>::quiet_NaN();
+  const ViewerTick t = ViewerTickFromGridView(v, "scan 9: line");
+  ASSERT_EQ(t.blocked.size(), 10000u);
+  ASSERT_EQ(t.attraction.size(), 10000u);
+  EXPECT_EQ(t.blocked[120], 1);
+  EXPECT_EQ(t.blocked[121], 1);
+  EXPECT_EQ(t.blocked[122], 0);
+  EXPECT_EQ(t.attraction[120], 0);
+  EXPECT_EQ(t.attraction[5], 255);
+  EXPECT_EQ(t.attraction[6], 17);
+  ASSERT_EQ(t.path.size(), 3u);
+  EXPECT_EQ(t.path[1].col, 49);
+  EXPECT_EQ(t.path[1].row, 52);
+  EXPECT_EQ(t.path[2].col, 60);
+  EXPECT_EQ(t.path_length, 3);
+  EXPECT_EQ(t.start.col, 50);
+  EXPECT_EQ(t.start.row, 50);
+  EXPECT_TRUE(t.has_target);
+  EXPECT_EQ(t.target.col, 48);
+  EXPECT_EQ(t.target.row, 70);
+  EXPECT_TRUE(t.has_raw_target);
+  EXPECT_EQ(t.raw_target.col, 47);
+  EXPECT_EQ(t.raw_target.row, 80);
+  EXPECT_TRUE(t.reached);
+  EXPECT_EQ(t.steering.x, 0.25f);
+  EXPECT_EQ(t.steering.y, -0.5f);
+  EXPECT_EQ(t.path_end.x, 0.5f);
+  EXPECT_EQ(t.path_end.y, 0.75f);
+  EXPECT_FLOAT_EQ(t.bearing_deg, 90.0f);
+  EXPECT_EQ(t.scan[3], 1.5f);
+  EXPECT_TRUE(std::isinf(t.scan[4]));
+  EXPECT_TRUE(t.has_tracked);
+  EXPECT_EQ(t.tracked.x, 1.25f);
+  EXPECT_TRUE(std::isnan(t.tracked.y));
+  EXPECT_FALSE(t.has_pose);
+  EXPECT_EQ(t.info, "scan 9: line");
+
+  v.bearing = static_cast<float>(-kPi / 4);
+  EXPECT_FLOAT_EQ(ViewerTickFromGridView(v, "").bearing_deg, -45.0f);
+  v.bearing = std::numeric_limits<float>::quiet_NaN();
+  v.has_target = false;
+  const ViewerTick none = ViewerTickFromGridView(v, "");
+  EXPECT_TRUE(std::isnan(none.bearing_deg));
+  EXPECT_FALSE(none.has_target);
+  EXPECT_FALSE(none.has_raw_target);
+}
+
+TEST(ViewerGlue, RoomKeepsEveryWallPillarAndRoutePoint) {
+  Room room{};
+  room.width = 6;
+  room.depth = 4;
+  room.walls = {{{0, 0}, {6, 0}}, {{1, 2}, {1, 3.5}}};
+  room.pillars = {{{2.5, 1.5}, 0.1}};
+  const ViewerRoom r = ViewerRoomFromRoom(room, {{1, 1}, {2, 1.5}, {3, 2}});
+  EXPECT_EQ(r.width, 6);
+  EXPECT_EQ(r.depth, 4);
+  ASSERT_EQ(r.walls.size(), 2u);
+  EXPECT_EQ(r.walls[1].ax, 1);
+  EXPECT_EQ(r.walls[1].ay, 2);
+  EXPECT_EQ(r.walls[1].bx, 1);
+  EXPECT_EQ(r.walls[1].by, 3.5);
+  ASSERT_EQ(r.pillars.size(), 1u);
+  EXPECT_EQ(r.pillars[0].x, 2.5);
+  EXPECT_EQ(r.pillars[0].y, 1.5);
+  EXPECT_EQ(r.pillars[0].r, 0.1);
+  ASSERT_EQ(r.route.size(), 3u);
+  EXPECT_EQ(r.route[1][0], 2);
+  EXPECT_EQ(r.route[1][1], 1.5);
 }
 
 }  // namespace

@@ -10,6 +10,12 @@ add_library(scanpilot_run_html STATIC ${viewer_dir}/../run_html.cpp ${viewer_dir
 target_include_directories(scanpilot_run_html PUBLIC ${viewer_dir}/.. PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/viewer-gen)
 target_link_libraries(scanpilot_run_html PRIVATE scanpilot_warnings)
 
+# From the host's types (GridView, Room) to the viewer's; robot-demo is
+# defined before this file is included.
+add_library(scanpilot_viewer_glue STATIC ${viewer_dir}/../viewer_glue.cpp ${viewer_dir}/../viewer_glue.h)
+target_link_libraries(scanpilot_viewer_glue PUBLIC scanpilot_run_html scanpilot_sim PRIVATE scanpilot_warnings)
+target_link_libraries(robot-demo PRIVATE scanpilot_viewer_glue scanpilot_run_html)
+
 # A short real planner + tracker run with a hostile title, for the browser test.
 add_executable(run-html-fixture ${viewer_dir}/../run_html_fixture.cpp)
 target_link_libraries(run-html-fixture PRIVATE scanpilot_run_html pathgrid::pathgrid scanfollow::scanfollow
@@ -17,7 +23,8 @@ target_link_libraries(run-html-fixture PRIVATE scanpilot_run_html pathgrid::path
 
 if(SCANPILOT_BUILD_TESTS)
   find_package(GTest REQUIRED)  # its targets are visible per directory
-  scanpilot_add_gtest(test_run_html SOURCES ${PROJECT_SOURCE_DIR}/tests/test_run_html.cpp LIBS scanpilot_run_html)
+  scanpilot_add_gtest(test_run_html SOURCES ${PROJECT_SOURCE_DIR}/tests/test_run_html.cpp
+    LIBS scanpilot_run_html scanpilot_viewer_glue)
   # Debian's python3 sees Debian's selenium; another python3 on PATH may not.
   find_program(SCANPILOT_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
   if(SCANPILOT_SYSTEM_PYTHON3)

@@ -2,6 +2,12 @@
 (function () {
   var N = 100, CELLS = N * N;
   var data = JSON.parse(document.getElementById("run-data").textContent);
+  // Records come one per tick (see TickJson in run_html.cpp); the drawing
+  // wants one array per field.
+  var FIELDS = ["info", "reached", "length", "bearing", "distance", "steering", "pathEnd", "tracked", "pose",
+                "person", "grid"];
+  FIELDS.forEach(function (f, i) { data[f] = data.ticks.map(function (t) { return t[i]; }); });
+  data.ticks = null;
   var count = data.info.length;
   var $ = function (id) { return document.getElementById(id); };
 
@@ -32,6 +38,24 @@
     return z % 2 ? -(z + 1) / 2 : z / 2;
   };
   Reader.prototype.cell = function () { return [this.signed(), this.signed()]; };
+  // Zigzagged integers in 4-bit codes (3 value bits, low first, and a "more"
+  // bit), two to a byte, the low half first; `count` of them, then the rest
+  // of the byte is skipped.
+  Reader.prototype.nibbles = function (count) {
+    var out = new Array(count), half = 0, b = 0;
+    for (var i = 0; i < count; ++i) {
+      var v = 0, scale = 1, n;
+      do {
+        if (!half) b = this.byte();
+        n = half ? b >> 4 : b & 15;
+        half = !half;
+        v += (n & 7) * scale;
+        scale *= 8;
+      } while (n & 8);
+      out[i] = v % 2 ? -(v + 1) / 2 : v / 2;
+    }
+    return out;
+  };
 
   function predict(a, col, row) {
     if (row === 0) return col === 0 ? 0 : a[col - 1];
@@ -114,13 +138,15 @@
     var mode = r.byte();
     if (mode === 2) t.attraction = readAttraction(r, null, t.target);
     else t.attraction = readAttraction(r, mode === 1 ? null : keyframeValues(n));
+    // Each code was predicted from the two before it, or the one before at
+    // the edge of what is drawn; code - 4096 is millimetres, 0 not drawn.
     t.scan = new Float32Array(360);
-    var code = 0;
+    var residual = r.nibbles(360), before = 0, last = 0;
     for (var d = 0; d < 360; ++d) {
-      code += r.signed();
-      if (code === 0) { t.scan[d] = NaN; continue; }
-      var z = code - 1;
-      t.scan[d] = (z % 2 ? -(z + 1) / 2 : z / 2) / 1000;
+      var code = residual[d] + (before !== 0 && last !== 0 ? 2 * last - before : last);
+      t.scan[d] = code === 0 ? NaN : (code - 4096) / 1000;
+      before = last;
+      last = code;
     }
     var len = r.varint();
     t.path = [];
@@ -449,7 +475,7 @@
       g.fillRect(TL_LEFT, r.y, tlW - TL_LEFT - TL_RIGHT, r.h);
       if (r.kind === "strip") {
         for (var i = 0; i < count; ++i) {
-          g.fillStyle = data.reached.charAt(i) === "1" ? "#2e9e44" : "#e3a0a0";
+          g.fillStyle = data.reached[i] ? "#2e9e44" : "#e3a0a0";
           var x0 = Math.max(TL_LEFT, tickX(i) - colW / 2), x1 = Math.min(tlW - TL_RIGHT, tickX(i) + colW / 2 + 0.5);
           g.fillRect(x0, r.y, x1 - x0, r.h);
         }
@@ -545,7 +571,7 @@
     $("tick").textContent = String(n);
     $("tick-info").textContent = data.info[n];
     $("time").textContent = data.dt ? "t = " + (n * data.dt).toFixed(1) + " s" : "";
-    var parts = [data.reached.charAt(n) === "1" ? "target reached" : "target not reached",
+    var parts = [data.reached[n] ? "target reached" : "target not reached",
                  "path " + data.length[n] + " cells", "bearing " + fmt(data.bearing[n], 1) + " deg"];
     if (data.distance[n] !== null) parts.push("distance to the person " + fmt(data.distance[n], 2) + " m");
     $("status").textContent = parts.join(", ");
@@ -629,6 +655,11 @@
     current: function () { return current; }
   };
 
+  if (data.total > count) {
+    $("cut-note").textContent = "Shows the first " + count + " of " + data.total + " " + data.tickName + "s (" +
+        data.tickName + "s 0.." + (count - 1) + "); the page holds no more.";
+    $("cut-note").hidden = false;
+  }
   if (count === 0) {
     $("status").textContent = "This run has no ticks.";
     slider.disabled = true;

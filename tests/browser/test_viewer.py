@@ -2,7 +2,7 @@
 """Opens a run.html in headless Chromium and drives it like a user.
 
 Usage: test_viewer.py --fixture PROGRAM --work DIR
-   or: test_viewer.py --html run.html --info info.txt [--expected expected.json] --work DIR
+   or: test_viewer.py --html run.html --info info.txt [--expected expected.json] [--total M] --work DIR
 
 With --fixture, PROGRAM DIR writes run.html, info.txt and expected.json.
 Exits 77 (skipped) with the reason when no browser or driver can be used.
@@ -108,6 +108,7 @@ def main():
     ap.add_argument("--info")
     ap.add_argument("--expected")
     ap.add_argument("--title", help="the raw title the page must show (default: the fixture's)")
+    ap.add_argument("--total", type=int, help="ticks in the run when the page holds fewer (default: all)")
     ap.add_argument("--work", required=True)
     args = ap.parse_args()
 
@@ -142,6 +143,13 @@ def main():
         check(driver.execute_script("return typeof window.__injected;") == "undefined",
               "the title's script ran")
         check(no_alert(driver), "an alert is open")
+        note = driver.execute_script(
+            "var e = document.getElementById('cut-note'); return e.hidden ? null : e.textContent;")
+        if args.total is None or args.total == count:
+            check(note is None, "a whole run shows the cut note %r" % note)
+        else:
+            want = "first %d of %d" % (count, args.total)
+            check(note is not None and want in note, "cut note is %r, expected it to say %r" % (note, want))
         if title is not None:
             check(driver.title == title, "document title is %r, expected %r" % (driver.title, title))
             check(text(driver, "title") == title, "heading shows %r" % text(driver, "title"))
