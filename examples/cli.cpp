@@ -10,17 +10,22 @@
 namespace {
 
 const char kUsage[] =
-    "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N]\n"
+    "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose]\n"
     "       robot-demo --scans FILE [--target X,Y | --target-cell COL,ROW]\n"
     "                  [--no-return-below M] [--no-return-above M] [--out DIR] [--snapshot N[,N...]]\n"
     "\n"
     "Without --scans: simulate a robot following a person through a room for 30 s\n"
     "(300 scans), print a status line per second and a summary.\n"
     "\n"
-    "  --out DIR             where pictures go (default robot-demo-out); run.svg and\n"
-    "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN\n"
+    "  --out DIR             where pictures go (default robot-demo-out, created if\n"
+    "                        missing); run.svg and tick-NNN.svg, the planner's grid\n"
+    "                        at tick (or scan) NNN. They appear together at the end\n"
+    "                        of a good run; the earlier run.svg, run.html and\n"
+    "                        tick-NNN.svg in DIR are removed then (nothing else is)\n"
     "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
     "  --seed N              noise and detector seed of the scenario (default 7)\n"
+    "  --verbose             also print a line per tick (the replay prints one per\n"
+    "                        scan anyway)\n"
     "  --scans FILE          replay recorded scans: one scan per line, 360 readings\n"
     "                        (index = degree, metres) separated by spaces or commas;\n"
     "                        inf, -inf, nan accepted; '#' starts a comment line\n"
@@ -139,6 +144,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return kExitOk;
+    }
+    if (arg == "--verbose") {
+      o.verbose = true;
+      continue;
     }
     if (!TakesValue(arg)) return UsageError("unknown option '" + arg + "'");
     if (i + 1 >= argc) return UsageError(arg + " needs a value");

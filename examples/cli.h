@@ -12,7 +12,7 @@
 
 // Exit statuses of robot-demo.
 constexpr int kExitOk = 0;
-constexpr int kExitCannotWrite = 1;  // the pictures could not be written
+constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
 constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
 
 struct Options {
@@ -20,6 +20,7 @@ struct Options {
   bool snapshots_given = false;
   std::vector<int> snapshots;
   unsigned seed = 7;
+  bool verbose = false;  // demo: a line per tick
   // Replay only.
   std::string scans;
   Cell target{50, 70};  // 1 m straight ahead

@@ -9,6 +9,8 @@
 
 #include "grid_frame.h"
 #include "grid_view.h"
+#include "output_set.h"
+#include "pass_line.h"
 #include "pictures.h"
 #include "sim.h"
 #include "svg.h"
@@ -81,6 +83,18 @@ void PrintSummary(const RunStats& s) {
               Percentile(s.cycle_us, 0.99));
 }
 
+// The --verbose line: robot at p and person at q when the scan was taken.
+std::string TickLineOf(int tick, const TickResult& r, const Pose& p, Vec2 q) {
+  TickFigures f{};
+  f.t = tick * Scenario::kDt;
+  f.pass = {r.reached, r.path_length, r.fix_x, r.fix_y, r.face_x, r.face_y, r.bearing};
+  f.has_target = r.target_col >= 0;
+  f.tracked_x = r.out_x;
+  f.tracked_y = r.out_y;
+  f.distance = std::hypot(p.x - q.x, p.y - q.y);
+  return TickLine(tick, f);
+}
+
 // Call right after the tick's pass, before anything else touches the planner.
 void AddTickPicture(PictureFiles& files, int tick, const Scan& scan, const TickResult& r) {
   GridView v = CaptureGridView(scan, r.target_col >= 0, {r.target_col, r.target_row}, r.reached,
@@ -101,6 +115,8 @@ int RunDemo(const Options& o) {
     if (n >= Scenario::kTicks)
       return UsageError("--snapshot " + std::to_string(n) + ": the run has ticks 0.." +
                         std::to_string(Scenario::kTicks - 1));
+  OutputSet out;
+  if (const auto status = OpenOutput(o.out, out)) return *status;
   Scenario world(o.seed);
   const std::vector<int> snaps = o.snapshots_given ? o.snapshots : DefaultSnapshots(Scenario::kTicks);
   Follower follower(world.InitialTrackDistance());
@@ -114,7 +130,10 @@ int RunDemo(const Options& o) {
     const int tick = world.Tick();
     Scan scan = world.ScanFromRobot();
     const Detection det = world.Detect();
+    const Pose seen_from = world.Robot();
+    const Vec2 seen = world.Person();
     const TickResult r = follower.Step(scan, det);
+    if (o.verbose) std::printf("%s\n", TickLineOf(tick, r, seen_from, seen).c_str());
     if (IsSnapshot(snaps, tick)) AddTickPicture(files, tick, scan, r);
     stats.CountPass(det, r);
     world.MoveRobot(r.command);
@@ -129,5 +148,5 @@ int RunDemo(const Options& o) {
   PrintSummary(stats);
   files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), trace));
   std::sort(files.begin(), files.end());
-  return WritePictures(o.out, files);
+  return WritePictures(out, files);
 }

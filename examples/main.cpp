@@ -3,10 +3,16 @@
 // scans (replay.cpp).
 #include "cli.h"
 #include "demo_run.h"
+#include "output_set.h"
 #include "replay.h"
 
 int main(int argc, char** argv) {
+  if (!CheckStandardStreams()) return Fail(kExitCannotWrite, "standard output is closed");
   Options o;
-  if (const auto status = ParseOptions(argc, argv, o)) return *status;
-  return o.scans.empty() ? RunDemo(o) : RunReplay(o);
+  std::optional<int> early = ParseOptions(argc, argv, o);
+  const int status = early ? *early : o.scans.empty() ? RunDemo(o) : RunReplay(o);
+  // A failed run has said why already; a good one must not hide lost output.
+  std::string why;
+  if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);
+  return status;
 }

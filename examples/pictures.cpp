@@ -1,11 +1,7 @@
 #include "pictures.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-
-#include <sys/stat.h>
 
 #include "cli.h"
 #include "svg.h"
@@ -36,15 +32,21 @@ void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string
   files.emplace_back(TickName(n), GridSvg(view));
 }
 
-int WritePictures(const std::string& dir, const PictureFiles& files) {
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
-    return Fail(kExitCannotWrite, dir + ": cannot create directory: " + std::strerror(errno));
-  for (const auto& f : files) {
-    std::string why;
-    if (!WriteFileAtomic(dir + "/" + f.first, f.second, why))
-      return Fail(kExitCannotWrite, dir + "/" + f.first + ": " + why);
+std::optional<int> OpenOutput(const std::string& dir, OutputSet& out) {
+  if (out.Open(dir)) return std::nullopt;
+  return Fail(kExitCannotWrite, out.Error());
+}
+
+int WritePictures(OutputSet& out, const PictureFiles& files) {
+  for (const auto& f : files) out.Add(f.first, f.second);
+  // A run whose report was lost does not replace the previous pictures.
+  std::string why;
+  if (out.Ok() && !FlushStdout(why)) {
+    out.Abort();
+    return Fail(kExitCannotWrite, "standard output: " + why);
   }
-  std::printf("pictures: %s/ (", dir.c_str());
+  if (!out.Commit()) return Fail(kExitCannotWrite, out.Error());
+  std::printf("pictures: %s/ (", out.Dir().c_str());
   for (std::size_t i = 0; i < files.size(); ++i) std::printf("%s%s", i ? ", " : "", files[i].first.c_str());
   std::printf(")\n");
   return kExitOk;

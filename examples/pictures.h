@@ -2,11 +2,13 @@
 #ifndef SCANPILOT_PICTURES_H
 #define SCANPILOT_PICTURES_H
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "grid_view.h"
+#include "output_set.h"
 
 // File name and SVG text.
 using PictureFiles = std::vector<std::pair<std::string, std::string>>;
@@ -23,8 +25,13 @@ std::string TickName(int n);
 void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string& title,
                     const std::string& what);
 
-// Creates `dir` and writes every file; prints the "pictures:" line.
-// Returns kExitOk or kExitCannotWrite (after one line on standard error).
-int WritePictures(const std::string& dir, const PictureFiles& files);
+// Opens `out` on `dir` before a run; the exit status after one line on
+// standard error when the folder cannot be used.
+std::optional<int> OpenOutput(const std::string& dir, OutputSet& out);
+
+// Stages every file and, when nothing written to standard output so far was
+// lost, commits the set; prints the "pictures:" line. Returns kExitOk or
+// kExitCannotWrite (after one line on standard error, nothing committed).
+int WritePictures(OutputSet& out, const PictureFiles& files);
 
 #endif

@@ -10,6 +10,7 @@
 
 #include "grid_frame.h"
 #include "grid_view.h"
+#include "pass_line.h"
 #include "pathgrid.h"
 
 namespace {
@@ -33,18 +34,9 @@ std::optional<int> ReadScanFile(const std::string& path, std::vector<Scan>& scan
   return Fail(kExitBadInput, path + ": " + err.message);
 }
 
-std::string Deg(float rad) {
-  if (std::isnan(rad)) return "none";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(rad) * 180.0 / kPi);
-  return buf;
-}
-
 void PrintScanLine(int n, const ScanPlan& p) {
-  std::printf("scan %d: %s, path %d cells, steering (%.2f, %.2f) m, path end (%.2f, %.2f) m, bearing %s deg%s\n",
-              n, p.reached ? "reached" : "not reached", p.path_length, static_cast<double>(p.fix_x),
-              static_cast<double>(p.fix_y), static_cast<double>(p.face_x), static_cast<double>(p.face_y),
-              Deg(p.bearing).c_str(), p.target_free ? "" : " (target cell is blocked)");
+  const PassFigures f{p.reached, p.path_length, p.fix_x, p.fix_y, p.face_x, p.face_y, p.bearing};
+  std::printf("%s\n", ScanLine(n, f, p.target_free).c_str());
 }
 
 }  // namespace
@@ -79,9 +71,9 @@ ScanPlan Replay::Step(const Scan& recorded) {
   return p;
 }
 
-int Replay::Finish() {
+int Replay::Finish(OutputSet& out) {
   std::printf("reached the target on %d of %d scans\n", reached_, scans_);
-  return WritePictures(o_.out, files_);
+  return WritePictures(out, files_);
 }
 
 int RunReplay(const Options& o) {
@@ -92,9 +84,11 @@ int RunReplay(const Options& o) {
     if (n >= count)
       return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
 
+  OutputSet out;
+  if (const auto status = OpenOutput(o.out, out)) return *status;
   Replay replay(o, o.snapshots_given ? o.snapshots : DefaultSnapshots(count));
   std::printf("replaying %d scans from %s, target cell (%d, %d) = %.2f m ahead, %.2f m left\n", count,
               o.scans.c_str(), o.target.col, o.target.row, CellToMetres(o.target.row), CellToMetres(o.target.col));
   for (const Scan& scan : scans) replay.Step(scan);
-  return replay.Finish();
+  return replay.Finish(out);
 }

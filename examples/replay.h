@@ -27,8 +27,9 @@ class Replay {
   // The per-scan step: maps readings outside [o.below, o.above] to +inf,
   // plans, prints the scan's line and captures its picture if chosen.
   ScanPlan Step(const Scan& recorded);
-  // Prints the closing line and writes the pictures; returns the exit status.
-  int Finish();
+  // Prints the closing line and commits the pictures to `out`; returns the
+  // exit status.
+  int Finish(OutputSet& out);
 
  private:
   const Options& o_;

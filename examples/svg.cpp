@@ -1,13 +1,12 @@
 #include "svg.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 
 #include "grid_frame.h"
+#include "safe_text.h"
 
 namespace {
 
@@ -24,8 +23,9 @@ std::string Header(int w, int h) {
          "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
 }
 
+// Every text goes through here, escaped: titles carry file names.
 std::string Text(double x, double y, const std::string& s, const std::string& extra = "") {
-  return "<text x=\"" + F(x) + "\" y=\"" + F(y) + "\" " + extra + ">" + s + "</text>\n";
+  return "<text x=\"" + F(x) + "\" y=\"" + F(y) + "\" " + extra + ">" + XmlEscape(s) + "</text>\n";
 }
 
 std::string Line(double x0, double y0, double x1, double y1, const std::string& style) {
@@ -236,6 +236,9 @@ std::string RunSvg(const Room& room, const std::vector<Vec2>& route, const RunTr
 
 namespace {
 
+// What fits above the grid and its legend at the title's size.
+constexpr std::size_t kTitleChars = 80;
+
 // The planner's grid, ahead (+X, growing row) up and left (+Y, growing column) left.
 struct GridCanvas {
   double c = 6.0, ox = 60.0, oy = 70.0;  // px per cell, grid origin
@@ -399,7 +402,7 @@ std::string GridSvg(const GridView& v) {
   const GridCanvas k;
   const int h = k.Height();
   std::string o = Header(k.Width(), h);
-  o += Text(k.ox, 28, v.title, "font-size=\"17\" font-weight=\"bold\"");
+  o += Text(k.ox, 28, FitText(v.title, kTitleChars), "font-size=\"17\" font-weight=\"bold\"");
   std::string sub = std::string(v.reached ? "target reached" : "target not reached") + ", path " +
                     std::to_string(v.path.size()) + " cells, bearing ";
   sub += std::isnan(v.bearing) ? std::string("none") : F(v.bearing * 180.0 / kPi, 1) + " deg";
@@ -414,26 +417,4 @@ std::string GridSvg(const GridView& v) {
   o += Text(k.ox - 50, k.oy - 6, "rows: +X (ahead) up", "fill=\"#555\" font-size=\"11\"");
   o += GridLegend(k, v.has_tracked);
   return o + "</svg>\n";
-}
-
-bool WriteFileAtomic(const std::string& path, const std::string& content, std::string& why) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) {
-    why = std::strerror(errno);
-    return false;
-  }
-  const bool wrote = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const int err = errno;
-  if (std::fclose(f) != 0 || !wrote) {
-    why = std::strerror(wrote ? errno : err);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    why = std::strerror(errno);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
 }

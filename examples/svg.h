@@ -18,8 +18,4 @@ struct RunTrace {
 std::string RunSvg(const Room& room, const std::vector<Vec2>& route, const RunTrace& trace);
 std::string GridSvg(const GridView& view);
 
-// Writes through a temporary file renamed at the end, so a failed run never
-// leaves a half-written picture. Returns false and sets `why` on failure.
-bool WriteFileAtomic(const std::string& path, const std::string& content, std::string& why);
-
 #endif
