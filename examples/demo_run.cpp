@@ -12,8 +12,10 @@
 #include "output_set.h"
 #include "pass_line.h"
 #include "pictures.h"
+#include "run_viewer.h"
 #include "sim.h"
 #include "svg.h"
+#include "viewer_glue.h"
 
 namespace {
 
@@ -95,17 +97,50 @@ std::string TickLineOf(int tick, const TickResult& r, const Pose& p, Vec2 q) {
   return TickLine(tick, f);
 }
 
-// Call right after the tick's pass, before anything else touches the planner.
-void AddTickPicture(PictureFiles& files, int tick, const Scan& scan, const TickResult& r) {
+// What the planner saw and did this tick. Call right after the tick's pass,
+// before anything else touches the planner.
+GridView CaptureTick(const Scan& scan, const TickResult& r) {
   GridView v = CaptureGridView(scan, r.target_col >= 0, {r.target_col, r.target_row}, r.reached,
                                Follower::kBorder);
   v.raw_target = {r.raw_col, r.raw_row};
   v.has_tracked = true;
   v.tracked_x = r.out_x;
   v.tracked_y = r.out_y;
+  return v;
+}
+
+void AddTickPicture(PictureFiles& files, int tick, const GridView& v) {
   char title[96];
   std::snprintf(title, sizeof title, "Planner grid at tick %d (t = %.1f s)", tick, tick * Scenario::kDt);
   AddGridPicture(files, tick, v, title, "tick " + std::to_string(tick));
+}
+
+ViewerRunHeader ViewerHeader(const Scenario& world, unsigned seed) {
+  ViewerRunHeader h;
+  h.title = "Robot following a person (seed " + std::to_string(seed) + ")";
+  h.tick_name = "tick";
+  h.has_room = true;
+  h.room = ViewerRoomFromRoom(world.World(), world.Route());
+  h.dt = Scenario::kDt;
+  h.robot_radius = Scenario::kRobotRadius;
+  h.person_radius = Scenario::kPersonRadius;
+  return h;
+}
+
+// The viewer's tick: the grid, the --verbose line, and robot and person as
+// they were when the scan was taken.
+ViewerTick ViewerTickOf(const GridView& v, const std::string& line, const Pose& p, Vec2 q) {
+  ViewerTick t = ViewerTickFromGridView(v, line);
+  t.has_pose = true;
+  t.pose_x = p.x;
+  t.pose_y = p.y;
+  t.pose_heading = p.heading;
+  t.has_person = true;
+  t.person_x = q.x;
+  t.person_y = q.y;
+  t.has_distance = true;
+  t.distance = std::hypot(p.x - q.x, p.y - q.y);
+  return t;
 }
 
 }  // namespace
@@ -123,6 +158,7 @@ int RunDemo(const Options& o) {
   RunTrace trace{{world.Robot()}, {world.Person()}, snaps, Scenario::kDt};
   PictureFiles files;
   RunStats stats;
+  RunViewer viewer(out, ViewerHeader(world, o.seed));
 
   std::printf("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
               Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, Scenario::kRobotRadius);
@@ -133,8 +169,11 @@ int RunDemo(const Options& o) {
     const Pose seen_from = world.Robot();
     const Vec2 seen = world.Person();
     const TickResult r = follower.Step(scan, det);
-    if (o.verbose) std::printf("%s\n", TickLineOf(tick, r, seen_from, seen).c_str());
-    if (IsSnapshot(snaps, tick)) AddTickPicture(files, tick, scan, r);
+    const std::string line = TickLineOf(tick, r, seen_from, seen);
+    if (o.verbose) std::printf("%s\n", line.c_str());
+    const GridView v = CaptureTick(scan, r);
+    viewer.Add(ViewerTickOf(v, line, seen_from, seen));
+    if (IsSnapshot(snaps, tick)) AddTickPicture(files, tick, v);
     stats.CountPass(det, r);
     world.MoveRobot(r.command);
     const Pose p = world.Robot();
@@ -146,6 +185,7 @@ int RunDemo(const Options& o) {
     if ((tick + 1) % 10 == 0) PrintStatusLine(tick, p, q, stats.distance.back(), r.reached);
   }
   PrintSummary(stats);
+  viewer.Finish();
   files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), trace));
   std::sort(files.begin(), files.end());
   return WritePictures(out, files);

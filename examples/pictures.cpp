@@ -46,8 +46,10 @@ int WritePictures(OutputSet& out, const PictureFiles& files) {
     return Fail(kExitCannotWrite, "standard output: " + why);
   }
   if (!out.Commit()) return Fail(kExitCannotWrite, out.Error());
+  std::vector<std::string> names = out.Names();
+  std::sort(names.begin(), names.end());
   std::printf("pictures: %s/ (", out.Dir().c_str());
-  for (std::size_t i = 0; i < files.size(); ++i) std::printf("%s%s", i ? ", " : "", files[i].first.c_str());
+  for (std::size_t i = 0; i < names.size(); ++i) std::printf("%s%s", i ? ", " : "", names[i].c_str());
   std::printf(")\n");
   return kExitOk;
 }

@@ -1,0 +1,23 @@
+#include "run_viewer.h"
+
+RunViewer::RunViewer(OutputSet& out, const ViewerRunHeader& header) : out_(out) {
+  file_ = out_.Create("run.html");
+  if (file_ == nullptr) return;
+  writer_ = std::make_unique<RunHtmlWriter>(file_);
+  if (!writer_->Begin(header)) out_.Fail(out_.Dir() + "/run.html: write error");
+}
+
+void RunViewer::Add(const ViewerTick& tick) {
+  ++total_;
+  if (Wants() && !writer_->AddTick(tick) && !writer_->ok()) out_.Fail(out_.Dir() + "/run.html: write error");
+}
+
+std::size_t RunViewer::Finish() {
+  if (writer_ == nullptr) return 0;
+  if (!writer_->End(total_)) out_.Fail(out_.Dir() + "/run.html: write error");
+  const std::size_t shown = writer_->count();
+  writer_.reset();
+  out_.Close(file_);
+  file_ = nullptr;
+  return shown;
+}
