@@ -217,6 +217,7 @@ int RunReplay(const Options& o) {
   if (regular) {
     // A first pass checks every line, so that a bad one stops the run before
     // any output, and counts the scans for the default pictures.
+    const long start = std::ftell(in);  // standard input may be a file read part-way
     ScanSource check(in, o.format, o.layout);
     Scan s{};
     Progress progress(progress_on, -1);
@@ -229,7 +230,7 @@ int RunReplay(const Options& o) {
     for (int n : o.snapshots)
       if (n >= count)
         return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
-    if (std::fseek(in, 0, SEEK_SET) != 0) return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
+    if (start < 0 || std::fseek(in, start, SEEK_SET) != 0) return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
     std::clearerr(in);
   }
 
