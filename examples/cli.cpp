@@ -1,8 +1,10 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "grid_frame.h"
@@ -11,29 +13,69 @@ namespace {
 
 const char kUsage[] =
     "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose]\n"
-    "       robot-demo --scans FILE [--target X,Y | --target-cell COL,ROW]\n"
-    "                  [--no-return-below M] [--no-return-above M] [--out DIR] [--snapshot N[,N...]]\n"
+    "       robot-demo --scans FILE|- [--format degrees|ranges|samples] [layout options]\n"
+    "                  [--target X,Y | --target-cell COL,ROW | --follow D]\n"
+    "                  [--no-return-below M] [--no-return-above M] [--save-scans OUT]\n"
+    "                  [--quiet] [--out DIR] [--snapshot N[,N...]]\n"
     "\n"
     "Without --scans: simulate a robot following a person through a room for 30 s\n"
     "(300 scans), print a status line per second and a summary.\n"
     "\n"
     "  --out DIR             where pictures go (default robot-demo-out, created if\n"
-    "                        missing); run.svg and tick-NNN.svg, the planner's grid\n"
-    "                        at tick (or scan) NNN. They appear together at the end\n"
+    "                        missing): run.html (the whole run, to scrub through in\n"
+    "                        a browser; the first 20000 ticks or scans), run.svg and\n"
+    "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN.\n"
+    "                        They appear together at the end\n"
     "                        of a good run; the earlier run.svg, run.html and\n"
     "                        tick-NNN.svg in DIR are removed then (nothing else is)\n"
     "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
     "  --seed N              noise and detector seed of the scenario (default 7)\n"
     "  --verbose             also print a line per tick (the replay prints one per\n"
     "                        scan anyway)\n"
-    "  --scans FILE          replay recorded scans: one scan per line, 360 readings\n"
-    "                        (index = degree, metres) separated by spaces or commas;\n"
-    "                        inf, -inf, nan accepted; '#' starts a comment line\n"
+    "\n"
+    "Replay (--scans):\n"
+    "  --scans FILE          replay recorded scans from FILE, or '-' for standard input.\n"
+    "                        Read as a stream: one scan in memory at a time. Lines end\n"
+    "                        with LF, CRLF or CR and hold at most 4 MiB; '#' starts a\n"
+    "                        comment line. A regular file (also one redirected to\n"
+    "                        standard input) is checked whole first: a bad line\n"
+    "                        anywhere stops the run before any scan is planned.\n"
+    "                        A pipe is read once: a bad line stops the run where it\n"
+    "                        stands (the scans before it are already printed), and\n"
+    "                        the default pictures are the first and the last scan.\n"
+    "                        Either way a bad line gives one error line, status 2, and\n"
+    "                        no pictures and no --save-scans file.\n"
+    "  --format degrees      (default) one scan per line, 360 readings in metres,\n"
+    "                        index = degree of the robot frame (180 ahead, 270 left),\n"
+    "                        separated by spaces or commas; inf, -inf, nan accepted\n"
+    "  --format ranges       one scanner turn per line: N >= 1 evenly spaced ranges,\n"
+    "                        the k-th at sensor angle 360*k/N degrees\n"
+    "  --format samples      one sample per line: 'angle range [quality]', angle in\n"
+    "                        sensor degrees, a third column ignored; a turn ends at a\n"
+    "                        blank line or where the angle falls back\n"
+    "Layout options (only with --format ranges|samples; binned into 360 readings):\n"
+    "  --zero-at DEG         robot bearing of the sensor's 0 deg, counter-clockwise\n"
+    "                        from ahead: 0 ahead, 90 left, 180 behind, 270 right\n"
+    "  --clockwise           the sensor's angles grow clockwise (seen from above)\n"
+    "  --units m|mm          unit of the recorded ranges (default m)\n"
+    "  --min-range M         returns nearer than M metres are no return (default 0);\n"
+    "                        masks hits on the robot's own body\n"
+    "  --max-range M         returns beyond M metres are no return (default none)\n"
+    "Planning:\n"
     "  --target X,Y          target in metres in the robot frame (X ahead, Y left);\n"
     "                        default 1,0 (the cell 1 m straight ahead)\n"
     "  --target-cell COL,ROW target grid cell, 0..99 each\n"
-    "  --no-return-below M   readings below M metres mean 'no echo': use +inf\n"
-    "  --no-return-above M   readings above M metres mean 'no echo': use +inf\n"
+    "  --follow D            run the tracker too, starting D metres straight ahead,\n"
+    "                        and plan toward the tracked point as the demo does\n"
+    "  --no-return-below M   (--format degrees) readings below M metres mean 'no\n"
+    "                        echo': use +inf\n"
+    "  --no-return-above M   (--format degrees) readings above M metres: +inf\n"
+    "Output:\n"
+    "  --save-scans OUT      write the 360 readings given to the planner, one scan per\n"
+    "                        line in the degrees format, exact to the bit; replaces\n"
+    "                        OUT only when the whole replay succeeded\n"
+    "  --quiet               print only the summary; progress goes to standard error\n"
+    "                        when it is a terminal\n"
     "  --help                this text\n";
 
 bool ParseDouble(const std::string& s, double& v) {
@@ -61,12 +103,42 @@ bool SplitPair(const std::string& s, std::string& a, std::string& b) {
 bool TakesValue(const std::string& arg) {
   return arg == "--out" || arg == "--snapshot" || arg == "--scans" || arg == "--target" ||
          arg == "--target-cell" || arg == "--no-return-below" || arg == "--no-return-above" ||
-         arg == "--seed";
+         arg == "--seed" || arg == "--format" || arg == "--zero-at" || arg == "--units" ||
+         arg == "--min-range" || arg == "--max-range" || arg == "--save-scans" || arg == "--follow";
+}
+
+bool LayoutOption(const std::string& arg) {
+  return arg == "--zero-at" || arg == "--clockwise" || arg == "--units" || arg == "--min-range" ||
+         arg == "--max-range";
 }
 
 bool ReplayOnly(const std::string& arg) {
   return arg == "--target" || arg == "--target-cell" || arg == "--no-return-below" ||
-         arg == "--no-return-above";
+         arg == "--no-return-above" || arg == "--format" || LayoutOption(arg) || arg == "--save-scans" ||
+         arg == "--follow" || arg == "--quiet";
+}
+
+std::optional<int> ParseScannerValue(const std::string& arg, const std::string& val, Options& o) {
+  if (arg == "--format") {
+    if (val == "degrees") o.format = ScanFormat::kDegrees;
+    else if (val == "ranges") o.format = ScanFormat::kRanges;
+    else if (val == "samples") o.format = ScanFormat::kSamples;
+    else return UsageError("--format wants degrees, ranges or samples, got '" + val + "'");
+  } else if (arg == "--units") {
+    if (val == "m") o.layout.range_scale = kScanMetres;
+    else if (val == "mm") o.layout.range_scale = kScanMillimetres;
+    else return UsageError("--units wants m or mm, got '" + val + "'");
+  } else if (arg == "--zero-at") {
+    double d = 0;
+    if (!ParseDouble(val, d)) return UsageError("--zero-at wants degrees, got '" + val + "'");
+    o.layout.zero_deg = d;
+  } else {  // --min-range, --max-range
+    double m = 0;
+    if (!ParseDouble(val, m) || m < 0 || m > 1e30)
+      return UsageError(arg + " wants metres >= 0, got '" + val + "'");
+    (arg == "--min-range" ? o.layout.min_range : o.layout.max_range) = static_cast<float>(m);
+  }
+  return std::nullopt;
 }
 
 std::optional<int> ParseSnapshots(const std::string& val, Options& o) {
@@ -112,7 +184,20 @@ std::optional<int> ParseValue(const std::string& arg, const std::string& val, Op
     if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a number, got '" + val + "'");
     o.seed = static_cast<unsigned>(n);
   } else if (arg == "--scans") {
+    if (val.empty()) return UsageError("--scans needs a file name, or - for standard input");
     o.scans = val;
+  } else if (arg == "--save-scans") {
+    if (val.empty()) return UsageError("--save-scans needs a file name");
+    o.save_scans = val;
+  } else if (arg == "--follow") {
+    double d = 0;
+    if (!ParseDouble(val, d) || !(d > 0) || d > 1e6)
+      return UsageError("--follow wants the starting distance ahead in metres, > 0, got '" + val + "'");
+    o.follow = true;
+    o.follow_from = static_cast<float>(d);
+  } else if (arg == "--format" || arg == "--units" || arg == "--zero-at" || arg == "--min-range" ||
+             arg == "--max-range") {
+    return ParseScannerValue(arg, val, o);
   } else if (arg == "--target") {
     return ParseTarget(val, o);
   } else if (arg == "--target-cell") {
@@ -121,6 +206,7 @@ std::optional<int> ParseValue(const std::string& arg, const std::string& val, Op
     double m = 0;
     if (!ParseDouble(val, m)) return UsageError(arg + " wants metres, got '" + val + "'");
     (arg == "--no-return-below" ? o.below : o.above) = static_cast<float>(m);
+    (arg == "--no-return-below" ? o.below_given : o.above_given) = true;
   }
   return std::nullopt;
 }
@@ -138,23 +224,42 @@ int UsageError(const std::string& msg) {
 }
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
-  bool replay_only = false;
+  bool replay_only = false, layout = false, target = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      // The text outgrows stdio's buffer: a full disk shows here, with its reason.
+      if (std::fputs(kUsage, stdout) == EOF)
+        return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
       return kExitOk;
     }
     if (arg == "--verbose") {
       o.verbose = true;
-      continue;
+    } else if (arg == "--clockwise") {
+      o.layout.clockwise = true;
+    } else if (arg == "--quiet") {
+      o.quiet = true;
+    } else {
+      if (!TakesValue(arg)) return UsageError("unknown option '" + arg + "'");
+      if (i + 1 >= argc) return UsageError(arg + " needs a value");
+      if (const auto status = ParseValue(arg, argv[++i], o)) return status;
     }
-    if (!TakesValue(arg)) return UsageError("unknown option '" + arg + "'");
-    if (i + 1 >= argc) return UsageError(arg + " needs a value");
-    if (const auto status = ParseValue(arg, argv[++i], o)) return status;
     replay_only = replay_only || ReplayOnly(arg);
+    layout = layout || LayoutOption(arg);
+    target = target || arg == "--target" || arg == "--target-cell";
   }
   if (replay_only && o.scans.empty())
-    return UsageError("--target, --target-cell and --no-return-* go with --scans");
+    return UsageError("--target, --target-cell, --follow, --format, layout options, --no-return-*, "
+                      "--save-scans and --quiet go with --scans");
+  const bool scanner = o.format != ScanFormat::kDegrees;
+  if (layout && !scanner)
+    return UsageError("--zero-at, --clockwise, --units, --min-range and --max-range need --format ranges or samples");
+  if (scanner && (o.below_given || o.above_given))
+    return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
+  if (o.below_given && o.above_given && !(o.below < o.above))
+    return UsageError("--no-return-below must be less than --no-return-above");
+  if (!(o.layout.min_range <= o.layout.max_range))
+    return UsageError("--min-range must not be greater than --max-range");
+  if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
   return std::nullopt;
 }

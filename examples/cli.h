@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "grid_view.h"
+#include "scanbin.h"
+#include "scanner_formats.h"
 
 // Exit statuses of robot-demo.
 constexpr int kExitOk = 0;
@@ -27,6 +29,13 @@ struct Options {
   float below = -std::numeric_limits<float>::infinity();
   float above = std::numeric_limits<float>::infinity();
   float border = 0.35f;  // inflation radius for SetBorder: the planner's default
+  bool below_given = false, above_given = false;
+  ScanFormat format = ScanFormat::kDegrees;
+  ScanLayout layout;  // the scanner formats only
+  std::string save_scans;
+  bool follow = false;
+  float follow_from = 0.0f;  // thredhold's distance ahead, metres
+  bool quiet = false;
 };
 
 // Fills `o`; returns the exit status when the program should stop here

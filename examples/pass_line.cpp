@@ -25,7 +25,7 @@ std::string PassText(const PassFigures& p) {
   return buf;
 }
 
-std::string ScanLine(int n, const PassFigures& p, bool target_free) {
+std::string ScanLine(long long n, const PassFigures& p, bool target_free) {
   return "scan " + std::to_string(n) + ": " + PassText(p) + (target_free ? "" : " (target cell is blocked)");
 }
 

@@ -19,7 +19,7 @@ struct PassFigures {
 std::string PassText(const PassFigures& p);
 
 // "scan N: " + PassText, and " (target cell is blocked)" when it was.
-std::string ScanLine(int n, const PassFigures& p, bool target_free);
+std::string ScanLine(long long n, const PassFigures& p, bool target_free);
 
 struct TickFigures {
   double t;                     // time of the scan, s

@@ -1,61 +1,158 @@
 #include "replay.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <utility>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "follow_target.h"
 #include "grid_frame.h"
 #include "grid_view.h"
 #include "pass_line.h"
 #include "pathgrid.h"
+#include "scanfollow.h"
+#include "scanner_formats.h"
+#include "viewer_glue.h"
 
 namespace {
 
-// Reads and parses the whole file; on failure returns the exit status after
-// one line on standard error.
-std::optional<int> ReadScanFile(const std::string& path, std::vector<Scan>& scans) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return Fail(kExitBadInput, path + ": cannot open: " + std::strerror(errno));
-  std::string text;
-  char chunk[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
-  const bool read_error = std::ferror(in) != 0;
-  const int read_errno = errno;
-  std::fclose(in);
-  if (read_error) return Fail(kExitBadInput, path + ": cannot read: " + std::strerror(read_errno));
-  ScanParseError err{};
-  if (ParseScanText(text, scans, err)) return std::nullopt;
-  if (err.line > 0) return Fail(kExitBadInput, path + ":" + std::to_string(err.line) + ": " + err.message);
-  return Fail(kExitBadInput, path + ": " + err.message);
+// The scan's line, as printed and as the viewer shows it.
+std::string ScanLineOf(long long n, const ScanPlan& p) {
+  const PassFigures f{p.reached, p.path_length, p.fix_x, p.fix_y, p.face_x, p.face_y, p.bearing};
+  std::string line = ScanLine(n, f, p.target_free);
+  if (p.has_tracked) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, ", static_cast<double>(p.tracked_x),
+                  static_cast<double>(p.tracked_y));
+    line += buf;
+    line += p.has_target ? "target cell (" + std::to_string(p.target.col) + ", " + std::to_string(p.target.row) + ")"
+                         : std::string("no free target cell");
+  }
+  return line;
 }
 
-void PrintScanLine(int n, const ScanPlan& p) {
-  const PassFigures f{p.reached, p.path_length, p.fix_x, p.fix_y, p.face_x, p.face_y, p.bearing};
-  std::printf("%s\n", ScanLine(n, f, p.target_free).c_str());
+ViewerRunHeader ViewerHeader(const Options& o) {
+  ViewerRunHeader h;
+  h.title = "Replay of " + (o.scans == "-" ? std::string("standard input") : o.scans);
+  h.tick_name = "scan";
+  h.robot_radius = 0.0;  // unknown: the replay knows no robot
+  return h;
+}
+
+// Whether any reading of the scan lands on the planner's grid, by the
+// planner's own metre-to-cell rule.
+bool AnyReturnOnGrid(const Scan& scan) {
+  for (int i = 0; i < kScanReadings; ++i) {
+    const double d = scan[static_cast<std::size_t>(i)];
+    if (!std::isfinite(d)) continue;
+    const double a = i * (kPi / 180.0);
+    if (OnGrid(MetresToCell(-d * std::sin(a)), MetresToCell(-d * std::cos(a)))) return true;
+  }
+  return false;
+}
+
+// First, quarter, half, three quarters and last of `count` scans.
+std::vector<long long> DefaultScanSnapshots(long long count) {
+  std::vector<long long> out;
+  if (count <= 0) return out;
+  for (long long p : {0LL, count / 4, count / 2, (3 * count) / 4, count - 1})
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
+// A line on standard error a few times a second while a long replay runs.
+class Progress {
+ public:
+  Progress(bool on, long long total) : on_(on), total_(total), last_(std::chrono::steady_clock::now()) {}
+  void Tick(long long done) {
+    if (!on_ || (done & 63) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    if (total_ > 0)
+      std::fprintf(stderr, "\rscan %lld of %lld (%lld%%)", done, total_, done * 100 / total_);
+    else
+      std::fprintf(stderr, "\rscan %lld", done);
+    shown_ = true;
+  }
+  void Done() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  long long total_;
+  std::chrono::steady_clock::time_point last_;
+  bool shown_ = false;
+};
+
+// The run's first line; printed once the first scan has been read, so that
+// an input that fails at once prints nothing but its error.
+void PrintHeader(const Options& o, const std::string& name, long long count) {
+  if (count >= 0)
+    std::printf("replaying %lld scans from %s, ", count, name.c_str());
+  else
+    std::printf("replaying scans from %s, ", name.c_str());
+  if (o.follow)
+    std::printf("following the tracked point from %.2f m ahead\n", static_cast<double>(o.follow_from));
+  else
+    std::printf("target cell (%d, %d) = %.2f m ahead, %.2f m left\n", o.target.col, o.target.row,
+                CellToMetres(o.target.row), CellToMetres(o.target.col));
+}
+
+int SourceFail(const std::string& name, const ScanSource& src) {
+  if (src.ErrorLine() > 0) return Fail(kExitBadInput, name + ":" + std::to_string(src.ErrorLine()) + ": " + src.ErrorMessage());
+  return Fail(kExitBadInput, name + ": " + src.ErrorMessage());
 }
 
 }  // namespace
 
-Replay::Replay(const Options& o, std::vector<int> snapshots) : o_(o), snapshots_(std::move(snapshots)) {
+Replay::Replay(const Options& o, std::vector<long long> snapshots, ScanSaver* saver, bool keep_last, OutputSet& out)
+    : o_(o), snapshots_(std::move(snapshots)), saver_(saver), keep_last_(keep_last), out_(out),
+      viewer_(out, ViewerHeader(o)) {
+  std::sort(snapshots_.begin(), snapshots_.end());
   InitHelper();
   SetBorder(o_.border);
+  if (o_.follow) thredhold(o_.follow_from);
 }
 
 ScanPlan Replay::Step(const Scan& recorded) {
-  const int n = scans_++;
+  const long long n = scans_++;
   Scan scan = recorded;
   for (float& r : scan)
     if (r < o_.below || r > o_.above) r = std::numeric_limits<float>::infinity();
+  if (saver_ != nullptr) saver_->Add(scan);
+  if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
   ScanPlan p{};
+  if (o_.follow) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    float scratch[kScanReadings];
+    p.has_tracked = true;
+    filter(nan, nan, scan.data(), scratch, p.tracked_x, p.tracked_y);
+  }
   SetRanges(scan.data());
-  p.target_free = ChkTarget(o_.target.col, o_.target.row);
+  if (o_.follow) {
+    const FollowTarget t = ScreenedFollowTarget(p.tracked_x, p.tracked_y);
+    p.raw_target = {t.raw_col, t.raw_row};
+    p.has_target = t.target_col >= 0;
+    p.target = {t.target_col, t.target_row};
+  } else {
+    p.has_target = true;
+    p.target = o_.target;
+    p.raw_target = o_.target;
+  }
+  p.target_free = !p.has_target || ChkTarget(p.target.col, p.target.row);
   ClearTarget();
-  SetTarget(o_.target.col, o_.target.row);
+  if (p.has_target) SetTarget(p.target.col, p.target.row);
   p.reached = OutLine();
   p.path_length = GetHelperNum();
   p.fix_x = GetFixX();
@@ -64,31 +161,140 @@ ScanPlan Replay::Step(const Scan& recorded) {
   p.face_y = GetFaceY();
   p.bearing = CalAngle(p.fix_x, p.fix_y);
   reached_ += p.reached ? 1 : 0;
-  PrintScanLine(n, p);
-  if (IsSnapshot(snapshots_, n))
-    AddGridPicture(files_, n, CaptureGridView(scan, true, o_.target, p.reached, o_.border),
-                   "Planner grid for scan " + std::to_string(n) + " of " + o_.scans, "scan " + std::to_string(n));
+  const std::string line = ScanLineOf(n, p);
+  if (!o_.quiet) std::printf("%s\n", line.c_str());
+  const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
+  if (drawn || viewer_.Wants()) {
+    GridView v = Capture(scan, p);
+    if (drawn) AddPicture(n, v);
+    if (viewer_.Wants()) viewer_.Add(ViewerTickFromGridView(v, line));
+    if (keep_last_) last_view_ = std::move(v);  // the capture left the planner restamped
+  } else {
+    viewer_.Skip();
+    if (keep_last_) {
+      last_view_.reset();
+      last_scan_ = scan;
+      last_plan_ = p;
+    }
+  }
+  if (keep_last_) last_drawn_ = drawn;
   return p;
 }
 
-int Replay::Finish(OutputSet& out) {
-  std::printf("reached the target on %d of %d scans\n", reached_, scans_);
-  return WritePictures(out, files_);
+GridView Replay::Capture(const Scan& scan, const ScanPlan& p) const {
+  GridView v = CaptureGridView(scan, p.has_target, p.target, p.reached, o_.border);
+  v.raw_target = p.raw_target;
+  v.has_tracked = p.has_tracked;
+  v.tracked_x = p.tracked_x;
+  v.tracked_y = p.tracked_y;
+  return v;
+}
+
+void Replay::AddPicture(long long n, const GridView& v) {
+  if (n > INT_MAX) return;  // beyond the picture names' numbering
+  const std::string what = "scan " + std::to_string(n);
+  const std::string from = o_.scans == "-" ? "standard input" : o_.scans;
+  AddGridPicture(files_, static_cast<int>(n), v, "Planner grid for " + what + " of " + from, what);
+}
+
+void Replay::DrawLast() {
+  if (keep_last_ && scans_ > 0 && !last_drawn_) {
+    if (last_view_) {
+      AddPicture(scans_ - 1, *last_view_);
+    } else {
+      // Nothing touched the planner since the last scan's pass, so it still
+      // holds what the capture reads.
+      AddPicture(scans_ - 1, Capture(last_scan_, last_plan_));
+    }
+  }
+  last_drawn_ = true;
+}
+
+int Replay::Finish() {
+  std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
+  if (!any_on_grid_)
+    std::printf("hint: no return came within the planner's grid (2.5 m each way) on any scan; "
+                "are the ranges in metres? millimetres read as metres land far off (--units mm)\n");
+  const std::size_t shown = viewer_.Finish();
+  if (shown < static_cast<std::size_t>(scans_))
+    std::printf("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
+  std::sort(files_.begin(), files_.end());
+  return WritePictures(out_, files_);
 }
 
 int RunReplay(const Options& o) {
-  std::vector<Scan> scans;
-  if (const auto status = ReadScanFile(o.scans, scans)) return *status;
-  const int count = static_cast<int>(scans.size());
-  for (int n : o.snapshots)
-    if (n >= count)
-      return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
+  const bool from_stdin = o.scans == "-";
+  const std::string name = from_stdin ? "standard input" : o.scans;
+  std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
+  if (in == nullptr) return Fail(kExitBadInput, name + ": cannot open: " + std::strerror(errno));
+  struct Closer {
+    std::FILE* f;
+    bool own;
+    ~Closer() {
+      if (own) std::fclose(f);
+    }
+  } closer{in, !from_stdin};
+  struct stat st {};
+  const bool regular = ::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode);
+  const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
 
+  long long count = -1;  // unknown until the end when the input cannot be read twice
+  if (regular) {
+    // A first pass checks every line, so that a bad one stops the run before
+    // any output, and counts the scans for the default pictures.
+    const long start = std::ftell(in);  // standard input may be a file read part-way
+    ScanSource check(in, o.format, o.layout);
+    Scan s{};
+    Progress progress(progress_on, -1);
+    ScanSource::Result r;
+    count = 0;
+    while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
+    progress.Done();
+    if (r == ScanSource::kError) return SourceFail(name, check);
+    if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
+    for (int n : o.snapshots)
+      if (n >= count)
+        return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
+    if (start < 0 || std::fseek(in, start, SEEK_SET) != 0) return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
+    std::clearerr(in);
+  }
+
+  std::vector<long long> snaps;
+  if (o.snapshots_given)
+    snaps.assign(o.snapshots.begin(), o.snapshots.end());
+  else if (regular)
+    snaps = DefaultScanSnapshots(count);
+  else
+    snaps = {0};  // and the last, drawn at the end
   OutputSet out;
   if (const auto status = OpenOutput(o.out, out)) return *status;
-  Replay replay(o, o.snapshots_given ? o.snapshots : DefaultSnapshots(count));
-  std::printf("replaying %d scans from %s, target cell (%d, %d) = %.2f m ahead, %.2f m left\n", count,
-              o.scans.c_str(), o.target.col, o.target.row, CellToMetres(o.target.row), CellToMetres(o.target.col));
-  for (const Scan& scan : scans) replay.Step(scan);
-  return replay.Finish(out);
+  ScanSaver saver;
+  std::string why;
+  if (!o.save_scans.empty() && !saver.Open(o.save_scans, why))
+    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+
+  Replay replay(o, snaps, o.save_scans.empty() ? nullptr : &saver, !regular && !o.snapshots_given, out);
+  ScanSource src(in, o.format, o.layout);
+  Progress progress(progress_on, count);
+  Scan scan{};
+  ScanSource::Result r;
+  while ((r = src.Next(scan)) == ScanSource::kScan) {
+    if (replay.Scans() == 0 && !o.quiet) PrintHeader(o, name, count);
+    replay.Step(scan);
+    progress.Tick(replay.Scans());
+  }
+  progress.Done();
+  std::string lost;
+  const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
+  if (r == ScanSource::kError) return SourceFail(name, src);
+  if (!stdout_ok) return Fail(kExitCannotWrite, "standard output: " + lost);
+  if (replay.Scans() == 0) return Fail(kExitBadInput, name + ": no scans in file");
+  if (regular && replay.Scans() != count) return Fail(kExitBadInput, name + ": changed while it was replayed");
+  for (int n : o.snapshots)
+    if (n >= replay.Scans())
+      return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had scans 0.." +
+                                     std::to_string(replay.Scans() - 1));
+  replay.DrawLast();
+  if (!o.save_scans.empty() && !saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  return replay.Finish();
 }

@@ -1,20 +1,28 @@
 #include "run_viewer.h"
 
+#include <cerrno>
+#include <cstring>
+
 RunViewer::RunViewer(OutputSet& out, const ViewerRunHeader& header) : out_(out) {
   file_ = out_.Create("run.html");
   if (file_ == nullptr) return;
   writer_ = std::make_unique<RunHtmlWriter>(file_);
-  if (!writer_->Begin(header)) out_.Fail(out_.Dir() + "/run.html: write error");
+  if (!writer_->Begin(header)) WriteFailed();
+}
+
+void RunViewer::WriteFailed() {
+  const int err = errno;
+  out_.Fail(out_.Dir() + "/run.html: " + (err != 0 ? std::strerror(err) : "write error"));
 }
 
 void RunViewer::Add(const ViewerTick& tick) {
   ++total_;
-  if (Wants() && !writer_->AddTick(tick) && !writer_->ok()) out_.Fail(out_.Dir() + "/run.html: write error");
+  if (Wants() && !writer_->AddTick(tick) && !writer_->ok()) WriteFailed();
 }
 
 std::size_t RunViewer::Finish() {
   if (writer_ == nullptr) return 0;
-  if (!writer_->End(total_)) out_.Fail(out_.Dir() + "/run.html: write error");
+  if (!writer_->End(total_)) WriteFailed();
   const std::size_t shown = writer_->count();
   writer_.reset();
   out_.Close(file_);

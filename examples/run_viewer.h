@@ -23,10 +23,14 @@ class RunViewer {
   bool Wants() const { return writer_ != nullptr && !writer_->full(); }
   // Adds the next tick; past the page's limit only counts it.
   void Add(const ViewerTick& tick);
+  // Counts a tick the page does not show (past its limit).
+  void Skip() { ++total_; }
   // Closes the page; returns the number of ticks it shows.
   std::size_t Finish();
 
  private:
+  void WriteFailed();
+
   OutputSet& out_;
   std::FILE* file_ = nullptr;
   std::unique_ptr<RunHtmlWriter> writer_;

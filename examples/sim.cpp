@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "follow_target.h"
 #include "grid_frame.h"
 #include "pathgrid.h"
 #include "scanfollow.h"
@@ -218,9 +219,6 @@ std::vector<Vec2> Scenario::Route() const {
 
 namespace {
 
-// The tracked point is pulled in to this distance before it becomes a target
-// cell, so that the cell stays on the grid (which reaches 2.5 m each way).
-constexpr float kMaxTargetReach = 2.4f;
 // Turn rate per radian of bearing: full rate from about 0.5 rad (28 deg) off,
 // gentle enough near zero not to weave at 10 Hz.
 constexpr double kTurnGain = 2.5;
@@ -250,33 +248,14 @@ double ScanClearance(const Scan& scan, double x, double y) {
   return best;
 }
 
-// Tracked point -> cell (raw_col/raw_row), kept on the grid, then walked
-// toward the robot until it leaves the inflated obstacles (the person is one
-// of them): target_col/target_row, or -1 when every cell on the way is
-// blocked. Needs this scan's SetRanges.
+// The follower's target cell for this scan's tracked point. Needs this
+// scan's SetRanges.
 void ChooseTarget(TickResult& r) {
-  float tx = r.out_x, ty = r.out_y;
-  const float reach = std::hypot(tx, ty);
-  if (std::isfinite(reach) && reach > kMaxTargetReach) {
-    tx = tx * kMaxTargetReach / reach;
-    ty = ty * kMaxTargetReach / reach;
-  }
-  r.raw_col = MetresToCell(ty);
-  r.raw_row = MetresToCell(tx);
-  r.target_col = -1;
-  r.target_row = -1;
-  if (!std::isfinite(reach)) return;
-  const int steps = std::max(std::abs(r.raw_col - kCentreCell), std::abs(r.raw_row - kCentreCell));
-  for (int k = 0; k < steps; ++k) {
-    const double f = 1.0 - static_cast<double>(k) / steps;
-    const int col = kCentreCell + static_cast<int>(std::lround(f * (r.raw_col - kCentreCell)));
-    const int row = kCentreCell + static_cast<int>(std::lround(f * (r.raw_row - kCentreCell)));
-    if (ChkTarget(col, row)) {
-      r.target_col = col;
-      r.target_row = row;
-      return;
-    }
-  }
+  const FollowTarget t = ScreenedFollowTarget(r.out_x, r.out_y);
+  r.raw_col = t.raw_col;
+  r.raw_row = t.raw_row;
+  r.target_col = t.target_col;
+  r.target_row = t.target_row;
 }
 
 // Drive only along a planned path toward a real target; otherwise stand and

@@ -22,14 +22,14 @@ int DataLines(const std::string& text, int& lines) {
   int data = 0;
   lines = 0;
   size_t p = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // byte order mark
-  while (p < text.size()) {
-    size_t eol = text.find('\n', p);
+  while (p < text.size()) {  // lines end with LF, CRLF or a lone CR
+    size_t eol = text.find_first_of("\r\n", p);
     if (eol == std::string::npos) eol = text.size();
     ++lines;
     size_t q = p;
     while (q < eol && Blank(text[q])) ++q;
     if (q < eol && text[q] != '#') ++data;
-    p = eol + 1;
+    p = eol + (eol + 1 < text.size() && text[eol] == '\r' && text[eol + 1] == '\n' ? 2 : 1);
   }
   return data;
 }

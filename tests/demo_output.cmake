@@ -98,12 +98,13 @@ elseif(CASE STREQUAL "reuse")
     fail("status ${rc}: ${err}")
   endif()
   folder_state(${w}/out state)
-  if(NOT state MATCHES "^notes.txt=[0-9a-f]+;run.svg=[0-9a-f]+;tick-010.svg=[0-9a-f]+;tick-99.svg=[0-9a-f]+;$")
+  if(NOT state MATCHES "^notes.txt=[0-9a-f]+;run.html=[0-9a-f]+;run.svg=[0-9a-f]+;tick-010.svg=[0-9a-f]+;tick-99.svg=[0-9a-f]+;$")
     fail("folder after the run: ${state}")
   endif()
 elseif(CASE STREQUAL "midway")
   # A real write failure after some files were written: a file size limit
-  # above run.svg and below a tick picture (SIGXFSZ ignored, so writes fail).
+  # above run.svg and below a tick picture and run.html (SIGXFSZ ignored, so
+  # writes fail).
   execute_process(COMMAND ${DEMO} --snapshot 3 --out ${w}/out RESULT_VARIABLE rc OUTPUT_QUIET)
   file(SIZE ${w}/out/run.svg small)
   file(SIZE ${w}/out/tick-003.svg big)
@@ -119,7 +120,7 @@ elseif(CASE STREQUAL "midway")
   foreach(out_dir ${w}/out ${w}/fresh)
     execute_process(COMMAND ${limited} --snapshot 5,6 --out ${out_dir}
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 1 OR NOT err MATCHES "^robot-demo: ${out_dir}/tick-00[56].svg: File too large\n$")
+    if(NOT rc EQUAL 1 OR NOT err MATCHES "^robot-demo: ${out_dir}/(run.html|tick-00[56].svg): File too large\n$")
       fail("status ${rc}, stderr: ${err}")
     endif()
   endforeach()

@@ -127,6 +127,28 @@ TEST(ScanFileBad, NumbersBeyondFloatRange) {
   EXPECT_EQ(p.error.message, "reading 1 '1e39' is out of the range of a float");
 }
 
+TEST(ScanFileBad, TooSmallIsUnderflowNotOutOfRange) {
+  for (const char* tok : {"1e-50", "-1e-50", "0.0000001e-45", "1e-999999999999"}) {
+    const Parsed p = Parse(Line({"1", tok}));
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error.message, std::string("reading 2 '") + tok + "' is too small for a float (underflow)");
+  }
+  for (const char* tok : {"1e39", "-1e39", "123456789e31", "0.001e42"}) {
+    const Parsed p = Parse(Line({"1", tok}));
+    EXPECT_EQ(p.error.message, std::string("reading 2 '") + tok + "' is out of the range of a float");
+  }
+  EXPECT_TRUE(Parse(Line({"1e-45", "1e-40"})).ok);  // subnormals are floats
+}
+
+TEST(ScanFileGood, LoneCarriageReturnsEndLines) {
+  const Parsed p = Parse("# c\r" + Line({"2"}) + "\r\r" + Line({"3"}) + "\r\n" + Line({"4"}));
+  ASSERT_TRUE(p.ok) << p.error.message;
+  ASSERT_EQ(p.scans.size(), 3u);
+  EXPECT_EQ(p.scans[2][0], 4.0f);
+  const Parsed bad = Parse(Line({}) + "\r\r7\r");
+  EXPECT_EQ(bad.error.line, 3);
+}
+
 TEST(ScanFileBad, EmptyTextsHaveNoLine) {
   for (const char* text : {"", "\n", "\r\n\r\n", "# only a comment\n", "  \t\n#x"}) {
     const Parsed p = Parse(text);
