@@ -6,12 +6,19 @@
 // precision of each intermediate is spelled out where it matters.
 #include "pathgrid.h"
 
+#include <cfloat>
 #include <climits>
 #include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+// Single-precision expressions kept in wider registers (x87) round differently,
+// e.g. the default border gives a disk radius of 6 cells instead of 7.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "float expressions are evaluated in excess precision here; build with SSE2 arithmetic (e.g. -msse2 -mfpmath=sse)"
+#endif
 
 // ---- tables ---------------------------------------------------------------
 
