@@ -22,7 +22,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kDenorm = std::numeric_limits<float>::denorm_min();
 
+// Any NaN is a NaN: which one a result is differs between CPUs.
 uint32_t Bits(float f) {
+  if (std::isnan(f)) return 0x7fc00000u;
   uint32_t u;
   std::memcpy(&u, &f, sizeof u);
   return u;
