@@ -1,0 +1,6 @@
+# 32-bit ARMv7 with hardware floating point (Raspberry Pi 2 and later with a 32-bit OS): cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake
+# tools/cross-check.sh armhf builds and tests with it.
+set(SCANPILOT_TRIPLE arm-linux-gnueabihf)
+set(SCANPILOT_QEMU qemu-arm)
+set(CMAKE_SYSTEM_PROCESSOR armv7l)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
