@@ -7,10 +7,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 case "${1:-}" in
-  x86-64)  triple=x86_64-linux-gnu;   qemu=qemu-x86_64;  cxx=g++; build="$root/build" ;;
-  aarch64) triple=aarch64-linux-gnu;   qemu=qemu-aarch64 ;;
-  armhf)   triple=arm-linux-gnueabihf; qemu=qemu-arm ;;
-  riscv64) triple=riscv64-linux-gnu;   qemu=qemu-riscv64 ;;
+  x86-64)  triple="x86_64-linux-gnu";   qemu="qemu-x86_64";  cxx="g++"; build="$root/build" ;;
+  aarch64) triple="aarch64-linux-gnu";   qemu="qemu-aarch64" ;;
+  armhf)   triple="arm-linux-gnueabihf"; qemu="qemu-arm" ;;
+  riscv64) triple="riscv64-linux-gnu";   qemu="qemu-riscv64" ;;
   *) echo "usage: $0 x86-64|aarch64|armhf|riscv64" >&2; exit 2 ;;
 esac
 cxx=${cxx:-$triple-g++}

@@ -13,9 +13,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${1:-}
 case "$arch" in
-  aarch64) triple=aarch64-linux-gnu;   debarch=arm64;   qemu=qemu-aarch64 ;;
-  armhf)   triple=arm-linux-gnueabihf; debarch=armhf;   qemu=qemu-arm ;;
-  riscv64) triple=riscv64-linux-gnu;   debarch=riscv64; qemu=qemu-riscv64 ;;
+  aarch64) triple="aarch64-linux-gnu";   debarch=arm64;   qemu="qemu-aarch64" ;;
+  armhf)   triple="arm-linux-gnueabihf"; debarch=armhf;   qemu="qemu-arm" ;;
+  riscv64) triple="riscv64-linux-gnu";   debarch=riscv64; qemu="qemu-riscv64" ;;
   *) echo "usage: $0 aarch64|armhf|riscv64" >&2; exit 2 ;;
 esac
 jobs=${JOBS:-2}
