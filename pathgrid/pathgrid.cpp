@@ -6,12 +6,19 @@
 // precision of each intermediate is spelled out where it matters.
 #include "pathgrid.h"
 
+#include <cfloat>
 #include <climits>
 #include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+// Single-precision expressions kept in wider registers (x87) round differently,
+// e.g. the default border gives a disk radius of 6 cells instead of 7.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "float expressions are evaluated in excess precision here; build with SSE2 arithmetic (e.g. -msse2 -mfpmath=sse)"
+#endif
 
 // ---- tables ---------------------------------------------------------------
 
@@ -96,14 +103,22 @@ static int CellIndex(int x, int y) { return y * kGrid + x; }
 // A fixed 16-byte maximum: plain code that compilers turn into one vector
 // max on any target, so stamping stays portable and exact. The local copies
 // matter: the compiler cannot prove dst and src apart, and would otherwise
-// fall back to bytes.
+// fall back to bytes. Without a vector unit (armhf, riscv64 RV64GC) those
+// copies become byte shuffles and memcpy calls: there a plain conditional
+// store runs half the instructions in half the code.
 static inline void MaxBlock(unsigned char* dst, const unsigned char* src) {
+#if !defined(__SSE2__) && !defined(__ARM_NEON) && !defined(__riscv_vector) && !defined(__ALTIVEC__)
+  for (int k = 0; k < kBlock; ++k) {
+    if (dst[k] < src[k]) dst[k] = src[k];
+  }
+#else
   unsigned char a[kBlock];
   unsigned char b[kBlock];
   std::memcpy(a, dst, kBlock);
   std::memcpy(b, src, kBlock);
   for (int k = 0; k < kBlock; ++k) a[k] = a[k] < b[k] ? b[k] : a[k];
   std::memcpy(dst, a, kBlock);
+#endif
 }
 
 // Maximum over one grid row. The last block overlaps the one before it;

@@ -11,7 +11,11 @@
 //   * Bad input never crashes: NaN, infinite, zero, negative or huge readings land
 //     where the conversion puts them or nowhere at all; off-grid cells (any int,
 //     INT_MIN and INT_MAX included) are skipped or reported as described below.
-//   * Results are bit-exact: the same inputs give the same floats on every build.
+//   * Results are bit-exact: the same inputs give the same floats from g++ or clang
+//     at any optimisation level on x86-64, aarch64, armhf and riscv64 with glibc
+//     (its sin and cos fill the angle tables). CalAngle follows the C
+//     library's atanf, whose last bit differs between C libraries. A NaN result
+//     may be any NaN. Builds evaluating float in excess precision (x87) are refused.
 //
 // Frames
 //   Robot frame: metres, a reading d at index i (degrees) lies at

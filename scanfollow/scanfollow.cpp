@@ -3,9 +3,16 @@
 // of the result; see the notes at each step.
 #include "scanfollow.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+// Single-precision expressions kept in wider registers (x87) round differently:
+// the point sums and distance tests would no longer give these results.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "float expressions are evaluated in excess precision here; build with SSE2 arithmetic (e.g. -msse2 -mfpmath=sse)"
+#endif
 
 static constexpr int kScanSlots = 360;
 static constexpr int kTableSize = 180;

@@ -9,7 +9,10 @@
 //     floats); a null scan pointer skips the scan, so the tracked point stays.
 //     The second array is never read. Nothing is retained after a call.
 //   * Bad readings (NaN, inf, zero, negative, out of range) are ignored.
-//   * Results are bit-exact: the same inputs give the same floats on every build.
+//   * Results are bit-exact: the same inputs give the same floats from g++ or clang
+//     at any optimisation level on x86-64, aarch64, armhf and riscv64 with glibc
+//     (its sin and cos fill the angle tables). A NaN result may be any NaN.
+//     Builds evaluating float in excess precision (x87) are refused.
 //
 // Frame: metres, a reading d at index i (degrees) lies at X = -d*cos(i),
 // Y = -d*sin(i); index 180 points along +X (ahead), 270 along +Y.

@@ -2,6 +2,10 @@
 # as a script calling it relies on: exit status 2, exactly one line on stderr,
 # nothing on stdout, and no picture directory left behind.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=<name>
+# Cross builds run the demo under the emulator that ctest names.
+if(DEFINED ENV{SCANPILOT_TEST_EMULATOR})
+  set(DEMO $ENV{SCANPILOT_TEST_EMULATOR} ${DEMO})
+endif()
 file(REMOVE_RECURSE ${WORK}/${CASE})
 file(MAKE_DIRECTORY ${WORK}/${CASE})
 set(f ${WORK}/${CASE}/scans.txt)

@@ -1,5 +1,9 @@
 # Runs robot-demo and checks its promises.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=scenario|replay|usage
+# Cross builds run the demo under the emulator that ctest names.
+if(DEFINED ENV{SCANPILOT_TEST_EMULATOR})
+  set(DEMO $ENV{SCANPILOT_TEST_EMULATOR} ${DEMO})
+endif()
 file(REMOVE_RECURSE ${WORK}/${CASE})
 file(MAKE_DIRECTORY ${WORK}/${CASE})
 set(out ${WORK}/${CASE}/pictures)

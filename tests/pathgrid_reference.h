@@ -165,9 +165,17 @@ struct Model {
   float faceY() const { return record.empty() ? 0.0f : metres(record.back().first); }
 };
 
+// This C library's atanf, which CalAngle follows (its last bit differs between
+// C libraries). Called through a volatile pointer: a compiler may otherwise fold
+// a constant argument into a correctly rounded value the C library does not give.
+inline float hostAtanf(float q) {
+  static float (*volatile const fn)(float) = ::atanf;
+  return fn(q);
+}
+
 inline float refCalAngle(float a, float b) {
   const float q = b / a;
-  float t = std::atan(q);
+  float t = hostAtanf(q);
   if (a < 0) t = static_cast<float>(static_cast<double>(t) + 3.141592653589793);
   if (static_cast<double>(t) > 3.141592653589793)
     t = static_cast<float>(static_cast<double>(t) - 6.283185307179586);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -102,29 +103,37 @@ Fn NextDefinition(const char* mangled) {
     static const auto next = NextDefinition<void (*) type>(mangled); \
     next args;                                                         \
   }
+// size_t mangles as unsigned long (m) on 64-bit Linux, unsigned int (j) on 32-bit.
+#if __SIZEOF_SIZE_T__ == 8
+#define SIZE_T_CODE "m"
+static_assert(std::is_same<size_t, unsigned long>::value, "size_t mangling");
+#else
+#define SIZE_T_CODE "j"
+static_assert(std::is_same<size_t, unsigned int>::value, "size_t mangling");
+#endif
 using std::align_val_t;
 using std::nothrow_t;
-COUNTED_NEW(operator new(size_t n), "_Znwm", (size_t), (n))
-COUNTED_NEW(operator new[](size_t n), "_Znam", (size_t), (n))
-COUNTED_NEW(operator new(size_t n, const nothrow_t& t) noexcept, "_ZnwmRKSt9nothrow_t", (size_t, const nothrow_t&), (n, t))
-COUNTED_NEW(operator new[](size_t n, const nothrow_t& t) noexcept, "_ZnamRKSt9nothrow_t", (size_t, const nothrow_t&), (n, t))
-COUNTED_NEW(operator new(size_t n, align_val_t a), "_ZnwmSt11align_val_t", (size_t, align_val_t), (n, a))
-COUNTED_NEW(operator new[](size_t n, align_val_t a), "_ZnamSt11align_val_t", (size_t, align_val_t), (n, a))
-COUNTED_NEW(operator new(size_t n, align_val_t a, const nothrow_t& t) noexcept, "_ZnwmSt11align_val_tRKSt9nothrow_t",
+COUNTED_NEW(operator new(size_t n), "_Znw" SIZE_T_CODE, (size_t), (n))
+COUNTED_NEW(operator new[](size_t n), "_Zna" SIZE_T_CODE, (size_t), (n))
+COUNTED_NEW(operator new(size_t n, const nothrow_t& t) noexcept, "_Znw" SIZE_T_CODE "RKSt9nothrow_t", (size_t, const nothrow_t&), (n, t))
+COUNTED_NEW(operator new[](size_t n, const nothrow_t& t) noexcept, "_Zna" SIZE_T_CODE "RKSt9nothrow_t", (size_t, const nothrow_t&), (n, t))
+COUNTED_NEW(operator new(size_t n, align_val_t a), "_Znw" SIZE_T_CODE "St11align_val_t", (size_t, align_val_t), (n, a))
+COUNTED_NEW(operator new[](size_t n, align_val_t a), "_Zna" SIZE_T_CODE "St11align_val_t", (size_t, align_val_t), (n, a))
+COUNTED_NEW(operator new(size_t n, align_val_t a, const nothrow_t& t) noexcept, "_Znw" SIZE_T_CODE "St11align_val_tRKSt9nothrow_t",
             (size_t, align_val_t, const nothrow_t&), (n, a, t))
-COUNTED_NEW(operator new[](size_t n, align_val_t a, const nothrow_t& t) noexcept, "_ZnamSt11align_val_tRKSt9nothrow_t",
+COUNTED_NEW(operator new[](size_t n, align_val_t a, const nothrow_t& t) noexcept, "_Zna" SIZE_T_CODE "St11align_val_tRKSt9nothrow_t",
             (size_t, align_val_t, const nothrow_t&), (n, a, t))
 COUNTED_DELETE(operator delete(void* p), "_ZdlPv", (void*), (p))
 COUNTED_DELETE(operator delete[](void* p), "_ZdaPv", (void*), (p))
-COUNTED_DELETE(operator delete(void* p, size_t n), "_ZdlPvm", (void*, size_t), (p, n))
-COUNTED_DELETE(operator delete[](void* p, size_t n), "_ZdaPvm", (void*, size_t), (p, n))
+COUNTED_DELETE(operator delete(void* p, size_t n), "_ZdlPv" SIZE_T_CODE, (void*, size_t), (p, n))
+COUNTED_DELETE(operator delete[](void* p, size_t n), "_ZdaPv" SIZE_T_CODE, (void*, size_t), (p, n))
 COUNTED_DELETE(operator delete(void* p, const nothrow_t& t), "_ZdlPvRKSt9nothrow_t", (void*, const nothrow_t&), (p, t))
 COUNTED_DELETE(operator delete[](void* p, const nothrow_t& t), "_ZdaPvRKSt9nothrow_t", (void*, const nothrow_t&), (p, t))
 COUNTED_DELETE(operator delete(void* p, align_val_t a), "_ZdlPvSt11align_val_t", (void*, align_val_t), (p, a))
 COUNTED_DELETE(operator delete[](void* p, align_val_t a), "_ZdaPvSt11align_val_t", (void*, align_val_t), (p, a))
-COUNTED_DELETE(operator delete(void* p, size_t n, align_val_t a), "_ZdlPvmSt11align_val_t", (void*, size_t, align_val_t),
+COUNTED_DELETE(operator delete(void* p, size_t n, align_val_t a), "_ZdlPv" SIZE_T_CODE "St11align_val_t", (void*, size_t, align_val_t),
                (p, n, a))
-COUNTED_DELETE(operator delete[](void* p, size_t n, align_val_t a), "_ZdaPvmSt11align_val_t", (void*, size_t, align_val_t),
+COUNTED_DELETE(operator delete[](void* p, size_t n, align_val_t a), "_ZdaPv" SIZE_T_CODE "St11align_val_t", (void*, size_t, align_val_t),
                (p, n, a))
 COUNTED_DELETE(operator delete(void* p, align_val_t a, const nothrow_t& t), "_ZdlPvSt11align_val_tRKSt9nothrow_t",
                (void*, align_val_t, const nothrow_t&), (p, a, t))

@@ -1,4 +1,5 @@
-// CalAngle bit for bit, and the path listing on standard output.
+// CalAngle bit for bit against its steps with this C library's atanf (whose
+// last bit differs between C libraries), and the path listing.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -15,10 +16,24 @@ namespace {
 const float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
+// Any NaN is a NaN: x86 makes 0/0 negative, ARM and RISC-V positive.
 uint32_t bits(float f) {
+  if (std::isnan(f)) return 0x7fc00000u;
   uint32_t u;
   std::memcpy(&u, &f, sizeof u);
   return u;
+}
+
+float fromBits(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
+// Distance in units of the last place between two finite floats of one sign.
+uint32_t ulps(float x, float y) {
+  const uint32_t a = bits(x), b = bits(y);
+  return a > b ? a - b : b - a;
 }
 
 #define EXPECT_SAME_FLOAT(a, b) EXPECT_EQ(bits(a), bits(b)) << (a) << " vs " << (b)
@@ -66,6 +81,29 @@ TEST(pathgridBearing, MatchesStepwiseFormulaAndStaysInsidePi) {
     ASSERT_EQ(bits(got), bits(refCalAngle(a, b))) << a << "," << b;
     ASSERT_TRUE(got > -pi && got < pi) << a << "," << b << " -> " << got;
   }
+}
+
+// The quotients where C libraries round atanf differently (2^-7 <= |q| < 16):
+// CalAngle must give exactly what this one's atanf gives, not a correctly
+// rounded value of its own, and that stays within one unit of the true angle.
+TEST(pathgridBearing, FollowsThisCLibrarysArctangent) {
+  // glibc 2.36: 0xbea4bc7d on x86-64, 0xbea4bc7c on aarch64 and riscv64.
+  const float q = fromBits(0xbeaaaaaau);
+  EXPECT_SAME_FLOAT(CalAngle(1, q), hostAtanf(q));
+  EXPECT_LE(ulps(CalAngle(1, q), fromBits(0xbea4bc7du)), 1u);
+  EXPECT_SAME_FLOAT(CalAngle(-1, -q), refCalAngle(-1, -q));
+  std::mt19937 rng(7u);
+  int far = 0;
+  for (int n = 0; n < 20000; ++n) {
+    // |q| from 2^-7 (0x3c000000) up to 16 (0x41800000), either sign.
+    const uint32_t mag = 0x3c000000u + static_cast<uint32_t>(rng() % (0x41800000u - 0x3c000000u));
+    const float b = fromBits(mag | (n % 2 == 0 ? 0u : 0x80000000u));
+    const float t = CalAngle(1, b);
+    ASSERT_EQ(bits(t), bits(hostAtanf(b))) << std::hexfloat << b;
+    ASSERT_EQ(bits(CalAngle(-2, -2.0f * b)), bits(refCalAngle(-2, -2.0f * b))) << std::hexfloat << b;
+    if (ulps(t, static_cast<float>(std::atan(static_cast<double>(b)))) > 1) ++far;
+  }
+  EXPECT_EQ(far, 0) << "this C library's atanf is more than one unit off";
 }
 
 TEST(pathgridBearing, ListingAfterAPass) {

@@ -23,10 +23,10 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kDenorm = std::numeric_limits<float>::denorm_min();
 
-using tsup::BitsOf;
+using tsup::ValueBits;
 
 #define EXPECT_BITS(actual, expected)                                             \
-  EXPECT_EQ(BitsOf(actual), BitsOf(expected)) << #actual " = " << (actual) << ", " \
+  EXPECT_EQ(ValueBits(actual), ValueBits(expected)) << #actual " = " << (actual) << ", " \
                                           << #expected " = " << (expected)
 
 struct Out {
@@ -73,11 +73,11 @@ Out Point(int k, float r) {
 Out Single(Out p) { return Out{(p.x + 0.0f) / 1.0f, (p.y + 0.0f) / 1.0f}; }
 
 ::testing::AssertionResult SameBits(Out o, float ex, float ey) {
-  if (BitsOf(o.x) == BitsOf(ex) && BitsOf(o.y) == BitsOf(ey)) return ::testing::AssertionSuccess();
+  if (ValueBits(o.x) == ValueBits(ex) && ValueBits(o.y) == ValueBits(ey)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << std::setprecision(9) << "got (" << o.x << ", " << o.y << ") = "
-                                       << std::hex << BitsOf(o.x) << " " << BitsOf(o.y) << ", expected "
+                                       << std::hex << ValueBits(o.x) << " " << ValueBits(o.y) << ", expected "
                                        << std::dec << "(" << ex << ", " << ey << ") = " << std::hex
-                                       << BitsOf(ex) << " " << BitsOf(ey) << std::dec;
+                                       << ValueBits(ex) << " " << ValueBits(ey) << std::dec;
 }
 
 #define EXPECT_OUT(o, ex, ey) EXPECT_TRUE(SameBits((o), (ex), (ey)))
@@ -111,7 +111,7 @@ TEST(scanfollowMean, TenSlotsBitExactAndBecomeTrackedPoint) {
   const Out m = TenSlotMean();
   const float mx = m.x, my = m.y;
   EXPECT_BITS(mx, 0.99832535f);
-  EXPECT_EQ(BitsOf(my), 0xB0CCCCCDu);  // -1.4901161e-9; summed in reverse it would be positive
+  EXPECT_EQ(ValueBits(my), 0xB0CCCCCDu);  // -1.4901161e-9; summed in reverse it would be positive
   EXPECT_NEAR(my, -1.49e-9, 0.005e-9);
 
   Scan s = TenSlotScan();
@@ -342,8 +342,8 @@ TEST(scanfollowMoving, FollowsADiskAcrossScans) {
     const Out o = Step(candX, candY, s.data());
     float ex, ey;
     model.Filter(candX, candY, s.data(), ex, ey);
-    ASSERT_EQ(BitsOf(o.x), BitsOf(ex)) << "step " << step;
-    ASSERT_EQ(BitsOf(o.y), BitsOf(ey)) << "step " << step;
+    ASSERT_EQ(ValueBits(o.x), ValueBits(ex)) << "step " << step;
+    ASSERT_EQ(ValueBits(o.y), ValueBits(ey)) << "step " << step;
     passed += model.lastPassed;
     ASSERT_GE(model.lastCount, 2) << "step " << step;
     ASSERT_LT(std::hypot(model.lastX - cx, model.lastY - cy), rad) << "step " << step;
@@ -420,7 +420,7 @@ TEST(scanfollowReference, RandomScansCandidatesAndRestartsMatchBitForBit) {
       ++calls;
       passedCount += model.lastPassed;
       gathered += model.lastCount > 0;
-      if (BitsOf(o.x) != BitsOf(ex) || BitsOf(o.y) != BitsOf(ey)) {
+      if (ValueBits(o.x) != ValueBits(ex) || ValueBits(o.y) != ValueBits(ey)) {
         if (++mismatches <= 5)
           ADD_FAILURE() << "seed " << seed << " step " << step << ": got (" << o.x << ", " << o.y
                         << ") expected (" << ex << ", " << ey << ")";

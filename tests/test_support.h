@@ -15,6 +15,10 @@ inline uint32_t BitsOf(float f) {
   return u;
 }
 
+// Any NaN as one pattern: which NaN an operation yields differs between CPUs
+// (0xffc00000 on x86, 0x7fc00000 on ARM and RISC-V), and no caller relies on it.
+inline uint32_t ValueBits(float f) { return std::isnan(f) ? 0x7fc00000u : BitsOf(f); }
+
 inline float FloatWithBits(uint32_t u) {
   float f;
   std::memcpy(&f, &u, sizeof f);
