@@ -11,6 +11,9 @@ import os
 import struct
 import subprocess
 import sys
+
+# Cross builds run the demo under the emulator that ctest names.
+EMULATOR = [e for e in os.environ.get("SCANPILOT_TEST_EMULATOR", "").split(";") if e]
 from fractions import Fraction
 
 INF = math.inf
@@ -176,7 +179,7 @@ def first_difference(a, b):
 # ---- running the demo ------------------------------------------------------
 
 def run(demo, args, want_rc=0, stdin=None):
-    p = subprocess.run([demo] + args, input=stdin, capture_output=True, text=True, timeout=120)
+    p = subprocess.run(EMULATOR + [demo] + args, input=stdin, capture_output=True, text=True, timeout=120)
     if p.returncode != want_rc:
         fail("%s: status %d, want %d\nstderr: %s" % (" ".join(args), p.returncode, want_rc, p.stderr))
     return p.stdout

@@ -1,6 +1,10 @@
 # robot-demo's outputs: safe pictures for any scan file name, an output folder
 # that shows one whole run, and no exit status 0 when output was lost.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=hostile|bad_out|reuse|midway|stdout|verbose
+# Cross builds run the demo under the emulator that ctest names.
+if(DEFINED ENV{SCANPILOT_TEST_EMULATOR})
+  set(DEMO $ENV{SCANPILOT_TEST_EMULATOR} ${DEMO})
+endif()
 file(REMOVE_RECURSE ${WORK}/${CASE})
 file(MAKE_DIRECTORY ${WORK}/${CASE})
 set(w ${WORK}/${CASE})

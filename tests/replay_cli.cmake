@@ -1,6 +1,10 @@
 # Replay command line: usage errors, the line cap, endless input, line ends,
 # underflow, pipes and --save-scans round trips.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=<name>
+# Cross builds run the demo under the emulator that ctest names.
+if(DEFINED ENV{SCANPILOT_TEST_EMULATOR})
+  set(DEMO $ENV{SCANPILOT_TEST_EMULATOR} ${DEMO})
+endif()
 set(dir ${WORK}/replay-${CASE})
 file(REMOVE_RECURSE ${dir})
 file(MAKE_DIRECTORY ${dir})

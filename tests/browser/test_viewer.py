@@ -116,7 +116,9 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
     title = args.title
     if args.fixture:
-        subprocess.run([args.fixture, str(work)], check=True)
+        # Cross builds run the fixture under the emulator that ctest names.
+        emulator = os.environ.get("SCANPILOT_TEST_EMULATOR", "").split(";")
+        subprocess.run([e for e in emulator if e] + [args.fixture, str(work)], check=True)
         html, info_file, expected_file = work / "run.html", work / "info.txt", work / "expected.json"
         if title is None:
             title = "<script>window.__injected=1;alert(1)</script> & \"x\" a&b.txt"
