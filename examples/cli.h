@@ -23,6 +23,7 @@ struct Options {
   std::vector<int> snapshots;
   unsigned seed = 7;
   bool verbose = false;  // demo: a line per tick
+  bool html = true;      // write run.html
   // Replay only.
   std::string scans;
   Cell target{50, 70};  // 1 m straight ahead

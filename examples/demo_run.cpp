@@ -158,7 +158,7 @@ int RunDemo(const Options& o) {
   RunTrace trace{{world.Robot()}, {world.Person()}, snaps, Scenario::kDt};
   PictureFiles files;
   RunStats stats;
-  RunViewer viewer(out, ViewerHeader(world, o.seed));
+  RunViewer viewer(out, ViewerHeader(world, o.seed), o.html);
 
   std::printf("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
               Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, Scenario::kRobotRadius);
@@ -171,9 +171,12 @@ int RunDemo(const Options& o) {
     const TickResult r = follower.Step(scan, det);
     const std::string line = TickLineOf(tick, r, seen_from, seen);
     if (o.verbose) std::printf("%s\n", line.c_str());
-    const GridView v = CaptureTick(scan, r);
-    viewer.Add(ViewerTickOf(v, line, seen_from, seen));
-    if (IsSnapshot(snaps, tick)) AddTickPicture(files, tick, v);
+    const bool drawn = IsSnapshot(snaps, tick);
+    if (drawn || viewer.Wants()) {
+      const GridView v = CaptureTick(scan, r);
+      if (viewer.Wants()) viewer.Add(ViewerTickOf(v, line, seen_from, seen));
+      if (drawn) AddTickPicture(files, tick, v);
+    }
     stats.CountPass(det, r);
     world.MoveRobot(r.command);
     const Pose p = world.Robot();

@@ -43,7 +43,6 @@ ViewerRunHeader ViewerHeader(const Options& o) {
   ViewerRunHeader h;
   h.title = "Replay of " + (o.scans == "-" ? std::string("standard input") : o.scans);
   h.tick_name = "scan";
-  h.robot_radius = 0.0;  // unknown: the replay knows no robot
   return h;
 }
 
@@ -118,7 +117,7 @@ int SourceFail(const std::string& name, const ScanSource& src) {
 
 Replay::Replay(const Options& o, std::vector<long long> snapshots, ScanSaver* saver, bool keep_last, OutputSet& out)
     : o_(o), snapshots_(std::move(snapshots)), saver_(saver), keep_last_(keep_last), out_(out),
-      viewer_(out, ViewerHeader(o)) {
+      viewer_(out, ViewerHeader(o), o.html) {
   std::sort(snapshots_.begin(), snapshots_.end());
   InitHelper();
   SetBorder(o_.border);
@@ -216,7 +215,7 @@ int Replay::Finish() {
     std::printf("hint: no return came within the planner's grid (2.5 m each way) on any scan; "
                 "are the ranges in metres? millimetres read as metres land far off (--units mm)\n");
   const std::size_t shown = viewer_.Finish();
-  if (shown < static_cast<std::size_t>(scans_))
+  if (o_.html && shown < static_cast<std::size_t>(scans_))
     std::printf("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   std::sort(files_.begin(), files_.end());
   return WritePictures(out_, files_);

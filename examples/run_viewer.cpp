@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-RunViewer::RunViewer(OutputSet& out, const ViewerRunHeader& header) : out_(out) {
+RunViewer::RunViewer(OutputSet& out, const ViewerRunHeader& header, bool enabled) : out_(out) {
+  if (!enabled) return;
   file_ = out_.Create("run.html");
   if (file_ == nullptr) return;
   writer_ = std::make_unique<RunHtmlWriter>(file_);

@@ -14,8 +14,9 @@
 
 class RunViewer {
  public:
-  // Starts run.html in `out` (which must be open). A failure sticks in `out`.
-  RunViewer(OutputSet& out, const ViewerRunHeader& header);
+  // Starts run.html in `out` (which must be open), unless `enabled` is
+  // false. A failure sticks in `out`.
+  RunViewer(OutputSet& out, const ViewerRunHeader& header, bool enabled);
   RunViewer(const RunViewer&) = delete;
   RunViewer& operator=(const RunViewer&) = delete;
 

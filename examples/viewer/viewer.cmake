@@ -35,3 +35,15 @@ if(SCANPILOT_BUILD_TESTS)
   endif()
   set_tests_properties(viewer_browser PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180 LABELS browser)
 endif()
+
+if(SCANPILOT_BUILD_TESTS AND SCANPILOT_SYSTEM_PYTHON3)
+  # The same checks on run.html of a real demo run and of a real replay.
+  foreach(case demo replay)
+    add_test(NAME viewer_browser_${case} COMMAND ${CMAKE_COMMAND} -DDEMO=$<TARGET_FILE:robot-demo>
+      -DPYTHON=${SCANPILOT_SYSTEM_PYTHON3} -DTEST=${PROJECT_SOURCE_DIR}/tests/browser/test_viewer.py
+      -DMAKER=${PROJECT_SOURCE_DIR}/tools/make-recording.py -DWORK=${CMAKE_CURRENT_BINARY_DIR}/viewer-test
+      -DCASE=${case} -P ${PROJECT_SOURCE_DIR}/tests/browser/viewer_runs.cmake)
+    set_tests_properties(viewer_browser_${case} PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED:" TIMEOUT 300
+      LABELS browser)
+  endforeach()
+endif()
