@@ -40,6 +40,7 @@ measure() {
 
 echo "files: $(wc -c <"$work/scans.txt") bytes ($scans scans), $(wc -c <"$work/samples.txt") bytes ($((reps * 200)) turns)"
 measure "robot-demo (default format)" "$scans" "$demo" --scans "$work/scans.txt" --quiet --out "$work/p1"
+measure "robot-demo --no-html (default format)" "$scans" "$demo" --scans "$work/scans.txt" --quiet --no-html --out "$work/p5"
 measure "robot-demo --format samples" "$((reps * 200))" "$demo" --scans "$work/samples.txt" --format samples $layout --quiet --out "$work/p2"
 measure "robot-demo --follow (default format)" "$scans" "$demo" --scans "$work/scans.txt" --follow 0.85 --quiet --out "$work/p3"
 if [ -n "$old" ]; then
