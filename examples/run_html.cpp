@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "safe_text.h"
+
 namespace {
 
 // Built from viewer/viewer.html, .css and .js; holds {{TITLE}} and {{DATA}}.
@@ -212,43 +214,8 @@ std::string FillTitle(const char* page, std::size_t size, const std::string& tit
 
 namespace run_html {
 
-std::string ValidUtf8(const std::string& s) {
-  std::string o;
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char b = byte(i);
-    std::size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xbf;  // allowed range of the second byte
-    if (b < 0x80) len = 1;
-    else if (b >= 0xc2 && b <= 0xdf) len = 2;
-    else if (b >= 0xe0 && b <= 0xef) {
-      len = 3;
-      if (b == 0xe0) lo = 0xa0;  // overlong
-      if (b == 0xed) hi = 0x9f;  // surrogates
-    } else if (b >= 0xf0 && b <= 0xf4) {
-      len = 4;
-      if (b == 0xf0) lo = 0x90;  // overlong
-      if (b == 0xf4) hi = 0x8f;  // beyond U+10FFFF
-    }
-    bool ok = len > 0 && i + len <= s.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const unsigned char c = byte(i + k);
-      ok = k == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xbf);
-    }
-    if (ok) {
-      o.append(s, i, len);
-      i += len;
-    } else {
-      o += "\xef\xbf\xbd";
-      ++i;
-    }
-  }
-  return o;
-}
-
 std::string CutTitle(const std::string& s, std::size_t max_bytes) {
-  const std::string v = ValidUtf8(s);
+  const std::string v = CleanUtf8(s);
   if (v.size() <= max_bytes) return v;
   const std::string mark = "\xe2\x80\xa6";
   if (max_bytes < mark.size()) return "";
@@ -257,23 +224,8 @@ std::string CutTitle(const std::string& s, std::size_t max_bytes) {
   return v.substr(0, end) + mark;
 }
 
-std::string HtmlEscape(const std::string& s) {
-  std::string o;
-  for (const char c : s) {
-    switch (c) {
-      case '&': o += "&amp;"; break;
-      case '<': o += "&lt;"; break;
-      case '>': o += "&gt;"; break;
-      case '"': o += "&quot;"; break;
-      case '\'': o += "&#39;"; break;
-      default: o += c;
-    }
-  }
-  return o;
-}
-
 std::string JsonString(const std::string& s) {
-  const std::string v = ValidUtf8(s);
+  const std::string v = CleanUtf8(s);
   std::string o = "\"";
   for (std::size_t i = 0; i < v.size(); ++i) {
     const auto c = static_cast<unsigned char>(v[i]);
@@ -419,7 +371,7 @@ bool RunHtmlWriter::Begin(const ViewerRunHeader& header) {
   if (stage_ != 0) return false;
   stage_ = 1;
   const std::string title = run_html::CutTitle(header.title, kViewerTitleMax);
-  escaped_title_ = run_html::HtmlEscape(title);
+  escaped_title_ = XmlEscape(title);
   const std::string_view page(kRunHtmlPage, sizeof kRunHtmlPage - 1);
   const std::size_t at = page.find(kDataMarker);
   if (at == std::string_view::npos) return ok_ = false;

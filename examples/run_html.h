@@ -127,13 +127,9 @@ std::string RunHtml(const ViewerRun& run);
 // Building blocks, exposed for tests.
 namespace run_html {
 
-// Replaces bytes that are not well-formed UTF-8 with U+FFFD.
-std::string ValidUtf8(const std::string& s);
 // At most `max_bytes` bytes of valid UTF-8, never ending inside a character;
 // "..." (as U+2026) marks a cut.
 std::string CutTitle(const std::string& s, std::size_t max_bytes);
-// &, <, >, " and ' as character references.
-std::string HtmlEscape(const std::string& s);
 // A JSON string literal in which no '<', '>' or '&' appears literally, so it
 // may sit inside a script element.
 std::string JsonString(const std::string& s);

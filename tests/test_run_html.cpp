@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "run_html.h"
+#include "safe_text.h"
 #include "viewer_glue.h"
 
 namespace {
@@ -75,8 +76,8 @@ TEST(RunHtmlPage, EmptyRunStillMakesAPage) {
 }
 
 TEST(RunHtmlText, HtmlEscapeCoversAttributesAndText) {
-  EXPECT_EQ(run_html::HtmlEscape("a<b>&\"'c"), "a&lt;b&gt;&amp;&quot;&#39;c");
-  EXPECT_EQ(run_html::HtmlEscape("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9");
+  EXPECT_EQ(XmlEscape("a<b>&\"'c"), "a&lt;b&gt;&amp;&quot;&#39;c");
+  EXPECT_EQ(XmlEscape("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9");
 }
 
 TEST(RunHtmlText, JsonStringEscapes) {
@@ -87,14 +88,14 @@ TEST(RunHtmlText, JsonStringEscapes) {
 
 TEST(RunHtmlText, InvalidUtf8BecomesReplacementCharacters) {
   const std::string r = "\xef\xbf\xbd";
-  EXPECT_EQ(run_html::ValidUtf8("ok \xf0\x9f\x99\x82"), "ok \xf0\x9f\x99\x82");
-  EXPECT_EQ(run_html::ValidUtf8("\xff"), r);
-  EXPECT_EQ(run_html::ValidUtf8("\xc0\xaf"), r + r);          // overlong '/'
-  EXPECT_EQ(run_html::ValidUtf8("\xe0\x80\xaf"), r + r + r);  // overlong, three bytes
-  EXPECT_EQ(run_html::ValidUtf8("\xed\xa0\x80"), r + r + r);  // surrogate
-  EXPECT_EQ(run_html::ValidUtf8("\xf4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
-  EXPECT_EQ(run_html::ValidUtf8("a\xe2\x82"), "a" + r + r);   // cut at the end
-  EXPECT_EQ(run_html::ValidUtf8("\xe2\x82" "b"), r + r + "b");
+  EXPECT_EQ(CleanUtf8("ok \xf0\x9f\x99\x82"), "ok \xf0\x9f\x99\x82");
+  EXPECT_EQ(CleanUtf8("\xff"), r);
+  EXPECT_EQ(CleanUtf8("\xc0\xaf"), r + r);          // overlong '/'
+  EXPECT_EQ(CleanUtf8("\xe0\x80\xaf"), r + r + r);  // overlong, three bytes
+  EXPECT_EQ(CleanUtf8("\xed\xa0\x80"), r + r + r);  // surrogate
+  EXPECT_EQ(CleanUtf8("\xf4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
+  EXPECT_EQ(CleanUtf8("a\xe2\x82"), "a" + r + r);   // cut at the end
+  EXPECT_EQ(CleanUtf8("\xe2\x82" "b"), r + r + "b");
 }
 
 TEST(RunHtmlText, TitlesAreCutOnCharacterBoundaries) {
@@ -106,7 +107,7 @@ TEST(RunHtmlText, TitlesAreCutOnCharacterBoundaries) {
     const std::string cut = run_html::CutTitle(title, max);
     SCOPED_TRACE(max);
     EXPECT_LE(cut.size(), max);
-    EXPECT_EQ(run_html::ValidUtf8(cut), cut);
+    EXPECT_EQ(CleanUtf8(cut), cut);
     if (cut.empty()) continue;
     ASSERT_GE(cut.size(), mark.size());
     EXPECT_EQ(cut.substr(cut.size() - mark.size()), mark);

@@ -6,7 +6,8 @@ add_custom_command(OUTPUT ${viewer_inc}
   COMMAND ${CMAKE_COMMAND} -DDIR=${viewer_dir} -DOUT=${viewer_inc} -P ${viewer_dir}/embed.cmake
   DEPENDS ${viewer_dir}/embed.cmake ${viewer_dir}/viewer.html ${viewer_dir}/viewer.css ${viewer_dir}/viewer.js
   COMMENT "Embedding the run viewer page")
-add_library(scanpilot_run_html STATIC ${viewer_dir}/../run_html.cpp ${viewer_dir}/../run_html.h ${viewer_inc})
+add_library(scanpilot_run_html STATIC ${viewer_dir}/../run_html.cpp ${viewer_dir}/../run_html.h
+  ${viewer_dir}/../safe_text.cpp ${viewer_dir}/../safe_text.h ${viewer_inc})
 target_include_directories(scanpilot_run_html PUBLIC ${viewer_dir}/.. PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/viewer-gen)
 target_link_libraries(scanpilot_run_html PRIVATE scanpilot_warnings)
 
