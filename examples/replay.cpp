@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include <sys/stat.h>
@@ -111,6 +112,31 @@ void PrintHeader(const Options& o, const std::string& name, long long count) {
 int SourceFail(const std::string& name, const ScanSource& src) {
   if (src.ErrorLine() > 0) return Fail(kExitBadInput, name + ":" + std::to_string(src.ErrorLine()) + ": " + src.ErrorMessage());
   return Fail(kExitBadInput, name + ": " + src.ErrorMessage());
+}
+
+// The first pass over a regular file: checks every line, so that a bad one
+// stops the run before any output, counts the scans for the default pictures,
+// and rewinds to where it started (standard input may be a file read
+// part-way). The exit status when the run must stop.
+std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std::FILE* in, bool progress_on,
+                                  long long& count) {
+  const long start = std::ftell(in);
+  ScanSource check(in, o.format, o.layout);
+  Scan s{};
+  Progress progress(progress_on, -1);
+  ScanSource::Result r;
+  count = 0;
+  while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
+  progress.Done();
+  if (r == ScanSource::kError) return SourceFail(name, check);
+  if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
+  for (int n : o.snapshots)
+    if (n >= count)
+      return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
+  if (start < 0 || std::fseek(in, start, SEEK_SET) != 0)
+    return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
+  std::clearerr(in);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -239,23 +265,7 @@ int RunReplay(const Options& o) {
 
   long long count = -1;  // unknown until the end when the input cannot be read twice
   if (regular) {
-    // A first pass checks every line, so that a bad one stops the run before
-    // any output, and counts the scans for the default pictures.
-    const long start = std::ftell(in);  // standard input may be a file read part-way
-    ScanSource check(in, o.format, o.layout);
-    Scan s{};
-    Progress progress(progress_on, -1);
-    ScanSource::Result r;
-    count = 0;
-    while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
-    progress.Done();
-    if (r == ScanSource::kError) return SourceFail(name, check);
-    if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
-    for (int n : o.snapshots)
-      if (n >= count)
-        return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
-    if (start < 0 || std::fseek(in, start, SEEK_SET) != 0) return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
-    std::clearerr(in);
+    if (const auto status = CheckWholeFile(o, name, in, progress_on, count)) return *status;
   }
 
   std::vector<long long> snaps;
