@@ -81,7 +81,9 @@ TEST(RunHtmlText, HtmlEscapeCoversAttributesAndText) {
 }
 
 TEST(RunHtmlText, JsonStringEscapes) {
-  EXPECT_EQ(run_html::JsonString("a\"b\\c\n\t\x01<>&"), "\"a\\\"b\\\\c\\u000a\\u0009\\u0001\\u003c\\u003e\\u0026\"");
+  // A control character other than tab, LF and CR is no text: it arrives as U+FFFD.
+  EXPECT_EQ(run_html::JsonString("a\"b\\c\n\t\x01<>&"),
+            "\"a\\\"b\\\\c\\u000a\\u0009\xef\xbf\xbd\\u003c\\u003e\\u0026\"");
   EXPECT_EQ(run_html::JsonString("\xe2\x80\xa8\xe2\x80\xa9\xe2\x82\xac"), "\"\\u2028\\u2029\xe2\x82\xac\"");
   EXPECT_EQ(run_html::JsonString("\xff"), "\"\xef\xbf\xbd\"");
 }
@@ -194,7 +196,7 @@ Decoded Decode(const std::vector<unsigned char>& bytes, const std::vector<unsign
   for (std::uint64_t i = 0; i < runs && r.ok; ++i) {
     const std::uint64_t n = r.Varint();
     if (k + n > 10000) return d;
-    for (std::uint64_t j = 0; j < n; ++j) d.blocked[k + j] = i % 2 ? 1 : 0;
+    for (std::uint64_t j = 0; j < n; ++j) d.blocked[static_cast<std::size_t>(k + j)] = i % 2 ? 1 : 0;
     k += n;
   }
   if (k != 10000) return d;
