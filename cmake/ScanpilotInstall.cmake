@@ -1,7 +1,30 @@
-# Install rules shared by the libraries: the shared object with its SONAME
-# links, the header, a CMake package (<name>::<name>) and a pkg-config file.
+# What the libraries share: a shared object <name> from <name>.cpp with the
+# public header <name>.h, the ALIAS <name>::<name>, hidden visibility with
+# <NAME>_BUILDING defined for the export macro, a SONAME, and install rules
+# (the shared object with its links, the header, a CMake package and a
+# pkg-config file). Each library adds its own compile options.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
+
+function(scanpilot_add_library name description)
+  add_library(${name} SHARED ${name}.cpp ${name}.h)
+  add_library(${name}::${name} ALIAS ${name})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  string(TOUPPER ${name} upper)
+  target_compile_definitions(${name} PRIVATE ${upper}_BUILDING)
+  target_link_libraries(${name} PRIVATE scanpilot_warnings m)
+  target_link_options(${name} PRIVATE -Wl,--as-needed
+    $<$<NOT:$<BOOL:${SCANPILOT_SANITIZE}>>:-Wl,--no-undefined>)
+  set_target_properties(${name} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    PUBLIC_HEADER ${name}.h)
+  scanpilot_install_library(${name} "${description}")
+endfunction()
 
 function(scanpilot_install_library name description)
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
