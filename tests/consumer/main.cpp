@@ -1,8 +1,9 @@
-// Links both installed libraries and checks one known answer from each.
+// Links the three installed libraries and checks known answers from each.
 #include <cmath>
 #include <cstdio>
 
 #include <pathgrid.h>
+#include <scanbin.h>
 #include <scanfollow.h>
 
 int main() {
@@ -25,6 +26,21 @@ int main() {
   filter(1.05f, 0.0f, scan, unused, x, y);
   const bool track_ok = x == 1.05f && y == 0.0f;
 
-  std::printf("planner %s, tracker %s\n", plan_ok ? "ok" : "WRONG", track_ok ? "ok" : "WRONG");
-  return plan_ok && track_ok ? 0 : 1;
+  // Zero to the left, clockwise, millimetres: sensor 90 deg is straight ahead.
+  float out[360];
+  float ranges[4] = {0.0f, 1234.0f, 0.0f, 0.0f};
+  ScanLayout layout;
+  layout.zero_deg = 90.0;
+  layout.clockwise = true;
+  layout.range_scale = kScanMillimetres;
+  const bool even_ok = BinEvenScan(ranges, 4, layout, out) && out[180] == 1.234f &&
+                       std::isinf(out[0]) && std::isinf(out[270]);
+  // A LaserScan from -pi: its first sample is behind the robot.
+  const float laser[2] = {2.5f, 0.0f};
+  const bool laser_ok = BinLaserScan(-3.14159265f, 0.0174533f, laser, 2, 0.1f, 10.0f, out) &&
+                        out[0] == 2.5f && std::isinf(out[1]);
+
+  std::printf("planner %s, tracker %s, even scan %s, laser scan %s\n", plan_ok ? "ok" : "WRONG",
+              track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG", laser_ok ? "ok" : "WRONG");
+  return plan_ok && track_ok && even_ok && laser_ok ? 0 : 1;
 }
