@@ -2,11 +2,14 @@
 # public header <name>.h, the ALIAS <name>::<name>, hidden visibility with
 # <NAME>_BUILDING defined for the export macro, a SONAME, and install rules
 # (the shared object with its links, the header, a CMake package and a
-# pkg-config file). Each library adds its own compile options.
+# pkg-config file). Each library adds its own compile options and links.
+# REQUIRES: libraries of this project its header needs; PRIVATE_REQUIRES:
+# ones it only links. Both are found again by its CMake package.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
 function(scanpilot_add_library name description)
+  cmake_parse_arguments(L "" "" "REQUIRES;PRIVATE_REQUIRES" ${ARGN})
   add_library(${name} SHARED ${name}.cpp ${name}.h)
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
@@ -23,15 +26,22 @@ function(scanpilot_add_library name description)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     PUBLIC_HEADER ${name}.h)
-  scanpilot_install_library(${name} "${description}")
+  scanpilot_install_library(${name} "${description}" "${L_REQUIRES}" "${L_PRIVATE_REQUIRES}")
 endfunction()
 
-function(scanpilot_install_library name description)
+function(scanpilot_install_library name description requires private_requires)
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
   install(TARGETS ${name} EXPORT ${name}Targets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(EXPORT ${name}Targets NAMESPACE ${name}:: FILE ${name}Config.cmake DESTINATION ${cmakedir})
+  install(EXPORT ${name}Targets NAMESPACE ${name}:: DESTINATION ${cmakedir})
+  set(config "include(CMakeFindDependencyMacro)\n")
+  foreach(dep IN LISTS requires private_requires)
+    string(APPEND config "find_dependency(${dep} ${PROJECT_VERSION_MAJOR})\n")
+  endforeach()
+  string(APPEND config "include(\"\${CMAKE_CURRENT_LIST_DIR}/${name}Targets.cmake\")\n")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}Config.cmake "${config}")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}Config.cmake DESTINATION ${cmakedir})
   write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/${name}ConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}ConfigVersion.cmake DESTINATION ${cmakedir})
@@ -40,6 +50,8 @@ function(scanpilot_install_library name description)
   string(REGEX REPLACE "/$" "" PC_UP "${PC_UP}")
   set(PC_NAME ${name})
   set(PC_DESCRIPTION "${description}")
+  string(REPLACE ";" " " PC_REQUIRES "${requires}")
+  string(REPLACE ";" " " PC_REQUIRES_PRIVATE "${private_requires}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/library.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endfunction()

@@ -4,6 +4,7 @@
 #include "pathgrid.h"
 #include "scanbin.h"
 #include "scanfollow.h"
+#include "scanpilot.h"
 
 #include <gtest/gtest.h>
 
@@ -284,6 +285,43 @@ TEST(allocFree, ScanBinningAllocatesNothing) {
   Escape(&sink);
   Escape(out);
   EXPECT_EQ(calls, 0) << "allocation entry points called by scanbin";
+}
+
+TEST(allocFree, PilotStepsAndReadBackAllocateNothing) {
+#ifdef NOALLOC_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer owns malloc in this build";
+#endif
+  if (UnderMemoryChecker()) GTEST_SKIP() << "a memory checker owns malloc in this process";
+  const float inf = std::numeric_limits<float>::infinity();
+  std::array<float, 360> scan;
+  scan.fill(inf);
+  for (int i = 170; i <= 190; ++i) scan[static_cast<size_t>(i)] = 1.0f;
+  std::array<float, 1500> laser;
+  laser.fill(1.5f);
+  static PilotPass pass;  // the caller's, and large
+  PilotConfig follow;
+  follow.mode = PilotMode::kFollow;
+  follow.mount_yaw_deg = 90;  // the piecewise LaserScan path
+  Pilot pilot;
+  PilotStep step;
+  const PilotPoint candidate{1.0f, 0.0f};
+  char json[kPilotJsonMax];
+  long calls;
+  size_t sink = 0;
+  {
+    Counted c;
+    sink += static_cast<size_t>(pilot.Start(follow));
+    sink += pilot.Step(scan.data(), &candidate, step);
+    sink += pilot.StepLaserScan(-1.5f, 0.002f, laser.data(), laser.size(), 0.1f, 8.0f, nullptr, step);
+    sink += pilot.StepEvenTurn(laser.data(), 400, nullptr, step);
+    sink += pilot.ReadPass(pass);
+    sink += PilotStepJson(step, 7, json, sizeof json);
+    pilot.Stop();
+    calls = c.Stop();
+  }
+  Escape(&sink);
+  Escape(json);
+  EXPECT_EQ(calls, 0) << "allocation entry points called by scanpilot";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-# Installs the build tree into a fresh prefix, then builds and runs the
-# consumer against it twice: through find_package and through the README's
-# pkg-config recipe.
+# Installs the build tree into a fresh prefix, then builds and runs against
+# it: the consumer (known answers from every library) through find_package,
+# and the README's my_robot.cpp through the README's CMakeLists.txt and its
+# pkg-config recipe, each exactly as written there.
 # -DBUILD=<build tree> -DSOURCE=<tests/consumer> -DWORK=<scratch> -DCXX=<compiler>
 # -DFLAGS=<extra compile and link flags, e.g. sanitizers>
 file(REMOVE_RECURSE ${WORK})
@@ -14,14 +15,15 @@ function(run what)
 endfunction()
 
 run("install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-foreach(f include/pathgrid.h include/scanfollow.h include/scanbin.h)
+foreach(f include/pathgrid.h include/scanfollow.h include/scanbin.h include/scanpilot.h)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-file(GLOB_RECURSE sonames ${prefix}/*/libpathgrid.so.1 ${prefix}/*/libscanfollow.so.1 ${prefix}/*/libscanbin.so.1)
+file(GLOB_RECURSE sonames ${prefix}/*/libpathgrid.so.1 ${prefix}/*/libscanfollow.so.1 ${prefix}/*/libscanbin.so.1
+  ${prefix}/*/libscanpilot.so.1)
 list(LENGTH sonames n)
-if(NOT n EQUAL 3)
+if(NOT n EQUAL 4)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")
 endif()
 
@@ -37,11 +39,34 @@ run("build (find_package)" ${CMAKE_COMMAND} --build ${WORK}/cmake-build)
 run("run (find_package)" ${WORK}/cmake-build/consumer)
 message(STATUS "find_package consumer: ${out}")
 
-# 2. pkg-config: the README's recipe as written, with this prefix for
-# /opt/scanpilot and this build's compiler and flags for g++.
-find_program(PKG_CONFIG NAMES pkg-config pkgconf REQUIRED)
+# 2. The README's program and its complete CMakeLists.txt.
 get_filename_component(readme ${SOURCE}/../../README.md ABSOLUTE)
 file(READ ${readme} text)
+function(readme_block marker lang var)
+  string(REGEX MATCH "<!-- install test: ${marker} -->\n```${lang}\n([^`]*)```" block "${text}")
+  if(NOT block)
+    message(FATAL_ERROR "no ${marker} block found in ${readme}")
+  endif()
+  set(${var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+readme_block("my_robot\\.cpp" cpp program)
+readme_block("CMakeLists\\.txt" cmake lists)
+set(robot ${WORK}/readme-cmake)
+file(WRITE ${robot}/my_robot.cpp "${program}")
+file(WRITE ${robot}/CMakeLists.txt "${lists}")
+run("configure (README CMakeLists.txt)" ${CMAKE_COMMAND} -S ${robot} -B ${robot}/build
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX}
+    "-DCMAKE_CXX_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}")
+run("build (README CMakeLists.txt)" ${CMAKE_COMMAND} --build ${robot}/build)
+run("run (README CMakeLists.txt)" ${robot}/build/my_robot)
+if(NOT out MATCHES "^speed [0-9.]+ m/s, turn rate -?[0-9.]+ rad/s")
+  message(FATAL_ERROR "my_robot printed: ${out}")
+endif()
+message(STATUS "README program (CMake): ${out}")
+
+# 3. pkg-config: the README's recipe as written, with this prefix for
+# /opt/scanpilot and this build's compiler and flags for g++.
+find_program(PKG_CONFIG NAMES pkg-config pkgconf REQUIRED)
 string(REGEX MATCH "```sh\n(export PKG_CONFIG_PATH=[^`]*)```" block "${text}")
 if(NOT block)
   message(FATAL_ERROR "no pkg-config recipe found in ${readme}")
@@ -50,7 +75,7 @@ set(recipe "${CMAKE_MATCH_1}")
 string(REPLACE "/opt/scanpilot" "${prefix}" recipe "${recipe}")
 string(REGEX REPLACE "(^|\n)g\\+\\+ " "\\1${CXX} ${FLAGS} " recipe "${recipe}")
 file(WRITE ${WORK}/recipe.sh "${recipe}")
-configure_file(${SOURCE}/main.cpp ${WORK}/my_robot.cpp COPYONLY)
+configure_file(${robot}/my_robot.cpp ${WORK}/my_robot.cpp COPYONLY)
 # The program must start on the rpath alone.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH sh -e ${WORK}/recipe.sh
                 WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)

@@ -1,10 +1,11 @@
-// Links the three installed libraries and checks known answers from each.
+// Links the installed libraries and checks known answers from each.
 #include <cmath>
 #include <cstdio>
 
 #include <pathgrid.h>
 #include <scanbin.h>
 #include <scanfollow.h>
+#include <scanpilot.h>
 
 int main() {
   float scan[360];
@@ -40,7 +41,15 @@ int main() {
   const bool laser_ok = BinLaserScan(-3.14159265f, 0.0174533f, laser, 2, 0.1f, 10.0f, out) &&
                         out[0] == 2.5f && std::isinf(out[1]);
 
-  std::printf("planner %s, tracker %s, even scan %s, laser scan %s\n", plan_ok ? "ok" : "WRONG",
-              track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG", laser_ok ? "ok" : "WRONG");
-  return plan_ok && track_ok && even_ok && laser_ok ? 0 : 1;
+  // Nothing in the way of a goal 1 m ahead: full speed, no turn.
+  for (float& r : scan) r = INFINITY;
+  Pilot pilot;
+  PilotStep step;
+  const bool pilot_ok = pilot.Start(PilotConfig{}) == PilotError::kNone && pilot.Step(scan, nullptr, step) &&
+                        step.command.speed == 0.5 && step.command.turn_rate == 0.0;
+
+  std::printf("planner %s, tracker %s, even scan %s, laser scan %s, pilot %s\n", plan_ok ? "ok" : "WRONG",
+              track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG", laser_ok ? "ok" : "WRONG",
+              pilot_ok ? "ok" : "WRONG");
+  return plan_ok && track_ok && even_ok && laser_ok && pilot_ok ? 0 : 1;
 }

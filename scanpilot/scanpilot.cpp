@@ -1,0 +1,624 @@
+#include "scanpilot.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "pathgrid.h"
+#include "scanfollow.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDeg = kPi / 180.0;
+constexpr double kDegPerRad = 180.0 / kPi;
+constexpr float kNoReturn = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+constexpr int kCentreCell = 50;
+constexpr double kCellsPerMetre = 20.0;
+constexpr double kCellSize = 0.05;
+constexpr int kOffGridLow = -1;
+constexpr int kOffGridHigh = 1000;
+
+// The tracked point is pulled in to this distance before it becomes a target
+// cell, so that the cell stays on the grid (which reaches 2.5 m each way).
+constexpr float kMaxTargetReach = 2.4f;
+
+// What the tracker gathers from: front-half readings within its range
+// window, then points within this distance of the tracked point.
+constexpr double kGatherRadius = 0.3;
+constexpr float kTrackNear = 0.25f;
+constexpr float kTrackFarRight = 4.0f;  // readings 90..179
+constexpr float kTrackFarLeft = 6.0f;   // readings 181..270
+
+// calPointCost of a blocked or walked cell, and of a target cell (attraction 255).
+constexpr int kVisited = 999;
+constexpr int kTargetCost = -255;
+// The walker's neighbour order.
+constexpr int kStepCol[8] = {0, -1, 1, 0, -1, 1, -1, 1};
+constexpr int kStepRow[8] = {1, 1, 1, -1, -1, -1, 0, 0};
+
+// LaserScan samples binned per call when a mount yaw needs explicit angles.
+constexpr std::size_t kLaserChunk = 512;
+
+// Only one Pilot drives the process's planner and tracker at a time.
+std::atomic<bool> g_claimed{false};
+
+// Robot-frame direction of each reading: X = -cos(i), Y = -sin(i).
+double g_dir_x[kPilotReadings];
+double g_dir_y[kPilotReadings];
+
+// ---- tables -------------------------------------------------------------------
+
+void BuildDirections() {
+  for (int i = 0; i < kPilotReadings; ++i) {
+    g_dir_x[i] = -std::cos(i * kDeg);
+    g_dir_y[i] = -std::sin(i * kDeg);
+  }
+}
+
+bool OnGrid(PilotCell c) { return c.col >= 0 && c.col < kPilotGridCells && c.row >= 0 && c.row < kPilotGridCells; }
+
+double CellToMetres(int cell) { return static_cast<double>(cell - kCentreCell) * kCellSize; }
+
+std::size_t CellIndex(int col, int row) { return static_cast<std::size_t>(row * kPilotGridCells + col); }
+
+// ---- configuration ----------------------------------------------------------
+
+bool Finite(double v) { return std::isfinite(v); }
+bool FiniteNonNegative(double v) { return std::isfinite(v) && v >= 0.0; }
+
+// A whole number of turns changes no bearing; taking it off keeps huge
+// angles from swallowing the sensor's own (fmod is exact).
+double ReduceDegrees(double deg) { return std::fmod(deg, 360.0); }
+
+bool GoalCell(const PilotGoal& g, PilotCell& cell) {
+  if (g.is_cell) {
+    cell = g.cell;
+  } else {
+    if (!Finite(g.x) || !Finite(g.y)) return false;
+    cell = {PilotMetresToCell(g.y), PilotMetresToCell(g.x)};
+  }
+  return OnGrid(cell);
+}
+
+PilotError Check(const PilotConfig& c) {
+  if (!FiniteNonNegative(c.robot_radius) || !FiniteNonNegative(c.margin) ||
+      !(c.robot_radius + c.margin <= kPilotMaxBorder))
+    return PilotError::kBadBorder;
+  const ScanLayout& l = c.layout;
+  if (!Finite(l.zero_deg) || !Finite(c.mount_yaw_deg) || !(Finite(l.range_scale) && l.range_scale > 0.0) ||
+      !(l.min_range <= l.max_range))
+    return PilotError::kBadLayout;
+  PilotCell cell{};
+  if (c.mode == PilotMode::kGoal && !GoalCell(c.goal, cell)) return PilotError::kBadGoal;
+  if (c.mode == PilotMode::kFollow && !(std::isfinite(c.follow_distance) && c.follow_distance > 0.0f))
+    return PilotError::kBadFollow;
+  if (!FiniteNonNegative(c.max_speed) || !FiniteNonNegative(c.max_turn_rate) ||
+      !(Finite(c.period) && c.period > 0.0))
+    return PilotError::kBadLimits;
+  const PilotGains& g = c.gains;
+  for (double v : {g.turn_gain, g.drive_bearing, g.min_steer, g.approach_gain, g.standoff, g.min_face_distance,
+                   g.guard_margin})
+    if (!FiniteNonNegative(v)) return PilotError::kBadGains;
+  return PilotError::kNone;
+}
+
+// The layout as the robot sees it: the scanner's own bearing, mirrored when
+// upside down, turned by the mount yaw.
+ScanLayout MountedLayout(const PilotConfig& c, const ScanLayout& own) {
+  ScanLayout l = own;
+  const double sense = c.upside_down ? -1.0 : 1.0;
+  l.zero_deg = ReduceDegrees(c.mount_yaw_deg) + sense * ReduceDegrees(own.zero_deg);
+  l.clockwise = own.clockwise != c.upside_down;
+  return l;
+}
+
+// ---- the tracked point and the target cell -----------------------------------
+
+// Whether any front-half return the tracker reads lies within its gather
+// radius of (tx, ty).
+bool ReturnNear(const float* r, PilotPoint t) {
+  for (int i = 90; i <= 270; ++i) {
+    if (i == 180) continue;
+    const float d = r[i];
+    if (!(d > kTrackNear && d < (i < 180 ? kTrackFarRight : kTrackFarLeft))) continue;
+    const double x = d * g_dir_x[i], y = d * g_dir_y[i];
+    if (std::hypot(x - t.x, y - t.y) < kGatherRadius) return true;
+  }
+  return false;
+}
+
+// Tracked point -> cell, pulled in to 2.4 m so that it stays on the grid,
+// then walked toward the robot until it leaves the inflated returns (the
+// followed object is one of them). Needs this scan's SetRanges. A
+// non-finite point gives no target.
+void ScreenTarget(PilotStep& s) {
+  float tx = s.tracked.x, ty = s.tracked.y;
+  const float reach = std::hypot(tx, ty);
+  if (std::isfinite(reach) && reach > kMaxTargetReach) {
+    tx = tx * kMaxTargetReach / reach;
+    ty = ty * kMaxTargetReach / reach;
+  }
+  s.tracked_cell = {PilotMetresToCell(ty), PilotMetresToCell(tx)};
+  s.has_target = false;
+  s.target = {-1, -1};
+  if (!std::isfinite(reach)) return;
+  const PilotCell raw = s.tracked_cell;
+  const int steps = std::max(std::abs(raw.col - kCentreCell), std::abs(raw.row - kCentreCell));
+  for (int k = 0; k < steps; ++k) {
+    const double f = 1.0 - static_cast<double>(k) / steps;
+    const int col = kCentreCell + static_cast<int>(std::lround(f * (raw.col - kCentreCell)));
+    const int row = kCentreCell + static_cast<int>(std::lround(f * (raw.row - kCentreCell)));
+    if (ChkTarget(col, row)) {
+      s.has_target = true;
+      s.target = {col, row};
+      return;
+    }
+  }
+}
+
+// ---- the controller -------------------------------------------------------------
+
+// Smallest distance from robot-frame point (x, y) to any return.
+double ScanClearance(const float* scan, double x, double y) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int i = 0; i < kPilotReadings; ++i) {
+    const double d = scan[i];
+    if (!std::isfinite(d) || d <= 0.0) continue;
+    best = std::min(best, std::hypot(d * g_dir_x[i] - x, d * g_dir_y[i] - y));
+  }
+  return best;
+}
+
+int ReturnsInside(const float* scan, double radius) {
+  int n = 0;
+  for (int i = 0; i < kPilotReadings; ++i)
+    if (std::isfinite(scan[i]) && std::fabs(static_cast<double>(scan[i])) < radius) ++n;
+  return n;
+}
+
+bool AllNaN(const float* scan) {
+  for (int i = 0; i < kPilotReadings; ++i)
+    if (!std::isnan(scan[i])) return false;
+  return true;
+}
+
+// ---- reading a pass back ----------------------------------------------------------
+
+// The planner does not tell where StartPos put the walker: the centre if
+// free, else the first free cell, row by row, of the smallest square
+// [50-i, 50+i-1]^2. The walk replay checks the answer.
+PilotCell FindStart() {
+  if (ChkTarget(kCentreCell, kCentreCell)) return {kCentreCell, kCentreCell};
+  for (int i = 1; i < kCentreCell; ++i)
+    for (int row = kCentreCell - i; row <= kCentreCell + i - 1; ++row)
+      for (int col = kCentreCell - i; col <= kCentreCell + i - 1; ++col)
+        if (ChkTarget(col, row)) return {col, row};
+  return {kCentreCell, kCentreCell};
+}
+
+void ReadFields(PilotPass& p) {
+  for (int row = 0; row < kPilotGridCells; ++row)
+    for (int col = 0; col < kPilotGridCells; ++col) {
+      const std::size_t k = CellIndex(col, row);
+      p.blocked[k] = ChkTarget(col, row) ? 0 : 1;
+      p.attraction[k] = p.blocked[k] ? 0 : static_cast<unsigned char>(-calPointCost(col, row));
+    }
+}
+
+// The neighbour of `cur` that the last PathGrow marked, in the walker's order.
+bool NewlyWalked(PilotCell cur, const PilotPass& p, const unsigned char* walked, PilotCell& next) {
+  for (int k = 0; k < 8; ++k) {
+    const PilotCell c{cur.col + kStepCol[k], cur.row + kStepRow[k]};
+    if (!OnGrid(c)) continue;
+    const std::size_t i = CellIndex(c.col, c.row);
+    if (!p.blocked[i] && !walked[i] && calPointCost(c.col, c.row) == kVisited) {
+      next = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Replays the walk from the start cell into p.path. False when the walk
+// does not fit the start cell found for it.
+bool WalkFrom(PilotPass& p) {
+  unsigned char walked[kPilotCells] = {};
+  StartPos();
+  PilotCell cur = p.start;
+  p.path_cells = 0;
+  while (p.path_cells < kPilotCells && PathGrow()) {
+    PilotCell next{};
+    if (!NewlyWalked(cur, p, walked, next)) return false;
+    const std::size_t i = CellIndex(next.col, next.row);
+    walked[i] = 1;
+    p.path[p.path_cells++] = next;
+    cur = next;
+    if (p.attraction[i] == static_cast<unsigned char>(-kTargetCost)) return true;
+  }
+  // A walk stuck where it stands marks that cell: on the first step, the start.
+  return p.path_cells > 0 || calPointCost(p.start.col, p.start.row) == kVisited;
+}
+
+// ---- JSON ---------------------------------------------------------------------------
+
+class JsonOut {
+ public:
+  JsonOut(char* out, std::size_t size) : out_(out), size_(size) {}
+  void Raw(const char* s) { Put(s, std::strlen(s)); }
+  void Key(const char* k) {
+    Raw(first_ ? "\"" : ",\"");
+    first_ = false;
+    Raw(k);
+    Raw("\":");
+  }
+  void Bool(bool b) { Raw(b ? "true" : "false"); }
+  void Int(long long v) {
+    char buf[24];
+    const int n = std::snprintf(buf, sizeof buf, "%lld", v);
+    Put(buf, static_cast<std::size_t>(n));
+  }
+  void Float(float v) { Number(v); }
+  void Double(double v) { Number(v); }
+  void Point(const PilotPoint& p, bool present) {
+    if (!present) return Raw("null");
+    Raw("{");
+    first_ = true;
+    Key("x");
+    Float(p.x);
+    Key("y");
+    Float(p.y);
+    Raw("}");
+    first_ = false;
+  }
+  void Cell(const PilotCell& c, bool present) {
+    if (!present) return Raw("null");
+    Raw("[");
+    Int(c.col);
+    Raw(",");
+    Int(c.row);
+    Raw("]");
+  }
+  void Command(const PilotCommand& c) {
+    Raw("{");
+    first_ = true;
+    Key("speed");
+    Double(c.speed);
+    Key("turn_rate");
+    Double(c.turn_rate);
+    Raw("}");
+    first_ = false;
+  }
+  std::size_t Finish() {
+    if (size_ > 0) out_[std::min(len_, size_ - 1)] = '\0';
+    return len_;
+  }
+
+ private:
+  // Shortest text that reads back to the same value.
+  template <typename T>
+  void Number(T v) {
+    if (!std::isfinite(v)) return Raw("null");
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    Put(buf, static_cast<std::size_t>(r.ptr - buf));
+  }
+  void Put(const char* s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, ++len_)
+      if (len_ + 1 < size_) out_[len_] = s[i];
+  }
+
+  char* out_;
+  std::size_t size_;
+  std::size_t len_ = 0;
+  bool first_ = true;
+};
+
+}  // namespace
+
+// ---- configuration and life -------------------------------------------------------
+
+const char* PilotErrorText(PilotError e) {
+  switch (e) {
+    case PilotError::kNone: return "no error";
+    case PilotError::kBusy: return "another pilot is live in this process (one planner and one tracker per process)";
+    case PilotError::kBadBorder:
+      return "robot radius and margin must be finite, >= 0, and together at most 0.5 m (the planner's largest border)";
+    case PilotError::kBadLayout:
+      return "scanner layout: angles must be finite, the range scale > 0, and min range <= max range";
+    case PilotError::kBadGoal: return "the goal must be finite and on the 5 m x 5 m grid (cells 0..99)";
+    case PilotError::kBadFollow: return "the follow distance must be finite and > 0";
+    case PilotError::kBadLimits: return "speed and turn-rate limits must be finite and >= 0, the period finite and > 0";
+    case PilotError::kBadGains: return "controller gains must be finite and >= 0";
+  }
+  return "unknown error";
+}
+
+int PilotMetresToCell(double metres) {
+  const double v = kCentreCell + kCellsPerMetre * metres;
+  if (!(v > -1.0)) return kOffGridLow;
+  if (v >= kOffGridHigh) return kOffGridHigh;
+  return static_cast<int>(v);
+}
+
+Pilot::~Pilot() { Stop(); }
+
+PilotError Pilot::Start(const PilotConfig& config) {
+  const PilotError e = Check(config);
+  if (e != PilotError::kNone) return e;
+  if (!live_) {
+    bool expected = false;
+    if (!g_claimed.compare_exchange_strong(expected, true)) return PilotError::kBusy;
+    live_ = true;
+  }
+  config_ = config;
+  border_ = static_cast<float>(config.robot_radius + config.margin);
+  BuildDirections();
+  InitHelper();
+  SetBorder(border_);
+  if (config.mode == PilotMode::kFollow) RestartTracker(config.follow_distance);
+  stepped_ = false;
+  return PilotError::kNone;
+}
+
+void Pilot::Stop() {
+  if (!live_) return;
+  live_ = false;
+  stepped_ = false;
+  g_claimed.store(false);
+}
+
+bool Pilot::SetGoal(const PilotGoal& goal) {
+  PilotCell cell{};
+  if (!GoalCell(goal, cell)) return false;
+  config_.goal = goal;
+  return true;
+}
+
+bool Pilot::RestartTracker(float distance) {
+  if (!live_ || !(std::isfinite(distance) && distance > 0.0f)) return false;
+  config_.follow_distance = distance;
+  thredhold(distance);
+  last_tracked_ = {distance, 0.0f};
+  return true;
+}
+
+// ---- conversions ------------------------------------------------------------------
+
+bool Pilot::BinSamples(const float* angles_deg, const float* ranges, std::size_t n, float* out) const {
+  return ::BinSamples(angles_deg, ranges, n, MountedLayout(config_, config_.layout), out);
+}
+
+bool Pilot::BinEvenTurn(const float* ranges, std::size_t n, float* out) const {
+  return ::BinEvenScan(ranges, n, MountedLayout(config_, config_.layout), out);
+}
+
+bool Pilot::BinLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
+                         float range_min, float range_max, float* out) const {
+  // Both limits apply; a NaN limit stays NaN so that the conversion refuses it.
+  const float lo = range_min < config_.layout.min_range ? config_.layout.min_range : range_min;
+  const float hi = range_max > config_.layout.max_range ? config_.layout.max_range : range_max;
+  if (config_.mount_yaw_deg == 0.0) {
+    // Mirroring negates every angle exactly, so this stays the LaserScan rule.
+    const float sense = config_.upside_down ? -1.0f : 1.0f;
+    return ::BinLaserScan(sense * angle_min, sense * angle_increment, ranges, n, lo, hi, out);
+  }
+  if (out == nullptr) return false;
+  float bins[kPilotReadings];
+  for (float& r : bins) r = kNoReturn;
+  if (!std::isfinite(angle_min) || !std::isfinite(angle_increment) || ranges == nullptr || n == 0 ||
+      !(lo <= hi)) {
+    std::memcpy(out, bins, sizeof bins);
+    return false;
+  }
+  // A turned mount needs the angles themselves: each sample's LaserScan
+  // bearing in float degrees, then the scanner's own upright layout, mounted.
+  ScanLayout own;
+  own.min_range = lo;
+  own.max_range = hi;
+  const ScanLayout mounted = MountedLayout(config_, own);
+  float angles[kLaserChunk], part[kPilotReadings];
+  for (std::size_t first = 0; first < n; first += kLaserChunk) {
+    const std::size_t m = std::min(kLaserChunk, n - first);
+    for (std::size_t k = 0; k < m; ++k)
+      angles[k] = static_cast<float>(
+          (static_cast<double>(angle_min) + static_cast<double>(first + k) * angle_increment) * kDegPerRad);
+    ::BinSamples(angles, ranges + first, m, mounted, part);
+    for (int i = 0; i < kPilotReadings; ++i) bins[i] = std::min(bins[i], part[i]);
+  }
+  std::memcpy(out, bins, sizeof bins);
+  return true;
+}
+
+// ---- one step -----------------------------------------------------------------------
+
+bool Pilot::Step(const float* readings, const PilotPoint* candidate, PilotStep& out) {
+  bool good = readings != nullptr;
+  if (good)
+    std::memcpy(readings_, readings, sizeof readings_);
+  else
+    for (float& r : readings_) r = kNoReturn;
+  good = good && !AllNaN(readings_);
+  Plan(candidate, good, out);
+  return !out.bad_input;
+}
+
+bool Pilot::StepSamples(const float* angles_deg, const float* ranges, std::size_t n, const PilotPoint* candidate,
+                        PilotStep& out) {
+  const bool good = BinSamples(angles_deg, ranges, n, readings_);
+  Plan(candidate, good, out);
+  return !out.bad_input;
+}
+
+bool Pilot::StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out) {
+  const bool good = BinEvenTurn(ranges, n, readings_);
+  Plan(candidate, good, out);
+  return !out.bad_input;
+}
+
+bool Pilot::StepLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
+                          float range_min, float range_max, const PilotPoint* candidate, PilotStep& out) {
+  const bool good = BinLaserScan(angle_min, angle_increment, ranges, n, range_min, range_max, readings_);
+  Plan(candidate, good, out);
+  return !out.bad_input;
+}
+
+// Tracker, target, pass, command: the road of one scan.
+void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
+  out = PilotStep{};
+  out.bearing = kNaN;
+  out.bearing_deg = std::numeric_limits<double>::quiet_NaN();
+  if (!live_) {
+    out.bad_input = out.stopped = true;
+    return;
+  }
+  const bool follow = config_.mode == PilotMode::kFollow;
+  if (follow) {
+    const float cx = candidate != nullptr ? candidate->x : kNaN;
+    const float cy = candidate != nullptr ? candidate->y : kNaN;
+    out.lost = !ReturnNear(readings_, last_tracked_);
+    out.has_tracked = true;
+    filter(cx, cy, readings_, scratch_, out.tracked.x, out.tracked.y);
+    out.candidate_passed = candidate != nullptr && out.tracked.x == cx && out.tracked.y == cy;
+    last_tracked_ = out.tracked;
+  }
+  SetRanges(readings_);
+  if (follow) {
+    ScreenTarget(out);
+    out.no_free_target = !out.has_target;
+  } else {
+    GoalCell(config_.goal, out.target);
+    out.tracked_cell = out.target;
+    out.has_target = true;
+  }
+  out.target_blocked = out.has_target && !ChkTarget(out.target.col, out.target.row);
+  ClearTarget();
+  if (out.has_target) SetTarget(out.target.col, out.target.row);
+  out.reached = OutLine();  // without a target cell this can only end stuck
+  out.path_cells = GetHelperNum();
+  out.steering = {GetFixX(), GetFixY()};
+  out.path_end = {GetFaceX(), GetFaceY()};
+  out.bearing = CalAngle(out.steering.x, out.steering.y);
+  if (!std::isnan(out.bearing)) out.bearing_deg = static_cast<double>(out.bearing) * 180.0 / kPi;
+  stepped_ = true;
+  last_ = out;
+
+  out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
+  out.no_path = out.path_cells == 0;
+  out.bad_input = !good_input;
+  out.stopped = out.lost || out.no_path || out.bad_input;
+  if (!out.stopped) out.command = Control(out, out.guard_stopped);
+}
+
+// Drive only along a planned path toward a real target; otherwise stand and
+// turn toward the tracked point (or the goal). The last word is the guard's.
+PilotCommand Pilot::Control(const PilotStep& s, bool& guard_held) const {
+  const PilotGains& g = config_.gains;
+  const PilotPoint face = s.has_tracked ? s.tracked
+                                        : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
+                                                     static_cast<float>(CellToMetres(s.target.col))};
+  const double steer = std::hypot(s.steering.x, s.steering.y);
+  double speed = 0.0, turn = 0.0;
+  if (s.has_target && s.path_cells > 0 && steer >= g.min_steer && std::isfinite(s.bearing)) {
+    turn = g.turn_gain * s.bearing;
+    if (std::fabs(s.bearing) < g.drive_bearing) speed = config_.max_speed * std::cos(s.bearing);
+    const double to_goal = std::hypot(s.path_end.x, s.path_end.y);
+    speed = std::max(0.0, std::min(speed, g.approach_gain * (to_goal - g.standoff)));
+  } else if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance) {
+    turn = g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x));
+  }
+  turn = std::clamp(turn, -config_.max_turn_rate, config_.max_turn_rate);
+  // Never end a period closer than the robot's radius plus a margin to any
+  // return, unless the move increases clearance.
+  guard_held = false;
+  if (speed > 0.0) {
+    const double a = turn * config_.period;
+    const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
+    const double after = ScanClearance(readings_, nx, ny);
+    if (after < config_.robot_radius + g.guard_margin && after < ScanClearance(readings_, 0.0, 0.0)) {
+      speed = 0.0;
+      guard_held = true;
+    }
+  }
+  return {speed, turn};
+}
+
+// ---- reading back ---------------------------------------------------------------------
+
+bool Pilot::ReadPass(PilotPass& out) {
+  out.path_cells = 0;
+  out.start = {kCentreCell, kCentreCell};
+  out.consistent = false;
+  if (!live_ || !stepped_) return false;
+  InitHelper();  // the only way to clear the walk's marks without walking
+  SetBorder(border_);
+  SetRanges(readings_);
+  ClearTarget();
+  if (last_.has_target) SetTarget(last_.target.col, last_.target.row);
+  ReadFields(out);
+  out.start = FindStart();
+  out.consistent = WalkFrom(out) && out.path_cells == last_.path_cells;
+  if (out.consistent && out.path_cells > 0) {
+    const PilotCell end = out.path[out.path_cells - 1];
+    out.consistent = static_cast<float>(CellToMetres(end.row)) == last_.path_end.x &&
+                     static_cast<float>(CellToMetres(end.col)) == last_.path_end.y;
+  }
+  return true;
+}
+
+// ---- JSON -------------------------------------------------------------------------------
+
+std::size_t PilotStepJson(const PilotStep& s, long long scan, char* out, std::size_t size) {
+  JsonOut j(out, size);
+  j.Raw("{");
+  j.Key("schema");
+  j.Int(kPilotJsonSchema);
+  j.Key("scan");
+  j.Int(scan);
+  j.Key("reached");
+  j.Bool(s.reached);
+  j.Key("path_cells");
+  j.Int(s.path_cells);
+  j.Key("steering");
+  j.Point(s.steering, true);
+  j.Key("path_end");
+  j.Point(s.path_end, true);
+  j.Key("bearing_rad");
+  j.Float(s.bearing);
+  j.Key("bearing_deg");
+  j.Double(s.bearing_deg);
+  j.Key("tracked");
+  j.Point(s.tracked, s.has_tracked);
+  j.Key("candidate_passed");
+  j.Bool(s.candidate_passed);
+  j.Key("tracked_cell");
+  j.Cell(s.tracked_cell, s.has_tracked);
+  j.Key("target_cell");
+  j.Cell(s.target, s.has_target);
+  j.Key("target_blocked");
+  j.Bool(s.target_blocked);
+  j.Key("command");
+  j.Command(s.command);
+  j.Key("stopped");
+  j.Bool(s.stopped);
+  j.Key("returns_inside_robot");
+  j.Int(s.returns_inside_robot);
+  j.Key("lost");
+  j.Bool(s.lost);
+  j.Key("no_free_target");
+  j.Bool(s.no_free_target);
+  j.Key("no_path");
+  j.Bool(s.no_path);
+  j.Key("bad_input");
+  j.Bool(s.bad_input);
+  j.Key("guard_stopped");
+  j.Bool(s.guard_stopped);
+  j.Raw("}");
+  return j.Finish();
+}

@@ -1,0 +1,287 @@
+// scanpilot - from one range scan to one drive command.
+//
+// Once per scan it runs the tracker (scanfollow) when following, picks the
+// target cell (the goal, or the first free cell toward the tracked point),
+// plans (pathgrid), turns the steering point into a speed and a turn rate,
+// and holds the robot back when the move would bring it too close to a return.
+//
+//   PilotConfig config;                    // goal 1 m ahead, robot 0.2 m + 0.15 m margin
+//   config.mode = PilotMode::kFollow;
+//   config.follow_distance = 0.8f;         // the person stands 0.8 m ahead at start
+//   Pilot pilot;
+//   if (PilotError e = pilot.Start(config); e != PilotError::kNone) {
+//     std::fprintf(stderr, "%s\n", PilotErrorText(e));
+//     return 1;
+//   }
+//   PilotStep step;
+//   for (;;) {                             // once per scan
+//     pilot.StepLaserScan(msg.angle_min, msg.angle_increment, msg.ranges.data(), msg.ranges.size(),
+//                         msg.range_min, msg.range_max, nullptr, step);
+//     Drive(step.command.speed, step.command.turn_rate);
+//   }
+//
+// Contract
+//   * One live Pilot per process. The planner and the tracker it drives keep
+//     one state each per process, so Start fails with kBusy while another
+//     Pilot is live (the live one is untouched). A Pilot is live from a good
+//     Start until Stop or its destruction. While one is live, do not call
+//     pathgrid or scanfollow yourself.
+//   * One caller thread per Pilot. The live check is atomic: two threads
+//     racing to Start cannot both win.
+//   * No allocation, no exceptions, no output, no files, no clock. A Pilot
+//     holds its few KB itself; PilotPass is the caller's (about 100 KB).
+//   * The caller owns every array. Steps read their inputs during the call,
+//     copy what they keep, and retain no pointer.
+//   * Bad input never crashes and never drives: a null array, a conversion
+//     that refuses its arguments (see scanbin.h) or a scan that is all NaN
+//     gives bad_input and a zero command. So do a lost tracker and an empty
+//     path. Readings themselves are never bad: NaN, inf, zero or negative
+//     readings fall where the libraries put them.
+//   * Results are bit-exact like the libraries' (CalAngle follows the C
+//     library's atanf; the controller uses the C library's cos, atan2, hypot).
+//
+// Frames and units
+//   Robot frame: X ahead, Y left, metres. A reading d at index i (degrees)
+//   lies at X = -d*cos(i), Y = -d*sin(i): index 180 ahead, 270 left.
+//   Grid cell (col, row): 0..99, robot on (50, 50), X = (row - 50) * 0.05 m,
+//   Y = (col - 50) * 0.05 m; metres to cell is trunc(50 + 20 * metres).
+//   Angles are counter-clockwise positive; speed in m/s (never negative),
+//   turn rate in rad/s (positive turns left).
+#ifndef SCANPILOT_H
+#define SCANPILOT_H
+
+#include <cstddef>
+
+#include "scanbin.h"
+
+#if defined(SCANPILOT_BUILDING)
+#define SCANPILOT_API __attribute__((visibility("default")))
+#define SCANPILOT_LOCAL __attribute__((visibility("hidden")))
+#else
+#define SCANPILOT_API
+#define SCANPILOT_LOCAL
+#endif
+
+constexpr int kPilotGridCells = 100;  // per side
+constexpr int kPilotCells = kPilotGridCells * kPilotGridCells;
+constexpr int kPilotReadings = 360;
+// The planner's inflation stops here: robot_radius + margin may not exceed it.
+constexpr double kPilotMaxBorder = 0.5;
+
+enum class PilotMode {
+  kGoal,    // plan toward a fixed point (or cell) in the robot frame
+  kFollow,  // track an object ahead and plan toward it
+};
+
+struct PilotCell {
+  int col, row;
+};
+
+struct PilotPoint {
+  float x, y;  // metres, robot frame
+};
+
+// Where goal mode plans to: a point in metres, or a grid cell.
+struct PilotGoal {
+  bool is_cell = false;
+  double x = 1.0, y = 0.0;  // metres, robot frame (is_cell false)
+  PilotCell cell{50, 70};   // (is_cell true)
+  static PilotGoal Metres(double gx, double gy) {
+    PilotGoal g;
+    g.x = gx;
+    g.y = gy;
+    return g;
+  }
+  static PilotGoal Cell(int col, int row) {
+    PilotGoal g;
+    g.is_cell = true;
+    g.cell = {col, row};
+    return g;
+  }
+};
+
+// The controller. The defaults are tuned for a 0.5 m/s robot scanning at 10 Hz.
+struct PilotGains {
+  // rad/s of turn per rad of bearing: full turn rate from about 28 deg off.
+  double turn_gain = 2.5;
+  // Drive only toward a steering point within this bearing (rad); further
+  // round, turn on the spot first.
+  double drive_bearing = 1.0;
+  // A steering point nearer than this (m) gives no usable bearing: stand and
+  // turn toward the tracked point (or the goal).
+  double min_steer = 0.1;
+  // Speed per metre of path beyond the standoff (1/s): slows down on approach.
+  double approach_gain = 1.2;
+  // Stop this far (m) short of the path end: personal space when following.
+  double standoff = 0.4;
+  // A tracked point (or goal) this near (m) gives nothing to turn toward.
+  double min_face_distance = 0.05;
+  // Kept beyond the robot's radius to every return after one period's move
+  // (m): one period's travel at full speed plus room for range noise.
+  double guard_margin = 0.08;
+};
+
+struct PilotConfig {
+  // How raw samples map to the robot (StepSamples, StepEvenTurn); LaserScan
+  // input is already counter-clockwise from the scanner's ahead and in
+  // metres, so it takes only min_range and max_range from here. Readings
+  // outside [min_range, max_range] are no return: min_range masks the
+  // robot's own body.
+  ScanLayout layout;
+  // Where the scanner's own ahead points on the robot, degrees
+  // counter-clockwise (180: mounted backwards), and whether it is mounted
+  // upside down (its angles then turn the other way). Applies to every
+  // input but the 360-reading one.
+  double mount_yaw_deg = 0.0;
+  bool upside_down = false;
+  // The robot's radius and the margin kept beyond it (m): the planner
+  // inflates every return by their sum, at most kPilotMaxBorder.
+  double robot_radius = 0.2;
+  double margin = 0.15;
+  PilotMode mode = PilotMode::kGoal;
+  PilotGoal goal;                // goal mode
+  float follow_distance = 1.0f;  // follow mode: the object starts this far straight ahead (m)
+  double max_speed = 0.5;        // m/s
+  double max_turn_rate = 1.2;    // rad/s
+  // Seconds between scans: the guard checks where one period's move ends.
+  double period = 0.1;
+  PilotGains gains;
+};
+
+enum class PilotError {
+  kNone,
+  kBusy,          // another Pilot is live in this process
+  kBadBorder,     // robot_radius or margin negative or not finite, or their sum over kPilotMaxBorder
+  kBadLayout,     // layout or mount numbers not finite, scale not > 0, min_range > max_range
+  kBadGoal,       // goal not finite or off the grid
+  kBadFollow,     // follow_distance not finite or not > 0
+  kBadLimits,     // speed or turn-rate limit, or period, not finite or negative (period: not > 0)
+  kBadGains,      // a gain not finite or negative
+};
+
+// One line saying what was wrong, for a person.
+SCANPILOT_API const char* PilotErrorText(PilotError e);
+
+struct PilotCommand {
+  double speed;      // m/s along the robot's heading, >= 0
+  double turn_rate;  // rad/s, positive turns left (counter-clockwise)
+};
+
+// Everything one step did. Metres in the robot frame.
+struct PilotStep {
+  bool reached;            // the path ends on the target cell
+  int path_cells;          // path length, one cell per step; 0: no path
+  PilotPoint steering;     // first path cell at least 3 cells out ((0, 0) without a path)
+  PilotPoint path_end;     // last path cell ((0, 0) without a path)
+  float bearing;           // radians of the steering point; NaN for (0, 0)
+  double bearing_deg;      // the same in degrees, formed in double; NaN for none
+  bool has_tracked;        // follow mode
+  PilotPoint tracked;      // the tracker's answer: the candidate when it passed, else the scan average
+  bool candidate_passed;   // a candidate was given and came back unchanged
+  PilotCell tracked_cell;  // the tracked point's cell (pulled in to 2.4 m), before screening
+  bool has_target;         // a target cell was set for the pass
+  PilotCell target;        // the target cell (goal, or the first free cell toward the tracked point)
+  bool target_blocked;     // the target cell lies inside an inflated return
+  PilotCommand command;
+  // Flags a robot must act on.
+  int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
+  bool lost;               // follow mode: no return near the tracked point; the command is a stop
+  bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
+  bool no_path;            // the pass could not take a single step; the command is a stop
+  bool bad_input;          // the input could not be used; the command is a stop
+  bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
+  bool stopped;            // the command is a full stop (lost, no path or bad input)
+};
+
+// What the planner saw and did on the last step, read back cell by cell.
+struct PilotPass {
+  unsigned char blocked[kPilotCells];     // row * 100 + col; 1 inside an inflated return
+  unsigned char attraction[kPilotCells];  // pull of each free cell, 0..255 (255 on target cells); 0 when blocked
+  PilotCell path[kPilotCells];            // walking order, start excluded
+  int path_cells;
+  PilotCell start;                        // where the walk began
+  bool consistent;                        // the replayed walk matches the step's path
+};
+
+class SCANPILOT_API Pilot {
+ public:
+  Pilot() = default;
+  ~Pilot();
+  Pilot(const Pilot&) = delete;
+  Pilot& operator=(const Pilot&) = delete;
+
+  // Checks `config`, claims the process's planner and tracker, and sets
+  // them up. On an error nothing changes (a live Pilot stays live with its
+  // old configuration).
+  PilotError Start(const PilotConfig& config);
+  // Releases the planner and tracker for another Pilot. Safe to repeat.
+  void Stop();
+  bool Live() const { return live_; }
+  const PilotConfig& Config() const { return config_; }
+
+  // Goal mode: a new goal for the next steps. False (and no change) when it
+  // is not finite or off the grid.
+  bool SetGoal(const PilotGoal& goal);
+  // Follow mode: start tracking again, `distance` metres straight ahead.
+  bool RestartTracker(float distance);
+
+  // One step from 360 readings (index = degree of the robot frame, metres;
+  // see pathgrid.h), taken as they are. `candidate`: a detector's guess of
+  // the followed object (follow mode), or null. Returns !out.bad_input.
+  // Not live: bad_input and a stop.
+  bool Step(const float* readings, const PilotPoint* candidate, PilotStep& out);
+  // One step from n explicit samples (sensor degrees, raw ranges): binned with
+  // the layout and the mount (BinSamples).
+  bool StepSamples(const float* angles_deg, const float* ranges, std::size_t n, const PilotPoint* candidate,
+                   PilotStep& out);
+  // One step from n evenly spaced raw ranges, the first at the sensor's 0 deg (BinEvenScan).
+  bool StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out);
+  // One step from a LaserScan's fields (radians, metres; BinLaserScan, then
+  // the mount). Returns kept within both [range_min, range_max] and the
+  // layout's limits.
+  bool StepLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
+                     float range_min, float range_max, const PilotPoint* candidate, PilotStep& out);
+
+  // The same conversions alone, into `out` (360 readings; +inf and false on
+  // bad arguments, as in scanbin).
+  bool BinSamples(const float* angles_deg, const float* ranges, std::size_t n, float* out) const;
+  bool BinEvenTurn(const float* ranges, std::size_t n, float* out) const;
+  bool BinLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
+                    float range_min, float range_max, float* out) const;
+
+  // The 360 readings the last step gave the planner.
+  const float* Readings() const { return readings_; }
+  // Reads back the last step's pass (cells, attraction, path). It restarts
+  // the planner and stamps the same scan and target again, so call it
+  // between steps, not during one. False when not live or before a step.
+  bool ReadPass(PilotPass& out);
+
+ private:
+  SCANPILOT_LOCAL void Plan(const PilotPoint* candidate, bool good_input, PilotStep& out);
+  SCANPILOT_LOCAL PilotCommand Control(const PilotStep& s, bool& guard_held) const;
+
+  PilotConfig config_{};
+  bool live_ = false;
+  bool stepped_ = false;
+  float border_ = 0.0f;
+  PilotPoint last_tracked_{0.0f, 0.0f};  // the tracked point as last known
+  float readings_[kPilotReadings] = {};
+  float scratch_[kPilotReadings] = {};
+  PilotStep last_{};
+};
+
+// A distance in metres as a grid row or column: trunc(50 + 20 * metres),
+// the planner's own rule. Off the grid: -1 below (and NaN), 1000 above.
+SCANPILOT_API int PilotMetresToCell(double metres);
+
+// The step as one JSON object, without a line end:
+//   {"schema":1,"scan":N,"reached":true,...}
+// Floats in the shortest form that reads back to the same value, null for
+// a non-finite number or an absent point. Writes at most `size` bytes
+// (always terminated when size > 0) and returns the length the whole
+// object needs, like snprintf; kPilotJsonMax always suffices.
+constexpr int kPilotJsonSchema = 1;
+constexpr std::size_t kPilotJsonMax = 1024;
+SCANPILOT_API std::size_t PilotStepJson(const PilotStep& step, long long scan, char* out, std::size_t size);
+
+#endif
