@@ -109,14 +109,8 @@ PilotError Check(const PilotConfig& c) {
   return PilotError::kNone;
 }
 
-// The layout as the robot sees it: the scanner's own bearing, mirrored when
-// upside down, turned by the mount yaw.
 ScanLayout MountedLayout(const PilotConfig& c, const ScanLayout& own) {
-  ScanLayout l = own;
-  const double sense = c.upside_down ? -1.0 : 1.0;
-  l.zero_deg = ReduceDegrees(c.mount_yaw_deg) + sense * ReduceDegrees(own.zero_deg);
-  l.clockwise = own.clockwise != c.upside_down;
-  return l;
+  return PilotMountedLayout(own, c.mount_yaw_deg, c.upside_down);
 }
 
 // ---- the tracked point and the target cell -----------------------------------
@@ -338,6 +332,15 @@ const char* PilotErrorText(PilotError e) {
     case PilotError::kBadGains: return "controller gains must be finite and >= 0";
   }
   return "unknown error";
+}
+
+// The scanner's own bearing, mirrored when upside down, turned by the yaw.
+ScanLayout PilotMountedLayout(const ScanLayout& own, double mount_yaw_deg, bool upside_down) {
+  ScanLayout l = own;
+  const double sense = upside_down ? -1.0 : 1.0;
+  l.zero_deg = ReduceDegrees(mount_yaw_deg) + sense * ReduceDegrees(own.zero_deg);
+  l.clockwise = own.clockwise != upside_down;
+  return l;
 }
 
 int PilotMetresToCell(double metres) {

@@ -270,6 +270,13 @@ class SCANPILOT_API Pilot {
   PilotStep last_{};
 };
 
+// A scanner's own layout as the robot sees it when the scanner is mounted
+// with its ahead at `mount_yaw_deg` (counter-clockwise) and maybe upside
+// down: zero_deg = yaw + (upside down ? -1 : 1) * own.zero_deg, each angle
+// first reduced by whole turns (exactly), and the sense of rotation flipped
+// when upside down. The range fields are kept.
+SCANPILOT_API ScanLayout PilotMountedLayout(const ScanLayout& own, double mount_yaw_deg, bool upside_down);
+
 // A distance in metres as a grid row or column: trunc(50 + 20 * metres),
 // the planner's own rule. Off the grid: -1 below (and NaN), 1000 above.
 SCANPILOT_API int PilotMetresToCell(double metres);
