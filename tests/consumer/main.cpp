@@ -1,10 +1,11 @@
-// Links the three installed libraries and checks known answers from each.
+// Links the four installed libraries and checks known answers from each.
 #include <cmath>
 #include <cstdio>
 
 #include <pathgrid.h>
 #include <scanbin.h>
 #include <scanfollow.h>
+#include <scanwire.h>
 
 int main() {
   float scan[360];
@@ -40,7 +41,25 @@ int main() {
   const bool laser_ok = BinLaserScan(-3.14159265f, 0.0174533f, laser, 2, 0.1f, 10.0f, out) &&
                         out[0] == 2.5f && std::isinf(out[1]);
 
-  std::printf("planner %s, tracker %s, even scan %s, laser scan %s\n", plan_ok ? "ok" : "WRONG",
-              track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG", laser_ok ? "ok" : "WRONG");
-  return plan_ok && track_ok && even_ok && laser_ok ? 0 : 1;
+  // A scanner's first packet twice: the repeat ends a turn of 4 samples
+  // (300 mm; invalid; 1000 mm with a warning; 0 mm) at 300 rpm.
+  const unsigned char packet[22] = {0xFA, 0xA0, 0x00, 0x4B, 0x2C, 0x01, 0x10, 0x00,
+                                    0x00, 0x80, 0x00, 0x00, 0xE8, 0x43, 0x34, 0x12,
+                                    0x00, 0x00, 0x05, 0x00, 0x54, 0x79};
+  WireDecoder dec;
+  bool wire_ok = dec.Feed(packet, 22) == 22 && !dec.TurnReady() && dec.Feed(packet, 22) == 22 &&
+                 dec.TurnReady();
+  if (wire_ok) {
+    const ScanTurn& t = dec.Turn();
+    layout = ScanLayout{};
+    layout.range_scale = kScanMillimetres;
+    wire_ok = t.count == 4 && t.rpm == 300.0f && t.flags[2] == kSampleWarning &&
+              BinSamples(t.angle_deg, t.range_mm, t.count, layout, out) && out[180] == 0.3f &&
+              std::isinf(out[181]) && out[182] == 1.0f && std::isinf(out[183]);
+  }
+
+  std::printf("planner %s, tracker %s, even scan %s, laser scan %s, serial stream %s\n",
+              plan_ok ? "ok" : "WRONG", track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG",
+              laser_ok ? "ok" : "WRONG", wire_ok ? "ok" : "WRONG");
+  return plan_ok && track_ok && even_ok && laser_ok && wire_ok ? 0 : 1;
 }
