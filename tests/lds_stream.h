@@ -114,7 +114,7 @@ inline Reading SceneReading(const Options& o, int turn, int angle) {
 }
 
 inline uint16_t SceneSpeed(const Options& o, int turn, int number) {
-  const uint32_t steady = o.speed;
+  const int steady = o.speed;
   if (o.spin_up && turn == 0) return static_cast<uint16_t>(steady * (number + 1) / kPacketsPerTurn);
   if (o.spin_down && turn == o.turns - 1) {
     return static_cast<uint16_t>(steady * (kPacketsPerTurn - number) / kPacketsPerTurn);
