@@ -7,7 +7,7 @@
 //     on how the stream was cut into chunks.
 //   * No I/O, no allocation, no exceptions, no locks, no global state. All
 //     memory is inside the WireDecoder object (one turn of samples and one
-//     packet buffer, about 4.5 KB; it may live on the stack or inside another
+//     packet buffer, about 4 KB; it may live on the stack or inside another
 //     object). One decoder per stream. Different decoders may run on
 //     different threads at once; one decoder needs one thread at a time.
 //   * Ownership: Feed() reads `data` during the call only. Turn() is a
@@ -17,14 +17,17 @@
 //     calls NextTurn(), and Feed() reads nothing while it waits.
 //   * Bad input: any bytes are accepted. Bytes outside a packet with a good
 //     checksum are skipped and counted; a packet with a bad checksum is
-//     counted and dropped, and nothing of it reaches a turn. A null `data`
-//     is read as no bytes. An unknown protocol value decodes nothing (every
+//     counted and dropped, and nothing of it reaches a turn. The search for
+//     the next packet goes on from the rejected packet's second byte, since
+//     a packet cut short by a lost byte holds the start of the next one. A
+//     null `data` is read as no bytes. An unknown protocol value decodes nothing (every
 //     byte is skipped).
 //   * Units: sensor angles in degrees as the scanner numbers them (give
 //     scanbin the mounting: zero_deg, clockwise); ranges in millimetres, 0 for
 //     no return (scanbin with kScanMillimetres treats 0 as no return); speed
-//     in revolutions per minute. All values are exact or rounded once, so the
-//     same bytes give the same floats on every build.
+//     in revolutions per minute. Angles and ranges are whole numbers, exact
+//     as floats; the speed is worked out in double, then converted to float;
+//     so the same bytes give the same floats on every build.
 //
 // Use
 //   WireDecoder dec;                               // WireProtocol::kLds22
@@ -75,8 +78,8 @@ struct ScanTurn {
   float range_mm[kMaxSamples] = {};       // millimetres, 0 = no return
   std::uint16_t strength[kMaxSamples] = {};  // signal strength as sent
   std::uint8_t flags[kMaxSamples] = {};   // kSampleInvalid, kSampleWarning
-  // Mean of the packets' speed fields: sum / 64 / packets in double, rounded
-  // once to float.
+  // Mean of the packets' speed fields: (sum / 64) / packets in double, then
+  // converted to float.
   float rpm = 0.0f;
   unsigned packets = 0;           // good packets in this turn
   unsigned packets_per_turn = 0;  // a full turn's packets (90 for kLds22)
@@ -84,11 +87,12 @@ struct ScanTurn {
   unsigned highest_packet = 0;    // turn (index - 0xA0 for kLds22)
 };
 
-// Running totals since construction or Reset().
+// Running totals since construction or Reset(). Every byte read is part of a
+// good packet, skipped, or still buffered (at most one packet's length).
 struct WireCounters {
   std::uint64_t good_packets = 0;       // packets with a good checksum
-  std::uint64_t checksum_failures = 0;  // candidate packets dropped for their checksum
-  std::uint64_t skipped_bytes = 0;      // bytes not part of a good packet
+  std::uint64_t checksum_failures = 0;  // packet starts dropped for their checksum
+  std::uint64_t skipped_bytes = 0;      // bytes dropped while looking for a packet
   std::uint64_t turns = 0;              // turns made ready
 };
 
@@ -111,7 +115,8 @@ class WireDecoder {
   // ended the ready one). No effect unless TurnReady().
   SCANWIRE_API void NextTurn();
   // End of the stream: makes the turn being assembled ready if it holds a
-  // packet. Returns TurnReady(). Bytes of a started packet stay buffered.
+  // packet. Returns TurnReady(). Bytes of a started packet stay buffered; a
+  // stream fed after it starts a new turn.
   SCANWIRE_API bool Flush();
   // Back to the state of a new decoder, counters included.
   SCANWIRE_API void Reset();
@@ -123,7 +128,8 @@ class WireDecoder {
   void Take(const WirePacket& pkt);
   void StartTurn();
 
-  static constexpr std::size_t kBufferBytes = 64;  // room for any packet format
+  // Room for longer packet formats (such as 47-byte ones) at the same object size.
+  static constexpr std::size_t kBufferBytes = 64;
   WireProtocol protocol_;
   bool ready_;
   bool pending_;     // buf_ holds the good packet that starts the next turn
