@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
 """Writes the seed corpora under fuzz/corpus/. Deterministic; rerun after
 changing it and commit the result. Files named regress-* are kept inputs
-that once failed and are left alone."""
+that once failed and are left alone.
+
+The serial stream seeds come from the tests' stream generator, built as
+write_lds_stream: make_corpus.py [PATH-TO-write_lds_stream] (default
+build/tests/write_lds_stream; without it those seeds are left as they are)."""
 import math
 import os
 import random
 import struct
+import subprocess
+import sys
+import tempfile
 
 here = os.path.dirname(os.path.abspath(__file__))
 rng = random.Random(20261208)
@@ -47,3 +54,28 @@ write("fuzz_scan_file", "bom", "\ufeff#x\n" + line(["0.5"] * 360))
 bin_rng = random.Random(20261209)
 for n, size in enumerate((16, 100, 800, 3000, 12000)):
     write("fuzz_scanbin", "seed-%d" % n, bytes(bin_rng.randrange(256) for _ in range(size)))
+
+
+# Serial packet streams, each followed by the target's control byte (bit 0:
+# repair checksums; the rest: chunk sizes).
+tool = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "tests", "write_lds_stream")
+streams = {
+    "clean-1-turn": (["--turns", "1"], 0x02),
+    "clean-2-turns": (["--turns", "2"], 0x00),
+    "spin-markers-flags": (["--turns", "2", "--spin-up", "--spin-down", "--markers",
+                            "--invalid-every", "7", "--warning-every", "5", "--zero-every", "11"], 0x54),
+    "faults": (["--turns", "2", "--start-inside", "9", "--markers", "--flip-every", "8",
+                "--drop-every", "13", "--seed", "3"], 0x37),
+    "faults-repaired": (["--turns", "1", "--start-inside", "4", "--flip-every", "5", "--seed", "4"], 0x0B),
+}
+if not os.access(tool, os.X_OK):
+    print("make_corpus: %s not found, serial stream seeds left as they are" % tool)
+else:
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, (args, control) in streams.items():
+            out = os.path.join(tmp, name)
+            subprocess.run([tool] + args + [out], check=True)
+            with open(out, "rb") as f:
+                write("fuzz_scanwire", name, f.read() + bytes([control]))
+    # A false start, a start without its index byte, a lone byte.
+    write("fuzz_scanwire", "short-garbage", bytes([0x00, 0xFA, 0xA5, 0x13, 0xFA, 0xFA, 0x01]))

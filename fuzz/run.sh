@@ -11,7 +11,7 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2
 
-targets=(fuzz_pathgrid fuzz_scanfollow fuzz_scanbin)
+targets=(fuzz_pathgrid fuzz_scanfollow fuzz_scanbin fuzz_scanwire)
 if [ -f "$root/examples/scan_file.cpp" ]; then
   targets+=(fuzz_scan_file)
 else

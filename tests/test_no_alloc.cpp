@@ -5,9 +5,11 @@
 #include "scanbin.h"
 #include "scanfollow.h"
 #include "scanpilot.h"
+#include "scanwire.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -19,6 +21,8 @@
 #include <new>
 #include <type_traits>
 #include <vector>
+
+#include "lds_stream.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define NOALLOC_UNDER_ASAN 1
@@ -322,6 +326,44 @@ TEST(allocFree, PilotStepsAndReadBackAllocateNothing) {
   Escape(&sink);
   Escape(json);
   EXPECT_EQ(calls, 0) << "allocation entry points called by scanpilot";
+}
+
+TEST(allocFree, StreamDecodingAllocatesNothing) {
+#ifdef NOALLOC_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer owns malloc in this build";
+#endif
+  if (UnderMemoryChecker()) GTEST_SKIP() << "a memory checker owns malloc in this process";
+  lds::Options o;
+  o.turns = 3;
+  o.start_inside = 5;
+  o.markers_in_data = true;
+  o.flip_every = 7;
+  o.drop_every = 11;
+  o.missing = {{1, 40}};
+  const std::vector<uint8_t> bytes = lds::Generate(o).bytes;
+  WireDecoder dec;
+  WireDecoder unknown(static_cast<WireProtocol>(200));
+  std::size_t turns = 0;
+  long calls;
+  {
+    Counted c;
+    for (std::size_t off = 0, step = 1; off < bytes.size(); step = step % 97 + 13) {
+      off += dec.Feed(bytes.data() + off, std::min(step, bytes.size() - off));
+      if (dec.TurnReady()) {
+        turns += dec.Turn().count > 0 ? 1 : 0;
+        dec.NextTurn();
+      }
+    }
+    turns += dec.Flush() ? 1 : 0;
+    dec.NextTurn();
+    dec.Feed(nullptr, 3);
+    unknown.Feed(bytes.data(), bytes.size());
+    dec.Reset();
+    calls = c.Stop();
+  }
+  Escape(&dec);
+  EXPECT_EQ(turns, 3u);
+  EXPECT_EQ(calls, 0) << "allocation entry points called by scanwire";
 }
 
 }  // namespace

@@ -15,15 +15,15 @@ function(run what)
 endfunction()
 
 run("install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-foreach(f include/pathgrid.h include/scanfollow.h include/scanbin.h include/scanpilot.h)
+foreach(f include/pathgrid.h include/scanfollow.h include/scanbin.h include/scanpilot.h include/scanwire.h)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
 file(GLOB_RECURSE sonames ${prefix}/*/libpathgrid.so.1 ${prefix}/*/libscanfollow.so.1 ${prefix}/*/libscanbin.so.1
-  ${prefix}/*/libscanpilot.so.1)
+  ${prefix}/*/libscanpilot.so.1 ${prefix}/*/libscanwire.so.1)
 list(LENGTH sonames n)
-if(NOT n EQUAL 4)
+if(NOT n EQUAL 5)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")
 endif()
 

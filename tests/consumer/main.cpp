@@ -6,6 +6,7 @@
 #include <scanbin.h>
 #include <scanfollow.h>
 #include <scanpilot.h>
+#include <scanwire.h>
 
 int main() {
   float scan[360];
@@ -48,8 +49,25 @@ int main() {
   const bool pilot_ok = pilot.Start(PilotConfig{}) == PilotError::kNone && pilot.Step(scan, nullptr, step) &&
                         step.command.speed == 0.5 && step.command.turn_rate == 0.0;
 
-  std::printf("planner %s, tracker %s, even scan %s, laser scan %s, pilot %s\n", plan_ok ? "ok" : "WRONG",
-              track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG", laser_ok ? "ok" : "WRONG",
-              pilot_ok ? "ok" : "WRONG");
-  return plan_ok && track_ok && even_ok && laser_ok && pilot_ok ? 0 : 1;
+  // A scanner's first packet twice: the repeat ends a turn of 4 samples
+  // (300 mm; invalid; 1000 mm with a warning; 0 mm) at 300 rpm.
+  const unsigned char packet[22] = {0xFA, 0xA0, 0x00, 0x4B, 0x2C, 0x01, 0x10, 0x00,
+                                    0x00, 0x80, 0x00, 0x00, 0xE8, 0x43, 0x34, 0x12,
+                                    0x00, 0x00, 0x05, 0x00, 0x54, 0x79};
+  WireDecoder dec;
+  bool wire_ok = dec.Feed(packet, 22) == 22 && !dec.TurnReady() && dec.Feed(packet, 22) == 22 &&
+                 dec.TurnReady();
+  if (wire_ok) {
+    const ScanTurn& t = dec.Turn();
+    layout = ScanLayout{};
+    layout.range_scale = kScanMillimetres;
+    wire_ok = t.count == 4 && t.rpm == 300.0f && t.flags[2] == kSampleWarning &&
+              BinSamples(t.angle_deg, t.range_mm, t.count, layout, out) && out[180] == 0.3f &&
+              std::isinf(out[181]) && out[182] == 1.0f && std::isinf(out[183]);
+  }
+
+  std::printf("planner %s, tracker %s, even scan %s, laser scan %s, pilot %s, serial stream %s\n",
+              plan_ok ? "ok" : "WRONG", track_ok ? "ok" : "WRONG", even_ok ? "ok" : "WRONG",
+              laser_ok ? "ok" : "WRONG", pilot_ok ? "ok" : "WRONG", wire_ok ? "ok" : "WRONG");
+  return plan_ok && track_ok && even_ok && laser_ok && pilot_ok && wire_ok ? 0 : 1;
 }

@@ -1,0 +1,80 @@
+// Writes a spinning scanner's serial packet stream (tests/lds_stream.h) to a
+// file, as a capture from the port would hold it: for fuzz seeds, replays and
+// trying a reader by hand.
+//
+//   write_lds_stream [options] OUT
+//     --turns N  --rpm R  --seed S  --spin-up  --spin-down  --markers
+//     --start-inside K  --invalid-every N  --warning-every N  --zero-every N
+//     --flip-every N  --drop-every N
+// OUT is written through OUT.tmp and renamed only when complete.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "lds_stream.h"
+
+namespace {
+
+[[noreturn]] void Fail(std::string what) {
+  for (char& c : what) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';  // names from the command line
+  }
+  std::fprintf(stderr, "write_lds_stream: %s\n", what.c_str());
+  std::exit(1);
+}
+
+long Number(const char* flag, const char* text, long lo, long hi) {
+  if (text == nullptr) Fail(std::string(flag) + " needs a value");
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) {
+    Fail(std::string(flag) + " takes a whole number from " + std::to_string(lo) + " to " +
+         std::to_string(hi));
+  }
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  lds::Options o;
+  const char* out = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto take = [&](long lo, long hi) {
+      ++i;
+      return Number(a.c_str(), v, lo, hi);
+    };
+    if (a == "--turns") o.turns = static_cast<int>(take(0, 10000));
+    else if (a == "--rpm") o.speed = static_cast<uint16_t>(take(0, 1023) * 64);
+    else if (a == "--seed") o.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFL));
+    else if (a == "--spin-up") o.spin_up = true;
+    else if (a == "--spin-down") o.spin_down = true;
+    else if (a == "--markers") o.markers_in_data = true;
+    else if (a == "--start-inside") o.start_inside = static_cast<std::size_t>(take(0, 21));
+    else if (a == "--invalid-every") o.invalid_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--warning-every") o.warning_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--zero-every") o.zero_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--flip-every") o.flip_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--drop-every") o.drop_every = static_cast<int>(take(0, 1000000));
+    else if (!a.empty() && a[0] != '-' && out == nullptr) out = argv[i];
+    else Fail("unknown argument '" + a + "' (usage: write_lds_stream [options] OUT)");
+  }
+  if (out == nullptr) Fail("no output file given");
+
+  const lds::Stream s = lds::Generate(o);
+  const std::string tmp = std::string(out) + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) Fail("cannot write " + tmp + ": " + std::strerror(errno));
+  const bool ok = std::fwrite(s.bytes.data(), 1, s.bytes.size(), f) == s.bytes.size();
+  if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), out) != 0) {
+    const int e = errno;
+    std::remove(tmp.c_str());
+    Fail(std::string("cannot write ") + out + ": " + std::strerror(e));
+  }
+  return 0;
+}
