@@ -1,7 +1,7 @@
 // The host's grid frame and its planner pictures: the host must pick the
 // cells the planner picks, and drawing a pass must not change the planner.
-#include "../examples/grid_frame.h"
-#include "../examples/grid_view.h"
+#include "grid_frame.h"
+#include "output/grid_view.h"
 
 #include <gtest/gtest.h>
 

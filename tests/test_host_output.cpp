@@ -1,8 +1,8 @@
 // The host's outputs: text from outside made safe for pictures, the per-pass
 // line, and the output folder that shows a whole run or the previous one.
-#include "../examples/output_set.h"
-#include "../examples/pass_line.h"
-#include "../examples/safe_text.h"
+#include "output/output_set.h"
+#include "output/safe_text.h"
+#include "runs/pass_line.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "run_html.h"
-#include "safe_text.h"
-#include "viewer_glue.h"
+#include "output/safe_text.h"
+#include "output/viewer/run_html.h"
+#include "output/viewer/viewer_glue.h"
 
 namespace {
 

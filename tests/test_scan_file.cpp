@@ -1,6 +1,6 @@
 // Scan-file parser: accepted spellings, exact values, and every rejected form
 // with the line it is reported on.
-#include "../examples/scan_file.h"
+#include "input/scan_text.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

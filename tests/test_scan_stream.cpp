@@ -1,7 +1,7 @@
 // Streaming reader and scanner formats: line ends at every position of the
 // read buffer, the line cap's boundary, turns of samples and their batching.
-#include "../examples/scan_stream.h"
-#include "../examples/scanner_formats.h"
+#include "input/line_reader.h"
+#include "input/scan_source.h"
 
 #include <gtest/gtest.h>
 

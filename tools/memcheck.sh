@@ -44,9 +44,9 @@ if [ $found = 0 ]; then
   exit 1
 fi
 run digest_workload "$build/tests/digest_workload" --expect "$root/tests/digest.txt"
-if [ -x "$build/examples/robot-demo" ]; then
+if [ -x "$build/robot-demo/robot-demo" ]; then
   rm -rf "$logs/demo-out"
-  run robot-demo "$build/examples/robot-demo" --seed 19 --out "$logs/demo-out"
+  run robot-demo "$build/robot-demo/robot-demo" --seed 19 --out "$logs/demo-out"
 fi
 echo "memcheck: $passed passed, $failed failed"
 [ $failed = 0 ]
