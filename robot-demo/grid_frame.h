@@ -7,6 +7,11 @@
 
 constexpr double kPi = 3.14159265358979323846;
 
+// One cell: column (Y, left) and row (X, ahead), 0..99 on the grid.
+struct Cell {
+  int col, row;
+};
+
 constexpr int kGridCells = 100;     // cells per side
 constexpr int kCentreCell = 50;     // the robot's cell, both axes
 constexpr double kCellSize = 0.05;  // metres

@@ -1,5 +1,4 @@
-// robot-demo's command line: options, exit statuses and the one-line
-// complaints on standard error.
+// robot-demo's command line: its options and how they are read.
 #ifndef SCANPILOT_CLI_OPTIONS_H
 #define SCANPILOT_CLI_OPTIONS_H
 
@@ -8,14 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/usage.h"
+#include "grid_frame.h"
 #include "input/scan_source.h"
-#include "output/grid_view.h"
 #include "scanbin.h"
-
-// Exit statuses of robot-demo.
-constexpr int kExitOk = 0;
-constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
-constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
 
 struct Options {
   std::string out = "robot-demo-out";
@@ -42,10 +37,5 @@ struct Options {
 // Fills `o`; returns the exit status when the program should stop here
 // (--help, or a usage error already reported).
 std::optional<int> ParseOptions(int argc, char** argv, Options& o);
-
-// "robot-demo: MSG" on standard error; returns `status`.
-int Fail(int status, const std::string& msg);
-// The same followed by the usage text; returns kExitBadInput.
-int UsageError(const std::string& msg);
 
 #endif

@@ -1,5 +1,4 @@
-// Reading a recording line by line and writing converted scans, both in
-// bounded memory whatever the length of the recording.
+// Reading a recording line by line, in bounded memory whatever its length.
 #ifndef SCANPILOT_INPUT_LINE_READER_H
 #define SCANPILOT_INPUT_LINE_READER_H
 
@@ -40,31 +39,6 @@ class LineReader {
   int errno_ = 0;
   std::string line_;
   std::uint64_t line_no_ = 0;
-};
-
-// The 360 readings of a scan as one line of the default format: each float
-// printed so that it reads back to the same bits, "inf" for +inf.
-void AppendScanLine(const Scan& scan, std::string& out);
-
-// Writes scans to `path` all or nothing: into a temporary file beside it,
-// renamed over `path` by Commit. Destroying it uncommitted removes the
-// temporary file.
-class ScanSaver {
- public:
-  ScanSaver() = default;
-  ScanSaver(const ScanSaver&) = delete;
-  ScanSaver& operator=(const ScanSaver&) = delete;
-  ~ScanSaver();
-  bool Open(const std::string& path, std::string& why);
-  bool Add(const Scan& scan);  // false once a write has failed
-  bool Commit(std::string& why);
-
- private:
-  std::string path_, temp_;
-  std::FILE* f_ = nullptr;
-  std::string line_;
-  bool failed_ = false;
-  int errno_ = 0;
 };
 
 #endif

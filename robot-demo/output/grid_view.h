@@ -14,11 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "grid_frame.h"
 #include "input/scan_text.h"
-
-struct Cell {
-  int col, row;
-};
 
 struct GridView {
   std::vector<unsigned char> blocked;  // 100*100, row-major, 1 = blocked

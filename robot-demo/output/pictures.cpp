@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/options.h"
+#include "cli/usage.h"
 #include "output/svg.h"
 
 std::vector<int> DefaultSnapshots(int count) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "input/line_reader.h"
+#include "input/scan_saver.h"
 #include "input/scan_text.h"
 #include "output/output_set.h"
 #include "output/pictures.h"

@@ -14,27 +14,6 @@ namespace {
 
 constexpr double kDeg = kPi / 180.0;
 
-void AddBox(Room& room, double x0, double y0, double x1, double y1) {
-  room.walls.push_back({{x0, y0}, {x1, y0}});
-  room.walls.push_back({{x1, y0}, {x1, y1}});
-  room.walls.push_back({{x1, y1}, {x0, y1}});
-  room.walls.push_back({{x0, y1}, {x0, y0}});
-}
-
-Room MakeRoom() {
-  Room room;
-  room.width = 6.0;
-  room.depth = 4.0;
-  AddBox(room, 0.0, 0.0, 6.0, 4.0);     // outer walls
-  AddBox(room, 2.95, 0.0, 3.05, 1.5);   // partition, below the doorway
-  AddBox(room, 2.95, 2.7, 3.05, 4.0);   // partition, above the doorway
-  AddBox(room, 1.2, 2.6, 1.8, 3.3);     // cabinet
-  AddBox(room, 5.4, 3.4, 5.9, 3.9);     // crate in the far corner
-  room.pillars.push_back({{4.6, 2.0}, 0.25});
-  room.pillars.push_back({{0.7, 2.9}, 0.2});  // bin
-  return room;
-}
-
 // The person's route: waypoints and how long to stand at each.
 struct Waypoint {
   Vec2 p;
@@ -77,53 +56,10 @@ Vec2 PersonAt(double t) {
   return route.back().p;
 }
 
-double PointSegment(Vec2 p, const Segment& s) {
-  const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
-  const double len2 = dx * dx + dy * dy;
-  double f = len2 > 0 ? ((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / len2 : 0.0;
-  f = std::clamp(f, 0.0, 1.0);
-  return std::hypot(p.x - (s.a.x + f * dx), p.y - (s.a.y + f * dy));
-}
-
-// Ray o + t*dir (|dir| = 1) against a segment; +inf when missed.
-double RaySegment(Vec2 o, Vec2 dir, const Segment& s) {
-  const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y;
-  const double den = dir.x * ey - dir.y * ex;
-  if (std::fabs(den) < 1e-12) return std::numeric_limits<double>::infinity();
-  const double wx = s.a.x - o.x, wy = s.a.y - o.y;
-  const double t = (wx * ey - wy * ex) / den;
-  const double u = (wx * dir.y - wy * dir.x) / den;
-  if (t <= 0.0 || u < 0.0 || u > 1.0) return std::numeric_limits<double>::infinity();
-  return t;
-}
-
-double RayDisc(Vec2 o, Vec2 dir, const Disc& d) {
-  const double fx = o.x - d.c.x, fy = o.y - d.c.y;
-  const double b = fx * dir.x + fy * dir.y;
-  const double c = fx * fx + fy * fy - d.r * d.r;
-  const double disc = b * b - c;
-  if (disc < 0.0) return std::numeric_limits<double>::infinity();
-  const double t = -b - std::sqrt(disc);
-  return t > 0.0 ? t : std::numeric_limits<double>::infinity();
-}
-
 // Robot-frame direction of reading i: X = -cos(i), Y = -sin(i).
 Vec2 ReadingDir(int i) { return {-std::cos(i * kDeg), -std::sin(i * kDeg)}; }
 
 }  // namespace
-
-const Room& DefaultRoom() {
-  static const Room room = MakeRoom();
-  return room;
-}
-
-double Clearance(const Room& room, Vec2 p) {
-  double best = std::numeric_limits<double>::infinity();
-  for (const Segment& s : room.walls) best = std::min(best, PointSegment(p, s));
-  for (const Disc& d : room.pillars)
-    best = std::min(best, std::hypot(p.x - d.c.x, p.y - d.c.y) - d.r);
-  return best;
-}
 
 Scenario::Scenario(std::uint32_t seed)
     : room_(DefaultRoom()), rng_(seed), robot_{0.5, 1.0, 0.0}, person_(PersonAt(0.0)),
@@ -145,9 +81,7 @@ double Scenario::Gauss() {  // Box-Muller: portable, unlike std::normal_distribu
 }
 
 double Scenario::CastRay(Vec2 o, Vec2 dir, bool& hit_person) const {
-  double best = std::numeric_limits<double>::infinity();
-  for (const Segment& s : room_.walls) best = std::min(best, RaySegment(o, dir, s));
-  for (const Disc& d : room_.pillars) best = std::min(best, RayDisc(o, dir, d));
+  const double best = ::CastRay(room_, o, dir);
   const double tp = RayDisc(o, dir, {person_, kPersonRadius});
   hit_person = tp < best;
   return std::min(best, tp);

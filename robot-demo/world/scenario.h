@@ -22,29 +22,7 @@
 #include <vector>
 
 #include "input/scan_text.h"
-
-struct Vec2 {
-  double x, y;
-};
-struct Pose {
-  double x, y, heading;  // world frame, metres and radians
-};
-struct Segment {
-  Vec2 a, b;
-};
-struct Disc {
-  Vec2 c;
-  double r;
-};
-
-struct Room {
-  std::vector<Segment> walls;  // every flat surface, obstacles' sides included
-  std::vector<Disc> pillars;
-  double width, depth;
-};
-const Room& DefaultRoom();
-// Distance from a point to the nearest wall or obstacle surface.
-double Clearance(const Room& room, Vec2 p);
+#include "world/room.h"
 
 struct Detection {
   bool present;     // false: the detector saw nothing this tick

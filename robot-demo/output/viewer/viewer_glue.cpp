@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 ViewerCell ToCell(Cell c) { return {c.col, c.row}; }
 
 }  // namespace
