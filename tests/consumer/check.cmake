@@ -2,7 +2,7 @@
 # consumer against it twice: through find_package and through the README's
 # pkg-config recipe.
 # -DBUILD=<build tree> -DSOURCE=<tests/consumer> -DWORK=<scratch> -DCXX=<compiler>
-# -DFLAGS=<extra compile and link flags, e.g. sanitizers>
+# -DFLAGS=<extra compile and link flags, e.g. sanitizers> -DDEMO=<1 when robot-demo is built>
 file(REMOVE_RECURSE ${WORK})
 set(prefix ${WORK}/prefix)
 function(run what)
@@ -25,7 +25,10 @@ if(NOT n EQUAL 3)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")
 endif()
 
-if(EXISTS ${prefix}/bin/robot-demo)
+if(DEMO)
+  if(NOT EXISTS ${prefix}/bin/robot-demo)
+    message(FATAL_ERROR "not installed: bin/robot-demo")
+  endif()
   run("installed robot-demo" ${prefix}/bin/robot-demo --help)
 endif()
 
