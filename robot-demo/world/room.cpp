@@ -4,7 +4,11 @@
 #include <cmath>
 #include <limits>
 
+#include "grid_frame.h"
+
 namespace {
+
+constexpr double kDeg = kPi / 180.0;
 
 void AddBox(Room& room, double x0, double y0, double x1, double y1) {
   room.walls.push_back({{x0, y0}, {x1, y0}});
@@ -77,4 +81,12 @@ double CastRay(const Room& room, Vec2 o, Vec2 dir) {
   for (const Segment& s : room.walls) best = std::min(best, RaySegment(o, dir, s));
   for (const Disc& d : room.pillars) best = std::min(best, RayDisc(o, dir, d));
   return best;
+}
+
+Vec2 ReadingDir(int i) { return {-std::cos(i * kDeg), -std::sin(i * kDeg)}; }
+
+Vec2 ReadingDirInRoom(int i, double heading) {
+  const double c = std::cos(heading), s = std::sin(heading);
+  const Vec2 r = ReadingDir(i);
+  return {c * r.x - s * r.y, s * r.x + c * r.y};
 }

@@ -33,4 +33,10 @@ double Clearance(const Room& room, Vec2 p);
 double CastRay(const Room& room, Vec2 o, Vec2 dir);
 double RayDisc(Vec2 o, Vec2 dir, const Disc& disc);
 
+// Scan reading i looks along (-cos i, -sin i) in the robot frame (reading
+// 180 ahead, 270 to the left), the layout the planner reads ...
+Vec2 ReadingDir(int i);
+// ... and along this unit vector in the room for a robot heading `heading`.
+Vec2 ReadingDirInRoom(int i, double heading);
+
 #endif

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr double kDeg = kPi / 180.0;
-
 // The person's route: waypoints and how long to stand at each.
 struct Waypoint {
   Vec2 p;
@@ -56,9 +54,6 @@ Vec2 PersonAt(double t) {
   return route.back().p;
 }
 
-// Robot-frame direction of reading i: X = -cos(i), Y = -sin(i).
-Vec2 ReadingDir(int i) { return {-std::cos(i * kDeg), -std::sin(i * kDeg)}; }
-
 }  // namespace
 
 Scenario::Scenario(std::uint32_t seed)
@@ -89,10 +84,8 @@ double Scenario::CastRay(Vec2 o, Vec2 dir, bool& hit_person) const {
 
 Scan Scenario::ScanFromRobot() {
   Scan scan{};
-  const double c = std::cos(robot_.heading), s = std::sin(robot_.heading);
   for (int i = 0; i < kScanReadings; ++i) {
-    const Vec2 r = ReadingDir(i);
-    const Vec2 dir{c * r.x - s * r.y, s * r.x + c * r.y};
+    const Vec2 dir = ReadingDirInRoom(i, robot_.heading);
     bool person = false;
     const double t = CastRay({robot_.x, robot_.y}, dir, person);
     const double noise = kRangeNoise * Gauss();

@@ -2,7 +2,10 @@
 // written as DIR/run.html for the browser test, with the per-tick lines in
 // DIR/info.txt and, in DIR/expected.json, what the page must decode per tick.
 // Its title is hostile on purpose: the page must show it as plain text.
+// The room is ray-cast, the target chosen and the pass captured by
+// robot-demo's own code, so the page holds what the demo would write.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,94 +13,134 @@
 #include <string>
 #include <vector>
 
+#include "grid_frame.h"
+#include "output/grid_view.h"
 #include "output/viewer/run_html.h"
+#include "output/viewer/viewer_glue.h"
 #include "pathgrid.h"
+#include "runs/follow_target.h"
+#include "runs/pass_line.h"
 #include "scanfollow.h"
+#include "world/room.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kTicks = 48;
 constexpr double kDt = 0.1;
 constexpr double kPersonRadius = 0.18;
-constexpr int kCost = 999;  // blocked or already walked
+constexpr double kMaxRange = 5.6;
+constexpr float kBorder = 0.35f;  // InitHelper's; the fixture never changes it
 
 const char kTitle[] = "<script>window.__injected=1;alert(1)</script> & \"x\" a&b.txt";
 
-double CastRay(const ViewerRoom& room, double ox, double oy, double dx, double dy, double px, double py) {
-  double best = std::numeric_limits<double>::infinity();
-  for (const ViewerSegment& s : room.walls) {
-    const double ex = s.bx - s.ax, ey = s.by - s.ay;
-    const double den = dx * ey - dy * ex;
-    if (std::fabs(den) < 1e-12) continue;
-    const double t = ((s.ax - ox) * ey - (s.ay - oy) * ex) / den;
-    const double u = ((s.ax - ox) * dy - (s.ay - oy) * dx) / den;
-    if (t > 0 && u >= 0 && u <= 1) best = std::min(best, t);
-  }
-  std::vector<ViewerDisc> discs = room.pillars;
-  discs.push_back({px, py, kPersonRadius});
-  for (const ViewerDisc& d : discs) {
-    const double fx = ox - d.x, fy = oy - d.y;
-    const double b = fx * dx + fy * dy, c = fx * fx + fy * fy - d.r * d.r;
-    const double disc = b * b - c;
-    if (disc < 0) continue;
-    const double t = -b - std::sqrt(disc);
-    if (t > 0) best = std::min(best, t);
-  }
-  return best < 5.6 ? best : std::numeric_limits<double>::infinity();
+// 5 m x 3 m with a low cabinet against the near wall and one pillar.
+Room FixtureRoom() {
+  Room room;
+  room.width = 5.0;
+  room.depth = 3.0;
+  room.walls = {{{0, 0}, {5, 0}}, {{5, 0}, {5, 3}}, {{5, 3}, {0, 3}}, {{0, 3}, {0, 0}},
+                {{2.2, 0.0}, {2.2, 0.7}}, {{2.2, 0.7}, {2.6, 0.7}}, {{2.6, 0.7}, {2.6, 0.0}}};
+  room.pillars = {{{3.4, 2.2}, 0.15}};
+  return room;
 }
 
-int ToCell(float m) {
-  const float v = 50.0f + 20.0f * m;
-  if (!(v > -1.0f && v < 100.0f)) return -1;
-  return static_cast<int>(v);
+ViewerRunHeader FixtureRun(const Room& room) {
+  std::vector<Vec2> route;
+  for (int i = 0; i <= 10; ++i) route.push_back({1.6 + 0.3 * i, 1.5 + 0.4 * std::sin(i * 0.6)});
+  ViewerRunHeader run;
+  run.title = kTitle;
+  run.dt = kDt;
+  run.has_room = true;
+  run.room = ViewerRoomFromRoom(room, route);
+  return run;
 }
 
-// Re-walks the pass step by step to learn the order of the path cells.
-void CapturePath(std::vector<float>& scan, bool has_target, ViewerCell target, ViewerTick& t) {
-  static const int kOrder[8][2] = {{0, 1}, {-1, 1}, {1, 1}, {0, -1}, {-1, -1}, {1, -1}, {-1, 0}, {1, 0}};
-  InitHelper();
+// Robot and person at tick n: both walk along the room, the robot weaving
+// behind; more ticks than kTicks repeat the walk.
+struct Moment {
+  Pose robot;
+  Vec2 person;
+};
+
+Moment MomentAt(int n) {
+  const double s = (n % kTicks) * kDt;
+  return {{0.5 + 0.5 * s, 1.5 + 0.25 * std::sin(2.0 * s - 0.6), 0.3 * std::cos(2.0 * s)},
+          {1.6 + 0.6 * s, 1.5 + 0.4 * std::sin(2.0 * s)}};
+}
+
+// A noise-free scan from the robot, the person a disc among the room's.
+Scan ScanAt(const Room& room, const Moment& m) {
+  Scan scan{};
+  const Vec2 o{m.robot.x, m.robot.y};
+  for (int i = 0; i < kScanReadings; ++i) {
+    const Vec2 dir = ReadingDirInRoom(i, m.robot.heading);
+    const double t = std::min(CastRay(room, o, dir), RayDisc(o, dir, {m.person, kPersonRadius}));
+    scan[static_cast<std::size_t>(i)] = t < kMaxRange ? static_cast<float>(t) : std::numeric_limits<float>::infinity();
+  }
+  return scan;
+}
+
+// The person in the robot frame, as a detector would report it.
+void PersonSeen(const Moment& m, float& x, float& y) {
+  const double wx = m.person.x - m.robot.x, wy = m.person.y - m.robot.y, h = m.robot.heading;
+  x = static_cast<float>(wx * std::cos(h) + wy * std::sin(h));
+  y = static_cast<float>(-wx * std::sin(h) + wy * std::cos(h));
+}
+
+// Tracker and planner on tick n's scan, as the demo's follower calls them
+// (the detector misses the person now and then), captured for the page.
+GridView PassAt(int n, Scan scan, const Moment& m, bool& tracker_started) {
+  float cx = 0, cy = 0;
+  PersonSeen(m, cx, cy);
+  if (!tracker_started) {
+    thredhold(cx);
+    tracker_started = true;
+  }
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  float unused[kScanReadings] = {};
+  float ox = 0, oy = 0;
+  filter(n % 7 == 3 ? nan : cx, n % 7 == 3 ? nan : cy, scan.data(), unused, ox, oy);
   SetRanges(scan.data());
+  const FollowTarget f = ScreenedFollowTarget(ox, oy);
+  const bool has_target = f.target_col >= 0;
   ClearTarget();
-  if (has_target) SetTarget(target.col, target.row);
-  std::vector<int> cost(10000);
-  for (int k = 0; k < 10000; ++k) cost[static_cast<std::size_t>(k)] = calPointCost(k % 100, k / 100);
-  StartPos();
-  for (int k = 0; k < 10000; ++k)
-    if (cost[static_cast<std::size_t>(k)] != kCost && calPointCost(k % 100, k / 100) == kCost) {
-      t.start = {k % 100, k / 100};
-      cost[static_cast<std::size_t>(k)] = kCost;
-    }
-  ViewerCell cur = t.start;
-  while (t.path.size() < 10000 && PathGrow()) {
-    bool moved = false, on_target = false;
-    for (const auto& o : kOrder) {
-      const int c = cur.col + o[0], r = cur.row + o[1];
-      if (c < 0 || c > 99 || r < 0 || r > 99) continue;
-      const auto k = static_cast<std::size_t>(r * 100 + c);
-      if (cost[k] != kCost && calPointCost(c, r) == kCost) {
-        on_target = cost[k] == -255;
-        cost[k] = kCost;
-        cur = {c, r};
-        t.path.push_back(cur);
-        moved = true;
-        break;
-      }
-    }
-    if (!moved || on_target) break;
-  }
+  if (has_target) SetTarget(f.target_col, f.target_row);
+  const bool reached = OutLine();
+  GridView v = CaptureGridView(scan, has_target, {f.target_col, f.target_row}, reached, kBorder);
+  v.raw_target = {f.raw_col, f.raw_row};
+  v.has_tracked = true;
+  v.tracked_x = ox;
+  v.tracked_y = oy;
+  return v;
 }
 
-std::string Fmt(const char* f, double a, double b) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, a, b);
-  return buf;
+// The tick's line, as the demo's --verbose prints it.
+std::string InfoLine(int n, const GridView& v, const Moment& m) {
+  TickFigures f{};
+  f.t = n * kDt;
+  f.pass = {v.reached, static_cast<int>(v.path.size()), v.fix_x, v.fix_y, v.face_x, v.face_y, v.bearing};
+  f.has_target = v.has_target;
+  f.tracked_x = v.tracked_x;
+  f.tracked_y = v.tracked_y;
+  f.distance = std::hypot(m.person.x - m.robot.x, m.person.y - m.robot.y);
+  std::string info = TickLine(n, f);
+  // One line carries markup-like text: the page must show it, not parse it.
+  if (n == 5) info += " <b>bold?</b> & \"quoted\" </script>";
+  return info;
 }
 
-std::string Fmt1(const char* f, double a) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, a);
-  return buf;
+ViewerTick ViewerTickAt(int n, const GridView& v, const Moment& m) {
+  ViewerTick t = ViewerTickFromGridView(v, InfoLine(n, v, m));
+  t.has_pose = true;
+  t.pose_x = m.robot.x;
+  t.pose_y = m.robot.y;
+  t.pose_heading = m.robot.heading;
+  t.has_person = true;
+  t.person_x = m.person.x;
+  t.person_y = m.person.y;
+  t.has_distance = true;
+  t.distance = std::hypot(m.person.x - m.robot.x, m.person.y - m.robot.y);
+  return t;
 }
 
 bool WriteText(const std::string& path, const std::string& text) {
@@ -105,112 +148,6 @@ bool WriteText(const std::string& path, const std::string& text) {
   if (f == nullptr) return false;
   const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   return std::fclose(f) == 0 && ok;
-}
-
-ViewerRunHeader FixtureRun() {
-  ViewerRunHeader run;
-  run.title = kTitle;
-  run.dt = kDt;
-  run.has_room = true;
-  ViewerRoom& room = run.room;
-  room.width = 5.0;
-  room.depth = 3.0;
-  room.walls = {{0, 0, 5, 0}, {5, 0, 5, 3}, {5, 3, 0, 3}, {0, 3, 0, 0},
-                {2.2, 0.0, 2.2, 0.7}, {2.2, 0.7, 2.6, 0.7}, {2.6, 0.7, 2.6, 0.0}};
-  room.pillars = {{3.4, 2.2, 0.15}};
-  for (int i = 0; i <= 10; ++i) room.route.push_back({1.6 + 0.3 * i, 1.5 + 0.4 * std::sin(i * 0.6)});
-  return run;
-}
-
-// Tick n of the walk: a ray-cast scan, the tracker and a planner pass, with
-// everything the page draws. False when the replayed path is not the pass's.
-bool SimulateTick(int n, const ViewerRoom& room, bool& tracker_started, ViewerTick& t, float& bearing) {
-  float unused[360] = {};
-  const double s = (n % kTicks) * kDt;
-  const double px = 1.6 + 0.6 * s, py = 1.5 + 0.4 * std::sin(2.0 * s);
-  const double rx = 0.5 + 0.5 * s, ry = 1.5 + 0.25 * std::sin(2.0 * s - 0.6), rh = 0.3 * std::cos(2.0 * s);
-  std::vector<float> scan(360);
-  for (int i = 0; i < 360; ++i) {
-    const double a = rh + std::atan2(-std::sin(i * kPi / 180.0), -std::cos(i * kPi / 180.0));
-    scan[static_cast<std::size_t>(i)] =
-        static_cast<float>(CastRay(room, rx, ry, std::cos(a), std::sin(a), px, py));
-  }
-  // Person in the robot frame, as a detector would see it (absent now and then).
-  const double wx = px - rx, wy = py - ry;
-  const float cx = static_cast<float>(wx * std::cos(rh) + wy * std::sin(rh));
-  const float cy = static_cast<float>(-wx * std::sin(rh) + wy * std::cos(rh));
-  if (!tracker_started) {
-    thredhold(cx);
-    tracker_started = true;
-  }
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  float ox = 0, oy = 0;
-  filter(n % 7 == 3 ? nan : cx, n % 7 == 3 ? nan : cy, scan.data(), unused, ox, oy);
-
-  SetRanges(scan.data());
-  const int raw_col = ToCell(oy), raw_row = ToCell(ox);
-  ViewerCell target{-1, -1};
-  if (raw_col >= 0 && raw_row >= 0) {
-    const int steps = std::max(std::abs(raw_col - 50), std::abs(raw_row - 50));
-    for (int k = 0; k < steps && target.col < 0; ++k) {
-      const double f = 1.0 - static_cast<double>(k) / steps;
-      const ViewerCell c{50 + static_cast<int>(std::lround(f * (raw_col - 50))),
-                         50 + static_cast<int>(std::lround(f * (raw_row - 50)))};
-      if (ChkTarget(c.col, c.row)) target = c;
-    }
-  }
-  ClearTarget();
-  if (target.col >= 0) SetTarget(target.col, target.row);
-  t.blocked.resize(10000);
-  t.attraction.resize(10000);
-  for (int k = 0; k < 10000; ++k) {
-    const int c = calPointCost(k % 100, k / 100);
-    t.blocked[static_cast<std::size_t>(k)] = c == kCost ? 1 : 0;
-    t.attraction[static_cast<std::size_t>(k)] = static_cast<unsigned char>(c == kCost ? 0 : std::clamp(-c, 0, 255));
-  }
-  t.reached = OutLine();
-  t.path_length = GetHelperNum();
-  t.steering = {GetFixX(), GetFixY()};
-  t.path_end = {GetFaceX(), GetFaceY()};
-  bearing = CalAngle(t.steering.x, t.steering.y);
-  t.bearing_deg = static_cast<float>(static_cast<double>(bearing) * 180.0 / kPi);
-  std::copy(scan.begin(), scan.end(), t.scan.begin());
-  t.has_target = target.col >= 0;
-  t.target = target;
-  t.has_raw_target = raw_col >= 0 && raw_row >= 0;
-  t.raw_target = {raw_col, raw_row};
-  t.has_tracked = true;
-  t.tracked = {ox, oy};
-  t.has_pose = true;
-  t.pose_x = rx;
-  t.pose_y = ry;
-  t.pose_heading = rh;
-  t.has_person = true;
-  t.person_x = px;
-  t.person_y = py;
-  t.has_distance = true;
-  t.distance = std::hypot(px - rx, py - ry);
-  CapturePath(scan, t.has_target, target, t);
-  if (static_cast<int>(t.path.size()) != t.path_length) {
-    std::fprintf(stderr, "run-html-fixture: tick %d: path replay differs from the pass\n", n);
-    return 1;
-  }
-  return true;
-}
-
-// The tick's line, as a command line would print it.
-std::string InfoLine(int n, const ViewerTick& t, float bearing) {
-  const float ox = t.tracked.x, oy = t.tracked.y;
-  std::string info =
-      "tick " + std::to_string(n) + ": " + (t.reached ? "reached" : "not reached") + ", path " +
-      std::to_string(t.path_length) + " cells, steering " +
-      Fmt("(%.2f, %.2f) m", static_cast<double>(t.steering.x), static_cast<double>(t.steering.y)) + ", path end " +
-      Fmt("(%.2f, %.2f) m", static_cast<double>(t.path_end.x), static_cast<double>(t.path_end.y)) + ", bearing " +
-      (std::isnan(bearing) ? std::string("none") : Fmt1("%.1f", static_cast<double>(t.bearing_deg))) + " deg" +
-      Fmt(", tracked (%.2f, %.2f) m", static_cast<double>(ox), static_cast<double>(oy));
-  // One line carries markup-like text: the page must show it, not parse it.
-  if (n == 5) info += " <b>bold?</b> & \"quoted\" </script>";
-  return info;
 }
 
 // What the page must decode for this tick, as one JSON record.
@@ -244,7 +181,8 @@ int main(int argc, char** argv) {
   // More ticks repeat the walk (to measure the page size of long runs).
   const int ticks = argc == 3 ? std::max(1, std::atoi(argv[2])) : kTicks;
   const std::string dir = argv[1];
-  const ViewerRunHeader run = FixtureRun();
+  const Room room = FixtureRoom();
+  const ViewerRunHeader run = FixtureRun(room);
   const std::string html_path = dir + "/run.html";
   std::FILE* html = std::fopen(html_path.c_str(), "wb");
   if (html == nullptr) {
@@ -258,13 +196,13 @@ int main(int argc, char** argv) {
   std::string info_text, expected = "{\"ticks\":[";
   bool tracker_started = false;
   for (int n = 0; n < ticks; ++n) {
-    ViewerTick t;
-    float bearing = 0.0f;
-    if (!SimulateTick(n, run.room, tracker_started, t, bearing)) {
-      std::fprintf(stderr, "run-html-fixture: tick %d: path replay differs from the pass\n", n);
+    const Moment m = MomentAt(n);
+    const GridView v = PassAt(n, ScanAt(room, m), m, tracker_started);
+    if (!v.consistent) {
+      std::fprintf(stderr, "run-html-fixture: tick %d: the captured path is not the pass's\n", n);
       return 1;
     }
-    t.info = InfoLine(n, t, bearing);
+    const ViewerTick t = ViewerTickAt(n, v, m);
     info_text += t.info + "\n";
     expected += std::string(n ? "," : "") + ExpectedRecord(t);
     writer.AddTick(t);
