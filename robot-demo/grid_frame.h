@@ -35,6 +35,13 @@ inline int MetresToCell(double metres) {
   return static_cast<int>(v);
 }
 
+// A cell's 8 neighbours as column and row steps, in the order the planner's
+// walker tries them. The run viewer codes each path step as its index here
+// and hands the table to the page with the run.
+constexpr int kSteps = 8;
+inline constexpr int kStepCol[kSteps] = {0, -1, 1, 0, -1, 1, -1, 1};
+inline constexpr int kStepRow[kSteps] = {1, 1, 1, -1, -1, -1, 0, 0};
+
 inline bool OnGrid(int col, int row) {
   return col >= 0 && col < kGridCells && row >= 0 && row < kGridCells;
 }

@@ -39,9 +39,8 @@ void ReadFields(GridView& v, std::vector<int>& cost) {
 
 // The neighbour of `cur` that the last PathGrow marked, in the walker's order.
 bool NewlyVisited(Cell cur, const std::vector<int>& cost, Cell& next) {
-  static const int kOrder[8][2] = {{0, 1}, {-1, 1}, {1, 1}, {0, -1}, {-1, -1}, {1, -1}, {-1, 0}, {1, 0}};
-  for (const auto& o : kOrder) {
-    const int c = cur.col + o[0], r = cur.row + o[1];
+  for (int s = 0; s < kSteps; ++s) {
+    const int c = cur.col + kStepCol[s], r = cur.row + kStepRow[s];
     if (!OnGrid(c, r)) continue;
     if (cost[Index(c, r)] != kVisited && calPointCost(c, r) == kVisited) {
       next = {c, r};

@@ -33,6 +33,16 @@ TEST(HostFrame, MetresToCellIsDefinedForAnyValue) {
   }
 }
 
+TEST(HostFrame, StepsAreTheEightNeighboursOnceEach) {
+  bool seen[3][3] = {};
+  for (int s = 0; s < kSteps; ++s) {
+    const int dc = kStepCol[s], dr = kStepRow[s];
+    ASSERT_TRUE(dc >= -1 && dc <= 1 && dr >= -1 && dr <= 1 && (dc != 0 || dr != 0)) << s;
+    EXPECT_FALSE(seen[dc + 1][dr + 1]) << s;
+    seen[dc + 1][dr + 1] = true;
+  }
+}
+
 TEST(HostFrame, CellCentresMapBackToTheirCell) {
   EXPECT_EQ(CellToMetres(50), 0.0);
   EXPECT_DOUBLE_EQ(CellToMetres(70), 1.0);

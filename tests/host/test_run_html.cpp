@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "grid_frame.h"
 #include "output/safe_text.h"
 #include "output/viewer/run_html.h"
 #include "output/viewer/viewer_glue.h"
@@ -66,6 +67,16 @@ TEST(RunHtmlPage, MarkersInOutsideTextAreNotExpanded) {
   const std::string page = RunHtml(run);
   EXPECT_EQ(Count(page, "\"ticks\":["), 1u);
   EXPECT_NE(page.find("<title>{{DATA}} {{TITLE}}</title>"), std::string::npos);
+}
+
+TEST(RunHtmlPage, CarriesTheStepTableItsRecordsAreCodedWith) {
+  ViewerRun run;
+  run.ticks.push_back(SmallTick("scan 0"));
+  const std::string page = RunHtml(run);
+  std::string steps = "\"steps\":[";
+  for (int i = 0; i < kSteps; ++i)
+    steps += (i ? ",[" : "[") + std::to_string(kStepCol[i]) + "," + std::to_string(kStepRow[i]) + "]";
+  EXPECT_EQ(Count(page, steps + "]"), 1u);
 }
 
 TEST(RunHtmlPage, EmptyRunStillMakesAPage) {
@@ -182,7 +193,6 @@ struct Decoded {
 
 // `keyframe`: the attraction of the last record in mode 1.
 Decoded Decode(const std::vector<unsigned char>& bytes, const std::vector<unsigned char>& keyframe) {
-  static const int kCol[8] = {0, -1, 1, 0, -1, 1, -1, 1}, kRow[8] = {1, 1, 1, -1, -1, -1, 0, 0};
   Decoded d;
   Reader r{bytes};
   const unsigned flags = r.Byte();
@@ -256,10 +266,10 @@ Decoded Decode(const std::vector<unsigned char>& bytes, const std::vector<unsign
       continue;
     }
     const unsigned step = r.Byte();
-    if (step == 8) {
+    if (step == kSteps) {
       d.path.push_back(r.Cell());
-    } else if (step < 8) {
-      d.path.push_back({d.path.back().col + kCol[step], d.path.back().row + kRow[step]});
+    } else if (step < kSteps) {
+      d.path.push_back({d.path.back().col + kStepCol[step], d.path.back().row + kStepRow[step]});
     } else {
       return d;
     }
@@ -299,9 +309,8 @@ ViewerTick RandomTick(std::mt19937& rng, int target_col, int target_row, bool st
   t.start = {50, 49};
   ViewerCell c = t.start;
   for (int i = 0; i < 40; ++i) {
-    const int s = static_cast<int>(u(rng) * 8);
-    static const int kCol[8] = {0, -1, 1, 0, -1, 1, -1, 1}, kRow[8] = {1, 1, 1, -1, -1, -1, 0, 0};
-    c = {c.col + kCol[s], c.row + kRow[s]};
+    const int s = static_cast<int>(u(rng) * kSteps);
+    c = {c.col + kStepCol[s], c.row + kStepRow[s]};
     if (i == 20) c = {c.col + 5, c.row};  // not a neighbour
     t.path.push_back(c);
   }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "grid_frame.h"
 #include "output/safe_text.h"
 
 namespace {
@@ -15,14 +16,13 @@ namespace {
 
 constexpr std::string_view kDataMarker = "{{DATA}}";
 
-constexpr int kN = 100;
+constexpr int kN = kGridCells;
 constexpr int kCells = kN * kN;
 constexpr double kGridHalf = 2.5;  // metres from the robot to the grid's edge
 
-// Path steps, in the order the decoder in viewer.js lists them.
-constexpr int kStepCol[8] = {0, -1, 1, 0, -1, 1, -1, 1};
-constexpr int kStepRow[8] = {1, 1, 1, -1, -1, -1, 0, 0};
-constexpr unsigned char kFarStep = 8;
+// A path cell that is not a neighbour of the one before: the step code past
+// the last of kStepCol/kStepRow, followed by the cell.
+constexpr unsigned char kFarStep = kSteps;
 
 void PutVarint(std::vector<unsigned char>& out, std::uint32_t v) {
   while (v >= 0x80) {
@@ -98,7 +98,7 @@ constexpr std::int32_t kScanOffset = 4096;
 std::int32_t ScanCode(float reading, int degree) {
   const double d = static_cast<double>(reading);
   if (!std::isfinite(d)) return 0;
-  const double a = degree * 3.14159265358979323846 / 180.0;
+  const double a = degree * kPi / 180.0;
   const double x = -d * std::cos(a), y = -d * std::sin(a);
   if (!(std::fabs(x) < kGridHalf && std::fabs(y) < kGridHalf)) return 0;
   return static_cast<std::int32_t>(std::lround(d * 1000.0)) + kScanOffset;  // |d| < 3.6 m here
@@ -158,6 +158,11 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
   o += ",\"dt\":" + Num(run.dt > 0.0 ? run.dt : NAN, 6);
   o += ",\"robotRadius\":" + Num(run.robot_radius, 3);
   o += ",\"personRadius\":" + Num(run.person_radius, 3);
+  // The path steps' table, so that the page's decoder cannot disagree with it.
+  o += ",\"steps\":[";
+  for (int i = 0; i < kSteps; ++i)
+    o += (i ? ",[" : "[") + std::to_string(kStepCol[i]) + "," + std::to_string(kStepRow[i]) + "]";
+  o += "]";
   if (run.has_room) {
     const ViewerRoom& r = run.room;
     o += ",\"room\":{\"width\":" + Num(r.width, 3) + ",\"depth\":" + Num(r.depth, 3);
@@ -282,7 +287,8 @@ std::string Base64(const std::vector<unsigned char>& bytes) {
 //     predicts Cone around the target cell (0 without a target)
 //   scan: 360 residuals of ScanCode against its prediction, zigzagged, in
 //     4-bit codes (Nibbles), padded to a whole byte
-//   path: count, first cell, then a step code 0..7 per cell, or 8 + a cell
+//   path: count, first cell, then per cell its step from the one before
+//     (an index into kStepCol/kStepRow, the page's "steps"), or 8 + the cell
 std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned char>& reference) {
   std::vector<unsigned char> out;
   out.push_back(static_cast<unsigned char>((t.has_target ? 1 : 0) | (t.has_raw_target ? 2 : 0)));
@@ -345,7 +351,7 @@ std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned 
     const ViewerCell c = t.path[i];
     unsigned char code = kFarStep;
     if (i > 0)
-      for (unsigned char s = 0; s < 8; ++s)
+      for (unsigned char s = 0; s < kSteps; ++s)
         if (c.col - t.path[i - 1].col == kStepCol[s] && c.row - t.path[i - 1].row == kStepRow[s]) code = s;
     if (i > 0) out.push_back(code);
     if (i == 0 || code == kFarStep) PutCell(out, c);

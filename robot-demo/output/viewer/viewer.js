@@ -12,7 +12,9 @@
   var $ = function (id) { return document.getElementById(id); };
 
   // ---- decoding of the per-tick grid records (see run_html.cpp) -------------
-  var STEP_COL = [0, -1, 1, 0, -1, 1, -1, 1], STEP_ROW = [1, 1, 1, -1, -1, -1, 0, 0];
+  // Path steps as [column, row], indexed by a record's step code; the code
+  // one past the last is followed by a whole cell.
+  var STEPS = data.steps, FAR_STEP = STEPS.length;
 
   function Reader(text) {
     var bin = atob(text);
@@ -153,8 +155,8 @@
     for (var s = 0; s < len; ++s) {
       if (s === 0) { t.path.push(r.cell()); continue; }
       var step = r.byte(), prev = t.path[s - 1];
-      if (step === 8) t.path.push(r.cell());
-      else if (step < 8) t.path.push([prev[0] + STEP_COL[step], prev[1] + STEP_ROW[step]]);
+      if (step === FAR_STEP) t.path.push(r.cell());
+      else if (step < FAR_STEP) t.path.push([prev[0] + STEPS[step][0], prev[1] + STEPS[step][1]]);
       else throw new Error("bad path step");
     }
     if (r.p !== r.u.length) throw new Error("grid record has trailing bytes");
