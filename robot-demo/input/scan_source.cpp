@@ -117,68 +117,75 @@ void ScanSource::FlushSamples() {
   raws_.clear();
 }
 
+ScanSource::Result ScanSource::FinishTurn(Scan& scan) {
+  FlushSamples();
+  scan = turn_;
+  BlankScan(turn_);
+  in_turn_ = false;
+  have_angle_ = false;
+  return kScan;
+}
+
+void ScanSource::AddSample(float angle, float raw) {
+  // NaN angles are skipped by the binning and do not move the turn's angle.
+  if (!std::isnan(angle)) {
+    last_angle_ = angle;
+    have_angle_ = true;
+  }
+  in_turn_ = true;
+  angles_.push_back(angle);
+  raws_.push_back(raw);
+  if (angles_.size() == kSampleBatch) FlushSamples();
+}
+
+ScanSource::Result ScanSource::ParseSample(std::string_view line, float& angle, float& raw) {
+  const char* p = line.data();
+  const char* const e = p + line.size();
+  const char* tok[3][2] = {};
+  int n = 0;
+  while (p != e) {
+    while (p != e && IsSeparator(*p)) ++p;
+    if (p == e) break;
+    const char* b = p;
+    while (p != e && !IsSeparator(*p)) ++p;
+    if (n == 3)
+      return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found more values");
+    tok[n][0] = b;
+    tok[n][1] = p;
+    ++n;
+  }
+  if (n < 2) return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found one value");
+  std::string why;
+  if (!ParseReading(tok[0][0], tok[0][1], angle, why))
+    return Fail(reader_.LineNumber(), "angle " + Quote(tok[0][0], tok[0][1]) + " " + why);
+  if (!ParseReading(tok[1][0], tok[1][1], raw, why))
+    return Fail(reader_.LineNumber(), "range " + Quote(tok[1][0], tok[1][1]) + " " + why);
+  return kScan;
+}
+
 ScanSource::Result ScanSource::NextSamples(Scan& scan) {
-  const auto finish = [&]() {
-    FlushSamples();
-    scan = turn_;
-    BlankScan(turn_);
-    in_turn_ = false;
-    have_angle_ = false;
-    return kScan;
-  };
-  const auto add = [&](float angle, float raw) {
-    // NaN angles are skipped by the binning and do not move the turn's angle.
-    if (!std::isnan(angle)) {
-      last_angle_ = angle;
-      have_angle_ = true;
-    }
-    in_turn_ = true;
-    angles_.push_back(angle);
-    raws_.push_back(raw);
-    if (angles_.size() == kSampleBatch) FlushSamples();
-  };
   if (pending_) {
     pending_ = false;
-    add(pending_angle_, pending_raw_);
+    AddSample(pending_angle_, pending_raw_);
   }
   std::string_view line;
   bool blank = false;
   for (;;) {
     const LineReader::Status st = NextLine(line, blank);
-    if (st == LineReader::kEnd) return in_turn_ ? finish() : kEnd;
+    if (st == LineReader::kEnd) return in_turn_ ? FinishTurn(scan) : kEnd;
     if (st != LineReader::kLine) return kError;
     if (blank) {
-      if (in_turn_) return finish();
+      if (in_turn_) return FinishTurn(scan);
       continue;
     }
-    const char* p = line.data();
-    const char* const e = p + line.size();
-    const char* tok[3][2] = {};
-    int n = 0;
-    while (p != e) {
-      while (p != e && IsSeparator(*p)) ++p;
-      if (p == e) break;
-      const char* b = p;
-      while (p != e && !IsSeparator(*p)) ++p;
-      if (n == 3)
-        return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found more values");
-      tok[n][0] = b;
-      tok[n][1] = p;
-      ++n;
-    }
-    if (n < 2) return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found one value");
     float angle = 0.0f, raw = 0.0f;
-    std::string why;
-    if (!ParseReading(tok[0][0], tok[0][1], angle, why))
-      return Fail(reader_.LineNumber(), "angle " + Quote(tok[0][0], tok[0][1]) + " " + why);
-    if (!ParseReading(tok[1][0], tok[1][1], raw, why))
-      return Fail(reader_.LineNumber(), "range " + Quote(tok[1][0], tok[1][1]) + " " + why);
+    if (ParseSample(line, angle, raw) == kError) return kError;
     if (have_angle_ && angle < last_angle_) {  // the scanner started its next turn
       pending_ = true;
       pending_angle_ = angle;
       pending_raw_ = raw;
-      return finish();
+      return FinishTurn(scan);
     }
-    add(angle, raw);
+    AddSample(angle, raw);
   }
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/line_reader.h"
@@ -42,7 +43,12 @@ class ScanSource {
   Result NextDegrees(Scan& scan);
   Result NextRanges(Scan& scan);
   Result NextSamples(Scan& scan);
+  // One sample line, "angle range [quality]": kScan, or kError after Fail.
+  Result ParseSample(std::string_view line, float& angle, float& raw);
+  void AddSample(float angle, float raw);
   void FlushSamples();
+  // Hands out the turn gathered so far and starts the next one.
+  Result FinishTurn(Scan& scan);
 
   LineReader reader_;
   ScanFormat format_;

@@ -68,6 +68,14 @@ std::vector<long long> DefaultScanSnapshots(long long count) {
   return out;
 }
 
+// The scans to draw: those asked for; else, of a file of `count` scans,
+// DefaultScanSnapshots; else (a pipe) the first, and the last at the end.
+std::vector<long long> ScansToDraw(const Options& o, bool regular, long long count) {
+  if (o.snapshots_given) return {o.snapshots.begin(), o.snapshots.end()};
+  if (regular) return DefaultScanSnapshots(count);
+  return {0};
+}
+
 // A line on standard error a few times a second while a long replay runs.
 class Progress {
  public:
@@ -268,13 +276,7 @@ int RunReplay(const Options& o) {
     if (const auto status = CheckWholeFile(o, name, in, progress_on, count)) return *status;
   }
 
-  std::vector<long long> snaps;
-  if (o.snapshots_given)
-    snaps.assign(o.snapshots.begin(), o.snapshots.end());
-  else if (regular)
-    snaps = DefaultScanSnapshots(count);
-  else
-    snaps = {0};  // and the last, drawn at the end
+  const std::vector<long long> snaps = ScansToDraw(o, regular, count);
   OutputSet out;
   if (const auto status = OpenOutput(o.out, out)) return *status;
   ScanSaver saver;

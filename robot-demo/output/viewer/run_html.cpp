@@ -124,6 +124,77 @@ class Nibbles {
   bool half_ = false;
 };
 
+// The parts of a tick's grid record, in the order EncodeGrid writes them.
+
+void PutBlocked(std::vector<unsigned char>& out, const ViewerTick& t) {
+  std::vector<std::uint32_t> runs;
+  bool state = false;
+  std::uint32_t run = 0;
+  for (std::size_t k = 0; k < kCells; ++k) {
+    if (Blocked(t, k) != state) {
+      runs.push_back(run);
+      state = !state;
+      run = 0;
+    }
+    ++run;
+  }
+  runs.push_back(run);
+  PutVarint(out, static_cast<std::uint32_t>(runs.size()));
+  for (std::uint32_t r : runs) PutVarint(out, r);
+}
+
+// The shortest of: against the reference (a field that stays put), against
+// a cone around the target cell (how the pull usually looks), or a fresh
+// field from neighbours, which then becomes the reference.
+void PutAttraction(std::vector<unsigned char>& out, const ViewerTick& t, std::vector<unsigned char>& reference) {
+  std::vector<unsigned char> best;
+  if (reference.size() == kCells) {
+    best.push_back(0);
+    PutResiduals(best, t, [&](const std::vector<unsigned char>&, int col, int row) {
+      return static_cast<int>(reference[static_cast<std::size_t>(row * kN + col)]);
+    }, nullptr);
+  }
+  std::vector<unsigned char> cone{2};
+  PutResiduals(cone, t, [&](const std::vector<unsigned char>&, int col, int row) {
+    return t.has_target ? Cone(col - t.target.col, row - t.target.row) : 0;
+  }, nullptr);
+  if (best.empty() || cone.size() < best.size()) best.swap(cone);
+  std::vector<unsigned char> full{1}, decoded(kCells, 0);
+  PutResiduals(full, t, Predict, &decoded);
+  if (full.size() < best.size()) {
+    best.swap(full);
+    reference = decoded;
+  }
+  out.insert(out.end(), best.begin(), best.end());
+}
+
+// Each code predicted from the two before it (a straight wall continues),
+// or from the one before at the edge of what is drawn.
+void PutScan(std::vector<unsigned char>& out, const ViewerTick& t) {
+  Nibbles scan(out);
+  std::int32_t before = 0, last = 0;
+  for (int i = 0; i < 360; ++i) {
+    const std::int32_t code = ScanCode(t.scan[static_cast<std::size_t>(i)], i);
+    const std::int32_t guess = before != 0 && last != 0 ? 2 * last - before : last;
+    scan.Put(ZigZag(code - guess));
+    before = last;
+    last = code;
+  }
+}
+
+void PutPath(std::vector<unsigned char>& out, const ViewerTick& t) {
+  PutVarint(out, static_cast<std::uint32_t>(t.path.size()));
+  for (std::size_t i = 0; i < t.path.size(); ++i) {
+    const ViewerCell c = t.path[i];
+    unsigned char code = kFarStep;
+    if (i > 0)
+      for (unsigned char s = 0; s < kSteps; ++s)
+        if (c.col - t.path[i - 1].col == kStepCol[s] && c.row - t.path[i - 1].row == kStepRow[s]) code = s;
+    if (i > 0) out.push_back(code);
+    if (i == 0 || code == kFarStep) PutCell(out, c);
+  }
+}
+
 std::string Num(double v, int decimals) {
   if (!std::isfinite(v)) return "null";
   char buf[64];
@@ -215,6 +286,7 @@ std::string FillTitle(const char* page, std::size_t size, const std::string& tit
   return o;
 }
 
+
 }  // namespace
 
 namespace run_html {
@@ -295,67 +367,10 @@ std::vector<unsigned char> EncodeGrid(const ViewerTick& t, std::vector<unsigned 
   PutCell(out, t.start);
   if (t.has_target) PutCell(out, t.target);
   if (t.has_raw_target) PutCell(out, t.raw_target);
-
-  std::vector<std::uint32_t> runs;
-  bool state = false;
-  std::uint32_t run = 0;
-  for (std::size_t k = 0; k < kCells; ++k) {
-    if (Blocked(t, k) != state) {
-      runs.push_back(run);
-      state = !state;
-      run = 0;
-    }
-    ++run;
-  }
-  runs.push_back(run);
-  PutVarint(out, static_cast<std::uint32_t>(runs.size()));
-  for (std::uint32_t r : runs) PutVarint(out, r);
-
-  // The shortest of: against the reference (a field that stays put), against
-  // a cone around the target cell (how the pull usually looks), or a fresh
-  // field from neighbours, which then becomes the reference.
-  std::vector<unsigned char> best;
-  if (reference.size() == kCells) {
-    best.push_back(0);
-    PutResiduals(best, t, [&](const std::vector<unsigned char>&, int col, int row) {
-      return static_cast<int>(reference[static_cast<std::size_t>(row * kN + col)]);
-    }, nullptr);
-  }
-  std::vector<unsigned char> cone{2};
-  PutResiduals(cone, t, [&](const std::vector<unsigned char>&, int col, int row) {
-    return t.has_target ? Cone(col - t.target.col, row - t.target.row) : 0;
-  }, nullptr);
-  if (best.empty() || cone.size() < best.size()) best.swap(cone);
-  std::vector<unsigned char> full{1}, decoded(kCells, 0);
-  PutResiduals(full, t, Predict, &decoded);
-  if (full.size() < best.size()) {
-    best.swap(full);
-    reference = decoded;
-  }
-  out.insert(out.end(), best.begin(), best.end());
-
-  // Each code predicted from the two before it (a straight wall continues),
-  // or from the one before at the edge of what is drawn.
-  Nibbles scan(out);
-  std::int32_t before = 0, last = 0;
-  for (int i = 0; i < 360; ++i) {
-    const std::int32_t code = ScanCode(t.scan[static_cast<std::size_t>(i)], i);
-    const std::int32_t guess = before != 0 && last != 0 ? 2 * last - before : last;
-    scan.Put(ZigZag(code - guess));
-    before = last;
-    last = code;
-  }
-
-  PutVarint(out, static_cast<std::uint32_t>(t.path.size()));
-  for (std::size_t i = 0; i < t.path.size(); ++i) {
-    const ViewerCell c = t.path[i];
-    unsigned char code = kFarStep;
-    if (i > 0)
-      for (unsigned char s = 0; s < kSteps; ++s)
-        if (c.col - t.path[i - 1].col == kStepCol[s] && c.row - t.path[i - 1].row == kStepRow[s]) code = s;
-    if (i > 0) out.push_back(code);
-    if (i == 0 || code == kFarStep) PutCell(out, c);
-  }
+  PutBlocked(out, t);
+  PutAttraction(out, t, reference);
+  PutScan(out, t);
+  PutPath(out, t);
   return out;
 }
 

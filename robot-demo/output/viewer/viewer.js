@@ -196,13 +196,8 @@
     g.fillText(s, x, y);
   }
 
-  function drawGrid(n) {
-    var t = decode(n);
-    var g = gg;
-    g.save();
-    g.fillStyle = "white";
-    g.fillRect(0, 0, gridW, gridH);
-    // Cells: pull shading over white, blocked cells dark; one pixel per cell.
+  // Cells: pull shading over white, blocked cells dark; one pixel per cell.
+  function drawCells(g, t) {
     var px = pixels.data;
     for (var row = 0; row < N; ++row)
       for (var col = 0; col < N; ++col) {
@@ -225,8 +220,10 @@
     cellCtx.putImageData(pixels, 0, 0);
     g.imageSmoothingEnabled = false;
     g.drawImage(cellImage, OX, OY, 100 * C, 100 * C);
+  }
 
-    // Metre grid and labels.
+  // Metre grid and labels.
+  function drawMetreGrid(g) {
     g.setLineDash([3, 3]);
     g.strokeStyle = "#bbb";
     g.lineWidth = 0.7;
@@ -243,8 +240,10 @@
     g.strokeStyle = "#333";
     g.lineWidth = 1;
     g.strokeRect(OX, OY, 100 * C, 100 * C);
+  }
 
-    // Scan returns.
+  // Scan returns.
+  function drawScan(g, t) {
     g.fillStyle = "#d62728";
     for (var d = 0; d < 360; ++d) {
       var v = t.scan[d];
@@ -255,7 +254,10 @@
       g.arc(MX(y), MY(x), 1.8, 0, 2 * Math.PI);
       g.fill();
     }
-    // Path, start cell, robot.
+  }
+
+  // Path, start cell, robot.
+  function drawPathAndRobot(g, t) {
     if (t.path.length) {
       g.strokeStyle = "#ff8c00";
       g.lineWidth = 3;
@@ -276,7 +278,10 @@
     g.beginPath();
     g.moveTo(MX(0), MY(0)); g.lineTo(MX(0), MY(0.3));
     g.stroke();
-    // Target, path end, steering point, tracked point.
+  }
+
+  // Target, path end, steering point, tracked point.
+  function drawMarks(g, t, n) {
     if (t.target) {
       if (t.rawTarget && (t.rawTarget[0] !== t.target[0] || t.rawTarget[1] !== t.target[1])) {
         g.setLineDash([3, 2]);
@@ -316,6 +321,19 @@
       g.moveTo(tx - 7, ty + 7); g.lineTo(tx + 7, ty - 7);
       g.stroke();
     }
+  }
+
+  function drawGrid(n) {
+    var t = decode(n);
+    var g = gg;
+    g.save();
+    g.fillStyle = "white";
+    g.fillRect(0, 0, gridW, gridH);
+    drawCells(g, t);
+    drawMetreGrid(g);
+    drawScan(g, t);
+    drawPathAndRobot(g, t);
+    drawMarks(g, t, n);
     text(g, "rows: +X (ahead) up", OX - 50, OY - 8, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
     text(g, "columns: +Y (robot's left) to the left", OX + 100 * C / 2 - 110, gridH - 8, "13px 'DejaVu Sans', Arial, sans-serif", "#555");
     g.restore();
@@ -348,13 +366,8 @@
     g.stroke();
   }
 
-  function drawRoom(n) {
-    if (!rg) return;
-    var g = rg;
-    g.save();
-    g.fillStyle = "white";
-    g.fillRect(0, 0, rW, rH);
-    text(g, "Room, seen from above", RM, 16, "bold 13px 'DejaVu Sans', Arial, sans-serif");
+  // Metre lines, walls, obstacles and the person's planned route.
+  function drawRoomPlan(g) {
     g.strokeStyle = "#eee";
     g.lineWidth = 1;
     g.beginPath();
@@ -381,6 +394,10 @@
       polyline(g, room.route, room.route.length);
       g.setLineDash([]);
     }
+  }
+
+  // Where robot and person went up to tick n, and where they are.
+  function drawRoomTracks(g, n) {
     g.strokeStyle = "rgba(224,138,0,0.6)";
     g.lineWidth = 3;
     polyline(g, data.person, n);
@@ -420,7 +437,9 @@
       g.lineTo(RX(p[0] + 0.3 * Math.cos(p[2])), RY(p[1] + 0.3 * Math.sin(p[2])));
       g.stroke();
     }
-    // Scale bar.
+  }
+
+  function drawRoomScale(g) {
     var sy = RY(0) + 22;
     g.strokeStyle = "black";
     g.lineWidth = 2;
@@ -430,6 +449,18 @@
     g.moveTo(RX(1), sy - 5); g.lineTo(RX(1), sy + 5);
     g.stroke();
     text(g, "1 m", RX(1) + 8, sy + 4);
+  }
+
+  function drawRoom(n) {
+    if (!rg) return;
+    var g = rg;
+    g.save();
+    g.fillStyle = "white";
+    g.fillRect(0, 0, rW, rH);
+    text(g, "Room, seen from above", RM, 16, "bold 13px 'DejaVu Sans', Arial, sans-serif");
+    drawRoomPlan(g);
+    drawRoomTracks(g, n);
+    drawRoomScale(g);
     g.restore();
   }
 
@@ -449,6 +480,60 @@
     values.forEach(function (v) { if (v !== null && isFinite(v)) hi = Math.max(hi, Math.abs(v)); });
     if (hi === 0) hi = 1;
     return symmetric ? [-hi, hi] : [0, hi];
+  }
+
+  // One row of the timeline: the reached strip, or a figure's line with its
+  // scale; keeps the row's value-to-y mapping in r.Y for the marker.
+  function drawTimelineRow(g, r, colW) {
+    g.fillStyle = "#f6f6f6";
+    g.fillRect(TL_LEFT, r.y, tlW - TL_LEFT - TL_RIGHT, r.h);
+    if (r.kind === "strip") {
+      for (var i = 0; i < count; ++i) {
+        g.fillStyle = data.reached[i] ? "#2e9e44" : "#e3a0a0";
+        var x0 = Math.max(TL_LEFT, tickX(i) - colW / 2), x1 = Math.min(tlW - TL_RIGHT, tickX(i) + colW / 2 + 0.5);
+        g.fillRect(x0, r.y, x1 - x0, r.h);
+      }
+      text(g, r.label, 8, r.y + 12, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
+      return;
+    }
+    var range = seriesRange(r.values, r.symmetric);
+    var Y = function (v) { return r.y + r.h - (v - range[0]) / (range[1] - range[0]) * r.h; };
+    r.Y = Y;
+    if (r.symmetric) {
+      g.strokeStyle = "#ccc";
+      g.lineWidth = 1;
+      g.beginPath();
+      g.moveTo(TL_LEFT, Y(0)); g.lineTo(tlW - TL_RIGHT, Y(0));
+      g.stroke();
+    }
+    g.strokeStyle = r.colour;
+    g.lineWidth = 1.5;
+    g.beginPath();
+    var on = false;
+    for (var k = 0; k < count; ++k) {
+      var v = r.values[k];
+      if (v === null || !isFinite(v)) { on = false; continue; }
+      if (on) g.lineTo(tickX(k), Y(v));
+      else g.moveTo(tickX(k), Y(v));
+      on = true;
+    }
+    if (count === 1) g.lineTo(tickX(0) + 1, Y(r.values[0] || 0));
+    g.stroke();
+    text(g, r.label, 8, r.y + 14, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
+    var fmt = function (v) { return (Math.round(v * 10) / 10) + r.unit; };
+    g.textAlign = "right";
+    text(g, fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    text(g, fmt(range[0]), TL_LEFT - 6, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    g.textAlign = "left";
+  }
+
+  function drawTickAxis(g) {
+    var axisY = tlH - 6;
+    var every = Math.max(1, Math.pow(10, Math.ceil(Math.log10(Math.max(1, count) / 10))));
+    if (count / every < 4) every = Math.max(1, every / 2);
+    for (var t = 0; t < count; t += every)
+      text(g, String(t), tickX(t) - 6, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    text(g, data.tickName, 8, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
   }
 
   function buildTimeline() {
@@ -472,55 +557,8 @@
     g.fillStyle = "white";
     g.fillRect(0, 0, tlW, tlH);
     var colW = Math.max(1, (tlW - TL_LEFT - TL_RIGHT) / Math.max(1, count));
-    rows.forEach(function (r) {
-      g.fillStyle = "#f6f6f6";
-      g.fillRect(TL_LEFT, r.y, tlW - TL_LEFT - TL_RIGHT, r.h);
-      if (r.kind === "strip") {
-        for (var i = 0; i < count; ++i) {
-          g.fillStyle = data.reached[i] ? "#2e9e44" : "#e3a0a0";
-          var x0 = Math.max(TL_LEFT, tickX(i) - colW / 2), x1 = Math.min(tlW - TL_RIGHT, tickX(i) + colW / 2 + 0.5);
-          g.fillRect(x0, r.y, x1 - x0, r.h);
-        }
-        text(g, r.label, 8, r.y + 12, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
-        return;
-      }
-      var range = seriesRange(r.values, r.symmetric);
-      var Y = function (v) { return r.y + r.h - (v - range[0]) / (range[1] - range[0]) * r.h; };
-      r.Y = Y;
-      if (r.symmetric) {
-        g.strokeStyle = "#ccc";
-        g.lineWidth = 1;
-        g.beginPath();
-        g.moveTo(TL_LEFT, Y(0)); g.lineTo(tlW - TL_RIGHT, Y(0));
-        g.stroke();
-      }
-      g.strokeStyle = r.colour;
-      g.lineWidth = 1.5;
-      g.beginPath();
-      var on = false;
-      for (var k = 0; k < count; ++k) {
-        var v = r.values[k];
-        if (v === null || !isFinite(v)) { on = false; continue; }
-        if (on) g.lineTo(tickX(k), Y(v));
-        else g.moveTo(tickX(k), Y(v));
-        on = true;
-      }
-      if (count === 1) g.lineTo(tickX(0) + 1, Y(r.values[0] || 0));
-      g.stroke();
-      text(g, r.label, 8, r.y + 14, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
-      var fmt = function (v) { return (Math.round(v * 10) / 10) + r.unit; };
-      g.textAlign = "right";
-      text(g, fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
-      text(g, fmt(range[0]), TL_LEFT - 6, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
-      g.textAlign = "left";
-    });
-    // Tick axis.
-    var axisY = tlH - 6;
-    var every = Math.max(1, Math.pow(10, Math.ceil(Math.log10(Math.max(1, count) / 10))));
-    if (count / every < 4) every = Math.max(1, every / 2);
-    for (var t = 0; t < count; t += every)
-      text(g, String(t), tickX(t) - 6, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
-    text(g, data.tickName, 8, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    rows.forEach(function (r) { drawTimelineRow(g, r, colW); });
+    drawTickAxis(g);
   }
 
   function drawTimeline(n) {
