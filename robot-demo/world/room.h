@@ -24,6 +24,8 @@ struct Room {
   std::vector<Disc> pillars;
   double width, depth;
 };
+// The scenario's 6 m x 4 m room: a partition wall with a doorway, a cabinet,
+// a crate and two round obstacles.
 const Room& DefaultRoom();
 // Distance from a point to the nearest wall or obstacle surface.
 double Clearance(const Room& room, Vec2 p);
