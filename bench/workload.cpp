@@ -1,5 +1,5 @@
 #include "cycle.h"
-#include "sim.h"
+#include "world/scenario.h"
 
 // The demo's default run, recorded: each tick's scan, the detector's
 // candidate (the point one metre ahead when it saw nothing) and the target

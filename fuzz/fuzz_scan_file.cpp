@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "scan_file.h"
+#include "input/scan_text.h"
 
 namespace {
 

@@ -12,10 +12,10 @@ cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2
 
 targets=(fuzz_pathgrid fuzz_scanfollow fuzz_scanbin fuzz_scanwire)
-if [ -f "$root/examples/scan_file.cpp" ]; then
+if [ -f "$root/robot-demo/input/scan_text.cpp" ]; then
   targets+=(fuzz_scan_file)
 else
-  echo "fuzz: examples/scan_file.cpp missing, scan-file target skipped"
+  echo "fuzz: robot-demo/input/scan_text.cpp missing, scan-file target skipped"
 fi
 
 failed=0

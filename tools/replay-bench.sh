@@ -8,7 +8,7 @@
 # $SAMPLE_TURNS turns (default 20000) of the raw log in the samples format.
 # OLD_ROBOT_DEMO, if given, is timed on the same default-format file.
 set -eu
-demo=${1:-build/examples/robot-demo}
+demo=${1:-build/robot-demo/robot-demo}
 old=${2:-}
 scans=${SCANS:-100000}
 turns=${SAMPLE_TURNS:-20000}

@@ -3,7 +3,7 @@
 # and the README's my_robot.cpp through the README's CMakeLists.txt and its
 # pkg-config recipe, each exactly as written there.
 # -DBUILD=<build tree> -DSOURCE=<tests/consumer> -DWORK=<scratch> -DCXX=<compiler>
-# -DFLAGS=<extra compile and link flags, e.g. sanitizers>
+# -DFLAGS=<extra compile and link flags, e.g. sanitizers> -DDEMO=<1 when robot-demo is built>
 file(REMOVE_RECURSE ${WORK})
 set(prefix ${WORK}/prefix)
 function(run what)
@@ -27,7 +27,10 @@ if(NOT n EQUAL 5)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")
 endif()
 
-if(EXISTS ${prefix}/bin/robot-demo)
+if(DEMO)
+  if(NOT EXISTS ${prefix}/bin/robot-demo)
+    message(FATAL_ERROR "not installed: bin/robot-demo")
+  endif()
   run("installed robot-demo" ${prefix}/bin/robot-demo --help)
 endif()
 

@@ -1,0 +1,82 @@
+#include "cli/usage.h"
+
+#include <cstdio>
+
+const char kUsage[] =
+    "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose] [--no-html]\n"
+    "       robot-demo --scans FILE|- [--format degrees|ranges|samples] [layout options]\n"
+    "                  [--target X,Y | --target-cell COL,ROW | --follow D]\n"
+    "                  [--no-return-below M] [--no-return-above M] [--save-scans OUT]\n"
+    "                  [--quiet] [--out DIR] [--snapshot N[,N...]]\n"
+    "\n"
+    "Without --scans: simulate a robot following a person through a room for 30 s\n"
+    "(300 scans), print a status line per second and a summary.\n"
+    "\n"
+    "  --out DIR             where pictures go (default robot-demo-out, created if\n"
+    "                        missing): run.html (the whole run, to scrub through in\n"
+    "                        a browser; the first 20000 ticks or scans), run.svg and\n"
+    "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN.\n"
+    "                        They appear together at the end\n"
+    "                        of a good run; the earlier run.svg, run.html and\n"
+    "                        tick-NNN.svg in DIR are removed then (nothing else is)\n"
+    "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
+    "  --seed N              noise and detector seed of the scenario (default 7)\n"
+    "  --no-html             skip run.html (capturing each pass for it costs some\n"
+    "                        0.3 ms per scan)\n"
+    "  --verbose             also print a line per tick (the replay prints one per\n"
+    "                        scan anyway)\n"
+    "\n"
+    "Replay (--scans):\n"
+    "  --scans FILE          replay recorded scans from FILE, or '-' for standard input.\n"
+    "                        Read as a stream: one scan in memory at a time. Lines end\n"
+    "                        with LF, CRLF or CR and hold at most 4 MiB; '#' starts a\n"
+    "                        comment line. A regular file (also one redirected to\n"
+    "                        standard input) is checked whole first: a bad line\n"
+    "                        anywhere stops the run before any scan is planned.\n"
+    "                        A pipe is read once: a bad line stops the run where it\n"
+    "                        stands (the scans before it are already printed), and\n"
+    "                        the default pictures are the first and the last scan.\n"
+    "                        Either way a bad line gives one error line, status 2, and\n"
+    "                        no pictures and no --save-scans file.\n"
+    "  --format degrees      (default) one scan per line, 360 readings in metres,\n"
+    "                        index = degree of the robot frame (180 ahead, 270 left),\n"
+    "                        separated by spaces or commas; inf, -inf, nan accepted\n"
+    "  --format ranges       one scanner turn per line: N >= 1 evenly spaced ranges,\n"
+    "                        the k-th at sensor angle 360*k/N degrees\n"
+    "  --format samples      one sample per line: 'angle range [quality]', angle in\n"
+    "                        sensor degrees, a third column ignored; a turn ends at a\n"
+    "                        blank line or where the angle falls back\n"
+    "Layout options (only with --format ranges|samples; binned into 360 readings):\n"
+    "  --zero-at DEG         robot bearing of the sensor's 0 deg, counter-clockwise\n"
+    "                        from ahead: 0 ahead, 90 left, 180 behind, 270 right\n"
+    "  --clockwise           the sensor's angles grow clockwise (seen from above)\n"
+    "  --units m|mm          unit of the recorded ranges (default m)\n"
+    "  --min-range M         returns nearer than M metres are no return (default 0);\n"
+    "                        masks hits on the robot's own body\n"
+    "  --max-range M         returns beyond M metres are no return (default none)\n"
+    "Planning:\n"
+    "  --target X,Y          target in metres in the robot frame (X ahead, Y left);\n"
+    "                        default 1,0 (the cell 1 m straight ahead)\n"
+    "  --target-cell COL,ROW target grid cell, 0..99 each\n"
+    "  --follow D            run the tracker too, starting D metres straight ahead,\n"
+    "                        and plan toward the tracked point as the demo does\n"
+    "  --no-return-below M   (--format degrees) readings below M metres mean 'no\n"
+    "                        echo': use +inf\n"
+    "  --no-return-above M   (--format degrees) readings above M metres: +inf\n"
+    "Output:\n"
+    "  --save-scans OUT      write the 360 readings given to the planner, one scan per\n"
+    "                        line in the degrees format, exact to the bit; replaces\n"
+    "                        OUT only when the whole replay succeeded\n"
+    "  --quiet               print only the summary; progress goes to standard error\n"
+    "                        when it is a terminal\n"
+    "  --help                this text\n";
+
+int Fail(int status, const std::string& msg) {
+  std::fprintf(stderr, "robot-demo: %s\n", msg.c_str());
+  return status;
+}
+
+int UsageError(const std::string& msg) {
+  std::fprintf(stderr, "robot-demo: %s\n%s", msg.c_str(), kUsage);
+  return kExitBadInput;
+}

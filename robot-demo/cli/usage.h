@@ -1,0 +1,21 @@
+// robot-demo's exit statuses, its usage text and the one-line complaints on
+// standard error.
+#ifndef SCANPILOT_CLI_USAGE_H
+#define SCANPILOT_CLI_USAGE_H
+
+#include <string>
+
+// Exit statuses of robot-demo.
+constexpr int kExitOk = 0;
+constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
+constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
+
+// What --help prints.
+extern const char kUsage[];
+
+// "robot-demo: MSG" on standard error; returns `status`.
+int Fail(int status, const std::string& msg);
+// The same followed by the usage text; returns kExitBadInput.
+int UsageError(const std::string& msg);
+
+#endif

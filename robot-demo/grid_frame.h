@@ -1,0 +1,52 @@
+// The planner's grid as the host sees it: 100 x 100 cells of 5 cm, the robot
+// on (50, 50), the row growing with X (ahead) and the column with Y (left).
+// Every metre-to-cell conversion in the host goes through here, so that the
+// host picks the same cells as the planner does.
+#ifndef SCANPILOT_GRID_FRAME_H
+#define SCANPILOT_GRID_FRAME_H
+
+constexpr double kPi = 3.14159265358979323846;
+
+// One cell: column (Y, left) and row (X, ahead), 0..99 on the grid.
+struct Cell {
+  int col, row;
+};
+
+constexpr int kGridCells = 100;     // cells per side
+constexpr int kCentreCell = 50;     // the robot's cell, both axes
+constexpr double kCellSize = 0.05;  // metres
+constexpr double kCellsPerMetre = 20.0;
+
+// Returned by MetresToCell for a value that lands below cell 0 (or is NaN).
+constexpr int kOffGridLow = -1;
+// Returned by MetresToCell for a value that lands at or above cell 1000.
+constexpr int kOffGridHigh = 1000;
+
+// Fractional cell coordinate of a distance in metres, for drawing.
+constexpr double CellCoordinate(double metres) { return kCentreCell + kCellsPerMetre * metres; }
+
+// trunc(50 + 20 * metres), the planner's own rule: -0.01 m is cell 49, and a
+// sum between -1 and 0 truncates to cell 0. Values off the grid come back as
+// any off-grid number, clamped first so the conversion is always defined.
+inline int MetresToCell(double metres) {
+  const double v = CellCoordinate(metres);
+  if (!(v > -1.0)) return kOffGridLow;
+  if (v >= kOffGridHigh) return kOffGridHigh;
+  return static_cast<int>(v);
+}
+
+// A cell's 8 neighbours as column and row steps, in the order the planner's
+// walker tries them. The run viewer codes each path step as its index here
+// and hands the table to the page with the run.
+constexpr int kSteps = 8;
+inline constexpr int kStepCol[kSteps] = {0, -1, 1, 0, -1, 1, -1, 1};
+inline constexpr int kStepRow[kSteps] = {1, 1, 1, -1, -1, -1, 0, 0};
+
+inline bool OnGrid(int col, int row) {
+  return col >= 0 && col < kGridCells && row >= 0 && row < kGridCells;
+}
+
+// Distance of a cell index from the robot's, in metres (row -> X, column -> Y).
+inline double CellToMetres(int cell) { return static_cast<double>(cell - kCentreCell) * kCellSize; }
+
+#endif

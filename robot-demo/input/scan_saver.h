@@ -1,0 +1,36 @@
+// Writing the scans a replay fed the planner, in the default format and in
+// bounded memory whatever the length of the recording.
+#ifndef SCANPILOT_INPUT_SCAN_SAVER_H
+#define SCANPILOT_INPUT_SCAN_SAVER_H
+
+#include <cstdio>
+#include <string>
+
+#include "input/scan_text.h"
+
+// The 360 readings of a scan as one line of the default format: each float
+// printed so that it reads back to the same bits, "inf" for +inf.
+void AppendScanLine(const Scan& scan, std::string& out);
+
+// Writes scans to `path` all or nothing: into a temporary file beside it,
+// renamed over `path` by Commit. Destroying it uncommitted removes the
+// temporary file.
+class ScanSaver {
+ public:
+  ScanSaver() = default;
+  ScanSaver(const ScanSaver&) = delete;
+  ScanSaver& operator=(const ScanSaver&) = delete;
+  ~ScanSaver();
+  bool Open(const std::string& path, std::string& why);
+  bool Add(const Scan& scan);  // false once a write has failed
+  bool Commit(std::string& why);
+
+ private:
+  std::string path_, temp_;
+  std::FILE* f_ = nullptr;
+  std::string line_;
+  bool failed_ = false;
+  int errno_ = 0;
+};
+
+#endif

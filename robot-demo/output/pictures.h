@@ -1,0 +1,37 @@
+// Which passes get a picture, and writing the pictures out.
+#ifndef SCANPILOT_OUTPUT_PICTURES_H
+#define SCANPILOT_OUTPUT_PICTURES_H
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "output/grid_view.h"
+#include "output/output_set.h"
+
+// File name and SVG text.
+using PictureFiles = std::vector<std::pair<std::string, std::string>>;
+
+// First, quarter, half, three quarters and last of `count` passes.
+std::vector<int> DefaultSnapshots(int count);
+bool IsSnapshot(const std::vector<int>& snapshots, int n);
+
+// "tick-NNN.svg" for pass n.
+std::string TickName(int n);
+
+// Draws `view` as tick-NNN.svg for pass n; `what` ("tick 12", "scan 3") names
+// the pass in the warning printed when the picture's path is not the pass's.
+void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string& title,
+                    const std::string& what);
+
+// Opens `out` on `dir` before a run; the exit status after one line on
+// standard error when the folder cannot be used.
+std::optional<int> OpenOutput(const std::string& dir, OutputSet& out);
+
+// Stages every file and, when nothing written to standard output so far was
+// lost, commits the set; prints the "pictures:" line. Returns kExitOk or
+// kExitCannotWrite (after one line on standard error, nothing committed).
+int WritePictures(OutputSet& out, const PictureFiles& files);
+
+#endif

@@ -1,0 +1,24 @@
+// Text from outside (file names, titles) made safe to put into SVG or HTML.
+#ifndef SCANPILOT_OUTPUT_SAFE_TEXT_H
+#define SCANPILOT_OUTPUT_SAFE_TEXT_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Valid UTF-8 holding only characters XML 1.0 allows: every byte that is not
+// part of a well-formed sequence (stray, overlong, surrogate, past U+10FFFF)
+// and every disallowed character (controls other than tab, LF, CR; U+FFFE,
+// U+FFFF) becomes U+FFFD.
+std::string CleanUtf8(std::string_view s);
+
+// CleanUtf8, then & < > " ' as character references. Safe in element content
+// and in quoted attribute values, in XML and in HTML alike.
+std::string XmlEscape(std::string_view s);
+
+// At most `max_chars` characters (code points): a longer text keeps its head
+// and its tail around a U+2026 ellipsis, since a file's name sits at the end
+// of a path. Cuts only between characters; stray bytes count as one each.
+std::string FitText(std::string_view s, std::size_t max_chars);
+
+#endif

@@ -1,0 +1,711 @@
+"use strict";
+(function () {
+  var N = 100, CELLS = N * N;
+  var data = JSON.parse(document.getElementById("run-data").textContent);
+  // Records come one per tick (see TickJson in run_html.cpp); the drawing
+  // wants one array per field.
+  var FIELDS = ["info", "reached", "length", "bearing", "distance", "steering", "pathEnd", "tracked", "pose",
+                "person", "grid"];
+  FIELDS.forEach(function (f, i) { data[f] = data.ticks.map(function (t) { return t[i]; }); });
+  data.ticks = null;
+  var count = data.info.length;
+  var $ = function (id) { return document.getElementById(id); };
+
+  // ---- decoding of the per-tick grid records (see run_html.cpp) -------------
+  // Path steps as [column, row], indexed by a record's step code; the code
+  // one past the last is followed by a whole cell.
+  var STEPS = data.steps, FAR_STEP = STEPS.length;
+
+  function Reader(text) {
+    var bin = atob(text);
+    this.u = new Uint8Array(bin.length);
+    for (var i = 0; i < bin.length; ++i) this.u[i] = bin.charCodeAt(i);
+    this.p = 0;
+  }
+  Reader.prototype.byte = function () {
+    if (this.p >= this.u.length) throw new Error("grid record ends early");
+    return this.u[this.p++];
+  };
+  Reader.prototype.varint = function () {
+    var v = 0, scale = 1, b;
+    do {
+      b = this.byte();
+      v += (b & 0x7f) * scale;
+      scale *= 128;
+    } while (b & 0x80);
+    return v;
+  };
+  Reader.prototype.signed = function () {
+    var z = this.varint();
+    return z % 2 ? -(z + 1) / 2 : z / 2;
+  };
+  Reader.prototype.cell = function () { return [this.signed(), this.signed()]; };
+  // Zigzagged integers in 4-bit codes (3 value bits, low first, and a "more"
+  // bit), two to a byte, the low half first; `count` of them, then the rest
+  // of the byte is skipped.
+  Reader.prototype.nibbles = function (count) {
+    var out = new Array(count), half = 0, b = 0;
+    for (var i = 0; i < count; ++i) {
+      var v = 0, scale = 1, n;
+      do {
+        if (!half) b = this.byte();
+        n = half ? b >> 4 : b & 15;
+        half = !half;
+        v += (n & 7) * scale;
+        scale *= 8;
+      } while (n & 8);
+      out[i] = v % 2 ? -(v + 1) / 2 : v / 2;
+    }
+    return out;
+  };
+
+  function predict(a, col, row) {
+    if (row === 0) return col === 0 ? 0 : a[col - 1];
+    if (col === 0) return a[(row - 1) * N];
+    var p = a[row * N + col - 1] + a[(row - 1) * N + col] - a[(row - 1) * N + col - 1];
+    return p < 0 ? 0 : (p > 255 ? 255 : p);
+  }
+
+  // Header and blocked cells; leaves the reader on the attraction mode byte.
+  function readHead(r) {
+    var t = {};
+    var flags = r.byte();
+    t.start = r.cell();
+    t.target = flags & 1 ? r.cell() : null;
+    t.rawTarget = flags & 2 ? r.cell() : null;
+    t.blocked = new Uint8Array(CELLS);
+    var runs = r.varint(), k = 0;
+    for (var i = 0; i < runs; ++i) {
+      var n = r.varint();
+      if (k + n > CELLS) throw new Error("blocked runs overflow the grid");
+      if (i % 2) t.blocked.fill(1, k, k + n);
+      k += n;
+    }
+    if (k !== CELLS) throw new Error("blocked runs do not cover the grid");
+    return t;
+  }
+
+  function cone(dcol, drow) {
+    if (dcol === 0 && drow === 0) return 255;
+    var d = Math.sqrt(dcol * dcol + drow * drow);
+    return d >= 127 ? 0 : 127 - Math.floor(d);
+  }
+
+  // Mode 1 predicts each cell from its left, upper and upper-left
+  // neighbours; mode 0 predicts the last mode 1 tick's values; mode 2 a cone
+  // around the target cell.
+  function readAttraction(r, reference, target) {
+    var a = new Uint8Array(CELLS), k = 0, zeros = r.varint();
+    for (var row = 0; row < N; ++row)
+      for (var col = 0; col < N; ++col, ++k) {
+        var p = reference ? reference[k] :
+                target !== undefined ? (target ? cone(col - target[0], row - target[1]) : 0) :
+                predict(a, col, row);
+        if (zeros > 0) {
+          a[k] = p;
+          --zeros;
+          continue;
+        }
+        a[k] = p + r.signed();
+        if (k + 1 < CELLS) zeros = r.varint();
+      }
+    return a;
+  }
+
+  // The last tick at or before each tick whose field is coded in mode 1.
+  var keyframeOf = new Int32Array(count);
+  for (var i = 0; i < count; ++i) {
+    var r = new Reader(data.grid[i]);
+    readHead(r);
+    var mode = r.byte();
+    if (mode > 2 || (mode === 0 && !(i > 0 && keyframeOf[i - 1] >= 0))) throw new Error("bad attraction mode in tick " + i);
+    keyframeOf[i] = mode === 1 ? i : (i > 0 ? keyframeOf[i - 1] : -1);
+  }
+  var keyframe = { index: -1, values: null };
+
+  function keyframeValues(n) {
+    var from = keyframeOf[n];
+    if (keyframe.index !== from) {
+      var r = new Reader(data.grid[from]);
+      readHead(r);
+      r.byte();
+      keyframe = { index: from, values: readAttraction(r, null) };
+    }
+    return keyframe.values;
+  }
+
+  function decode(n) {
+    var r = new Reader(data.grid[n]);
+    var t = readHead(r);
+    var mode = r.byte();
+    if (mode === 2) t.attraction = readAttraction(r, null, t.target);
+    else t.attraction = readAttraction(r, mode === 1 ? null : keyframeValues(n));
+    // Each code was predicted from the two before it, or the one before at
+    // the edge of what is drawn; code - 4096 is millimetres, 0 not drawn.
+    t.scan = new Float32Array(360);
+    var residual = r.nibbles(360), before = 0, last = 0;
+    for (var d = 0; d < 360; ++d) {
+      var code = residual[d] + (before !== 0 && last !== 0 ? 2 * last - before : last);
+      t.scan[d] = code === 0 ? NaN : (code - 4096) / 1000;
+      before = last;
+      last = code;
+    }
+    var len = r.varint();
+    t.path = [];
+    for (var s = 0; s < len; ++s) {
+      if (s === 0) { t.path.push(r.cell()); continue; }
+      var step = r.byte(), prev = t.path[s - 1];
+      if (step === FAR_STEP) t.path.push(r.cell());
+      else if (step < FAR_STEP) t.path.push([prev[0] + STEPS[step][0], prev[1] + STEPS[step][1]]);
+      else throw new Error("bad path step");
+    }
+    if (r.p !== r.u.length) throw new Error("grid record has trailing bytes");
+    return t;
+  }
+
+  // ---- drawing: the planner's grid, robot facing up ---------------------------
+  var C = 6, OX = 60, OY = 34;
+  function CX(colf) { return OX + (100 - colf) * C; }
+  function CY(rowf) { return OY + (100 - rowf) * C; }
+  function MX(ym) { return CX(50 + 20 * ym); }
+  function MY(xm) { return CY(50 + 20 * xm); }
+
+  function setupCanvas(canvas, w, h) {
+    var ratio = window.devicePixelRatio || 1;
+    canvas.width = Math.round(w * ratio);
+    canvas.height = Math.round(h * ratio);
+    canvas.style.width = w + "px";
+    canvas.style.height = h + "px";
+    var g = canvas.getContext("2d");
+    g.setTransform(ratio, 0, 0, ratio, 0, 0);
+    return g;
+  }
+
+  var gridCanvas = $("grid");
+  var gridW = OX + 100 * C + 40, gridH = OY + 100 * C + 46;
+  var gg = setupCanvas(gridCanvas, gridW, gridH);
+  var cellImage = document.createElement("canvas");
+  cellImage.width = N;
+  cellImage.height = N;
+  var cellCtx = cellImage.getContext("2d");
+  var pixels = cellCtx.createImageData(N, N);
+
+  function text(g, s, x, y, font, colour) {
+    g.font = font || "13px 'DejaVu Sans', Arial, sans-serif";
+    g.fillStyle = colour || "#222";
+    g.fillText(s, x, y);
+  }
+
+  // Cells: pull shading over white, blocked cells dark; one pixel per cell.
+  function drawCells(g, t) {
+    var px = pixels.data;
+    for (var row = 0; row < N; ++row)
+      for (var col = 0; col < N; ++col) {
+        var k = row * N + col, o = ((99 - row) * N + (99 - col)) * 4;
+        var rgb = [255, 255, 255];
+        if (t.blocked[k]) {
+          rgb = [0x5a, 0x5a, 0x5a];
+        } else {
+          var a = t.attraction[k], level = a >= 255 ? 16 : Math.floor(a * 15 / 127);
+          if (level > 0 && level < 16) {
+            var alpha = 0.04 + 0.03 * level;
+            rgb = [255 + (0x2e - 255) * alpha, 255 + (0x9e - 255) * alpha, 255 + (0x44 - 255) * alpha];
+          }
+        }
+        px[o] = rgb[0];
+        px[o + 1] = rgb[1];
+        px[o + 2] = rgb[2];
+        px[o + 3] = 255;
+      }
+    cellCtx.putImageData(pixels, 0, 0);
+    g.imageSmoothingEnabled = false;
+    g.drawImage(cellImage, OX, OY, 100 * C, 100 * C);
+  }
+
+  // Metre grid and labels.
+  function drawMetreGrid(g) {
+    g.setLineDash([3, 3]);
+    g.strokeStyle = "#bbb";
+    g.lineWidth = 0.7;
+    for (var m = -2; m <= 2; ++m) {
+      g.beginPath();
+      g.moveTo(MX(m), CY(100)); g.lineTo(MX(m), CY(0));
+      g.moveTo(CX(100), MY(m)); g.lineTo(CX(0), MY(m));
+      g.stroke();
+      var label = (m > 0 ? "+" : "") + m + " m";
+      text(g, label, MX(m) - 10, CY(0) + 16, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
+      text(g, label, OX - 42, MY(m) + 4, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
+    }
+    g.setLineDash([]);
+    g.strokeStyle = "#333";
+    g.lineWidth = 1;
+    g.strokeRect(OX, OY, 100 * C, 100 * C);
+  }
+
+  // Scan returns.
+  function drawScan(g, t) {
+    g.fillStyle = "#d62728";
+    for (var d = 0; d < 360; ++d) {
+      var v = t.scan[d];
+      if (isNaN(v)) continue;
+      var x = -v * Math.cos(d * Math.PI / 180), y = -v * Math.sin(d * Math.PI / 180);
+      if (Math.abs(x) >= 2.5 || Math.abs(y) >= 2.5) continue;
+      g.beginPath();
+      g.arc(MX(y), MY(x), 1.8, 0, 2 * Math.PI);
+      g.fill();
+    }
+  }
+
+  // Path, start cell, robot.
+  function drawPathAndRobot(g, t) {
+    if (t.path.length) {
+      g.strokeStyle = "#ff8c00";
+      g.lineWidth = 3;
+      g.lineJoin = "round";
+      g.beginPath();
+      g.moveTo(CX(t.start[0] + 0.5), CY(t.start[1] + 0.5));
+      for (var s = 0; s < t.path.length; ++s) g.lineTo(CX(t.path[s][0] + 0.5), CY(t.path[s][1] + 0.5));
+      g.stroke();
+    }
+    g.strokeStyle = "#1f5fbf";
+    g.lineWidth = 2;
+    g.strokeRect(CX(t.start[0] + 1) - 2, CY(t.start[1] + 1) - 2, C + 4, C + 4);
+    g.lineWidth = 1.5;
+    g.beginPath();
+    g.arc(MX(0), MY(0), data.robotRadius * 20 * C, 0, 2 * Math.PI);
+    g.stroke();
+    g.lineWidth = 2;
+    g.beginPath();
+    g.moveTo(MX(0), MY(0)); g.lineTo(MX(0), MY(0.3));
+    g.stroke();
+  }
+
+  // Target, path end, steering point, tracked point.
+  function drawMarks(g, t, n) {
+    if (t.target) {
+      if (t.rawTarget && (t.rawTarget[0] !== t.target[0] || t.rawTarget[1] !== t.target[1])) {
+        g.setLineDash([3, 2]);
+        g.strokeStyle = "#2e9e44";
+        g.lineWidth = 1.5;
+        g.strokeRect(CX(t.rawTarget[0] + 1) - 3, CY(t.rawTarget[1] + 1) - 3, C + 6, C + 6);
+        g.setLineDash([]);
+      }
+      g.fillStyle = "#2e9e44";
+      g.fillRect(CX(t.target[0] + 1) - 3, CY(t.target[1] + 1) - 3, C + 6, C + 6);
+      g.strokeStyle = "black";
+      g.lineWidth = 1;
+      g.strokeRect(CX(t.target[0] + 1) - 3, CY(t.target[1] + 1) - 3, C + 6, C + 6);
+    }
+    if (t.path.length) {
+      var end = data.pathEnd[n], fix = data.steering[n];
+      g.strokeStyle = "black";
+      g.lineWidth = 2;
+      g.beginPath();
+      g.arc(MX(end[1]) - C / 2, MY(end[0]) - C / 2, 6, 0, 2 * Math.PI);
+      g.stroke();
+      g.fillStyle = "#c01890";
+      g.strokeStyle = "white";
+      g.lineWidth = 1;
+      g.beginPath();
+      g.arc(MX(fix[1]) - C / 2, MY(fix[0]) - C / 2, 5, 0, 2 * Math.PI);
+      g.fill();
+      g.stroke();
+    }
+    var tr = data.tracked[n];
+    if (tr && tr[0] !== null && tr[1] !== null) {
+      var tx = MX(tr[1]), ty = MY(tr[0]);
+      g.strokeStyle = "#7b2fbf";
+      g.lineWidth = 2.5;
+      g.beginPath();
+      g.moveTo(tx - 7, ty - 7); g.lineTo(tx + 7, ty + 7);
+      g.moveTo(tx - 7, ty + 7); g.lineTo(tx + 7, ty - 7);
+      g.stroke();
+    }
+  }
+
+  function drawGrid(n) {
+    var t = decode(n);
+    var g = gg;
+    g.save();
+    g.fillStyle = "white";
+    g.fillRect(0, 0, gridW, gridH);
+    drawCells(g, t);
+    drawMetreGrid(g);
+    drawScan(g, t);
+    drawPathAndRobot(g, t);
+    drawMarks(g, t, n);
+    text(g, "rows: +X (ahead) up", OX - 50, OY - 8, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
+    text(g, "columns: +Y (robot's left) to the left", OX + 100 * C / 2 - 110, gridH - 8, "13px 'DejaVu Sans', Arial, sans-serif", "#555");
+    g.restore();
+    return t;
+  }
+
+  // ---- the room, seen from above ---------------------------------------------
+  var room = data.room, roomCanvas = $("room"), rg = null, rs = 1, rW = 460, rH = 360;
+  var RM = 24;
+  function RX(x) { return RM + x * rs; }
+  function RY(y) { return RM + 18 + (room.depth - y) * rs; }
+  if (room && room.width > 0 && room.depth > 0) {
+    $("room-box").hidden = false;
+    $("room-legend").hidden = false;
+    rs = (rW - 2 * RM) / room.width;
+    rH = Math.round(room.depth * rs + 2 * RM + 40);
+    rg = setupCanvas(roomCanvas, rW, rH);
+  }
+
+  function polyline(g, pts, upto) {
+    var started = false;
+    g.beginPath();
+    for (var i = 0; i <= upto && i < pts.length; ++i) {
+      var p = pts[i];
+      if (!p) { started = false; continue; }
+      if (started) g.lineTo(RX(p[0]), RY(p[1]));
+      else g.moveTo(RX(p[0]), RY(p[1]));
+      started = true;
+    }
+    g.stroke();
+  }
+
+  // Metre lines, walls, obstacles and the person's planned route.
+  function drawRoomPlan(g) {
+    g.strokeStyle = "#eee";
+    g.lineWidth = 1;
+    g.beginPath();
+    for (var i = 0; i <= Math.floor(room.width); ++i) { g.moveTo(RX(i), RY(0)); g.lineTo(RX(i), RY(room.depth)); }
+    for (var j = 0; j <= Math.floor(room.depth); ++j) { g.moveTo(RX(0), RY(j)); g.lineTo(RX(room.width), RY(j)); }
+    g.stroke();
+    g.strokeStyle = "#333";
+    g.lineWidth = 4;
+    g.lineCap = "square";
+    g.beginPath();
+    room.walls.forEach(function (w) { g.moveTo(RX(w[0]), RY(w[1])); g.lineTo(RX(w[2]), RY(w[3])); });
+    g.stroke();
+    g.lineCap = "butt";
+    g.fillStyle = "#777";
+    room.pillars.forEach(function (p) {
+      g.beginPath();
+      g.arc(RX(p[0]), RY(p[1]), p[2] * rs, 0, 2 * Math.PI);
+      g.fill();
+    });
+    if (room.route.length) {
+      g.strokeStyle = "#e08a00";
+      g.lineWidth = 1.5;
+      g.setLineDash([6, 4]);
+      polyline(g, room.route, room.route.length);
+      g.setLineDash([]);
+    }
+  }
+
+  // Where robot and person went up to tick n, and where they are.
+  function drawRoomTracks(g, n) {
+    g.strokeStyle = "rgba(224,138,0,0.6)";
+    g.lineWidth = 3;
+    polyline(g, data.person, n);
+    g.strokeStyle = "#1f5fbf";
+    g.lineWidth = 3;
+    polyline(g, data.pose, n);
+    var p = data.pose[n], q = data.person[n];
+    if (p && q) {
+      g.strokeStyle = "#999";
+      g.lineWidth = 1;
+      g.setLineDash([2, 2]);
+      g.beginPath();
+      g.moveTo(RX(p[0]), RY(p[1])); g.lineTo(RX(q[0]), RY(q[1]));
+      g.stroke();
+      g.setLineDash([]);
+    }
+    if (q) {
+      g.fillStyle = "rgba(224,138,0,0.25)";
+      g.strokeStyle = "#e08a00";
+      g.lineWidth = 1;
+      g.beginPath();
+      g.arc(RX(q[0]), RY(q[1]), data.personRadius * rs, 0, 2 * Math.PI);
+      g.fill();
+      g.stroke();
+    }
+    if (p) {
+      g.fillStyle = "rgba(31,95,191,0.15)";
+      g.strokeStyle = "#1f5fbf";
+      g.lineWidth = 1.5;
+      g.beginPath();
+      g.arc(RX(p[0]), RY(p[1]), data.robotRadius * rs, 0, 2 * Math.PI);
+      g.fill();
+      g.stroke();
+      g.lineWidth = 2;
+      g.beginPath();
+      g.moveTo(RX(p[0]), RY(p[1]));
+      g.lineTo(RX(p[0] + 0.3 * Math.cos(p[2])), RY(p[1] + 0.3 * Math.sin(p[2])));
+      g.stroke();
+    }
+  }
+
+  function drawRoomScale(g) {
+    var sy = RY(0) + 22;
+    g.strokeStyle = "black";
+    g.lineWidth = 2;
+    g.beginPath();
+    g.moveTo(RX(0), sy); g.lineTo(RX(1), sy);
+    g.moveTo(RX(0), sy - 5); g.lineTo(RX(0), sy + 5);
+    g.moveTo(RX(1), sy - 5); g.lineTo(RX(1), sy + 5);
+    g.stroke();
+    text(g, "1 m", RX(1) + 8, sy + 4);
+  }
+
+  function drawRoom(n) {
+    if (!rg) return;
+    var g = rg;
+    g.save();
+    g.fillStyle = "white";
+    g.fillRect(0, 0, rW, rH);
+    text(g, "Room, seen from above", RM, 16, "bold 13px 'DejaVu Sans', Arial, sans-serif");
+    drawRoomPlan(g);
+    drawRoomTracks(g, n);
+    drawRoomScale(g);
+    g.restore();
+  }
+
+  // ---- timeline ---------------------------------------------------------------
+  var tl = $("timeline"), tg = null, tlW = 0, tlH = 0, tlBack = null;
+  var TL_LEFT = 200, TL_RIGHT = 12;
+  var hasDistance = data.distance.some(function (v) { return v !== null; });
+  var rows = [];
+
+  function tickX(i) {
+    var w = tlW - TL_LEFT - TL_RIGHT;
+    return TL_LEFT + (count > 1 ? i * w / (count - 1) : w / 2);
+  }
+
+  function seriesRange(values, symmetric) {
+    var hi = 0;
+    values.forEach(function (v) { if (v !== null && isFinite(v)) hi = Math.max(hi, Math.abs(v)); });
+    if (hi === 0) hi = 1;
+    return symmetric ? [-hi, hi] : [0, hi];
+  }
+
+  // One row of the timeline: the reached strip, or a figure's line with its
+  // scale; keeps the row's value-to-y mapping in r.Y for the marker.
+  function drawTimelineRow(g, r, colW) {
+    g.fillStyle = "#f6f6f6";
+    g.fillRect(TL_LEFT, r.y, tlW - TL_LEFT - TL_RIGHT, r.h);
+    if (r.kind === "strip") {
+      for (var i = 0; i < count; ++i) {
+        g.fillStyle = data.reached[i] ? "#2e9e44" : "#e3a0a0";
+        var x0 = Math.max(TL_LEFT, tickX(i) - colW / 2), x1 = Math.min(tlW - TL_RIGHT, tickX(i) + colW / 2 + 0.5);
+        g.fillRect(x0, r.y, x1 - x0, r.h);
+      }
+      text(g, r.label, 8, r.y + 12, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
+      return;
+    }
+    var range = seriesRange(r.values, r.symmetric);
+    var Y = function (v) { return r.y + r.h - (v - range[0]) / (range[1] - range[0]) * r.h; };
+    r.Y = Y;
+    if (r.symmetric) {
+      g.strokeStyle = "#ccc";
+      g.lineWidth = 1;
+      g.beginPath();
+      g.moveTo(TL_LEFT, Y(0)); g.lineTo(tlW - TL_RIGHT, Y(0));
+      g.stroke();
+    }
+    g.strokeStyle = r.colour;
+    g.lineWidth = 1.5;
+    g.beginPath();
+    var on = false;
+    for (var k = 0; k < count; ++k) {
+      var v = r.values[k];
+      if (v === null || !isFinite(v)) { on = false; continue; }
+      if (on) g.lineTo(tickX(k), Y(v));
+      else g.moveTo(tickX(k), Y(v));
+      on = true;
+    }
+    if (count === 1) g.lineTo(tickX(0) + 1, Y(r.values[0] || 0));
+    g.stroke();
+    text(g, r.label, 8, r.y + 14, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
+    var fmt = function (v) { return (Math.round(v * 10) / 10) + r.unit; };
+    g.textAlign = "right";
+    text(g, fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    text(g, fmt(range[0]), TL_LEFT - 6, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    g.textAlign = "left";
+  }
+
+  function drawTickAxis(g) {
+    var axisY = tlH - 6;
+    var every = Math.max(1, Math.pow(10, Math.ceil(Math.log10(Math.max(1, count) / 10))));
+    if (count / every < 4) every = Math.max(1, every / 2);
+    for (var t = 0; t < count; t += every)
+      text(g, String(t), tickX(t) - 6, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    text(g, data.tickName, 8, axisY, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+  }
+
+  function buildTimeline() {
+    tlW = Math.max(400, tl.parentNode.clientWidth || 1000);
+    rows = [{ kind: "strip", label: "target reached", h: 16 },
+            { kind: "line", label: "path length", unit: " cells", values: data.length, colour: "#ff8c00", h: 44 },
+            { kind: "line", label: "bearing", unit: " deg", values: data.bearing, colour: "#c01890", h: 44, symmetric: true }];
+    if (hasDistance)
+      rows.push({ kind: "line", label: "distance to person", unit: " m", values: data.distance, colour: "#1f5fbf", h: 44 });
+    var y = 6;
+    rows.forEach(function (r) { r.y = y; y += r.h + 8; });
+    tlH = y + 18;
+    tg = setupCanvas(tl, tlW, tlH);
+    tl.style.width = "100%";
+    tlBack = document.createElement("canvas");
+    var ratio = window.devicePixelRatio || 1;
+    tlBack.width = tl.width;
+    tlBack.height = tl.height;
+    var g = tlBack.getContext("2d");
+    g.setTransform(ratio, 0, 0, ratio, 0, 0);
+    g.fillStyle = "white";
+    g.fillRect(0, 0, tlW, tlH);
+    var colW = Math.max(1, (tlW - TL_LEFT - TL_RIGHT) / Math.max(1, count));
+    rows.forEach(function (r) { drawTimelineRow(g, r, colW); });
+    drawTickAxis(g);
+  }
+
+  function drawTimeline(n) {
+    var ratio = window.devicePixelRatio || 1;
+    tg.setTransform(1, 0, 0, 1, 0, 0);
+    tg.drawImage(tlBack, 0, 0);
+    tg.setTransform(ratio, 0, 0, ratio, 0, 0);
+    var x = tickX(n);
+    tg.strokeStyle = "#111";
+    tg.lineWidth = 2;
+    tg.beginPath();
+    tg.moveTo(x, 2); tg.lineTo(x, tlH - 18);
+    tg.stroke();
+    tg.fillStyle = "#111";
+    rows.forEach(function (r) {
+      if (r.kind !== "line") return;
+      var v = r.values[n];
+      if (v === null || !isFinite(v)) return;
+      tg.beginPath();
+      tg.arc(x, r.Y(v), 3.5, 0, 2 * Math.PI);
+      tg.fill();
+    });
+  }
+
+  function tickAt(clientX) {
+    var box = tl.getBoundingClientRect();
+    var x = (clientX - box.left) * tlW / box.width;
+    var w = tlW - TL_LEFT - TL_RIGHT;
+    if (count <= 1) return 0;
+    return Math.min(count - 1, Math.max(0, Math.round((x - TL_LEFT) * (count - 1) / w)));
+  }
+
+  // ---- state and controls -----------------------------------------------------
+  var current = -1, playing = false, lastFrame = 0, carry = 0;
+  var slider = $("slider"), playButton = $("play"), speed = $("speed");
+  slider.max = String(Math.max(0, count - 1));
+  $("tick-last").textContent = String(Math.max(0, count - 1));
+  $("tick-name").textContent = data.tickName;
+  document.querySelectorAll(".tracked-only").forEach(function (e) {
+    e.hidden = !data.tracked.some(function (v) { return v !== null; });
+  });
+
+  function fmt(v, digits) { return v === null || !isFinite(v) ? "none" : v.toFixed(digits); }
+
+  function show(n, keepHash) {
+    if (count === 0) return;
+    n = Math.min(count - 1, Math.max(0, Math.floor(n)));
+    current = n;
+    slider.value = String(n);
+    $("tick").textContent = String(n);
+    $("tick-info").textContent = data.info[n];
+    $("time").textContent = data.dt ? "t = " + (n * data.dt).toFixed(1) + " s" : "";
+    var parts = [data.reached[n] ? "target reached" : "target not reached",
+                 "path " + data.length[n] + " cells", "bearing " + fmt(data.bearing[n], 1) + " deg"];
+    if (data.distance[n] !== null) parts.push("distance to the person " + fmt(data.distance[n], 2) + " m");
+    $("status").textContent = parts.join(", ");
+    drawGrid(n);
+    drawRoom(n);
+    drawTimeline(n);
+    if (!keepHash && location.hash !== "#tick=" + n) {
+      try { history.replaceState(null, "", "#tick=" + n); } catch (e) { /* some file: URLs refuse */ }
+    }
+  }
+
+  function fromHash() {
+    var m = /(?:^#|&)tick=(\d+)/.exec(location.hash);
+    return m ? parseInt(m[1], 10) : null;
+  }
+
+  function setPlaying(on) {
+    playing = on && count > 1;
+    playButton.textContent = playing ? "pause" : "play";
+    if (playing) {
+      if (current >= count - 1) show(0);
+      lastFrame = 0;
+      carry = 0;
+      requestAnimationFrame(frame);
+    }
+  }
+
+  function frame(now) {
+    if (!playing) return;
+    if (lastFrame) {
+      carry += (now - lastFrame) / 1000 * parseFloat(speed.value) / (data.dt || 0.1);
+      var steps = Math.floor(carry);
+      if (steps > 0) {
+        carry -= steps;
+        show(Math.min(count - 1, current + steps));
+        if (current >= count - 1) { setPlaying(false); return; }
+      }
+    }
+    lastFrame = now;
+    requestAnimationFrame(frame);
+  }
+
+  slider.addEventListener("input", function () { show(parseInt(slider.value, 10)); });
+  $("first").addEventListener("click", function () { show(0); });
+  $("last").addEventListener("click", function () { show(count - 1); });
+  $("prev").addEventListener("click", function () { show(current - 1); });
+  $("next").addEventListener("click", function () { show(current + 1); });
+  playButton.addEventListener("click", function () { setPlaying(!playing); });
+  speed.addEventListener("change", function () { speed.blur(); });
+  document.addEventListener("keydown", function (e) {
+    if (e.altKey || e.ctrlKey || e.metaKey) return;
+    if (e.target === speed) return;
+    var k = e.key;
+    if (k === " " || k === "Spacebar") setPlaying(!playing);
+    else if (k === "ArrowLeft") show(current - 1);
+    else if (k === "ArrowRight") show(current + 1);
+    else if (k === "Home") show(0);
+    else if (k === "End") show(count - 1);
+    else return;
+    e.preventDefault();
+  });
+  var dragging = false;
+  tl.addEventListener("mousedown", function (e) { dragging = true; show(tickAt(e.clientX)); });
+  window.addEventListener("mousemove", function (e) { if (dragging) show(tickAt(e.clientX)); });
+  window.addEventListener("mouseup", function () { dragging = false; });
+  window.addEventListener("hashchange", function () {
+    var h = fromHash();
+    if (h !== null && h !== current) show(h, true);
+  });
+  var resizeTimer = 0;
+  window.addEventListener("resize", function () {
+    clearTimeout(resizeTimer);
+    resizeTimer = setTimeout(function () { buildTimeline(); drawTimeline(current); }, 100);
+  });
+
+  // For tests and for people poking at a run from the console.
+  window.runViewer = {
+    count: count,
+    decode: decode,
+    show: function (n) { show(n); },
+    current: function () { return current; }
+  };
+
+  if (data.total > count) {
+    $("cut-note").textContent = "Shows the first " + count + " of " + data.total + " " + data.tickName + "s (" +
+        data.tickName + "s 0.." + (count - 1) + "); the page holds no more.";
+    $("cut-note").hidden = false;
+  }
+  if (count === 0) {
+    $("status").textContent = "This run has no ticks.";
+    slider.disabled = true;
+    return;
+  }
+  buildTimeline();
+  var start = fromHash();
+  show(start === null ? 0 : start, start !== null && start < count);
+})();
