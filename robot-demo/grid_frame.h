@@ -5,6 +5,8 @@
 #ifndef SCANPILOT_GRID_FRAME_H
 #define SCANPILOT_GRID_FRAME_H
 
+#include "scanpilot.h"
+
 constexpr double kPi = 3.14159265358979323846;
 
 // One cell: column (Y, left) and row (X, ahead), 0..99 on the grid.
@@ -27,20 +29,14 @@ constexpr double CellCoordinate(double metres) { return kCentreCell + kCellsPerM
 
 // trunc(50 + 20 * metres), the planner's own rule: -0.01 m is cell 49, and a
 // sum between -1 and 0 truncates to cell 0. Values off the grid come back as
-// any off-grid number, clamped first so the conversion is always defined.
-inline int MetresToCell(double metres) {
-  const double v = CellCoordinate(metres);
-  if (!(v > -1.0)) return kOffGridLow;
-  if (v >= kOffGridHigh) return kOffGridHigh;
-  return static_cast<int>(v);
-}
+// kOffGridLow or kOffGridHigh, so the conversion is always defined.
+inline int MetresToCell(double metres) { return PilotMetresToCell(metres); }
 
-// A cell's 8 neighbours as column and row steps, in the order the planner's
-// walker tries them. The run viewer codes each path step as its index here
-// and hands the table to the page with the run.
-constexpr int kSteps = 8;
-inline constexpr int kStepCol[kSteps] = {0, -1, 1, 0, -1, 1, -1, 1};
-inline constexpr int kStepRow[kSteps] = {1, 1, 1, -1, -1, -1, 0, 0};
+// A cell's 8 neighbours in the walker's order (scanpilot.h). The run viewer
+// codes each path step as its index here and hands the table to the page.
+constexpr int kSteps = kPilotSteps;
+inline constexpr const int (&kStepCol)[kSteps] = kPilotStepCol;
+inline constexpr const int (&kStepRow)[kSteps] = kPilotStepRow;
 
 inline bool OnGrid(int col, int row) {
   return col >= 0 && col < kGridCells && row >= 0 && row < kGridCells;

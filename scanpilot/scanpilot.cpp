@@ -39,9 +39,6 @@ constexpr float kTrackFarLeft = 6.0f;   // readings 181..270
 // calPointCost of a blocked or walked cell, and of a target cell (attraction 255).
 constexpr int kVisited = 999;
 constexpr int kTargetCost = -255;
-// The walker's neighbour order.
-constexpr int kStepCol[8] = {0, -1, 1, 0, -1, 1, -1, 1};
-constexpr int kStepRow[8] = {1, 1, 1, -1, -1, -1, 0, 0};
 
 // LaserScan samples binned per call when a mount yaw needs explicit angles.
 constexpr std::size_t kLaserChunk = 512;
@@ -208,8 +205,8 @@ void ReadFields(PilotPass& p) {
 
 // The neighbour of `cur` that the last PathGrow marked, in the walker's order.
 bool NewlyWalked(PilotCell cur, const PilotPass& p, const unsigned char* walked, PilotCell& next) {
-  for (int k = 0; k < 8; ++k) {
-    const PilotCell c{cur.col + kStepCol[k], cur.row + kStepRow[k]};
+  for (int k = 0; k < kPilotSteps; ++k) {
+    const PilotCell c{cur.col + kPilotStepCol[k], cur.row + kPilotStepRow[k]};
     if (!OnGrid(c)) continue;
     const std::size_t i = CellIndex(c.col, c.row);
     if (!p.blocked[i] && !walked[i] && calPointCost(c.col, c.row) == kVisited) {

@@ -65,6 +65,11 @@
 constexpr int kPilotGridCells = 100;  // per side
 constexpr int kPilotCells = kPilotGridCells * kPilotGridCells;
 constexpr int kPilotReadings = 360;
+// A cell's 8 neighbours as column and row steps, in the order the planner's
+// walker tries them (a tie goes to the earlier one).
+constexpr int kPilotSteps = 8;
+inline constexpr int kPilotStepCol[kPilotSteps] = {0, -1, 1, 0, -1, 1, -1, 1};
+inline constexpr int kPilotStepRow[kPilotSteps] = {1, 1, 1, -1, -1, -1, 0, 0};
 // The planner's inflation stops here: robot_radius + margin may not exceed it.
 constexpr double kPilotMaxBorder = 0.5;
 

@@ -33,22 +33,40 @@ bool SplitPair(const std::string& s, std::string& a, std::string& b) {
   return true;
 }
 
-bool TakesValue(const std::string& arg) {
-  return arg == "--out" || arg == "--snapshot" || arg == "--scans" || arg == "--target" ||
-         arg == "--target-cell" || arg == "--no-return-below" || arg == "--no-return-above" ||
-         arg == "--seed" || arg == "--format" || arg == "--zero-at" || arg == "--units" ||
-         arg == "--min-range" || arg == "--max-range" || arg == "--save-scans" || arg == "--follow";
+// Where an option may appear.
+enum Scope {
+  kAny,      // demo and replay
+  kReplay,   // with --scans
+  kScanner,  // with --scans and a scanner format (ranges, samples)
+};
+
+struct OptionInfo {
+  const char* name;
+  bool takes_value;
+  Scope scope;
+};
+
+const OptionInfo kOptions[] = {
+    {"--out", true, kAny},           {"--snapshot", true, kAny},         {"--seed", true, kAny},
+    {"--verbose", false, kAny},      {"--no-html", false, kAny},         {"--json", false, kAny},
+    {"--robot-radius", true, kAny},  {"--margin", true, kAny},           {"--scans", true, kReplay},
+    {"--format", true, kReplay},     {"--target", true, kReplay},        {"--target-cell", true, kReplay},
+    {"--follow", true, kReplay},     {"--candidates", true, kReplay},    {"--no-return-below", true, kReplay},
+    {"--no-return-above", true, kReplay}, {"--save-scans", true, kReplay}, {"--quiet", false, kReplay},
+    {"--zero-at", true, kScanner},   {"--clockwise", false, kScanner},   {"--units", true, kScanner},
+    {"--min-range", true, kScanner}, {"--max-range", true, kScanner},    {"--mount-yaw", true, kScanner},
+    {"--upside-down", false, kScanner},
+};
+
+const OptionInfo* Find(const std::string& arg) {
+  for (const OptionInfo& i : kOptions)
+    if (arg == i.name) return &i;
+  return nullptr;
 }
 
-bool LayoutOption(const std::string& arg) {
-  return arg == "--zero-at" || arg == "--clockwise" || arg == "--units" || arg == "--min-range" ||
-         arg == "--max-range";
-}
-
-bool ReplayOnly(const std::string& arg) {
-  return arg == "--target" || arg == "--target-cell" || arg == "--no-return-below" ||
-         arg == "--no-return-above" || arg == "--format" || LayoutOption(arg) || arg == "--save-scans" ||
-         arg == "--follow" || arg == "--quiet";
+std::optional<int> ParseMetres(const std::string& arg, const std::string& val, double& m) {
+  if (!ParseDouble(val, m) || m < 0 || m > 1e30) return UsageError(arg + " wants metres >= 0, got '" + val + "'");
+  return std::nullopt;
 }
 
 std::optional<int> ParseScannerValue(const std::string& arg, const std::string& val, Options& o) {
@@ -61,15 +79,16 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
     else return UsageError("--units wants m or mm, got '" + val + "'");
-  } else if (arg == "--zero-at") {
+    o.units_given = true;
+  } else if (arg == "--zero-at" || arg == "--mount-yaw") {
     double d = 0;
-    if (!ParseDouble(val, d)) return UsageError("--zero-at wants degrees, got '" + val + "'");
-    o.layout.zero_deg = d;
+    if (!ParseDouble(val, d)) return UsageError(arg + " wants degrees, got '" + val + "'");
+    (arg == "--zero-at" ? o.layout.zero_deg : o.mount_yaw) = d;
   } else {  // --min-range, --max-range
     double m = 0;
-    if (!ParseDouble(val, m) || m < 0 || m > 1e30)
-      return UsageError(arg + " wants metres >= 0, got '" + val + "'");
+    if (const auto status = ParseMetres(arg, val, m)) return status;
     (arg == "--min-range" ? o.layout.min_range : o.layout.max_range) = static_cast<float>(m);
+    o.min_range_given = o.min_range_given || arg == "--min-range";
   }
   return std::nullopt;
 }
@@ -106,7 +125,13 @@ std::optional<int> ParseTargetCell(const std::string& val, Options& o) {
   return std::nullopt;
 }
 
-std::optional<int> ParseValue(const std::string& arg, const std::string& val, Options& o) {
+std::optional<int> ParseFileName(const std::string& arg, const std::string& val, std::string& into) {
+  if (val.empty()) return UsageError(arg + " needs a file name");
+  into = val;
+  return std::nullopt;
+}
+
+std::optional<int> ParseRunValue(const std::string& arg, const std::string& val, Options& o) {
   if (arg == "--out") {
     if (val.empty()) return UsageError("--out needs a directory");
     o.out = val;
@@ -116,26 +141,31 @@ std::optional<int> ParseValue(const std::string& arg, const std::string& val, Op
     int n = 0;
     if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a number, got '" + val + "'");
     o.seed = static_cast<unsigned>(n);
-  } else if (arg == "--scans") {
+  } else {  // --robot-radius, --margin
+    return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ParseReplayValue(const std::string& arg, const std::string& val, Options& o) {
+  if (arg == "--scans") {
     if (val.empty()) return UsageError("--scans needs a file name, or - for standard input");
     o.scans = val;
-  } else if (arg == "--save-scans") {
-    if (val.empty()) return UsageError("--save-scans needs a file name");
-    o.save_scans = val;
+  } else if (arg == "--save-scans" || arg == "--candidates") {
+    return ParseFileName(arg, val, arg == "--candidates" ? o.candidates : o.save_scans);
   } else if (arg == "--follow") {
     double d = 0;
     if (!ParseDouble(val, d) || !(d > 0) || d > 1e6)
       return UsageError("--follow wants the starting distance ahead in metres, > 0, got '" + val + "'");
     o.follow = true;
     o.follow_from = static_cast<float>(d);
-  } else if (arg == "--format" || arg == "--units" || arg == "--zero-at" || arg == "--min-range" ||
-             arg == "--max-range") {
-    return ParseScannerValue(arg, val, o);
   } else if (arg == "--target") {
     return ParseTarget(val, o);
   } else if (arg == "--target-cell") {
     return ParseTargetCell(val, o);
-  } else {
+  } else if (arg == "--format") {
+    return ParseScannerValue(arg, val, o);
+  } else {  // --no-return-below, --no-return-above
     double m = 0;
     if (!ParseDouble(val, m)) return UsageError(arg + " wants metres, got '" + val + "'");
     (arg == "--no-return-below" ? o.below : o.above) = static_cast<float>(m);
@@ -144,10 +174,67 @@ std::optional<int> ParseValue(const std::string& arg, const std::string& val, Op
   return std::nullopt;
 }
 
+void SetFlag(const std::string& arg, Options& o) {
+  if (arg == "--verbose") o.verbose = true;
+  else if (arg == "--no-html") o.html = false;
+  else if (arg == "--json") o.json = true;
+  else if (arg == "--quiet") o.quiet = true;
+  else if (arg == "--clockwise") o.layout.clockwise = true;
+  else if (arg == "--upside-down") o.upside_down = true;
+}
+
+std::optional<int> ParseValue(const OptionInfo& info, const std::string& val, Options& o) {
+  const std::string arg = info.name;
+  if (info.scope == kAny) return ParseRunValue(arg, val, o);
+  if (info.scope == kScanner) return ParseScannerValue(arg, val, o);
+  return ParseReplayValue(arg, val, o);
+}
+
+// What may not go together, once every option is read.
+std::optional<int> CheckCombination(const Options& o, bool replay_only, bool scanner_only, bool target) {
+  if (replay_only && o.scans.empty())
+    return UsageError("--target, --target-cell, --follow, --candidates, --format, layout options, "
+                      "--no-return-*, --save-scans and --quiet go with --scans");
+  const bool scanner = o.format != ScanFormat::kDegrees;
+  if (scanner_only && !scanner)
+    return UsageError("--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
+                      "need --format ranges or samples");
+  if (scanner && (o.below_given || o.above_given))
+    return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
+  if (o.below_given && o.above_given && !(o.below < o.above))
+    return UsageError("--no-return-below must be less than --no-return-above");
+  if (!(o.layout.min_range <= o.layout.max_range))
+    return UsageError("--min-range must not be greater than --max-range");
+  if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
+  if (!o.candidates.empty() && !o.follow) return UsageError("--candidates go to the tracker: add --follow D");
+  if (!(o.robot_radius + o.margin <= kPilotMaxBorder)) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "--robot-radius + --margin is %.3g m; the planner inflates returns by at most %.1f m",
+                  o.robot_radius + o.margin, kPilotMaxBorder);
+    return UsageError(buf);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
+ScanLayout MountedLayout(const Options& o) { return PilotMountedLayout(o.layout, o.mount_yaw, o.upside_down); }
+
+PilotConfig PilotConfigOf(const Options& o) {
+  PilotConfig c;
+  c.robot_radius = o.robot_radius;
+  c.margin = o.margin;
+  c.layout = o.layout;
+  c.mount_yaw_deg = o.mount_yaw;
+  c.upside_down = o.upside_down;
+  c.mode = o.follow ? PilotMode::kFollow : PilotMode::kGoal;
+  c.goal = PilotGoal::Cell(o.target.col, o.target.row);
+  if (o.follow) c.follow_distance = o.follow_from;
+  return c;
+}
+
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
-  bool replay_only = false, layout = false, target = false;
+  bool replay_only = false, scanner_only = false, target = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -156,35 +243,17 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
       return kExitOk;
     }
-    if (arg == "--verbose") {
-      o.verbose = true;
-    } else if (arg == "--clockwise") {
-      o.layout.clockwise = true;
-    } else if (arg == "--quiet") {
-      o.quiet = true;
-    } else if (arg == "--no-html") {
-      o.html = false;
+    const OptionInfo* info = Find(arg);
+    if (info == nullptr) return UsageError("unknown option '" + arg + "'");
+    if (!info->takes_value) {
+      SetFlag(arg, o);
     } else {
-      if (!TakesValue(arg)) return UsageError("unknown option '" + arg + "'");
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      if (const auto status = ParseValue(arg, argv[++i], o)) return status;
+      if (const auto status = ParseValue(*info, argv[++i], o)) return status;
     }
-    replay_only = replay_only || ReplayOnly(arg);
-    layout = layout || LayoutOption(arg);
+    replay_only = replay_only || (info->scope != kAny && arg != "--scans");
+    scanner_only = scanner_only || info->scope == kScanner;
     target = target || arg == "--target" || arg == "--target-cell";
   }
-  if (replay_only && o.scans.empty())
-    return UsageError("--target, --target-cell, --follow, --format, layout options, --no-return-*, "
-                      "--save-scans and --quiet go with --scans");
-  const bool scanner = o.format != ScanFormat::kDegrees;
-  if (layout && !scanner)
-    return UsageError("--zero-at, --clockwise, --units, --min-range and --max-range need --format ranges or samples");
-  if (scanner && (o.below_given || o.above_given))
-    return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
-  if (o.below_given && o.above_given && !(o.below < o.above))
-    return UsageError("--no-return-below must be less than --no-return-above");
-  if (!(o.layout.min_range <= o.layout.max_range))
-    return UsageError("--min-range must not be greater than --max-range");
-  if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
-  return std::nullopt;
+  return CheckCombination(o, replay_only, scanner_only, target);
 }

@@ -11,6 +11,7 @@
 #include "grid_frame.h"
 #include "input/scan_source.h"
 #include "scanbin.h"
+#include "scanpilot.h"
 
 struct Options {
   std::string out = "robot-demo-out";
@@ -19,20 +20,32 @@ struct Options {
   unsigned seed = 7;
   bool verbose = false;  // demo: a line per tick
   bool html = true;      // write run.html
+  bool json = false;     // JSON Lines on standard output instead of the lines for people
+  // The robot and the margin kept beyond it; the planner inflates returns by their sum.
+  double robot_radius = 0.2;
+  double margin = 0.15;
   // Replay only.
   std::string scans;
   Cell target{50, 70};  // 1 m straight ahead
   float below = -std::numeric_limits<float>::infinity();
   float above = std::numeric_limits<float>::infinity();
-  float border = 0.35f;  // inflation radius for SetBorder: the planner's default
   bool below_given = false, above_given = false;
   ScanFormat format = ScanFormat::kDegrees;
-  ScanLayout layout;  // the scanner formats only
+  ScanLayout layout;  // the scanner's own (scanner formats only); see MountedLayout
+  bool units_given = false, min_range_given = false;
+  double mount_yaw = 0.0;  // where the scanner's ahead points on the robot, degrees
+  bool upside_down = false;
   std::string save_scans;
+  std::string candidates;  // a detector's candidates, one line per scan
   bool follow = false;
-  float follow_from = 0.0f;  // thredhold's distance ahead, metres
+  float follow_from = 0.0f;  // the tracker's starting distance ahead, metres
   bool quiet = false;
 };
+
+// The layout the scanner formats are binned with: the scanner's own, mounted.
+ScanLayout MountedLayout(const Options& o);
+// The pilot a run drives: goal or follow, robot, margin.
+PilotConfig PilotConfigOf(const Options& o);
 
 // Fills `o`; returns the exit status when the program should stop here
 // (--help, or a usage error already reported).

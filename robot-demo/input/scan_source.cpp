@@ -102,6 +102,7 @@ ScanSource::Result ScanSource::NextRanges(Scan& scan) {
                     "range " + std::to_string(values_.size() + 1) + " " + Quote(tok, p) + " " + why);
       values_.push_back(v);
     }
+    if (few_values_line_ == 0 && values_.size() >= 2 && values_.size() <= 3) few_values_line_ = reader_.LineNumber();
     if (!BinEvenScan(values_.data(), values_.size(), layout_, scan.data()))
       return Fail(reader_.LineNumber(), "the scanner layout is not valid");
     return kScan;
@@ -142,18 +143,21 @@ ScanSource::Result ScanSource::ParseSample(std::string_view line, float& angle, 
   const char* p = line.data();
   const char* const e = p + line.size();
   const char* tok[3][2] = {};
-  int n = 0;
+  std::size_t n = 0;
   while (p != e) {
     while (p != e && IsSeparator(*p)) ++p;
     if (p == e) break;
     const char* b = p;
     while (p != e && !IsSeparator(*p)) ++p;
-    if (n == 3)
-      return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found more values");
-    tok[n][0] = b;
-    tok[n][1] = p;
+    if (n < 3) {
+      tok[n][0] = b;
+      tok[n][1] = p;
+    }
     ++n;
   }
+  if (n > 3)
+    return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found " + std::to_string(n) +
+                                          " values" + (n > kTurnLineValues ? " (one turn per line is --format ranges)" : ""));
   if (n < 2) return Fail(reader_.LineNumber(), "expected 'angle range' or 'angle range quality', found one value");
   std::string why;
   if (!ParseReading(tok[0][0], tok[0][1], angle, why))

@@ -21,6 +21,9 @@
 #include "input/scan_text.h"
 #include "scanbin.h"
 
+// More numbers than this on a line of samples: it holds a whole turn.
+constexpr std::size_t kTurnLineValues = 16;
+
 enum class ScanFormat { kDegrees, kRanges, kSamples };
 
 class ScanSource {
@@ -34,6 +37,9 @@ class ScanSource {
   Result Next(Scan& scan);
   std::uint64_t ErrorLine() const { return error_line_; }
   const std::string& ErrorMessage() const { return error_; }
+  // The first line of the ranges format that held only 2 or 3 numbers (an
+  // "angle range [quality]" sample, most likely), or 0.
+  std::uint64_t FewValuesLine() const { return few_values_line_; }
 
  private:
   Result Fail(std::uint64_t line, std::string message);
@@ -55,6 +61,7 @@ class ScanSource {
   ScanLayout layout_;
   std::string error_;
   std::uint64_t error_line_ = 0;
+  std::uint64_t few_values_line_ = 0;
   std::vector<float> values_;          // one line's ranges
   std::vector<float> angles_, raws_;   // the samples not yet binned
   Scan turn_{};                        // the samples binned so far

@@ -1,13 +1,5 @@
-// A copy of what the planner saw and did on one scan, for pictures.
-//
-// The planner keeps its fields private, so the view is rebuilt through its
-// public operations: after the real pass, the planner is re-initialised (the
-// only way to zero the path marks without walking), given back the caller's
-// border and restamped with the same scan and target. The costs of all cells
-// are read with calPointCost (free cells cost minus their attraction), and the
-// walk is replayed with StartPos and PathGrow, each step found as the one
-// neighbour whose cost turned to "visited". The replay is checked against the
-// real pass's length and end.
+// A copy of what the planner saw and did on one scan, for pictures: the
+// pilot reads its last pass back cell by cell (Pilot::ReadPass).
 #ifndef SCANPILOT_OUTPUT_GRID_VIEW_H
 #define SCANPILOT_OUTPUT_GRID_VIEW_H
 
@@ -16,6 +8,7 @@
 
 #include "grid_frame.h"
 #include "input/scan_text.h"
+#include "scanpilot.h"
 
 struct GridView {
   std::vector<unsigned char> blocked;  // 100*100, row-major, 1 = blocked
@@ -29,15 +22,13 @@ struct GridView {
   Scan scan;
   bool has_tracked;
   float tracked_x, tracked_y;
+  double robot_radius;                 // metres, for the drawing
   bool consistent;                     // replayed walk matches the real pass
   std::string title;
 };
 
-// Call right after the real OutLine of this scan, with the same inputs and
-// the inflation radius the caller last gave SetBorder (InitHelper's 0.35 m if
-// never). Restarts the planner: afterwards it holds that border, this scan and
-// this target, and nothing stamped with SetObst. The next scan's SetRanges,
-// ClearTarget/SetTarget and OutLine rebuild everything a pass reads.
-GridView CaptureGridView(const Scan& scan, bool has_target, Cell target, bool reached, float border);
+// Call right after `step`, the pilot's last one, before the next. The
+// planner is restamped with the same scan and target afterwards.
+GridView CaptureGridView(Pilot& pilot, const PilotStep& step);
 
 #endif

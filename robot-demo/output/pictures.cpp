@@ -5,6 +5,7 @@
 
 #include "cli/usage.h"
 #include "output/svg.h"
+#include "output/safe_text.h"
 
 std::vector<int> DefaultSnapshots(int count) {
   std::vector<int> out;
@@ -37,7 +38,7 @@ std::optional<int> OpenOutput(const std::string& dir, OutputSet& out) {
   return Fail(kExitCannotWrite, out.Error());
 }
 
-int WritePictures(OutputSet& out, const PictureFiles& files) {
+int WritePictures(OutputSet& out, const PictureFiles& files, bool announce) {
   for (const auto& f : files) out.Add(f.first, f.second);
   // A run whose report was lost does not replace the previous pictures.
   std::string why;
@@ -46,10 +47,19 @@ int WritePictures(OutputSet& out, const PictureFiles& files) {
     return Fail(kExitCannotWrite, "standard output: " + why);
   }
   if (!out.Commit()) return Fail(kExitCannotWrite, out.Error());
+  if (!announce) return kExitOk;
   std::vector<std::string> names = out.Names();
   std::sort(names.begin(), names.end());
   std::printf("pictures: %s/ (", out.Dir().c_str());
   for (std::size_t i = 0; i < names.size(); ++i) std::printf("%s%s", i ? ", " : "", names[i].c_str());
   std::printf(")\n");
   return kExitOk;
+}
+
+std::string PicturesJson(const OutputSet& out) {
+  std::vector<std::string> names = out.Names();
+  std::sort(names.begin(), names.end());
+  std::string o = "{\"dir\":" + JsonString(out.Dir()) + ",\"files\":[";
+  for (std::size_t i = 0; i < names.size(); ++i) o += (i ? "," : "") + JsonString(names[i]);
+  return o + "]}";
 }

@@ -30,8 +30,12 @@ void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string
 std::optional<int> OpenOutput(const std::string& dir, OutputSet& out);
 
 // Stages every file and, when nothing written to standard output so far was
-// lost, commits the set; prints the "pictures:" line. Returns kExitOk or
-// kExitCannotWrite (after one line on standard error, nothing committed).
-int WritePictures(OutputSet& out, const PictureFiles& files);
+// lost, commits the set; prints the "pictures:" line when `announce`.
+// Returns kExitOk or kExitCannotWrite (after one line on standard error,
+// nothing committed).
+int WritePictures(OutputSet& out, const PictureFiles& files, bool announce = true);
+
+// {"dir":...,"files":[...]} of a committed set, for the JSON summary.
+std::string PicturesJson(const OutputSet& out);
 
 #endif

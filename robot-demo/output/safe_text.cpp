@@ -1,5 +1,6 @@
 #include "output/safe_text.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -102,4 +103,23 @@ std::string FitText(std::string_view s, std::size_t max_chars) {
   out += kEllipsis;
   if (tail > 0) out.append(s.substr(starts[starts.size() - tail]));
   return out;
+}
+
+std::string JsonString(std::string_view s) {
+  const std::string clean = CleanUtf8(s);
+  std::string o = "\"";
+  for (const char ch : clean) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      o += '\\';
+      o += ch;
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      o += buf;
+    } else {
+      o += ch;
+    }
+  }
+  return o + "\"";
 }

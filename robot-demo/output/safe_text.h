@@ -21,4 +21,8 @@ std::string XmlEscape(std::string_view s);
 // of a path. Cuts only between characters; stray bytes count as one each.
 std::string FitText(std::string_view s, std::size_t max_chars);
 
+// A JSON string literal of any bytes: CleanUtf8, then quotes, backslashes
+// and the control characters left (tab, LF, CR) escaped.
+std::string JsonString(std::string_view s);
+
 #endif

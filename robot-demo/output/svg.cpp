@@ -153,7 +153,7 @@ std::vector<std::pair<double, double>> AroundCircle(double x, double y, double r
 std::string RunMoments(const RoomCanvas& k, const RunTrace& trace) {
   std::string o, labels;
   LabelPlacer placer;
-  const double rr = Scenario::kRobotRadius * k.s, pr = Scenario::kPersonRadius * k.s;
+  const double rr = trace.robot_radius * k.s, pr = Scenario::kPersonRadius * k.s;
   for (int t : trace.snapshots) {
     if (t < 0 || static_cast<std::size_t>(t) >= trace.robot.size()) continue;
     const Pose& p = trace.robot[static_cast<std::size_t>(t)];
@@ -329,7 +329,7 @@ std::string PassMarks(const GridCanvas& k, const GridView& v) {
   }
   o += Rect(k.CX(v.start.col + 1.0) - 2, k.CY(v.start.row + 1.0) - 2, c + 4, c + 4,
             "fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\"");
-  o += Circle(k.MX(0), k.MY(0), Scenario::kRobotRadius * kCellsPerMetre * c,
+  o += Circle(k.MX(0), k.MY(0), v.robot_radius * kCellsPerMetre * c,
               "fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"");
   o += Line(k.MX(0), k.MY(0), k.MX(0), k.MY(0.3), "stroke=\"#1f5fbf\" stroke-width=\"2\"");
   if (v.has_target) {

@@ -13,6 +13,7 @@ struct RunTrace {
   std::vector<Vec2> person;     // likewise
   std::vector<int> snapshots;   // ticks that got a grid picture
   double dt;
+  double robot_radius;          // metres
 };
 
 std::string RunSvg(const Room& room, const std::vector<Vec2>& route, const RunTrace& trace);

@@ -1,6 +1,7 @@
 #include "runs/demo_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -15,6 +16,8 @@
 #include "output/viewer/run_viewer.h"
 #include "output/viewer/viewer_glue.h"
 #include "runs/pass_line.h"
+#include "runs/run_report.h"
+#include "scanpilot.h"
 #include "world/scenario.h"
 
 namespace {
@@ -26,8 +29,16 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(k, v.size() - 1)];
 }
 
+// One tick's step and what it cost.
+struct Tick {
+  PilotStep step;
+  double cycle_us;
+};
+
 // What the summary reports, gathered tick by tick.
 struct RunStats {
+  explicit RunStats(double radius) : robot_radius(radius) {}
+  double robot_radius;
   std::vector<double> cycle_us, distance;
   int reached = 0, false_alarms = 0, false_passed = 0, true_seen = 0, true_passed = 0;
   int wall_contacts = 0;
@@ -35,15 +46,15 @@ struct RunStats {
   double closest_wall_t = 0.0;
   double closest_person = std::numeric_limits<double>::infinity();
 
-  void CountPass(const Detection& det, const TickResult& r) {
-    cycle_us.push_back(r.cycle_us);
-    reached += r.reached ? 1 : 0;
+  void CountPass(const Detection& det, const Tick& t) {
+    cycle_us.push_back(t.cycle_us);
+    reached += t.step.reached ? 1 : 0;
     if (det.present && det.false_alarm) {
       ++false_alarms;
-      false_passed += r.candidate_passed ? 1 : 0;
+      false_passed += t.step.candidate_passed ? 1 : 0;
     } else if (det.present) {
       ++true_seen;
-      true_passed += r.candidate_passed ? 1 : 0;
+      true_passed += t.step.candidate_passed ? 1 : 0;
     }
   }
 
@@ -51,14 +62,21 @@ struct RunStats {
   void CountMove(const Room& room, int tick, const Pose& p, Vec2 q) {
     const double d = std::hypot(p.x - q.x, p.y - q.y);
     distance.push_back(d);
-    closest_person = std::min(closest_person, d - Scenario::kRobotRadius - Scenario::kPersonRadius);
-    const double clear = Clearance(room, {p.x, p.y}) - Scenario::kRobotRadius;
+    closest_person = std::min(closest_person, d - robot_radius - Scenario::kPersonRadius);
+    const double clear = Clearance(room, {p.x, p.y}) - robot_radius;
     if (clear <= 0.0) ++wall_contacts;
     if (clear < closest_wall) {
       closest_wall = clear;
       closest_wall_t = (tick + 1) * Scenario::kDt;
     }
   }
+
+  double MeanDistance() const {
+    double mean = 0.0;
+    for (double d : distance) mean += d;
+    return mean / static_cast<double>(distance.size());
+  }
+  double WorstDistance() const { return *std::max_element(distance.begin(), distance.end()); }
 };
 
 void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reached) {
@@ -68,15 +86,11 @@ void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reac
 }
 
 void PrintSummary(const RunStats& s) {
-  double mean = 0.0;
-  for (double d : s.distance) mean += d;
-  mean /= static_cast<double>(s.distance.size());
-  const double worst = *std::max_element(s.distance.begin(), s.distance.end());
   std::printf("\nsummary\n");
   std::printf("  ticks: %d\n", Scenario::kTicks);
   std::printf("  target reached: %d of %d passes\n", s.reached, Scenario::kTicks);
-  std::printf("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %.2f m\n", mean,
-              worst, s.closest_person);
+  std::printf("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %.2f m\n",
+              s.MeanDistance(), s.WorstDistance(), s.closest_person);
   std::printf("  closest approach to a wall or obstacle: %.3f m (robot edge, at t=%.1fs); wall contacts: %d\n",
               s.closest_wall, s.closest_wall_t, s.wall_contacts);
   std::printf("  false detections rejected: %d of %d; true detections passed: %d of %d\n",
@@ -85,28 +99,35 @@ void PrintSummary(const RunStats& s) {
               Percentile(s.cycle_us, 0.99));
 }
 
+// The summary's JSON members, same figures as PrintSummary.
+std::string SummaryMembers(const RunStats& s) {
+  auto num = [](const char* key, double v) { return std::string(",\"") + key + "\":" + JsonNumber(v); };
+  auto count = [](const char* key, int v) { return std::string(",\"") + key + "\":" + std::to_string(v); };
+  return "\"ticks\":" + std::to_string(Scenario::kTicks) + count("reached", s.reached) +
+         num("distance_mean", s.MeanDistance()) + num("distance_worst", s.WorstDistance()) +
+         num("closest_gap", s.closest_person) + num("closest_wall", s.closest_wall) +
+         num("closest_wall_t", s.closest_wall_t) + count("wall_contacts", s.wall_contacts) +
+         count("false_detections", s.false_alarms) + count("false_rejected", s.false_alarms - s.false_passed) +
+         count("true_detections", s.true_seen) + count("true_passed", s.true_passed) +
+         num("cycle_median_us", Percentile(s.cycle_us, 0.5)) + num("cycle_p99_us", Percentile(s.cycle_us, 0.99));
+}
+
 // The --verbose line: robot at p and person at q when the scan was taken.
-std::string TickLineOf(int tick, const TickResult& r, const Pose& p, Vec2 q) {
+std::string TickLineOf(int tick, const PilotStep& s, const Pose& p, Vec2 q) {
   TickFigures f{};
   f.t = tick * Scenario::kDt;
-  f.pass = {r.reached, r.path_length, r.fix_x, r.fix_y, r.face_x, r.face_y, r.bearing};
-  f.has_target = r.target_col >= 0;
-  f.tracked_x = r.out_x;
-  f.tracked_y = r.out_y;
+  f.pass = {s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y, s.bearing};
+  f.has_target = s.has_target;
+  f.tracked_x = s.tracked.x;
+  f.tracked_y = s.tracked.y;
   f.distance = std::hypot(p.x - q.x, p.y - q.y);
   return TickLine(tick, f);
 }
 
-// What the planner saw and did this tick. Call right after the tick's pass,
-// before anything else touches the planner.
-GridView CaptureTick(const Scan& scan, const TickResult& r) {
-  GridView v = CaptureGridView(scan, r.target_col >= 0, {r.target_col, r.target_row}, r.reached,
-                               Follower::kBorder);
-  v.raw_target = {r.raw_col, r.raw_row};
-  v.has_tracked = true;
-  v.tracked_x = r.out_x;
-  v.tracked_y = r.out_y;
-  return v;
+// The tick's JSON object: the step, its time and the true distance.
+std::string TickJson(int tick, const PilotStep& s, const Pose& p, Vec2 q) {
+  return StepJson(s, tick,
+                  ",\"t\":" + JsonNumber(tick * Scenario::kDt) + ",\"distance\":" + JsonNumber(std::hypot(p.x - q.x, p.y - q.y)));
 }
 
 void AddTickPicture(PictureFiles& files, int tick, const GridView& v) {
@@ -115,14 +136,14 @@ void AddTickPicture(PictureFiles& files, int tick, const GridView& v) {
   AddGridPicture(files, tick, v, title, "tick " + std::to_string(tick));
 }
 
-ViewerRunHeader ViewerHeader(const Scenario& world, unsigned seed) {
+ViewerRunHeader ViewerHeader(const Scenario& world, const Options& o) {
   ViewerRunHeader h;
-  h.title = "Robot following a person (seed " + std::to_string(seed) + ")";
+  h.title = "Robot following a person (seed " + std::to_string(o.seed) + ")";
   h.tick_name = "tick";
   h.has_room = true;
   h.room = ViewerRoomFromRoom(world.World(), world.Route());
   h.dt = Scenario::kDt;
-  h.robot_radius = Scenario::kRobotRadius;
+  h.robot_radius = o.robot_radius;
   h.person_radius = Scenario::kPersonRadius;
   return h;
 }
@@ -143,6 +164,58 @@ ViewerTick ViewerTickOf(const GridView& v, const std::string& line, const Pose& 
   return t;
 }
 
+// The follower: the person's detector feeds the tracker's gate.
+Tick StepPilot(Pilot& pilot, const Scan& scan, const Detection& det) {
+  Tick t{};
+  const PilotPoint candidate{det.x, det.y};
+  const auto t0 = std::chrono::steady_clock::now();
+  pilot.Step(scan.data(), det.present ? &candidate : nullptr, t.step);
+  const auto t1 = std::chrono::steady_clock::now();
+  t.cycle_us = std::chrono::duration<double, std::micro>(t1 - t0).count();
+  return t;
+}
+
+// Everything a demo run keeps besides the world.
+struct DemoRun {
+  const Options& o;
+  std::vector<int> snaps;
+  Pilot pilot;
+  RunTrace trace;
+  PictureFiles files;
+  RunStats stats;
+  RunViewer viewer;
+};
+
+// One tick: scan, detect, step, report, draw, move.
+void RunTick(DemoRun& run, Scenario& world) {
+  const int tick = world.Tick();
+  const Scan scan = world.ScanFromRobot();
+  const Detection det = world.Detect();
+  const Pose seen_from = world.Robot();
+  const Vec2 seen = world.Person();
+  const Tick t = StepPilot(run.pilot, scan, det);
+  const std::string line = TickLineOf(tick, t.step, seen_from, seen);
+  if (run.o.json)
+    std::printf("%s\n", TickJson(tick, t.step, seen_from, seen).c_str());
+  else if (run.o.verbose)
+    std::printf("%s\n", line.c_str());
+  const bool drawn = IsSnapshot(run.snaps, tick);
+  if (drawn || run.viewer.Wants()) {
+    const GridView v = CaptureGridView(run.pilot, t.step);
+    if (run.viewer.Wants()) run.viewer.Add(ViewerTickOf(v, line, seen_from, seen));
+    if (drawn) AddTickPicture(run.files, tick, v);
+  }
+  run.stats.CountPass(det, t);
+  world.MoveRobot({t.step.command.speed, t.step.command.turn_rate});
+  const Pose p = world.Robot();
+  world.Advance();
+  const Vec2 q = world.Person();
+  run.trace.robot.push_back(p);
+  run.trace.person.push_back(q);
+  run.stats.CountMove(world.World(), tick, p, q);
+  if (!run.o.json && (tick + 1) % 10 == 0) PrintStatusLine(tick, p, q, run.stats.distance.back(), t.step.reached);
+}
+
 }  // namespace
 
 int RunDemo(const Options& o) {
@@ -154,42 +227,31 @@ int RunDemo(const Options& o) {
   if (const auto status = OpenOutput(o.out, out)) return *status;
   Scenario world(o.seed);
   const std::vector<int> snaps = o.snapshots_given ? o.snapshots : DefaultSnapshots(Scenario::kTicks);
-  Follower follower(world.InitialTrackDistance());
-  RunTrace trace{{world.Robot()}, {world.Person()}, snaps, Scenario::kDt};
-  PictureFiles files;
-  RunStats stats;
-  RunViewer viewer(out, ViewerHeader(world, o.seed), o.html);
+  DemoRun run{o,
+              snaps,
+              Pilot{},
+              RunTrace{{world.Robot()}, {world.Person()}, snaps, Scenario::kDt, o.robot_radius},
+              PictureFiles{},
+              RunStats(o.robot_radius),
+              RunViewer(out, ViewerHeader(world, o), o.html)};
+  PilotConfig config = PilotConfigOf(o);
+  config.mode = PilotMode::kFollow;
+  config.follow_distance = world.InitialTrackDistance();
+  if (const PilotError e = run.pilot.Start(config); e != PilotError::kNone)
+    return Fail(kExitBadInput, PilotErrorText(e));
 
-  std::printf("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
-              Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, Scenario::kRobotRadius);
-  while (!world.Done()) {
-    const int tick = world.Tick();
-    Scan scan = world.ScanFromRobot();
-    const Detection det = world.Detect();
-    const Pose seen_from = world.Robot();
-    const Vec2 seen = world.Person();
-    const TickResult r = follower.Step(scan, det);
-    const std::string line = TickLineOf(tick, r, seen_from, seen);
-    if (o.verbose) std::printf("%s\n", line.c_str());
-    const bool drawn = IsSnapshot(snaps, tick);
-    if (drawn || viewer.Wants()) {
-      const GridView v = CaptureTick(scan, r);
-      if (viewer.Wants()) viewer.Add(ViewerTickOf(v, line, seen_from, seen));
-      if (drawn) AddTickPicture(files, tick, v);
-    }
-    stats.CountPass(det, r);
-    world.MoveRobot(r.command);
-    const Pose p = world.Robot();
-    world.Advance();
-    const Vec2 q = world.Person();
-    trace.robot.push_back(p);
-    trace.person.push_back(q);
-    stats.CountMove(world.World(), tick, p, q);
-    if ((tick + 1) % 10 == 0) PrintStatusLine(tick, p, q, stats.distance.back(), r.reached);
+  if (!o.json)
+    std::printf("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
+                Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, o.robot_radius);
+  while (!world.Done()) RunTick(run, world);
+  if (!o.json) PrintSummary(run.stats);
+  run.viewer.Finish();
+  run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));
+  std::sort(run.files.begin(), run.files.end());
+  const int status = WritePictures(out, run.files, !o.json);
+  if (o.json) {
+    const std::string pictures = status == kExitOk ? PicturesJson(out) : std::string("null");
+    std::printf("%s\n", SummaryJson(SummaryMembers(run.stats) + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
   }
-  PrintSummary(stats);
-  viewer.Finish();
-  files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), trace));
-  std::sort(files.begin(), files.end());
-  return WritePictures(out, files);
+  return status;
 }

@@ -15,24 +15,23 @@
 #include <unistd.h>
 
 #include "grid_frame.h"
+#include "input/candidates.h"
 #include "input/scan_source.h"
 #include "output/grid_view.h"
 #include "output/viewer/viewer_glue.h"
-#include "pathgrid.h"
-#include "runs/follow_target.h"
 #include "runs/pass_line.h"
-#include "scanfollow.h"
 
 namespace {
 
 // The scan's line, as printed and as the viewer shows it.
-std::string ScanLineOf(long long n, const ScanPlan& p) {
-  const PassFigures f{p.reached, p.path_length, p.fix_x, p.fix_y, p.face_x, p.face_y, p.bearing};
-  std::string line = ScanLine(n, f, p.target_free);
+std::string ScanLineOf(long long n, const PilotStep& p) {
+  const PassFigures f{p.reached,    p.path_cells, p.steering.x, p.steering.y,
+                      p.path_end.x, p.path_end.y, p.bearing};
+  std::string line = ScanLine(n, f, !p.target_blocked);
   if (p.has_tracked) {
     char buf[128];
-    std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, ", static_cast<double>(p.tracked_x),
-                  static_cast<double>(p.tracked_y));
+    std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, ", static_cast<double>(p.tracked.x),
+                  static_cast<double>(p.tracked.y));
     line += buf;
     line += p.has_target ? "target cell (" + std::to_string(p.target.col) + ", " + std::to_string(p.target.row) + ")"
                          : std::string("no free target cell");
@@ -40,10 +39,11 @@ std::string ScanLineOf(long long n, const ScanPlan& p) {
   return line;
 }
 
-ViewerRunHeader ViewerHeader(const Options& o) {
+ViewerRunHeader ViewerHeader(const Options& o, const std::string& name) {
   ViewerRunHeader h;
-  h.title = "Replay of " + (o.scans == "-" ? std::string("standard input") : o.scans);
+  h.title = "Replay of " + name;
   h.tick_name = "scan";
+  h.robot_radius = o.robot_radius;
   return h;
 }
 
@@ -122,14 +122,22 @@ int SourceFail(const std::string& name, const ScanSource& src) {
   return Fail(kExitBadInput, name + ": " + src.ErrorMessage());
 }
 
+// A line of the ranges format that looks like a sample is worth a word.
+void WarnAboutFormat(const ScanSource& src, const std::string& name, RunWarnings& warnings) {
+  if (src.FewValuesLine() == 0) return;
+  warnings.Warn("looks_like_samples", name + ":" + std::to_string(src.FewValuesLine()) +
+                                          ": a line of 2 or 3 numbers read as one turn of --format ranges; if it is "
+                                          "'angle range [quality]', use --format samples");
+}
+
 // The first pass over a regular file: checks every line, so that a bad one
 // stops the run before any output, counts the scans for the default pictures,
 // and rewinds to where it started (standard input may be a file read
 // part-way). The exit status when the run must stop.
 std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std::FILE* in, bool progress_on,
-                                  long long& count) {
+                                  RunWarnings& warnings, long long& count) {
   const long start = std::ftell(in);
-  ScanSource check(in, o.format, o.layout);
+  ScanSource check(in, o.format, MountedLayout(o));
   Scan s{};
   Progress progress(progress_on, -1);
   ScanSource::Result r;
@@ -137,6 +145,7 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
   progress.Done();
   if (r == ScanSource::kError) return SourceFail(name, check);
+  WarnAboutFormat(check, name, warnings);
   if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
   for (int n : o.snapshots)
     if (n >= count)
@@ -147,112 +156,176 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   return std::nullopt;
 }
 
-}  // namespace
+struct FileCloser {
+  std::FILE* f;  // null: not ours to close
+  ~FileCloser() {
+    if (f != nullptr) std::fclose(f);
+  }
+};
 
-Replay::Replay(const Options& o, std::vector<long long> snapshots, ScanSaver* saver, bool keep_last, OutputSet& out)
-    : o_(o), snapshots_(std::move(snapshots)), saver_(saver), keep_last_(keep_last), out_(out),
-      viewer_(out, ViewerHeader(o), o.html) {
-  std::sort(snapshots_.begin(), snapshots_.end());
-  InitHelper();
-  SetBorder(o_.border);
-  if (o_.follow) thredhold(o_.follow_from);
+bool IsRegular(std::FILE* f) {
+  struct stat st {};
+  return ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-ScanPlan Replay::Step(const Scan& recorded) {
+// --candidates: one line per scan, read alongside the scans. A regular file
+// is checked whole first, and against the recording's count when known.
+class CandidateFeed {
+ public:
+  ~CandidateFeed() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+  std::optional<int> Open(const std::string& path, long long scans) {
+    if (path.empty()) return std::nullopt;
+    path_ = path;
+    f_ = std::fopen(path.c_str(), "rb");
+    if (f_ == nullptr) return Fail(kExitBadInput, path + ": cannot open: " + std::strerror(errno));
+    if (!IsRegular(f_)) return std::nullopt;
+    long long lines = 0;
+    {
+      CandidateSource check(f_);
+      Candidate c{};
+      CandidateSource::Result r;
+      while ((r = check.Next(c)) == CandidateSource::kCandidate) ++lines;
+      if (r == CandidateSource::kError) return Fail(kExitBadInput, path + ":" + check.Error());
+    }
+    if (scans >= 0 && lines != scans)
+      return Fail(kExitBadInput, path + ": " + std::to_string(lines) + " lines for " + std::to_string(scans) +
+                                     " scans; it needs one line per scan");
+    std::rewind(f_);
+    return std::nullopt;
+  }
+  // The candidate for scan n.
+  std::optional<int> Next(long long n, PilotPoint& p, bool& present) {
+    present = false;
+    if (f_ == nullptr) return std::nullopt;
+    if (!src_) src_.emplace(f_);
+    Candidate c{};
+    const CandidateSource::Result r = src_->Next(c);
+    if (r == CandidateSource::kError) return Fail(kExitBadInput, path_ + ":" + src_->Error());
+    if (r == CandidateSource::kEnd)
+      return Fail(kExitBadInput, path_ + ": ends before scan " + std::to_string(n) + "; it needs one line per scan");
+    present = c.present;
+    p = {c.x, c.y};
+    return std::nullopt;
+  }
+  // After the last scan: no lines may be left.
+  std::optional<int> Finish() {
+    if (f_ == nullptr || !src_) return std::nullopt;
+    Candidate c{};
+    if (src_->Next(c) != CandidateSource::kEnd)
+      return Fail(kExitBadInput, path_ + ": has more lines than the recording has scans");
+    return std::nullopt;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* f_ = nullptr;
+  std::optional<CandidateSource> src_;
+};
+
+// What is wrong once the input has ended, if anything.
+std::optional<int> CheckRunEnd(const Options& o, const std::string& name, bool regular, long long count,
+                               long long scans, CandidateFeed& candidates) {
+  if (scans == 0) return Fail(kExitBadInput, name + ": no scans in file");
+  if (regular && scans != count) return Fail(kExitBadInput, name + ": changed while it was replayed");
+  for (int n : o.snapshots)
+    if (n >= scans)
+      return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had scans 0.." +
+                                     std::to_string(scans - 1));
+  return candidates.Finish();
+}
+
+}  // namespace
+
+Replay::Replay(const Options& o, std::string name, std::vector<long long> snapshots, ScanSaver* saver,
+               bool keep_last, OutputSet& out, RunWarnings& warnings)
+    : o_(o), name_(std::move(name)), snapshots_(std::move(snapshots)), saver_(saver), keep_last_(keep_last),
+      out_(out), warnings_(warnings),
+      watch_(warnings, o.robot_radius, o.format == ScanFormat::kDegrees ? "--no-return-below" : "--min-range",
+             o.format == ScanFormat::kDegrees ? o.below_given : o.min_range_given),
+      viewer_(out, ViewerHeader(o, name_), o.html) {
+  std::sort(snapshots_.begin(), snapshots_.end());
+}
+
+std::optional<int> Replay::Start() {
+  const PilotError e = pilot_.Start(PilotConfigOf(o_));
+  if (e == PilotError::kNone) return std::nullopt;
+  return Fail(kExitBadInput, PilotErrorText(e));
+}
+
+const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate) {
   const long long n = scans_++;
   Scan scan = recorded;
   for (float& r : scan)
     if (r < o_.below || r > o_.above) r = std::numeric_limits<float>::infinity();
   if (saver_ != nullptr) saver_->Add(scan);
   if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
-  ScanPlan p{};
-  if (o_.follow) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    float scratch[kScanReadings];
-    p.has_tracked = true;
-    filter(nan, nan, scan.data(), scratch, p.tracked_x, p.tracked_y);
-  }
-  SetRanges(scan.data());
-  if (o_.follow) {
-    const FollowTarget t = ScreenedFollowTarget(p.tracked_x, p.tracked_y);
-    p.raw_target = {t.raw_col, t.raw_row};
-    p.has_target = t.target_col >= 0;
-    p.target = {t.target_col, t.target_row};
-  } else {
-    p.has_target = true;
-    p.target = o_.target;
-    p.raw_target = o_.target;
-  }
-  p.target_free = !p.has_target || ChkTarget(p.target.col, p.target.row);
-  ClearTarget();
-  if (p.has_target) SetTarget(p.target.col, p.target.row);
-  p.reached = OutLine();
-  p.path_length = GetHelperNum();
-  p.fix_x = GetFixX();
-  p.fix_y = GetFixY();
-  p.face_x = GetFaceX();
-  p.face_y = GetFaceY();
-  p.bearing = CalAngle(p.fix_x, p.fix_y);
-  reached_ += p.reached ? 1 : 0;
-  const std::string line = ScanLineOf(n, p);
-  if (!o_.quiet) std::printf("%s\n", line.c_str());
+  pilot_.Step(scan.data(), candidate, step_);
+  watch_.Observe(step_, n);
+  reached_ += step_.reached ? 1 : 0;
+  const std::string line = ScanLineOf(n, step_);
+  Report(n, step_, line);
   const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
   if (drawn || viewer_.Wants()) {
-    GridView v = Capture(scan, p);
+    GridView v = CaptureGridView(pilot_, step_);
     if (drawn) AddPicture(n, v);
     if (viewer_.Wants()) viewer_.Add(ViewerTickFromGridView(v, line));
-    if (keep_last_) last_view_ = std::move(v);  // the capture left the planner restamped
+    if (keep_last_) last_view_ = std::move(v);
   } else {
     viewer_.Skip();
-    if (keep_last_) {
-      last_view_.reset();
-      last_scan_ = scan;
-      last_plan_ = p;
-    }
+    if (keep_last_) last_view_.reset();
   }
   if (keep_last_) last_drawn_ = drawn;
-  return p;
+  return step_;
 }
 
-GridView Replay::Capture(const Scan& scan, const ScanPlan& p) const {
-  GridView v = CaptureGridView(scan, p.has_target, p.target, p.reached, o_.border);
-  v.raw_target = p.raw_target;
-  v.has_tracked = p.has_tracked;
-  v.tracked_x = p.tracked_x;
-  v.tracked_y = p.tracked_y;
-  return v;
+void Replay::Report(long long n, const PilotStep& step, const std::string& line) {
+  if (o_.quiet) return;
+  if (o_.json)
+    std::printf("%s\n", StepJson(step, n).c_str());
+  else
+    std::printf("%s\n", line.c_str());
 }
 
 void Replay::AddPicture(long long n, const GridView& v) {
   if (n > INT_MAX) return;  // beyond the picture names' numbering
   const std::string what = "scan " + std::to_string(n);
-  const std::string from = o_.scans == "-" ? "standard input" : o_.scans;
-  AddGridPicture(files_, static_cast<int>(n), v, "Planner grid for " + what + " of " + from, what);
+  AddGridPicture(files_, static_cast<int>(n), v, "Planner grid for " + what + " of " + name_, what);
 }
 
 void Replay::DrawLast() {
   if (keep_last_ && scans_ > 0 && !last_drawn_) {
-    if (last_view_) {
-      AddPicture(scans_ - 1, *last_view_);
-    } else {
-      // Nothing touched the planner since the last scan's pass, so it still
-      // holds what the capture reads.
-      AddPicture(scans_ - 1, Capture(last_scan_, last_plan_));
-    }
+    // Nothing touched the planner since the last scan's pass, so the pilot
+    // still holds what the capture reads.
+    AddPicture(scans_ - 1, last_view_ ? *last_view_ : CaptureGridView(pilot_, step_));
   }
   last_drawn_ = true;
 }
 
-int Replay::Finish() {
-  std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
-  if (!any_on_grid_)
-    std::printf("hint: no return came within the planner's grid (2.5 m each way) on any scan; "
-                "are the ranges in metres? millimetres read as metres land far off (--units mm)\n");
+int Replay::Finish(const std::string& summary_members) {
+  const bool units_hint = !any_on_grid_ && !o_.units_given;
+  const char* hint = "no return came within the planner's grid (2.5 m each way) on any scan; "
+                     "are the ranges in metres? millimetres read as metres land far off (--units mm)";
+  if (!o_.json) {
+    std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
+    if (units_hint) std::printf("hint: %s\n", hint);
+  } else if (units_hint) {
+    warnings_.Warn("no_return_on_grid", hint);
+  }
   const std::size_t shown = viewer_.Finish();
-  if (o_.html && shown < static_cast<std::size_t>(scans_))
+  if (o_.html && !o_.json && shown < static_cast<std::size_t>(scans_))
     std::printf("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   std::sort(files_.begin(), files_.end());
-  return WritePictures(out_, files_);
+  const int status = WritePictures(out_, files_, !o_.json);
+  if (o_.json) {
+    std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
+                    ",\"html_scans\":" + std::to_string(shown) + summary_members +
+                    ",\"warnings\":" + warnings_.Json() +
+                    ",\"pictures\":" + (status == kExitOk ? PicturesJson(out_) : std::string("null"));
+    std::printf("%s\n", SummaryJson(m).c_str());
+  }
+  return status;
 }
 
 int RunReplay(const Options& o) {
@@ -260,23 +333,16 @@ int RunReplay(const Options& o) {
   const std::string name = from_stdin ? "standard input" : o.scans;
   std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
   if (in == nullptr) return Fail(kExitBadInput, name + ": cannot open: " + std::strerror(errno));
-  struct Closer {
-    std::FILE* f;
-    bool own;
-    ~Closer() {
-      if (own) std::fclose(f);
-    }
-  } closer{in, !from_stdin};
-  struct stat st {};
-  const bool regular = ::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode);
+  const FileCloser closer{from_stdin ? nullptr : in};
+  const bool regular = IsRegular(in);
   const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
-
+  RunWarnings warnings;
   long long count = -1;  // unknown until the end when the input cannot be read twice
   if (regular) {
-    if (const auto status = CheckWholeFile(o, name, in, progress_on, count)) return *status;
+    if (const auto status = CheckWholeFile(o, name, in, progress_on, warnings, count)) return *status;
   }
-
-  const std::vector<long long> snaps = ScansToDraw(o, regular, count);
+  CandidateFeed candidates;
+  if (const auto status = candidates.Open(o.candidates, count)) return *status;
   OutputSet out;
   if (const auto status = OpenOutput(o.out, out)) return *status;
   ScanSaver saver;
@@ -284,14 +350,20 @@ int RunReplay(const Options& o) {
   if (!o.save_scans.empty() && !saver.Open(o.save_scans, why))
     return Fail(kExitCannotWrite, o.save_scans + ": " + why);
 
-  Replay replay(o, snaps, o.save_scans.empty() ? nullptr : &saver, !regular && !o.snapshots_given, out);
-  ScanSource src(in, o.format, o.layout);
+  Replay replay(o, name, ScansToDraw(o, regular, count), o.save_scans.empty() ? nullptr : &saver,
+                !regular && !o.snapshots_given, out, warnings);
+  if (const auto status = replay.Start()) return *status;
+  ScanSource src(in, o.format, MountedLayout(o));
   Progress progress(progress_on, count);
   Scan scan{};
   ScanSource::Result r;
   while ((r = src.Next(scan)) == ScanSource::kScan) {
-    if (replay.Scans() == 0 && !o.quiet) PrintHeader(o, name, count);
-    replay.Step(scan);
+    WarnAboutFormat(src, name, warnings);
+    if (replay.Scans() == 0 && !o.quiet && !o.json) PrintHeader(o, name, count);
+    PilotPoint candidate{};
+    bool present = false;
+    if (const auto status = candidates.Next(replay.Scans(), candidate, present)) return *status;
+    replay.Step(scan, present ? &candidate : nullptr);
     progress.Tick(replay.Scans());
   }
   progress.Done();
@@ -299,12 +371,7 @@ int RunReplay(const Options& o) {
   const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
   if (r == ScanSource::kError) return SourceFail(name, src);
   if (!stdout_ok) return Fail(kExitCannotWrite, "standard output: " + lost);
-  if (replay.Scans() == 0) return Fail(kExitBadInput, name + ": no scans in file");
-  if (regular && replay.Scans() != count) return Fail(kExitBadInput, name + ": changed while it was replayed");
-  for (int n : o.snapshots)
-    if (n >= replay.Scans())
-      return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had scans 0.." +
-                                     std::to_string(replay.Scans() - 1));
+  if (const auto status = CheckRunEnd(o, name, regular, count, replay.Scans(), candidates)) return *status;
   replay.DrawLast();
   if (!o.save_scans.empty() && !saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
   return replay.Finish();

@@ -2,8 +2,9 @@
 // written as DIR/run.html for the browser test, with the per-tick lines in
 // DIR/info.txt and, in DIR/expected.json, what the page must decode per tick.
 // Its title is hostile on purpose: the page must show it as plain text.
-// The room is ray-cast, the target chosen and the pass captured by
-// robot-demo's own code, so the page holds what the demo would write.
+// The room is ray-cast by robot-demo's own code and each tick is a pilot's
+// step, captured as the demo captures it, so the page holds what the demo
+// would write.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -17,10 +18,8 @@
 #include "output/grid_view.h"
 #include "output/viewer/run_html.h"
 #include "output/viewer/viewer_glue.h"
-#include "pathgrid.h"
-#include "runs/follow_target.h"
 #include "runs/pass_line.h"
-#include "scanfollow.h"
+#include "scanpilot.h"
 #include "world/room.h"
 
 namespace {
@@ -29,7 +28,6 @@ constexpr int kTicks = 48;
 constexpr double kDt = 0.1;
 constexpr double kPersonRadius = 0.18;
 constexpr double kMaxRange = 5.6;
-constexpr float kBorder = 0.35f;  // InitHelper's; the fixture never changes it
 
 const char kTitle[] = "<script>window.__injected=1;alert(1)</script> & \"x\" a&b.txt";
 
@@ -87,31 +85,20 @@ void PersonSeen(const Moment& m, float& x, float& y) {
   y = static_cast<float>(-wx * std::sin(h) + wy * std::cos(h));
 }
 
-// Tracker and planner on tick n's scan, as the demo's follower calls them
-// (the detector misses the person now and then), captured for the page.
-GridView PassAt(int n, Scan scan, const Moment& m, bool& tracker_started) {
-  float cx = 0, cy = 0;
-  PersonSeen(m, cx, cy);
-  if (!tracker_started) {
-    thredhold(cx);
-    tracker_started = true;
+// The pilot on tick n's scan, as the demo's follower calls it (the detector
+// misses the person now and then), captured for the page.
+GridView PassAt(Pilot& pilot, int n, const Scan& scan, const Moment& m) {
+  PilotPoint seen{};
+  PersonSeen(m, seen.x, seen.y);
+  if (pilot.Config().mode != PilotMode::kFollow) {
+    PilotConfig c;
+    c.mode = PilotMode::kFollow;
+    c.follow_distance = seen.x;
+    if (pilot.Start(c) != PilotError::kNone) std::abort();
   }
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  float unused[kScanReadings] = {};
-  float ox = 0, oy = 0;
-  filter(n % 7 == 3 ? nan : cx, n % 7 == 3 ? nan : cy, scan.data(), unused, ox, oy);
-  SetRanges(scan.data());
-  const FollowTarget f = ScreenedFollowTarget(ox, oy);
-  const bool has_target = f.target_col >= 0;
-  ClearTarget();
-  if (has_target) SetTarget(f.target_col, f.target_row);
-  const bool reached = OutLine();
-  GridView v = CaptureGridView(scan, has_target, {f.target_col, f.target_row}, reached, kBorder);
-  v.raw_target = {f.raw_col, f.raw_row};
-  v.has_tracked = true;
-  v.tracked_x = ox;
-  v.tracked_y = oy;
-  return v;
+  PilotStep step;
+  pilot.Step(scan.data(), n % 7 == 3 ? nullptr : &seen, step);
+  return CaptureGridView(pilot, step);
 }
 
 // The tick's line, as the demo's --verbose prints it.
@@ -192,12 +179,11 @@ int main(int argc, char** argv) {
   RunHtmlWriter writer(html);
   writer.Begin(run);
 
-  InitHelper();
+  Pilot pilot;
   std::string info_text, expected = "{\"ticks\":[";
-  bool tracker_started = false;
   for (int n = 0; n < ticks; ++n) {
     const Moment m = MomentAt(n);
-    const GridView v = PassAt(n, ScanAt(room, m), m, tracker_started);
+    const GridView v = PassAt(pilot, n, ScanAt(room, m), m);
     if (!v.consistent) {
       std::fprintf(stderr, "run-html-fixture: tick %d: the captured path is not the pass's\n", n);
       return 1;

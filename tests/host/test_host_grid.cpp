@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#include "pathgrid.h"
+#include "scanpilot.h"
 
 namespace {
 
@@ -58,58 +58,58 @@ Scan PointAhead() {
   return s;
 }
 
-struct Pass {
-  bool reached;
-  int length;
-};
-
-Pass Plan(Scan scan, Cell target) {
-  SetRanges(scan.data());
-  ClearTarget();
-  SetTarget(target.col, target.row);
-  const bool reached = OutLine();
-  return {reached, GetHelperNum()};
+// A pilot planning toward (50, 90) with returns inflated by `border`.
+PilotConfig TowardFarAhead(double border) {
+  PilotConfig c;
+  c.robot_radius = border;
+  c.margin = 0.0;
+  c.goal = PilotGoal::Cell(50, 90);
+  return c;
 }
 
 // (50, 65) lies 0.25 m from the point: blocked by a 0.35 m border, free with 0.1 m.
 constexpr Cell kNearPoint{50, 65};
 
-TEST(HostGridView, KeepsTheCallersBorder) {
-  InitHelper();
-  SetBorder(0.1f);
+TEST(HostGridView, KeepsTheRunsBorder) {
+  Pilot pilot;
+  ASSERT_EQ(pilot.Start(TowardFarAhead(0.1)), PilotError::kNone);
   const Scan scan = PointAhead();
-  const Pass pass = Plan(scan, {50, 90});
-  const GridView v = CaptureGridView(scan, true, {50, 90}, pass.reached, 0.1f);
+  PilotStep step;
+  pilot.Step(scan.data(), nullptr, step);
+  const GridView v = CaptureGridView(pilot, step);
   EXPECT_TRUE(v.consistent);
   EXPECT_EQ(v.blocked[kNearPoint.row * kGridCells + kNearPoint.col], 0);
   EXPECT_EQ(v.blocked[70 * kGridCells + 50], 1);
-  // The planner still inflates by 0.1 m afterwards...
-  SetRanges(PointAhead().data());
-  EXPECT_TRUE(ChkTarget(kNearPoint.col, kNearPoint.row));
-  // ...and by the default when that is what the caller had.
-  InitHelper();
-  const Pass wide = Plan(scan, {50, 90});
-  const GridView w = CaptureGridView(scan, true, {50, 90}, wide.reached, 0.35f);
+  EXPECT_EQ(v.robot_radius, 0.1);
+  // The next step still inflates by 0.1 m: the capture gave the border back.
+  PilotStep again;
+  pilot.Step(scan.data(), nullptr, again);
+  EXPECT_EQ(again.path_cells, step.path_cells);
+
+  ASSERT_EQ(pilot.Start(TowardFarAhead(0.35)), PilotError::kNone);
+  pilot.Step(scan.data(), nullptr, step);
+  const GridView w = CaptureGridView(pilot, step);
   EXPECT_TRUE(w.consistent);
   EXPECT_EQ(w.blocked[kNearPoint.row * kGridCells + kNearPoint.col], 1);
-  SetRanges(PointAhead().data());
-  EXPECT_FALSE(ChkTarget(kNearPoint.col, kNearPoint.row));
 }
 
 TEST(HostGridView, ReplaysThePassFromAnOffCentreStart) {
   // A zero reading blocks the robot's own cell: the walk starts beside it.
-  InitHelper();
+  Pilot pilot;
+  ASSERT_EQ(pilot.Start(TowardFarAhead(0.35)), PilotError::kNone);
   Scan scan = PointAhead();
   scan[0] = 0.0f;
-  const Pass pass = Plan(scan, {50, 90});
-  const GridView v = CaptureGridView(scan, true, {50, 90}, pass.reached, 0.35f);
+  PilotStep step;
+  pilot.Step(scan.data(), nullptr, step);
+  const GridView v = CaptureGridView(pilot, step);
   ASSERT_TRUE(v.consistent);
   EXPECT_FALSE(v.start.col == 50 && v.start.row == 50);
   EXPECT_EQ(v.blocked[static_cast<std::size_t>(v.start.row * kGridCells + v.start.col)], 0);
   ASSERT_FALSE(v.path.empty());
   EXPECT_LE(std::abs(v.path[0].col - v.start.col), 1);
   EXPECT_LE(std::abs(v.path[0].row - v.start.row), 1);
-  EXPECT_EQ(static_cast<int>(v.path.size()), pass.length);
+  EXPECT_EQ(static_cast<int>(v.path.size()), step.path_cells);
+  EXPECT_EQ(v.scan[0], 0.0f) << "the view shows the scan the planner got";
 }
 
 // Readings on the centres of the robot cell's eight neighbours.
@@ -131,33 +131,35 @@ Scan RingAroundTheRobot() {
 TEST(HostGridView, WalkStuckOnTheStartIsStillConsistent) {
   // A 5 cm border blocks only the cell a reading lands on: the robot's cell
   // stays free, its neighbours do not, and the pass cannot take a step.
-  InitHelper();
-  SetBorder(0.05f);
+  Pilot pilot;
+  ASSERT_EQ(pilot.Start(TowardFarAhead(0.05)), PilotError::kNone);
   const Scan scan = RingAroundTheRobot();
-  const Pass pass = Plan(scan, {50, 90});
-  ASSERT_TRUE(ChkTarget(50, 50));
-  ASSERT_FALSE(ChkTarget(51, 51));
-  ASSERT_FALSE(ChkTarget(49, 49));
-  ASSERT_EQ(pass.length, 0);
-  const GridView v = CaptureGridView(scan, true, {50, 90}, pass.reached, 0.05f);
+  PilotStep step;
+  pilot.Step(scan.data(), nullptr, step);
+  ASSERT_EQ(step.path_cells, 0);
+  EXPECT_TRUE(step.no_path && step.stopped);
+  const GridView v = CaptureGridView(pilot, step);
   EXPECT_TRUE(v.consistent);
   EXPECT_TRUE(v.path.empty());
   EXPECT_EQ(v.start.col, 50);
   EXPECT_EQ(v.start.row, 50);
+  EXPECT_EQ(v.blocked[50 * kGridCells + 50], 0);
+  EXPECT_EQ(v.blocked[51 * kGridCells + 51], 1);
 }
 
 TEST(HostGridView, WalkThatSticksAfterSomeSteps) {
   // Readings all round at 0.3 m: the walk wanders inside the ring and sticks.
-  InitHelper();
-  SetBorder(0.1f);
+  Pilot pilot;
+  ASSERT_EQ(pilot.Start(TowardFarAhead(0.1)), PilotError::kNone);
   Scan scan;
   scan.fill(0.3f);
-  const Pass pass = Plan(scan, {50, 90});
-  EXPECT_FALSE(pass.reached);
-  EXPECT_GT(pass.length, 0);
-  const GridView v = CaptureGridView(scan, true, {50, 90}, pass.reached, 0.1f);
+  PilotStep step;
+  pilot.Step(scan.data(), nullptr, step);
+  EXPECT_FALSE(step.reached);
+  EXPECT_GT(step.path_cells, 0);
+  const GridView v = CaptureGridView(pilot, step);
   EXPECT_TRUE(v.consistent);
-  EXPECT_EQ(static_cast<int>(v.path.size()), pass.length);
+  EXPECT_EQ(static_cast<int>(v.path.size()), step.path_cells);
 }
 
 }  // namespace

@@ -140,7 +140,12 @@ TEST(ScanSourceSamples, BadLinesNameTheirNumber) {
   Turns("1 2\n3\n", ScanFormat::kSamples, lay, &err);
   EXPECT_EQ(err, "2: expected 'angle range' or 'angle range quality', found one value");
   Turns("1 2 3 4\n", ScanFormat::kSamples, lay, &err);
-  EXPECT_EQ(err, "1: expected 'angle range' or 'angle range quality', found more values");
+  EXPECT_EQ(err, "1: expected 'angle range' or 'angle range quality', found 4 values");
+  std::string turn;
+  for (int i = 0; i < 360; ++i) turn += "1.5 ";
+  Turns(turn + "\n", ScanFormat::kSamples, lay, &err);
+  EXPECT_EQ(err, "1: expected 'angle range' or 'angle range quality', found 360 values (one turn per line is "
+                 "--format ranges)");
   Turns("1 2\n\nx 2\n", ScanFormat::kSamples, lay, &err);
   EXPECT_EQ(err, "3: angle 'x' is not a number");
   Turns("1 2mm\n", ScanFormat::kSamples, lay, &err);
@@ -160,6 +165,20 @@ TEST(ScanSourceRanges, AnyCountOneTurnPerLine) {
   EXPECT_EQ(t[1][90], 2.0f);
   Turns("1 2 x\n", ScanFormat::kRanges, lay, &err);
   EXPECT_EQ(err, "1: range 3 'x' is not a number");
+}
+
+TEST(ScanSourceRanges, NotesTheFirstLineThatLooksLikeASample) {
+  // One number is a one-sample turn; 2 or 3 are what a samples log holds.
+  MemFile m("1500\n0,0,0,2000\n12.5 800\n1 2 3\n");
+  ScanSource src(m.f, ScanFormat::kRanges, ScanLayout{});
+  Scan s{};
+  ASSERT_EQ(src.Next(s), ScanSource::kScan);
+  ASSERT_EQ(src.Next(s), ScanSource::kScan);
+  EXPECT_EQ(src.FewValuesLine(), 0u);
+  ASSERT_EQ(src.Next(s), ScanSource::kScan);
+  EXPECT_EQ(src.FewValuesLine(), 3u);
+  ASSERT_EQ(src.Next(s), ScanSource::kScan);
+  EXPECT_EQ(src.FewValuesLine(), 3u) << "the first such line is the one to name";
 }
 
 TEST(ScanSourceDegrees, SameAsTheWholeTextParser) {

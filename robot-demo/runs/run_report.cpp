@@ -1,0 +1,70 @@
+#include "runs/run_report.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+
+void RunWarnings::Warn(const std::string& code, const std::string& message) {
+  if (Has(code)) return;
+  given_.emplace_back(code, message);
+  std::fprintf(stderr, "robot-demo: warning: %s\n", message.c_str());
+}
+
+bool RunWarnings::Has(const std::string& code) const {
+  for (const auto& g : given_)
+    if (g.first == code) return true;
+  return false;
+}
+
+std::string RunWarnings::Json() const {
+  std::string o = "[";
+  for (std::size_t i = 0; i < given_.size(); ++i) {
+    if (i > 0) o += ",";
+    o += "{\"code\":" + JsonString(given_[i].first) + ",\"message\":" + JsonString(given_[i].second) + "}";
+  }
+  return o + "]";
+}
+
+StepWatch::StepWatch(RunWarnings& warnings, double robot_radius, std::string min_range_hint, bool hint_given)
+    : warnings_(warnings), robot_radius_(robot_radius), hint_(std::move(min_range_hint)), hint_given_(hint_given) {}
+
+void StepWatch::Observe(const PilotStep& step, long long n) {
+  if (step.returns_inside_robot > 0 && ++inside_scans_ == kInsideScansToWarn) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf,
+                  "%lld scans up to scan %lld have returns nearer than the robot's radius (%.2f m): the scanner "
+                  "probably sees the robot itself; %s %s",
+                  kInsideScansToWarn, n, robot_radius_, hint_given_ ? "raise" : "set", hint_.c_str());
+    warnings_.Warn("returns_inside_robot", buf);
+  }
+  if (!step.lost) {
+    lost_from_ = -1;
+    return;
+  }
+  if (lost_from_ < 0) lost_from_ = n;
+  if (n - lost_from_ + 1 == kLostScansToWarn)
+    warnings_.Warn("tracker_lost", "the tracker held no return near the tracked point from scan " +
+                                       std::to_string(lost_from_) + " for more than a second of scans; the robot "
+                                       "stops while it is lost (is --follow the object's distance ahead?)");
+}
+
+std::string StepJson(const PilotStep& step, long long n, const std::string& extra) {
+  char buf[kPilotJsonMax];
+  const std::size_t len = PilotStepJson(step, n, buf, sizeof buf);
+  std::string o(buf, len < sizeof buf ? len : sizeof buf - 1);
+  if (!extra.empty() && !o.empty()) o.insert(o.size() - 1, extra);
+  return o;
+}
+
+std::string SummaryJson(const std::string& members) {
+  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"summary\":{" + members + "}}";
+}
+
+std::string JsonNumber(double v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}

@@ -1,0 +1,59 @@
+// What a run reports besides its lines for people: warnings (each once, on
+// standard error and in the JSON summary) and the JSON Lines of --json.
+#ifndef SCANPILOT_RUNS_RUN_REPORT_H
+#define SCANPILOT_RUNS_RUN_REPORT_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/safe_text.h"
+#include "scanpilot.h"
+
+class RunWarnings {
+ public:
+  // Prints "robot-demo: warning: MESSAGE" on standard error, unless `code`
+  // was already given in this run.
+  void Warn(const std::string& code, const std::string& message);
+  bool Has(const std::string& code) const;
+  // [{"code":...,"message":...},...]
+  std::string Json() const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> given_;
+};
+
+// Watches the steps for what a robot builder must hear about: the scanner
+// seeing the robot itself, and a tracker lost for more than a second.
+class StepWatch {
+ public:
+  // `min_range_hint`: the option that masks near returns for this input
+  // ("--min-range" or "--no-return-below"), and whether it was given.
+  StepWatch(RunWarnings& warnings, double robot_radius, std::string min_range_hint, bool hint_given);
+  void Observe(const PilotStep& step, long long n);
+
+ private:
+  RunWarnings& warnings_;
+  double robot_radius_;
+  std::string hint_;
+  bool hint_given_;
+  long long inside_scans_ = 0;
+  long long lost_from_ = -1;  // first scan of the current lost streak
+};
+
+// Scans with returns inside the robot before it is worth a warning, and the
+// longest a tracker may stay lost without one (a second at 10 scans a second).
+constexpr long long kInsideScansToWarn = 4;
+constexpr long long kLostScansToWarn = 11;
+
+// The step's JSON object (PilotStepJson), with `extra` members (each
+// ",\"key\":value") added before its closing brace.
+std::string StepJson(const PilotStep& step, long long n, const std::string& extra = "");
+
+// {"schema":1,"summary":{MEMBERS}}
+std::string SummaryJson(const std::string& members);
+
+// A double in the shortest form that reads back the same, null when not finite.
+std::string JsonNumber(double v);
+
+#endif
