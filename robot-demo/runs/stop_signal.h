@@ -1,0 +1,14 @@
+// The signals that end a run early: SIGINT, SIGTERM and SIGHUP only set a
+// flag, which the run loops poll between scans, so that every run ends
+// through its own code and cleans up after itself. They do not restart an
+// interrupted read, so a run blocked on a pipe or a device wakes up to see
+// the flag.
+#ifndef SCANPILOT_RUNS_STOP_SIGNAL_H
+#define SCANPILOT_RUNS_STOP_SIGNAL_H
+
+// Installs the handlers. Call once, before any run starts.
+void InstallStopSignals();
+// 0 while no stop signal has arrived, else the first one's number.
+int StopSignal();
+
+#endif
