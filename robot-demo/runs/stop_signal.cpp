@@ -1,6 +1,7 @@
 #include "runs/stop_signal.h"
 
 #include <csignal>
+#include <initializer_list>
 
 namespace {
 
