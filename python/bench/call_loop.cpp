@@ -1,11 +1,13 @@
 // Times Pilot::Step on one scan and GetHelperNum from C++, the baseline for
-// the same calls through the Python module (python/bench_overhead.py).
-//   pilot_call_loop ITERATIONS < scan        (360 readings; goal mode, defaults)
-// Prints the best of 5 rounds in ns per call.
+// the same calls through the Python module (python/bench/overhead.py).
+//   pilot_call_loop ITERATIONS [ROUNDS [step|helper]] < scan   (360 readings; goal mode, defaults)
+// Prints the best of ROUNDS (default 5) rounds in ns per call; under
+// callgrind, one round of one kind gives instructions per call by difference.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "pathgrid.h"
 #include "scanpilot.h"
@@ -13,13 +15,13 @@
 namespace {
 
 template <typename F>
-double BestNs(long n, F f) {
+double BestNs(long n, long rounds, F f) {
   double best = 1e300;
-  for (int round = 0; round < 5; ++round) {
+  for (long round = 0; round < rounds; ++round) {
     const auto t0 = std::chrono::steady_clock::now();
     for (long i = 0; i < n; ++i) f();
     const std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - t0;
-    best = std::min(best, d.count() / static_cast<double>(n));
+    best = std::min(best, d.count() / static_cast<double>(n > 0 ? n : 1));
   }
   return best;
 }
@@ -28,10 +30,12 @@ double BestNs(long n, F f) {
 
 int main(int argc, char** argv) {
   const long n = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 20000;
+  const long rounds = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 5;
+  const char* which = argc > 3 ? argv[3] : "both";
   float scan[kPilotReadings];
   for (float& r : scan)
-    if (n <= 0 || std::scanf("%f", &r) != 1) {
-      std::fprintf(stderr, "pilot_call_loop: usage: pilot_call_loop ITERATIONS < scan (360 readings)\n");
+    if (n < 0 || rounds < 1 || std::scanf("%f", &r) != 1) {
+      std::fprintf(stderr, "pilot_call_loop: usage: pilot_call_loop ITERATIONS [ROUNDS [step|helper]] < scan\n");
       return 2;
     }
   Pilot pilot;
@@ -40,10 +44,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   PilotStep step{};
-  const double step_ns = BestNs(n, [&] { pilot.Step(scan, nullptr, step); });
+  pilot.Step(scan, nullptr, step);
+  if (std::strcmp(which, "helper") != 0)
+    std::printf("step_ns %.1f\n", BestNs(n, rounds, [&] { pilot.Step(scan, nullptr, step); }));
   pilot.Stop();
   volatile int sink = 0;
-  const double helper_ns = BestNs(n * 100, [&] { sink = GetHelperNum(); });
-  std::printf("step_ns %.1f\nget_helper_num_ns %.2f\npath_cells %d\n", step_ns, helper_ns, step.path_cells);
+  if (std::strcmp(which, "step") != 0)
+    std::printf("get_helper_num_ns %.2f\n", BestNs(n, rounds, [&] { sink = GetHelperNum(); }));
+  std::printf("path_cells %d\n", step.path_cells);
   return 0;
 }

@@ -24,6 +24,35 @@
 
 namespace py = pybind11;
 
+// Arguments taken as they come and checked by hand (ValueError naming the
+// problem), with the names editors should show for them.
+struct ArrayArg {
+  py::handle h;
+};
+struct PointArg {
+  py::handle h;
+};
+namespace pybind11::detail {
+template <>
+struct type_caster<ArrayArg> {
+  PYBIND11_TYPE_CASTER(ArrayArg, const_name("numpy.typing.ArrayLike"));
+  bool load(handle src, bool) {
+    value.h = src;
+    return true;
+  }
+  static handle cast(const ArrayArg& a, return_value_policy, handle) { return a.h.inc_ref(); }
+};
+template <>
+struct type_caster<PointArg> {
+  PYBIND11_TYPE_CASTER(PointArg, const_name("Optional[Tuple[float, float]]"));
+  bool load(handle src, bool) {
+    value.h = src;
+    return true;
+  }
+  static handle cast(const PointArg& a, return_value_policy, handle) { return a.h.inc_ref(); }
+};
+}  // namespace pybind11::detail
+
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -126,6 +155,14 @@ py::array_t<float> Float32(py::handle obj, const char* name) {
 }
 
 void Readings360(py::handle obj, const char* name, float* out) {
+  // The usual case first: a contiguous float32 array, read without a conversion call.
+  if (py::isinstance<py::array_t<float, py::array::c_style>>(obj)) {
+    const auto a = py::reinterpret_borrow<py::array_t<float, py::array::c_style>>(obj);
+    if (a.ndim() == 1 && a.shape(0) == kPilotReadings) {
+      std::memcpy(out, a.data(), sizeof(float) * kPilotReadings);
+      return;
+    }
+  }
   const py::array_t<float> a = Float32(obj, name);
   if (a.shape(0) != kPilotReadings)
     Fail(std::string(name) + ": expected 360 readings, got " + std::to_string(a.shape(0)));
@@ -604,34 +641,34 @@ releases it; so does garbage collection.)doc")
       .def_property_readonly("live", &PyPilot::Live, "True until close().")
       .def_property_readonly("config", [](const PyPilot& p) { return ConfigDict(p.Config()); },
                              "The configuration as keywords: Pilot(**pilot.config) makes the same pilot.")
-      .def("step", [](PyPilot& p, py::handle scan, py::handle candidate) {
+      .def("step", [](PyPilot& p, ArrayArg scan, PointArg candidate) {
              float r[kPilotReadings];
-             Readings360(scan, "scan", r);
-             const std::optional<PilotPoint> c = Candidate(candidate);
+             Readings360(scan.h, "scan", r);
+             const std::optional<PilotPoint> c = Candidate(candidate.h);
              return p.Run([&](Pilot& pilot, PilotStep& s) { pilot.Step(r, c ? &*c : nullptr, s); });
            }, py::arg("scan"), py::arg("candidate") = py::none(),
            "One step from 360 readings (index = degree, 180 ahead, 270 left, metres) taken as they are.\n"
            "candidate: a detector's (x, y) of the followed object, or None.")
-      .def("step_samples", [](PyPilot& p, py::handle angles, py::handle ranges, py::handle candidate) {
-             const std::vector<float> a = Samples(angles, "angles_deg"), r = Samples(ranges, "ranges");
+      .def("step_samples", [](PyPilot& p, ArrayArg angles, ArrayArg ranges, PointArg candidate) {
+             const std::vector<float> a = Samples(angles.h, "angles_deg"), r = Samples(ranges.h, "ranges");
              if (a.size() != r.size())
                Fail("angles_deg and ranges differ in length: " + std::to_string(a.size()) + " and " + std::to_string(r.size()));
-             const std::optional<PilotPoint> c = Candidate(candidate);
+             const std::optional<PilotPoint> c = Candidate(candidate.h);
              return p.Run([&](Pilot& pilot, PilotStep& s) {
                pilot.StepSamples(a.data(), r.data(), r.size(), c ? &*c : nullptr, s);
              });
            }, py::arg("angles_deg"), py::arg("ranges"), py::arg("candidate") = py::none(),
            "One step from explicit samples (sensor degrees, raw ranges), binned with the layout and mount.")
-      .def("step_even_turn", [](PyPilot& p, py::handle ranges, py::handle candidate) {
-             const std::vector<float> r = Samples(ranges, "ranges");
-             const std::optional<PilotPoint> c = Candidate(candidate);
+      .def("step_even_turn", [](PyPilot& p, ArrayArg ranges, PointArg candidate) {
+             const std::vector<float> r = Samples(ranges.h, "ranges");
+             const std::optional<PilotPoint> c = Candidate(candidate.h);
              return p.Run([&](Pilot& pilot, PilotStep& s) { pilot.StepEvenTurn(r.data(), r.size(), c ? &*c : nullptr, s); });
            }, py::arg("ranges"), py::arg("candidate") = py::none(),
            "One step from n evenly spaced raw ranges, the first at the sensor's 0 deg.")
-      .def("step_laser_scan", [](PyPilot& p, double angle_min, double angle_increment, py::handle ranges,
-                                 double range_min, double range_max, py::handle candidate) {
-             const std::vector<float> r = Samples(ranges, "ranges");
-             const std::optional<PilotPoint> c = Candidate(candidate);
+      .def("step_laser_scan", [](PyPilot& p, double angle_min, double angle_increment, ArrayArg ranges,
+                                 double range_min, double range_max, PointArg candidate) {
+             const std::vector<float> r = Samples(ranges.h, "ranges");
+             const std::optional<PilotPoint> c = Candidate(candidate.h);
              const float a0 = Narrow(angle_min), da = Narrow(angle_increment), lo = Narrow(range_min),
                          hi = Narrow(range_max);
              return p.Run([&](Pilot& pilot, PilotStep& s) {
@@ -665,9 +702,9 @@ releases it; so does garbage collection.)doc")
   m.def("init_helper", [] { Direct(false, [] { InitHelper(); }); }, "InitHelper: start over (border 0.35 m).");
   m.def("set_border", [](double b) { Direct(false, [=] { SetBorder(Narrow(b)); }); }, py::arg("border"),
         "SetBorder: inflation radius in metres, 0..0.5.");
-  m.def("set_ranges", [](py::handle scan) {
+  m.def("set_ranges", [](ArrayArg scan) {
         float r[kPilotReadings];
-        Readings360(scan, "scan", r);
+        Readings360(scan.h, "scan", r);
         Direct(true, [&] { SetRanges(r); });
       }, py::arg("scan"), "SetRanges: rebuild the obstacle field from 360 readings (copied first).");
   m.def("set_obst", [](int x, int y) { Direct(false, [=] { SetObst(x, y); }); }, py::arg("x"), py::arg("y"),
@@ -706,9 +743,9 @@ releases it; so does garbage collection.)doc")
   // The tracker (scanfollow.h).
   m.def("thredhold", [](double x) { Direct(false, [=] { thredhold(Narrow(x)); }); }, py::arg("x"),
         "thredhold: restart tracking at (x, 0). Returns None (the C++ call always returns 0).");
-  m.def("filter", [](double x, double y, py::handle scan) {
+  m.def("filter", [](double x, double y, ArrayArg scan) {
         float r[kPilotReadings];
-        Readings360(scan, "scan", r);
+        Readings360(scan.h, "scan", r);
         float ox = 0.0f, oy = 0.0f;
         const float cx = Narrow(x), cy = Narrow(y);
         Direct(false, [&] { filter(cx, cy, r, r, ox, oy); });
@@ -717,23 +754,23 @@ releases it; so does garbage collection.)doc")
       "filter: one tracking step with candidate (x, y) (NaN: none) and 360 readings; returns (out_x, out_y).");
 
   // The conversions (scanbin.h): pure, without the GIL, always allowed.
-  m.def("bin_even_scan", [](py::handle ranges, py::kwargs kw) {
-        const std::vector<float> r = Samples(ranges, "ranges");
+  m.def("bin_even_scan", [](ArrayArg ranges, py::kwargs kw) {
+        const std::vector<float> r = Samples(ranges.h, "ranges");
         const ScanLayout l = ParseConfig(kw, true).layout;
         return Bin([&](float* o) { return BinEvenScan(r.data(), r.size(), l, o); }, LayoutRefusal(r.size(), l));
       }, py::arg("ranges"), "BinEvenScan: n evenly spaced raw ranges -> 360 readings (float32).\n"
       "Layout keywords: zero_deg, clockwise, range_scale or units='m'|'mm', min_range, max_range.");
-  m.def("bin_samples", [](py::handle angles, py::handle ranges, py::kwargs kw) {
-        const std::vector<float> a = Samples(angles, "angles_deg"), r = Samples(ranges, "ranges");
+  m.def("bin_samples", [](ArrayArg angles, ArrayArg ranges, py::kwargs kw) {
+        const std::vector<float> a = Samples(angles.h, "angles_deg"), r = Samples(ranges.h, "ranges");
         if (a.size() != r.size())
           Fail("angles_deg and ranges differ in length: " + std::to_string(a.size()) + " and " + std::to_string(r.size()));
         const ScanLayout l = ParseConfig(kw, true).layout;
         return Bin([&](float* o) { return BinSamples(a.data(), r.data(), r.size(), l, o); }, LayoutRefusal(r.size(), l));
       }, py::arg("angles_deg"), py::arg("ranges"), "BinSamples: explicit samples (sensor degrees, raw ranges) -> 360 readings.\n"
       "Layout keywords as bin_even_scan.");
-  m.def("bin_laser_scan", [](double angle_min, double angle_increment, py::handle ranges, double range_min,
+  m.def("bin_laser_scan", [](double angle_min, double angle_increment, ArrayArg ranges, double range_min,
                              double range_max) {
-        const std::vector<float> r = Samples(ranges, "ranges");
+        const std::vector<float> r = Samples(ranges.h, "ranges");
         const float a0 = Narrow(angle_min), da = Narrow(angle_increment), lo = Narrow(range_min), hi = Narrow(range_max);
         std::string why = "scanbin refused the arguments";
         if (r.empty()) why = "ranges: empty (no samples)";
