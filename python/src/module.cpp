@@ -149,9 +149,8 @@ py::array_t<float> Float32(py::handle obj, const char* name) {
     Fail(std::string(name) + ": dtype " + std::string(py::str(a.dtype())) +
          " is not accepted (give float32; other float and integer types are converted)");
   if (a.ndim() != 1) Fail(std::string(name) + ": expected a 1-D array, got shape " + Shape(a));
-  auto f = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(a);
-  if (!f) throw py::error_already_set();
-  return f;
+  // Throws what numpy raised, e.g. its overflow warning when warnings are errors.
+  return py::array_t<float, py::array::c_style | py::array::forcecast>(a);
 }
 
 void Readings360(py::handle obj, const char* name, float* out) {

@@ -3,6 +3,7 @@ import ast
 import gc
 import json
 import math
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -90,7 +91,7 @@ def test_one_live_pilot_per_process():
     (np.zeros((2, 180), np.float32), r"shape \(2, 180\)"), (np.zeros(359, np.float32), "359"),
     (np.float32(1.0), r"shape \(\)"), (np.zeros(360, bool), "dtype bool"),
     (np.zeros(360, np.complex64), "complex64"), ([1.0] * 359 + [None], "dtype object"),
-    (["1"] * 360, "dtype <U1"), ("abc", "dtype <U3"),
+    (["1"] * 360, "dtype <U1"), ("abc", "dtype <U3"), ([1.0, [2.0, 3.0]], "array of numbers, got list"),
 ])
 def test_bad_arrays_are_value_errors_naming_the_problem(bad, word):
     with scanpilot.Pilot() as p:
@@ -117,6 +118,18 @@ def test_other_numeric_types_convert_like_numpy_and_give_the_same_step():
         mm = np.array([1000, 2000, 0, 1500] * 90, np.int32)
         p.step_even_turn(mm)
         assert np.array_equal(p.readings, scanpilot.bin_even_scan(mm.astype(np.float32)))
+
+
+def test_numbers_beyond_float_range_become_inf_with_numpys_warning():
+    huge = np.full(360, 1e300)
+    with scanpilot.Pilot() as p:
+        with pytest.warns(RuntimeWarning, match="overflow"):
+            p.step(huge)
+        assert np.isposinf(p.readings).all()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with pytest.raises(RuntimeWarning, match="overflow"):
+                p.step(huge)
 
 
 def test_callers_arrays_are_never_written():
