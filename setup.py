@@ -23,7 +23,8 @@ class CMakeBuild(build_ext):
         temp = Path(self.build_temp).resolve()
         build, stage = temp / "cmake", temp / "stage"
         self.spawn([cmake, "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                    "-DPython3_EXECUTABLE=" + sys.executable, "-DSCANPILOT_BUILD_TESTS=OFF",
+                    # A venv's interpreter by its real file: venvs of one Python share a build.
+                    "-DPython3_EXECUTABLE=" + os.path.realpath(sys.executable), "-DSCANPILOT_BUILD_TESTS=OFF",
                     "-DSCANPILOT_BUILD_EXAMPLES=OFF", "-DSCANPILOT_BUILD_BENCH=OFF",
                     "-DSCANPILOT_PYTHON_REQUIRED=ON", "-DSCANPILOT_PYTHON_BUNDLE=ON",
                     "-DSCANPILOT_PYTHON_INSTALL_DIR=."])
