@@ -32,9 +32,17 @@ def test_config_keywords_round_trip_and_defaults_are_the_librarys():
         assert p.config["goal_cell"] == (40, 90) and "goal" not in p.config
 
 
-def test_stub_defaults_match_the_library():
+def test_stubs_name_what_the_module_has_with_the_librarys_defaults():
     stub = Path(scanpilot.__file__).with_name("__init__.pyi")
     tree = ast.parse(stub.read_text())
+    top = {n.name for n in tree.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    public = {k for k, v in vars(scanpilot).items() if not k.startswith("_") and callable(v)}
+    assert top == public
+    for cls in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        members = {n.name for n in cls.body if isinstance(n, ast.FunctionDef)}
+        members |= {n.target.id for n in cls.body if isinstance(n, ast.AnnAssign)}
+        real = {k for k in dir(getattr(scanpilot, cls.name)) if not k.startswith("_")}
+        assert members - {"__init__", "__enter__", "__exit__"} == real, cls.name
     pilot = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == "Pilot")
     init = next(n for n in pilot.body if isinstance(n, ast.FunctionDef) and n.name == "__init__")
     names = [a.arg for a in init.args.kwonlyargs]
