@@ -174,9 +174,12 @@ int ReturnsInside(const float* scan, double radius) {
   return n;
 }
 
-bool AllNaN(const float* scan) {
-  for (int i = 0; i < kPilotReadings; ++i)
-    if (!std::isnan(scan[i])) return false;
+// No scanner sends nothing but NaN: such a scan or turn is garbage, not
+// free space.
+bool AllNaN(const float* values, std::size_t n) {
+  if (values == nullptr) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (!std::isnan(values[i])) return false;
   return true;
 }
 
@@ -444,27 +447,28 @@ bool Pilot::Step(const float* readings, const PilotPoint* candidate, PilotStep& 
     std::memcpy(readings_, readings, sizeof readings_);
   else
     for (float& r : readings_) r = kNoReturn;
-  good = good && !AllNaN(readings_);
+  good = good && !AllNaN(readings_, kPilotReadings);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepSamples(const float* angles_deg, const float* ranges, std::size_t n, const PilotPoint* candidate,
                         PilotStep& out) {
-  const bool good = BinSamples(angles_deg, ranges, n, readings_);
+  const bool good = BinSamples(angles_deg, ranges, n, readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out) {
-  const bool good = BinEvenTurn(ranges, n, readings_);
+  const bool good = BinEvenTurn(ranges, n, readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
                           float range_min, float range_max, const PilotPoint* candidate, PilotStep& out) {
-  const bool good = BinLaserScan(angle_min, angle_increment, ranges, n, range_min, range_max, readings_);
+  const bool good =
+      BinLaserScan(angle_min, angle_increment, ranges, n, range_min, range_max, readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }

@@ -33,8 +33,8 @@
 //   * The caller owns every array. Steps read their inputs during the call,
 //     copy what they keep, and retain no pointer.
 //   * Bad input never crashes and never drives: a null array, a conversion
-//     that refuses its arguments (see scanbin.h) or a scan that is all NaN
-//     gives bad_input and a zero command. So do a lost tracker and an empty
+//     that refuses its arguments (see scanbin.h), or readings or ranges that
+//     are all NaN give bad_input and a zero command. So do a lost tracker and an empty
 //     path. Readings themselves are never bad: NaN, inf, zero or negative
 //     readings fall where the libraries put them.
 //   * Results are bit-exact like the libraries' (CalAngle follows the C

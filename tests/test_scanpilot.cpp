@@ -204,6 +204,13 @@ TEST(pilotStop, BadInputIsAFullStop) {
   EXPECT_TRUE(s.bad_input && IsFullStop(s));
   EXPECT_FALSE(p.StepSamples(nullptr, ranges, 3, nullptr, s));
   EXPECT_TRUE(s.bad_input && IsFullStop(s));
+  // A turn of nothing but NaN would bin to free space.
+  const float nans[3] = {kNaN, kNaN, kNaN}, angles[3] = {0.0f, 120.0f, 240.0f};
+  EXPECT_FALSE(p.StepEvenTurn(nans, 3, nullptr, s));
+  EXPECT_TRUE(s.bad_input && IsFullStop(s));
+  EXPECT_FALSE(p.StepSamples(angles, nans, 3, nullptr, s));
+  EXPECT_FALSE(p.StepLaserScan(0.0f, 0.01f, nans, 3, 0.1f, 10.0f, nullptr, s));
+  EXPECT_TRUE(s.bad_input && IsFullStop(s));
 
   // One NaN among good readings is just no return there.
   Readings some = Empty();

@@ -170,9 +170,14 @@ def test_unusable_input_is_a_stop_not_a_crash():
         for s in (p.step(nan), p.step_samples([], []), p.step_even_turn(np.array([], np.float32)),
                   p.step_laser_scan(math.nan, 0.01, nan, 0.0, 10.0), p.step_laser_scan(0.0, 0.01, nan, 2.0, 1.0)):
             assert s.bad_input and s.stopped and s.speed == 0.0 and s.turn_rate == 0.0
-        # NaN samples are bad samples, not bad arguments: binned they are no return at all.
-        even = p.step_even_turn(nan)
-        assert not even.bad_input and np.isinf(p.readings).all()
+        # A turn of nothing but NaN is garbage, not free space; one NaN among
+        # good ranges is just no return there.
+        for s in (p.step_even_turn(nan), p.step_samples(np.arange(360, dtype=np.float32), nan),
+                  p.step_laser_scan(0.0, 0.01, nan, 0.0, 10.0)):
+            assert s.bad_input and s.stopped and s.speed == 0.0
+        some = np.full(360, 2.0, np.float32)
+        some[7] = np.nan
+        assert not p.step_even_turn(some).bad_input
 
 
 def same(a, b, f32):
