@@ -71,13 +71,14 @@ std::string UnknownParam(const ros::NodeHandle& pnh) {
 class Node {
  public:
   Node(ros::NodeHandle& nh, ros::NodeHandle& pnh, const spnode::NodeParams& params) : params_(params) {
-    cmd_pub_ = nh.advertise<geometry_msgs::Twist>("cmd_vel", 1);
+    // Room for a burst (a backlog of scans, or broken ones): every scan's command goes out.
+    cmd_pub_ = nh.advertise<geometry_msgs::Twist>("cmd_vel", 10);
     step_pub_ = pnh.advertise<std_msgs::String>("step", 100);
-    path_pub_ = pnh.advertise<nav_msgs::Path>("path", 1);
-    grid_pub_ = pnh.advertise<nav_msgs::OccupancyGrid>("grid", 1);
+    path_pub_ = pnh.advertise<nav_msgs::Path>("path", 10);
+    grid_pub_ = pnh.advertise<nav_msgs::OccupancyGrid>("grid", 10);
     const bool follow = params.config.mode == PilotMode::kFollow;
     if (follow) {
-      tracked_pub_ = pnh.advertise<geometry_msgs::PointStamped>("tracked", 1);
+      tracked_pub_ = pnh.advertise<geometry_msgs::PointStamped>("tracked", 10);
       person_sub_ = nh.subscribe("person", 1, &Node::OnPerson, this);
     } else {
       goal_sub_ = nh.subscribe("goal", 1, &Node::OnGoal, this);

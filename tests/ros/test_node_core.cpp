@@ -23,30 +23,10 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
 
-ParamValue Num(double d) {
-  ParamValue v;
-  v.kind = Kind::kDouble;
-  v.d = d;
-  return v;
-}
-ParamValue Int(long long i) {
-  ParamValue v;
-  v.kind = Kind::kInt;
-  v.i = i;
-  return v;
-}
-ParamValue Str(const std::string& s) {
-  ParamValue v;
-  v.kind = Kind::kString;
-  v.s = s;
-  return v;
-}
-ParamValue Bool(bool b) {
-  ParamValue v;
-  v.kind = Kind::kBool;
-  v.b = b;
-  return v;
-}
+ParamValue Num(double d) { return {Kind::kDouble, false, 0, d, ""}; }
+ParamValue Int(long long i) { return {Kind::kInt, false, i, 0.0, ""}; }
+ParamValue Str(const std::string& s) { return {Kind::kString, false, 0, 0.0, s}; }
+ParamValue Bool(bool b) { return {Kind::kBool, b, 0, 0.0, ""}; }
 
 std::string Read(const std::map<std::string, ParamValue>& given, NodeParams& out) {
   return spnode::ReadParams(
@@ -114,8 +94,7 @@ TEST(NodeParams, DefaultsAreTheLibrarysAndNumbersMayBeIntegers) {
 }
 
 TEST(NodeParams, EachBadValueIsOneLineNamingIt) {
-  ParamValue list;
-  list.kind = Kind::kOther;
+  const ParamValue list{Kind::kOther, false, 0, 0.0, ""};
   const std::vector<std::pair<std::map<std::string, ParamValue>, std::string>> cases = {
       {{{"max_speed", Str("fast")}}, "parameter ~max_speed must be a number, not a string"},
       {{{"goal_x", Bool(true)}}, "parameter ~goal_x must be a number, not a boolean"},
