@@ -95,7 +95,10 @@ class Node {
   const spnode::LatencyStats& Latency() const { return latency_; }
 
  private:
-  bool InBaseFrame(const std::string& frame) const { return frame.empty() || frame == params_.base_frame; }
+  // Old bags and nodes still write frames with a leading slash.
+  bool InBaseFrame(const std::string& frame) const {
+    return frame.empty() || frame == params_.base_frame || frame == "/" + params_.base_frame;
+  }
 
   void OnScan(const sensor_msgs::LaserScan::ConstPtr& msg) {
     const double t0 = SteadyNow();
@@ -116,7 +119,8 @@ class Node {
       ROS_WARN_THROTTLE(2.0, "scan %lld refused (%s): zero command", r.number, r.refused);
       return;
     }
-    if (r.step.bad_input) ROS_WARN_THROTTLE(2.0, "scan %lld could not be used (range limits?): zero command", r.number);
+    if (r.step.bad_input)
+      ROS_WARN_THROTTLE(2.0, "scan %lld unusable (no reading, or bad range limits): zero command", r.number);
     std_msgs::String line;
     line.data = r.json;
     step_pub_.publish(line);
