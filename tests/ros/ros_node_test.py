@@ -82,8 +82,6 @@ def ros_env(work, port):
         env.pop(k, None)
     env.update(ROS_MASTER_URI='http://127.0.0.1:%d' % port, ROS_IP='127.0.0.1',
                ROS_HOME=os.path.join(work, 'ros_home'), ROS_LOG_DIR=os.path.join(work, 'log'))
-    # ROS's own allocations are not ours to report.
-    env['ASAN_OPTIONS'] = env.get('ASAN_OPTIONS', '') + ':detect_leaks=0'
     return env
 
 
@@ -275,7 +273,7 @@ def run_launch_case(args):
     """The installed package: roslaunch finds the node and its parameters."""
     prefix = os.path.join(args.work, 'prefix')
     shutil.rmtree(prefix, ignore_errors=True)
-    subprocess.run(['cmake', '--install', args.build, '--prefix', prefix], check=True, stdout=subprocess.DEVNULL,
+    subprocess.run([args.cmake, '--install', args.build, '--prefix', prefix], check=True, stdout=subprocess.DEVNULL,
                    timeout=120)
     launch = os.path.join(prefix, 'share', 'scanpilot', 'launch', 'scanpilot.launch')
     check(os.path.isfile(os.path.join(prefix, 'share', 'scanpilot', 'rviz', 'scanpilot.rviz')), 'rviz config')
@@ -329,6 +327,7 @@ def main():
     ap.add_argument('--bag-steps')
     ap.add_argument('--bag')
     ap.add_argument('--build')
+    ap.add_argument('--cmake', default='cmake')
     ap.add_argument('--work', required=True)
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
