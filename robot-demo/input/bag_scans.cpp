@@ -4,7 +4,6 @@
 #include <rosbag/view.h>
 #include <sensor_msgs/LaserScan.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
