@@ -103,8 +103,8 @@ std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live
        std::to_string(s.wire.checksum_failures) + " checksum failures, " + std::to_string(s.wire.skipped_bytes) +
        " bytes skipped\n";
   if (live)
-    o += Printf("no complete turn within %g s: ", gate.turn_timeout) + std::to_string(s.timeouts) +
-         (s.timeouts == 1 ? " time" : " times") + " (a stop each time)\n";
+    o += "timeouts: " + std::to_string(s.timeouts) +
+         Printf(" waits of %g s without a complete turn, a stop each\n", gate.turn_timeout);
   if (!end.empty()) o += "ended: " + end + "\n";
   return o;
 }
