@@ -80,13 +80,14 @@ std::optional<int> OpenLiveFiles(const Options& o, LiveFiles& files, OutputSet& 
 // After the loop: the files, the summary, then the line for a device that went away.
 int EndLive(const Options& o, LiveFiles& files, RunEnd end, const LdsTurnSource& src, Replay& replay,
             RunWarnings& warnings) {
+  // The recording first: the bytes of a live session cannot be had again.
+  std::string why;
+  if (!o.save_raw.empty() && !files.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
   std::string lost;
   if (!FlushStdout(lost)) return Fail(kExitCannotWrite, "standard output: " + lost);
   WarnUnreachedSnapshots(o, replay.Scans(), warnings);
   replay.DrawLast();
-  std::string why;
   if (!o.save_scans.empty() && !files.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
-  if (!o.save_raw.empty() && !files.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
   const bool failed = end == RunEnd::kError || end == RunEnd::kInput;
   const int status = replay.Finish(StreamSummaryJson(*src.Stats(), RunEndName(failed ? RunEnd::kError : end)),
                                    StreamSummaryLines(*src.Stats(), LdsGateOf(o), true, EndText(o, end)));
