@@ -77,5 +77,19 @@ else:
             subprocess.run([tool] + args + [out], check=True)
             with open(out, "rb") as f:
                 write("fuzz_scanwire", name, f.read() + bytes([control]))
+        # The host's reading of the stream: the stream, then control bytes
+        # (repair and chunks; layout; gates).
+        host = {
+            "clean-3-turns": (["--turns", "3"], bytes([0x02, 0x00, 0x00])),
+            "slow-gappy-mounted": (["--turns", "5", "--turn-rpm", "1:150", "--missing", "3:10:12",
+                                    "--markers"], bytes([0x11, 0x5B, 0x91])),
+            "faults-wide-gates": (["--turns", "3", "--start-inside", "9", "--flip-every", "9", "--drop-every", "17",
+                                   "--seed", "5"], bytes([0x23, 0x2C, 0x0A])),
+        }
+        for name, (args, control) in host.items():
+            out = os.path.join(tmp, name)
+            subprocess.run([tool] + args + [out], check=True)
+            with open(out, "rb") as f:
+                write("fuzz_lds_input", name, f.read() + control)
     # A false start, a start without its index byte, a lone byte.
     write("fuzz_scanwire", "short-garbage", bytes([0x00, 0xFA, 0xA5, 0x13, 0xFA, 0xFA, 0x01]))

@@ -17,6 +17,9 @@ if [ -f "$root/robot-demo/input/scan_text.cpp" ]; then
 else
   echo "fuzz: robot-demo/input/scan_text.cpp missing, scan-file target skipped"
 fi
+if [ -f "$root/robot-demo/input/lds_source.cpp" ]; then
+  targets+=(fuzz_lds_input)
+fi
 
 failed=0
 summary=()

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   try {
     Options o;
     std::optional<int> early = ParseOptions(argc, argv, o);
-    const int status = early ? *early : o.scans.empty() ? RunDemo(o) : RunReplay(o);
+    const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);
     // A failed run has said why already; a good one must not hide lost output.
     std::string why;
     if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);

@@ -77,6 +77,7 @@ struct Options {
   int flip_every = 0;     // every n-th packet gets one flipped bit
   int drop_every = 0;     // every n-th packet loses one byte
   std::vector<std::pair<int, int>> missing;  // (turn, packet) never sent
+  std::vector<std::pair<int, uint16_t>> turn_speed;  // (turn, speed field): a steady turn at another speed
   uint32_t seed = 1;
 };
 
@@ -114,7 +115,9 @@ inline Reading SceneReading(const Options& o, int turn, int angle) {
 }
 
 inline uint16_t SceneSpeed(const Options& o, int turn, int number) {
-  const int steady = o.speed;
+  int steady = o.speed;
+  for (const auto& ts : o.turn_speed)
+    if (ts.first == turn) steady = ts.second;
   if (o.spin_up && turn == 0) return static_cast<uint16_t>(steady * (number + 1) / kPacketsPerTurn);
   if (o.spin_down && turn == o.turns - 1) {
     return static_cast<uint16_t>(steady * (kPacketsPerTurn - number) / kPacketsPerTurn);

@@ -2,8 +2,8 @@
 # Runs the test programs of a plain (unsanitized) build under valgrind
 # memcheck: each GoogleTest executable under tests/ (the libraries' and, in
 # tests/host, robot-demo's) once with all its cases, plus the digest
-# workload, the browser test's run.html fixture and robot-demo's demo and a
-# replay with --follow. Any memcheck error or definite/indirect leak fails.
+# workload, the browser test's run.html fixture and robot-demo's demo, a
+# replay with --follow and a replay of a scanner's serial capture. Any memcheck error or definite/indirect leak fails.
 #   tools/memcheck.sh [build-dir]   (default: build)
 # Left out: test_no_alloc, which replaces the allocator itself as valgrind
 # does, and the tests that are CMake or Python scripts (the runs here stand
@@ -58,6 +58,11 @@ if [ -x "$demo" ]; then
   else
     echo "memcheck: no python3 to make a recording; the replay is left out"
   fi
+  rm -rf "$logs/lds-out"
+  "$build/tests/write_lds_stream" --turns 20 --markers --flip-every 29 --start-inside 5 --turn-rpm 5:150 \
+    "$logs/capture.lds"
+  run robot-demo-lds "$demo" --format lds --scans "$logs/capture.lds" --zero-at 180 --clockwise --follow 0.85 \
+    --json --save-raw "$logs/capture-again.lds" --out "$logs/lds-out"
   mkdir -p "$logs/fixture-out"
   run run-html-fixture "$build/tests/browser/run-html-fixture" "$logs/fixture-out"
 fi

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "grid_frame.h"
+#include "input/serial_port.h"
 
 namespace {
 
@@ -37,7 +38,9 @@ bool SplitPair(const std::string& s, std::string& a, std::string& b) {
 enum Scope {
   kAny,      // demo and replay
   kReplay,   // with --scans
-  kScanner,  // with --scans and a scanner format (ranges, samples)
+  kScanner,  // with --scans and a scanner format (ranges, samples, lds)
+  kLds,      // with --format lds
+  kDevice,   // with --device
 };
 
 struct OptionInfo {
@@ -56,6 +59,9 @@ const OptionInfo kOptions[] = {
     {"--zero-at", true, kScanner},   {"--clockwise", false, kScanner},   {"--units", true, kScanner},
     {"--min-range", true, kScanner}, {"--max-range", true, kScanner},    {"--mount-yaw", true, kScanner},
     {"--upside-down", false, kScanner},
+    {"--device", true, kReplay},     {"--baud", true, kDevice},          {"--turn-timeout", true, kDevice},
+    {"--turns", true, kLds},         {"--rpm-range", true, kLds},        {"--min-packets", true, kLds},
+    {"--save-raw", true, kLds},
 };
 
 const OptionInfo* Find(const std::string& arg) {
@@ -74,7 +80,8 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     if (val == "degrees") o.format = ScanFormat::kDegrees;
     else if (val == "ranges") o.format = ScanFormat::kRanges;
     else if (val == "samples") o.format = ScanFormat::kSamples;
-    else return UsageError("--format wants degrees, ranges or samples, got '" + val + "'");
+    else if (val == "lds") o.format = ScanFormat::kLds;
+    else return UsageError("--format wants degrees, ranges, samples or lds, got '" + val + "'");
   } else if (arg == "--units") {
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
@@ -89,6 +96,47 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     if (const auto status = ParseMetres(arg, val, m)) return status;
     (arg == "--min-range" ? o.layout.min_range : o.layout.max_range) = static_cast<float>(m);
     o.min_range_given = o.min_range_given || arg == "--min-range";
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ParseFileName(const std::string& arg, const std::string& val, std::string& into) {
+  if (val.empty()) return UsageError(arg + " needs a file name");
+  into = val;
+  return std::nullopt;
+}
+
+std::optional<int> ParseRpmRange(const std::string& val, Options& o) {
+  std::string a, b;
+  double lo = 0, hi = 0;
+  if (!SplitPair(val, a, b) || !ParseDouble(a, lo) || !ParseDouble(b, hi) || lo < 0 || hi > 1e6 || !(lo <= hi))
+    return UsageError("--rpm-range wants MIN,MAX in revolutions per minute, 0 <= MIN <= MAX, got '" + val + "'");
+  o.rpm_min = lo;
+  o.rpm_max = hi;
+  return std::nullopt;
+}
+
+// The options of a scanner's serial stream and of a live port.
+std::optional<int> ParseStreamValue(const std::string& arg, const std::string& val, Options& o) {
+  int n = 0;
+  if (arg == "--rpm-range") return ParseRpmRange(val, o);
+  if (arg == "--save-raw") return ParseFileName(arg, val, o.save_raw);
+  if (arg == "--turns") {
+    if (!ParseInt(val, n) || n < 1) return UsageError("--turns wants a number of planned turns >= 1, got '" + val + "'");
+    o.turns = n;
+  } else if (arg == "--min-packets") {
+    if (!ParseInt(val, n) || n < 0 || n > 100)
+      return UsageError("--min-packets wants a percentage of a turn's packets, 0..100, got '" + val + "'");
+    o.min_packets = n;
+  } else if (arg == "--baud") {
+    if (!ParseInt(val, n) || !StandardBaud(n))
+      return UsageError("--baud wants a standard rate (" + StandardBauds() + "), got '" + val + "'");
+    o.baud = n;
+  } else {  // --turn-timeout
+    double d = 0;
+    if (!ParseDouble(val, d) || !(d >= 0.01) || d > 3600)
+      return UsageError("--turn-timeout wants seconds, 0.01..3600, got '" + val + "'");
+    o.turn_timeout = d;
   }
   return std::nullopt;
 }
@@ -125,12 +173,6 @@ std::optional<int> ParseTargetCell(const std::string& val, Options& o) {
   return std::nullopt;
 }
 
-std::optional<int> ParseFileName(const std::string& arg, const std::string& val, std::string& into) {
-  if (val.empty()) return UsageError(arg + " needs a file name");
-  into = val;
-  return std::nullopt;
-}
-
 std::optional<int> ParseRunValue(const std::string& arg, const std::string& val, Options& o) {
   if (arg == "--out") {
     if (val.empty()) return UsageError("--out needs a directory");
@@ -151,6 +193,9 @@ std::optional<int> ParseReplayValue(const std::string& arg, const std::string& v
   if (arg == "--scans") {
     if (val.empty()) return UsageError("--scans needs a file name, or - for standard input");
     o.scans = val;
+  } else if (arg == "--device") {
+    if (val.empty()) return UsageError("--device needs the serial port's path, such as /dev/ttyUSB0");
+    o.device = val;
   } else if (arg == "--save-scans" || arg == "--candidates") {
     return ParseFileName(arg, val, arg == "--candidates" ? o.candidates : o.save_scans);
   } else if (arg == "--follow") {
@@ -187,18 +232,34 @@ std::optional<int> ParseValue(const OptionInfo& info, const std::string& val, Op
   const std::string arg = info.name;
   if (info.scope == kAny) return ParseRunValue(arg, val, o);
   if (info.scope == kScanner) return ParseScannerValue(arg, val, o);
+  if (info.scope == kLds || info.scope == kDevice) return ParseStreamValue(arg, val, o);
   return ParseReplayValue(arg, val, o);
+}
+
+// Where the options of a scanner's serial stream may go, once every option is read.
+std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only) {
+  const bool lds = o.format == ScanFormat::kLds;
+  const bool live = !o.device.empty();
+  if (live && !o.scans.empty()) return UsageError("--device and --scans are two inputs: give one of them");
+  if (live && !lds) return UsageError("--device reads a scanner's serial stream: add --format lds");
+  if (lds_only && !lds) return UsageError("--turns, --rpm-range, --min-packets and --save-raw need --format lds");
+  if (device_only && !live) return UsageError("--baud and --turn-timeout go with --device");
+  if (lds && o.units_given)
+    return UsageError("--units: the scanner's stream is in millimetres by its protocol; drop --units");
+  if (live && !o.candidates.empty())
+    return UsageError("--candidates: a file of candidates cannot keep pace with a live scanner; drop it with --device");
+  return std::nullopt;
 }
 
 // What may not go together, once every option is read.
 std::optional<int> CheckCombination(const Options& o, bool replay_only, bool scanner_only, bool target) {
-  if (replay_only && o.scans.empty())
+  if (replay_only && o.scans.empty() && o.device.empty())
     return UsageError("--target, --target-cell, --follow, --candidates, --format, layout options, "
-                      "--no-return-*, --save-scans and --quiet go with --scans");
+                      "--no-return-*, --save-scans and --quiet go with --scans or --device");
   const bool scanner = o.format != ScanFormat::kDegrees;
   if (scanner_only && !scanner)
     return UsageError("--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
-                      "need --format ranges or samples");
+                      "need --format ranges, samples or lds");
   if (scanner && (o.below_given || o.above_given))
     return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
   if (o.below_given && o.above_given && !(o.below < o.above))
@@ -220,6 +281,15 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
 
 ScanLayout MountedLayout(const Options& o) { return PilotMountedLayout(o.layout, o.mount_yaw, o.upside_down); }
 
+LdsGate LdsGateOf(const Options& o) {
+  LdsGate g;
+  g.rpm_min = o.rpm_min;
+  g.rpm_max = o.rpm_max;
+  g.min_packets_percent = o.min_packets;
+  g.turn_timeout = o.device.empty() ? 0.0 : o.turn_timeout;
+  return g;
+}
+
 PilotConfig PilotConfigOf(const Options& o) {
   PilotConfig c;
   c.robot_radius = o.robot_radius;
@@ -234,7 +304,7 @@ PilotConfig PilotConfigOf(const Options& o) {
 }
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
-  bool replay_only = false, scanner_only = false, target = false;
+  bool replay_only = false, scanner_only = false, target = false, lds_only = false, device_only = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -251,9 +321,14 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       if (const auto status = ParseValue(*info, argv[++i], o)) return status;
     }
-    replay_only = replay_only || (info->scope != kAny && arg != "--scans");
+    replay_only = replay_only || (info->scope != kAny && arg != "--scans" && arg != "--device");
     scanner_only = scanner_only || info->scope == kScanner;
+    lds_only = lds_only || info->scope == kLds;
+    device_only = device_only || info->scope == kDevice;
     target = target || arg == "--target" || arg == "--target-cell";
   }
-  return CheckCombination(o, replay_only, scanner_only, target);
+  if (const auto status = CheckCombination(o, replay_only, scanner_only, target)) return status;
+  if (const auto status = CheckStream(o, lds_only, device_only)) return status;
+  if (o.format == ScanFormat::kLds) o.layout.range_scale = kScanMillimetres;  // the protocol's unit
+  return std::nullopt;
 }

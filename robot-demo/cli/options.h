@@ -9,6 +9,7 @@
 
 #include "cli/usage.h"
 #include "grid_frame.h"
+#include "input/lds_source.h"
 #include "input/scan_source.h"
 #include "scanbin.h"
 #include "scanpilot.h"
@@ -40,10 +41,22 @@ struct Options {
   bool follow = false;
   float follow_from = 0.0f;  // the tracker's starting distance ahead, metres
   bool quiet = false;
+  // A scanner's serial stream (--format lds): which turns are planned, how
+  // many, and the raw bytes recorded.
+  double rpm_min = 200.0, rpm_max = 400.0;
+  int min_packets = 90;  // percent of a turn's packets
+  long long turns = 0;   // stop after this many planned turns; 0: no limit
+  std::string save_raw;
+  // Live from a serial port.
+  std::string device;
+  int baud = 115200;
+  double turn_timeout = 0.5;  // seconds without a complete turn before a stop
 };
 
 // The layout the scanner formats are binned with: the scanner's own, mounted.
 ScanLayout MountedLayout(const Options& o);
+// Which turns of a scanner's stream are planned (--format lds).
+LdsGate LdsGateOf(const Options& o);
 // The pilot a run drives: goal or follow, robot, margin.
 PilotConfig PilotConfigOf(const Options& o);
 

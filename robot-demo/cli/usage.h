@@ -9,6 +9,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
 constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
+constexpr int kExitDevice = 1;       // a live device failed or went away during the run
 
 // What --help prints.
 extern const char kUsage[];

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "input/scan_text.h"
+#include "input/staged_file.h"
 
 // The 360 readings of a scan as one line of the default format: each float
 // printed so that it reads back to the same bits, "inf" for +inf.
@@ -17,20 +18,13 @@ void AppendScanLine(const Scan& scan, std::string& out);
 // temporary file.
 class ScanSaver {
  public:
-  ScanSaver() = default;
-  ScanSaver(const ScanSaver&) = delete;
-  ScanSaver& operator=(const ScanSaver&) = delete;
-  ~ScanSaver();
-  bool Open(const std::string& path, std::string& why);
+  bool Open(const std::string& path, std::string& why) { return file_.Open(path, why); }
   bool Add(const Scan& scan);  // false once a write has failed
-  bool Commit(std::string& why);
+  bool Commit(std::string& why) { return file_.Commit(why); }
 
  private:
-  std::string path_, temp_;
-  std::FILE* f_ = nullptr;
+  StagedFile file_;
   std::string line_;
-  bool failed_ = false;
-  int errno_ = 0;
 };
 
 #endif

@@ -60,6 +60,7 @@ ScanSource::Result ScanSource::Next(Scan& scan) {
     case ScanFormat::kDegrees: return NextDegrees(scan);
     case ScanFormat::kRanges: return NextRanges(scan);
     case ScanFormat::kSamples: return NextSamples(scan);
+    case ScanFormat::kLds: break;  // not text: LdsTurnSource reads it
   }
   return kEnd;
 }

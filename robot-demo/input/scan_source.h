@@ -24,7 +24,8 @@
 // More numbers than this on a line of samples: it holds a whole turn.
 constexpr std::size_t kTurnLineValues = 16;
 
-enum class ScanFormat { kDegrees, kRanges, kSamples };
+// kLds is a scanner's raw serial stream (input/lds_source.h), not text.
+enum class ScanFormat { kDegrees, kRanges, kSamples, kLds };
 
 class ScanSource {
  public:

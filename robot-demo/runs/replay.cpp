@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -16,10 +17,15 @@
 
 #include "grid_frame.h"
 #include "input/candidates.h"
+#include "input/lds_source.h"
+#include "input/raw_recorder.h"
 #include "input/scan_source.h"
 #include "output/grid_view.h"
 #include "output/viewer/viewer_glue.h"
+#include "runs/live.h"
 #include "runs/pass_line.h"
+#include "runs/stop_signal.h"
+#include "runs/turn_report.h"
 
 namespace {
 
@@ -41,7 +47,7 @@ std::string ScanLineOf(long long n, const PilotStep& p) {
 
 ViewerRunHeader ViewerHeader(const Options& o, const std::string& name) {
   ViewerRunHeader h;
-  h.title = "Replay of " + name;
+  h.title = (o.device.empty() ? "Replay of " : "Live run from ") + name;
   h.tick_name = "scan";
   h.robot_radius = o.robot_radius;
   return h;
@@ -103,23 +109,9 @@ class Progress {
   bool shown_ = false;
 };
 
-// The run's first line; printed once the first scan has been read, so that
-// an input that fails at once prints nothing but its error.
-void PrintHeader(const Options& o, const std::string& name, long long count) {
-  if (count >= 0)
-    std::printf("replaying %lld scans from %s, ", count, name.c_str());
-  else
-    std::printf("replaying scans from %s, ", name.c_str());
-  if (o.follow)
-    std::printf("following the tracked point from %.2f m ahead\n", static_cast<double>(o.follow_from));
-  else
-    std::printf("target cell (%d, %d) = %.2f m ahead, %.2f m left\n", o.target.col, o.target.row,
-                CellToMetres(o.target.row), CellToMetres(o.target.col));
-}
-
-int SourceFail(const std::string& name, const ScanSource& src) {
-  if (src.ErrorLine() > 0) return Fail(kExitBadInput, name + ":" + std::to_string(src.ErrorLine()) + ": " + src.ErrorMessage());
-  return Fail(kExitBadInput, name + ": " + src.ErrorMessage());
+// "replaying N scans from NAME" (N when known).
+std::string ReplayLead(const std::string& name, long long count) {
+  return "replaying " + (count >= 0 ? std::to_string(count) + " " : std::string()) + "scans from " + name;
 }
 
 // A line of the ranges format that looks like a sample is worth a word.
@@ -130,6 +122,62 @@ void WarnAboutFormat(const ScanSource& src, const std::string& name, RunWarnings
                                           "'angle range [quality]', use --format samples");
 }
 
+// A text recording's scans, with the word its ranges format may deserve.
+class TextTurnSource : public TurnSource {
+ public:
+  TextTurnSource(std::FILE* in, const Options& o, std::string name, RunWarnings& warnings)
+      : src_(in, o.format, MountedLayout(o)), name_(std::move(name)), warnings_(warnings) {}
+  Result Next(Scan& scan, TurnInfo& info) override {
+    info = TurnInfo{};
+    switch (src_.Next(scan)) {
+      case ScanSource::kScan: WarnAboutFormat(src_, name_, warnings_); return kScan;
+      case ScanSource::kEnd: return kEnd;
+      case ScanSource::kError: break;
+    }
+    return Fail(src_.ErrorMessage(), ErrorKind::kInput, src_.ErrorLine());
+  }
+
+ private:
+  ScanSource src_;
+  std::string name_;
+  RunWarnings& warnings_;
+};
+
+// A recording as records: its bytes (a scanner's stream) and its source.
+struct FileInput {
+  std::unique_ptr<FileBytes> bytes;
+  std::unique_ptr<TurnSource> src;
+};
+
+FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings,
+                        RawSink* raw) {
+  FileInput f;
+  if (o.format == ScanFormat::kLds) {
+    f.bytes = std::make_unique<FileBytes>(in);
+    f.src = std::make_unique<LdsTurnSource>(*f.bytes, MountedLayout(o), LdsGateOf(o), raw);
+  } else {
+    f.src = std::make_unique<TextTurnSource>(in, o, name, warnings);
+  }
+  return f;
+}
+
+// "scans 0..N-1", or "no scans".
+std::string ScanRange(long long count) {
+  return count > 0 ? "scans 0.." + std::to_string(count - 1) : std::string("no scans");
+}
+
+// A recording with nothing to replay: no scan at all, or for a scanner's
+// stream not one complete turn. The error line, or nothing.
+std::optional<std::string> Emptiness(const std::string& name, long long scans, const TurnSource& src) {
+  if (const LdsStats* s = src.Stats()) {
+    if (s->turns > 0) return std::nullopt;
+    return name + ": no complete scanner turn in " + std::to_string(s->bytes) + " bytes (" +
+           std::to_string(s->wire.good_packets) + " good packets): is it a raw capture of the scanner's port?";
+  }
+  if (scans > 0) return std::nullopt;
+  return name + ": no scans in file";
+}
+
 // The first pass over a regular file: checks every line, so that a bad one
 // stops the run before any output, counts the scans for the default pictures,
 // and rewinds to where it started (standard input may be a file read
@@ -137,19 +185,19 @@ void WarnAboutFormat(const ScanSource& src, const std::string& name, RunWarnings
 std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std::FILE* in, bool progress_on,
                                   RunWarnings& warnings, long long& count) {
   const long start = std::ftell(in);
-  ScanSource check(in, o.format, MountedLayout(o));
+  FileInput check = OpenFileInput(o, in, name, warnings, nullptr);
   Scan s{};
+  TurnInfo info;
   Progress progress(progress_on, -1);
-  ScanSource::Result r;
+  TurnSource::Result r;
   count = 0;
-  while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
+  while ((r = check.src->Next(s, info)) != TurnSource::kEnd && r != TurnSource::kError)
+    if (r == TurnSource::kScan) progress.Tick(++count);
   progress.Done();
-  if (r == ScanSource::kError) return SourceFail(name, check);
-  WarnAboutFormat(check, name, warnings);
-  if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
+  if (r == TurnSource::kError) return Fail(kExitBadInput, SourceError(name, *check.src));
+  if (const auto empty = Emptiness(name, count, *check.src)) return Fail(kExitBadInput, *empty);
   for (int n : o.snapshots)
-    if (n >= count)
-      return UsageError("--snapshot " + std::to_string(n) + ": the file has scans 0.." + std::to_string(count - 1));
+    if (n >= count) return UsageError("--snapshot " + std::to_string(n) + ": the file has " + ScanRange(count));
   if (start < 0 || std::fseek(in, start, SEEK_SET) != 0)
     return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
   std::clearerr(in);
@@ -226,13 +274,11 @@ class CandidateFeed {
 
 // What is wrong once the input has ended, if anything.
 std::optional<int> CheckRunEnd(const Options& o, const std::string& name, bool regular, long long count,
-                               long long scans, CandidateFeed& candidates) {
-  if (scans == 0) return Fail(kExitBadInput, name + ": no scans in file");
+                               long long scans, CandidateFeed& candidates, const TurnSource& src) {
+  if (const auto empty = Emptiness(name, scans, src)) return Fail(kExitBadInput, *empty);
   if (regular && scans != count) return Fail(kExitBadInput, name + ": changed while it was replayed");
   for (int n : o.snapshots)
-    if (n >= scans)
-      return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had scans 0.." +
-                                     std::to_string(scans - 1));
+    if (n >= scans) return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had " + ScanRange(scans));
   return candidates.Finish();
 }
 
@@ -254,7 +300,7 @@ std::optional<int> Replay::Start() {
   return Fail(kExitBadInput, PilotErrorText(e));
 }
 
-const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate) {
+const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate, const TurnInfo* turn) {
   const long long n = scans_++;
   Scan scan = recorded;
   for (float& r : scan)
@@ -264,8 +310,8 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate)
   pilot_.Step(scan.data(), candidate, step_);
   watch_.Observe(step_, n);
   reached_ += step_.reached ? 1 : 0;
-  const std::string line = ScanLineOf(n, step_);
-  Report(n, step_, line);
+  const std::string line = ScanLineOf(n, step_) + (turn != nullptr ? DriveText(step_) : std::string());
+  Report(n, step_, line, turn != nullptr ? TurnJsonMembers(*turn) : std::string());
   const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
   if (drawn || viewer_.Wants()) {
     GridView v = CaptureGridView(pilot_, step_);
@@ -280,12 +326,24 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate)
   return step_;
 }
 
-void Replay::Report(long long n, const PilotStep& step, const std::string& line) {
+void Replay::Report(long long n, const PilotStep& step, const std::string& line, const std::string& extra) {
   if (o_.quiet) return;
   if (o_.json)
-    std::printf("%s\n", StepJson(step, n).c_str());
+    std::printf("%s\n", StepJson(step, n, extra).c_str());
   else
     std::printf("%s\n", line.c_str());
+}
+
+void Replay::StopRecord(const TurnInfo& info) {
+  if (info.skip == SkipReason::kTimeout) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g s", info.limit);
+    warnings_.Warn("no_turn", std::string("no complete turn came from the scanner within ") + buf +
+                                  ": is its motor turning, and its TX wired to the adapter's RX at the right "
+                                  "baud rate? The robot is given a stop each time");
+  }
+  if (o_.quiet) return;
+  std::printf("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }
 
 void Replay::AddPicture(long long n, const GridView& v) {
@@ -303,12 +361,14 @@ void Replay::DrawLast() {
   last_drawn_ = true;
 }
 
-int Replay::Finish(const std::string& summary_members) {
-  const bool units_hint = !any_on_grid_ && !o_.units_given;
+int Replay::Finish(const std::string& summary_members, const std::string& summary_lines) {
+  // A scanner's stream is in millimetres by its protocol: no unit to mix up.
+  const bool units_hint = !any_on_grid_ && !o_.units_given && scans_ > 0 && o_.format != ScanFormat::kLds;
   const char* hint = "no return came within the planner's grid (2.5 m each way) on any scan; "
                      "are the ranges in metres? millimetres read as metres land far off (--units mm)";
   if (!o_.json) {
     std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
+    std::fputs(summary_lines.c_str(), stdout);
     if (units_hint) std::printf("hint: %s\n", hint);
   } else if (units_hint) {
     warnings_.Warn("no_return_on_grid", hint);
@@ -328,51 +388,141 @@ int Replay::Finish(const std::string& summary_members) {
   return status;
 }
 
-int RunReplay(const Options& o) {
-  const bool from_stdin = o.scans == "-";
-  const std::string name = from_stdin ? "standard input" : o.scans;
-  std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
-  if (in == nullptr) return Fail(kExitBadInput, name + ": cannot open: " + std::strerror(errno));
-  const FileCloser closer{from_stdin ? nullptr : in};
-  const bool regular = IsRegular(in);
-  const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
-  RunWarnings warnings;
-  long long count = -1;  // unknown until the end when the input cannot be read twice
-  if (regular) {
-    if (const auto status = CheckWholeFile(o, name, in, progress_on, warnings, count)) return *status;
-  }
-  CandidateFeed candidates;
-  if (const auto status = candidates.Open(o.candidates, count)) return *status;
-  OutputSet out;
-  if (const auto status = OpenOutput(o.out, out)) return *status;
-  ScanSaver saver;
-  std::string why;
-  if (!o.save_scans.empty() && !saver.Open(o.save_scans, why))
-    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+std::string HeaderLine(const Options& o, const std::string& lead) {
+  char buf[160];
+  if (o.follow)
+    std::snprintf(buf, sizeof buf, "following the tracked point from %.2f m ahead", static_cast<double>(o.follow_from));
+  else
+    std::snprintf(buf, sizeof buf, "target cell (%d, %d) = %.2f m ahead, %.2f m left", o.target.col, o.target.row,
+                  CellToMetres(o.target.row), CellToMetres(o.target.col));
+  return lead + ", " + buf + "\n";
+}
 
-  Replay replay(o, name, ScansToDraw(o, regular, count), o.save_scans.empty() ? nullptr : &saver,
-                !regular && !o.snapshots_given, out, warnings);
-  if (const auto status = replay.Start()) return *status;
-  ScanSource src(in, o.format, MountedLayout(o));
-  Progress progress(progress_on, count);
+std::string SourceError(const std::string& name, const TurnSource& src) {
+  if (src.ErrorLine() > 0) return name + ":" + std::to_string(src.ErrorLine()) + ": " + src.Error();
+  return name + ": " + src.Error();
+}
+
+void WarnUnreachedSnapshots(const Options& o, long long scans, RunWarnings& warnings) {
+  for (int n : o.snapshots)
+    if (n >= scans)
+      warnings.Warn("snapshot_not_reached", "--snapshot " + std::to_string(n) + ": the run ended with " +
+                                                ScanRange(scans) + ", so it is not drawn");
+}
+
+const char* RunEndName(RunEnd end) {
+  switch (end) {
+    case RunEnd::kInput: return "input";
+    case RunEnd::kTurns: return "turns";
+    case RunEnd::kSignal: return "signal";
+    case RunEnd::kError: break;
+  }
+  return "device";
+}
+
+RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHooks& hooks,
+                 std::optional<int>& status) {
+  bool first = true;
   Scan scan{};
-  ScanSource::Result r;
-  while ((r = src.Next(scan)) == ScanSource::kScan) {
-    WarnAboutFormat(src, name, warnings);
-    if (replay.Scans() == 0 && !o.quiet && !o.json) PrintHeader(o, name, count);
+  TurnInfo info;
+  for (;;) {
+    if (StopSignal() != 0) return RunEnd::kSignal;
+    const TurnSource::Result r = src.Next(scan, info);
+    if (r == TurnSource::kEnd) return RunEnd::kInput;
+    if (r == TurnSource::kError) return RunEnd::kError;
+    if (r == TurnSource::kStopped) continue;  // the check above tells a stop signal from any other
+    if (first && !hooks.header.empty()) std::fputs(hooks.header.c_str(), stdout);
+    first = false;
+    if (r == TurnSource::kStop) {
+      replay.StopRecord(info);
+      continue;
+    }
     PilotPoint candidate{};
     bool present = false;
-    if (const auto status = candidates.Next(replay.Scans(), candidate, present)) return *status;
-    replay.Step(scan, present ? &candidate : nullptr);
-    progress.Tick(replay.Scans());
+    if (hooks.candidate && (status = hooks.candidate(replay.Scans(), candidate, present))) return RunEnd::kError;
+    replay.Step(scan, present ? &candidate : nullptr, info.scanner ? &info : nullptr);
+    if (hooks.tick) hooks.tick(replay.Scans());
+    if (o.turns > 0 && replay.Scans() >= o.turns) return RunEnd::kTurns;
   }
-  progress.Done();
+}
+
+namespace {
+
+// A replay of a recording: its input and what it writes besides the run's outputs.
+struct FileRun {
+  std::string name;
+  bool regular = false;
+  long long count = -1;  // scans, when a first pass counted them
+  CandidateFeed candidates;
+  ScanSaver saver;
+  RawRecorder raw;
+};
+
+// After the loop: errors first, then the files and the closing lines.
+int EndReplay(const Options& o, FileRun& run, RunEnd end, const std::optional<int>& status, const TurnSource& src,
+              Replay& replay, RunWarnings& warnings) {
   std::string lost;
   const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
-  if (r == ScanSource::kError) return SourceFail(name, src);
+  if (status) return *status;
+  if (end == RunEnd::kError)
+    return Fail(src.Kind() == TurnSource::ErrorKind::kDevice ? kExitDevice : kExitBadInput, SourceError(run.name, src));
   if (!stdout_ok) return Fail(kExitCannotWrite, "standard output: " + lost);
-  if (const auto status = CheckRunEnd(o, name, regular, count, replay.Scans(), candidates)) return *status;
+  if (end == RunEnd::kInput) {
+    if (const auto bad = CheckRunEnd(o, run.name, run.regular, run.count, replay.Scans(), run.candidates, src))
+      return *bad;
+  } else {
+    WarnUnreachedSnapshots(o, replay.Scans(), warnings);
+  }
   replay.DrawLast();
-  if (!o.save_scans.empty() && !saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
-  return replay.Finish();
+  std::string why;
+  if (!o.save_scans.empty() && !run.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  if (!o.save_raw.empty() && !run.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  const LdsStats* stats = src.Stats();
+  if (stats == nullptr) return replay.Finish();
+  return replay.Finish(StreamSummaryJson(*stats, RunEndName(end)),
+                       StreamSummaryLines(*stats, LdsGateOf(o), false, ""));
+}
+
+// Opens what the replay writes besides standard output; the exit status when one cannot be.
+std::optional<int> OpenRunFiles(const Options& o, FileRun& run, OutputSet& out) {
+  if (const auto status = run.candidates.Open(o.candidates, run.count)) return status;
+  if (const auto status = OpenOutput(o.out, out)) return status;
+  std::string why;
+  if (!o.save_scans.empty() && !run.saver.Open(o.save_scans, why))
+    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  if (!o.save_raw.empty() && !run.raw.Open(o.save_raw, why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunReplay(const Options& o) {
+  if (!o.device.empty()) return RunLive(o);
+  const bool from_stdin = o.scans == "-";
+  FileRun run;
+  run.name = from_stdin ? "standard input" : o.scans;
+  std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
+  if (in == nullptr) return Fail(kExitBadInput, run.name + ": cannot open: " + std::strerror(errno));
+  const FileCloser closer{from_stdin ? nullptr : in};
+  run.regular = IsRegular(in);
+  const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
+  RunWarnings warnings;
+  if (run.regular) {
+    if (const auto status = CheckWholeFile(o, run.name, in, progress_on, warnings, run.count)) return *status;
+  }
+  OutputSet out;
+  if (const auto status = OpenRunFiles(o, run, out)) return *status;
+  Replay replay(o, run.name, ScansToDraw(o, run.regular, run.count), o.save_scans.empty() ? nullptr : &run.saver,
+                !run.regular && !o.snapshots_given, out, warnings);
+  if (const auto status = replay.Start()) return *status;
+  FileInput input = OpenFileInput(o, in, run.name, warnings, o.save_raw.empty() ? nullptr : &run.raw);
+  Progress progress(progress_on, run.count);
+  PlayHooks hooks;
+  if (!o.quiet && !o.json) hooks.header = HeaderLine(o, ReplayLead(run.name, run.count));
+  hooks.candidate = [&run](long long n, PilotPoint& p, bool& present) { return run.candidates.Next(n, p, present); };
+  hooks.tick = [&progress](long long n) { progress.Tick(n); };
+  std::optional<int> status;
+  const RunEnd end = PlayTurns(o, *input.src, replay, hooks, status);
+  progress.Done();
+  return EndReplay(o, run, end, status, *input.src, replay, warnings);
 }

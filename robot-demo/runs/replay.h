@@ -4,6 +4,7 @@
 #ifndef SCANPILOT_RUNS_REPLAY_H
 #define SCANPILOT_RUNS_REPLAY_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "cli/options.h"
 #include "input/scan_saver.h"
 #include "input/scan_text.h"
+#include "input/turn_source.h"
 #include "output/output_set.h"
 #include "output/pictures.h"
 #include "output/viewer/run_viewer.h"
@@ -33,19 +35,26 @@ class Replay {
   // The per-scan step: maps readings outside [o.below, o.above] to +inf,
   // saves the scan, tracks, plans, prints the scan's line (unless quiet) and
   // captures its picture if chosen. `candidate`: a detector's, or null.
-  const PilotStep& Step(const Scan& recorded, const PilotPoint* candidate);
+  // `turn`: what the scanner's stream told of it, or null; its line then
+  // carries the drive command, and its JSON object the turn's number,
+  // speed and packets.
+  const PilotStep& Step(const Scan& recorded, const PilotPoint* candidate, const TurnInfo* turn = nullptr);
+  // A record that plans nothing and stops the robot (a turn not planned,
+  // or no turn in time): its line or JSON object, unless quiet.
+  void StopRecord(const TurnInfo& info);
   // Draws the last scan stepped, unless already drawn (needs keep_last).
   void DrawLast();
   long long Scans() const { return scans_; }
   // The pilot, for inputs that convert scans with its mount (LaserScans).
   const Pilot& PilotOfRun() const { return pilot_; }
-  // Prints the closing line(s) (or the JSON summary, with `summary_members`
-  // added) and writes the pictures; returns the exit status.
-  int Finish(const std::string& summary_members = "");
+  // Prints the closing lines, `summary_lines` after the first (or the JSON
+  // summary, with `summary_members` added) and writes the pictures; returns
+  // the exit status.
+  int Finish(const std::string& summary_members = "", const std::string& summary_lines = "");
 
  private:
   void AddPicture(long long n, const GridView& v);
-  void Report(long long n, const PilotStep& step, const std::string& line);
+  void Report(long long n, const PilotStep& step, const std::string& line, const std::string& extra);
 
   const Options& o_;
   std::string name_;
@@ -66,8 +75,42 @@ class Replay {
   bool last_drawn_ = false;
 };
 
-// Streams o.scans (a file, or standard input for "-") and replays it;
-// returns the exit status.
+// The run's first line for people, with its line end: "LEAD, target cell
+// (50, 70) = ..." or "LEAD, following the tracked point from ...".
+std::string HeaderLine(const Options& o, const std::string& lead);
+// "NAME:LINE: MESSAGE" or "NAME: MESSAGE" for a failed source.
+std::string SourceError(const std::string& name, const TurnSource& src);
+
+// What ended a run's loop.
+enum class RunEnd {
+  kInput,   // the input ended
+  kTurns,   // --turns planned turns were reached
+  kSignal,  // a stop signal arrived
+  kError,   // the source failed (its Error()) or a candidate line did (status given)
+};
+
+struct PlayHooks {
+  std::string header;  // printed (with its line end) before the first record, unless empty
+  // A detector's candidate for scan n: sets `present` and `p`; the exit
+  // status (already reported) when the run must stop.
+  std::function<std::optional<int>(long long n, PilotPoint& p, bool& present)> candidate;
+  std::function<void(long long scans)> tick;  // after each scan: progress
+};
+
+// The replay loop every input shares: each record of `src` through
+// `replay` until the input ends, --turns is reached, a stop signal arrives
+// or something fails. `status` is set when a candidate line failed.
+RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHooks& hooks,
+                 std::optional<int>& status);
+
+// A warning for each --snapshot beyond the `scans` of a run that ended
+// before its input did.
+void WarnUnreachedSnapshots(const Options& o, long long scans, RunWarnings& warnings);
+// The summary's name for how a run ended: "input", "turns", "signal" or "device".
+const char* RunEndName(RunEnd end);
+
+// Streams o.scans (a file, or standard input for "-") and replays it, or
+// runs live from o.device; returns the exit status.
 int RunReplay(const Options& o);
 
 #endif

@@ -6,6 +6,8 @@
 //     --turns N  --rpm R  --seed S  --spin-up  --spin-down  --markers
 //     --start-inside K  --invalid-every N  --warning-every N  --zero-every N
 //     --flip-every N  --drop-every N
+//     --turn-rpm T:R       turn T (from 0) turns steadily at R rpm
+//     --missing T:P:N      packets P..P+N-1 of turn T are never sent
 // OUT is written through OUT.tmp and renamed only when complete.
 #include <cerrno>
 #include <cstdio>
@@ -37,6 +39,21 @@ long Number(const char* flag, const char* text, long lo, long hi) {
   return v;
 }
 
+// "A:B" or "A:B:C" of whole numbers, each in [0, hi].
+bool Fields(const char* text, long* out, int n, long hi) {
+  if (text == nullptr) return false;
+  const char* p = text;
+  for (int k = 0; k < n; ++k) {
+    char* end = nullptr;
+    errno = 0;
+    out[k] = std::strtol(p, &end, 10);
+    if (errno != 0 || end == p || out[k] < 0 || out[k] > hi) return false;
+    if (k + 1 < n && *end != ':') return false;
+    p = end + (k + 1 < n ? 1 : 0);
+  }
+  return *p == '\0';
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +78,14 @@ int main(int argc, char** argv) {
     else if (a == "--zero-every") o.zero_every = static_cast<int>(take(0, 1000000));
     else if (a == "--flip-every") o.flip_every = static_cast<int>(take(0, 1000000));
     else if (a == "--drop-every") o.drop_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--turn-rpm" || a == "--missing") {
+      long f[3] = {0, 0, 0};
+      const bool rpm = a == "--turn-rpm";
+      if (!Fields(v, f, rpm ? 2 : 3, rpm ? 1023 : 10000)) Fail(a + (rpm ? " wants T:R" : " wants T:P:N"));
+      ++i;
+      if (rpm) o.turn_speed.emplace_back(static_cast<int>(f[0]), static_cast<uint16_t>(f[1] * 64));
+      for (long k = 0; !rpm && k < f[2]; ++k) o.missing.emplace_back(static_cast<int>(f[0]), static_cast<int>(f[1] + k));
+    }
     else if (!a.empty() && a[0] != '-' && out == nullptr) out = argv[i];
     else Fail("unknown argument '" + a + "' (usage: write_lds_stream [options] OUT)");
   }

@@ -1,0 +1,48 @@
+// A scanner's serial port, or a pseudo-terminal standing in for one, as a
+// ByteSource: opened without blocking (a port whose modem lines are down
+// would otherwise hang the open), set raw at 8N1 (no echo, no line
+// discipline, modem lines ignored), its stale input dropped; then read with
+// blocking reads behind a poll with a timeout. The port's earlier settings
+// are put back when it is closed.
+#ifndef SCANPILOT_INPUT_SERIAL_PORT_H
+#define SCANPILOT_INPUT_SERIAL_PORT_H
+
+#include <csignal>
+#include <string>
+
+#include <termios.h>
+
+#include "input/lds_source.h"
+
+// Whether `baud` is one of the standard rates a port can be set to.
+bool StandardBaud(int baud);
+// The standard rates, for a usage message: "1200, 2400, ...".
+std::string StandardBauds();
+
+class SerialPort : public ByteSource {
+ public:
+  SerialPort() = default;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+  ~SerialPort() override;
+
+  // False with a one-line reason when the port cannot be opened or set.
+  bool Open(const std::string& path, int baud, std::string& why);
+  // The signal mask to wait under (ppoll): a run that blocks its stop
+  // signals while it works lets them in only while it waits for bytes.
+  // Null: the mask in force.
+  void WaitMask(const sigset_t* mask) { wait_mask_ = mask; }
+  Status Read(unsigned char* buf, std::size_t n, std::size_t& got, int wait_ms) override;
+  int Errno() const override { return errno_; }
+  bool Live() const override { return true; }
+  void Close();
+
+ private:
+  int fd_ = -1;
+  bool restore_ = false;
+  termios saved_{};
+  const sigset_t* wait_mask_ = nullptr;
+  int errno_ = 0;
+};
+
+#endif

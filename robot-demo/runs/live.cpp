@@ -1,0 +1,125 @@
+#include "runs/live.h"
+
+#include <csignal>
+#include <cstdio>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "input/lds_source.h"
+#include "input/raw_recorder.h"
+#include "input/scan_saver.h"
+#include "input/serial_port.h"
+#include "output/output_set.h"
+#include "output/pictures.h"
+#include "runs/replay.h"
+#include "runs/run_report.h"
+#include "runs/stop_signal.h"
+#include "runs/turn_report.h"
+
+namespace {
+
+// The stop signals are blocked while the run works and let in only while it
+// waits for bytes (ppoll), so that none cuts a write to standard output
+// short and none slips in between a check and the next wait.
+class StopSignalBlock {
+ public:
+  StopSignalBlock() {
+    InstallStopSignals();
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, s);
+    sigprocmask(SIG_BLOCK, &stop, &old_);
+    wait_ = old_;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&wait_, s);
+  }
+  ~StopSignalBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  StopSignalBlock(const StopSignalBlock&) = delete;
+  StopSignalBlock& operator=(const StopSignalBlock&) = delete;
+  const sigset_t* WaitMask() const { return &wait_; }
+
+ private:
+  sigset_t old_{}, wait_{};
+};
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// The summary's "ended: ..." line.
+std::string EndText(const Options& o, RunEnd end) {
+  switch (end) {
+    case RunEnd::kTurns: return "--turns " + std::to_string(o.turns) + " planned turns reached";
+    case RunEnd::kSignal: return std::string("stopped by ") + SignalName(StopSignal());
+    case RunEnd::kInput:
+    case RunEnd::kError: break;
+  }
+  return "the device went away";
+}
+
+struct LiveFiles {
+  ScanSaver saver;
+  RawRecorder raw;
+};
+
+std::optional<int> OpenLiveFiles(const Options& o, LiveFiles& files, OutputSet& out) {
+  if (const auto status = OpenOutput(o.out, out)) return status;
+  std::string why;
+  if (!o.save_scans.empty() && !files.saver.Open(o.save_scans, why))
+    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  if (!o.save_raw.empty() && !files.raw.Open(o.save_raw, why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  return std::nullopt;
+}
+
+// After the loop: the files, the summary, then the line for a device that went away.
+int EndLive(const Options& o, LiveFiles& files, RunEnd end, const LdsTurnSource& src, Replay& replay,
+            RunWarnings& warnings) {
+  // The recording first: the bytes of a live session cannot be had again.
+  std::string why;
+  if (!o.save_raw.empty() && !files.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  std::string lost;
+  if (!FlushStdout(lost)) return Fail(kExitCannotWrite, "standard output: " + lost);
+  WarnUnreachedSnapshots(o, replay.Scans(), warnings);
+  replay.DrawLast();
+  if (!o.save_scans.empty() && !files.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  const bool failed = end == RunEnd::kError || end == RunEnd::kInput;
+  const int status = replay.Finish(StreamSummaryJson(*src.Stats(), RunEndName(failed ? RunEnd::kError : end)),
+                                   StreamSummaryLines(*src.Stats(), LdsGateOf(o), true, EndText(o, end)));
+  if (!failed) return status;
+  FlushStdout(lost);  // the summary comes before the closing error line
+  if (src.Error().empty()) return Fail(kExitDevice, o.device + ": the device went away");
+  return Fail(src.Kind() == TurnSource::ErrorKind::kDevice ? kExitDevice : kExitBadInput, SourceError(o.device, src));
+}
+
+}  // namespace
+
+int RunLive(const Options& o) {
+  RunWarnings warnings;
+  OutputSet out;
+  LiveFiles files;
+  if (const auto status = OpenLiveFiles(o, files, out)) return *status;
+  const std::vector<long long> draw =
+      o.snapshots_given ? std::vector<long long>(o.snapshots.begin(), o.snapshots.end()) : std::vector<long long>{0};
+  Replay replay(o, o.device, draw, o.save_scans.empty() ? nullptr : &files.saver, !o.snapshots_given, out, warnings);
+  if (const auto status = replay.Start()) return *status;
+  const StopSignalBlock signals;
+  SerialPort port;
+  std::string why;
+  if (!port.Open(o.device, o.baud, why)) return Fail(kExitBadInput, o.device + ": " + why);
+  port.WaitMask(signals.WaitMask());
+  // Each record goes out as it happens, whatever standard output is.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (!o.quiet && !o.json)
+    std::fputs(HeaderLine(o, "live from " + o.device + " at " + std::to_string(o.baud) + " baud").c_str(), stdout);
+  LdsTurnSource src(port, MountedLayout(o), LdsGateOf(o), o.save_raw.empty() ? nullptr : &files.raw);
+  std::optional<int> status;
+  const RunEnd end = PlayTurns(o, src, replay, PlayHooks{}, status);
+  port.Close();
+  return EndLive(o, files, end, src, replay, warnings);
+}

@@ -1,0 +1,110 @@
+#include "runs/turn_report.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "runs/run_report.h"
+
+namespace {
+
+const char* ReasonName(SkipReason r) {
+  switch (r) {
+    case SkipReason::kSlow: return "slow";
+    case SkipReason::kFast: return "fast";
+    case SkipReason::kFewPackets: return "packets";
+    case SkipReason::kTimeout: return "timeout";
+    case SkipReason::kNone: break;
+  }
+  return "none";
+}
+
+std::string Printf(const char* fmt, double a, double b = 0.0, double c = 0.0) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, fmt, a, b, c);
+  return buf;
+}
+
+}  // namespace
+
+std::string JsonFloat(float v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string DriveText(const PilotStep& step) {
+  // + 0.0 turns a negative zero into the zero people expect to read.
+  std::string s = Printf(", drive %.2f m/s, %.2f rad/s", step.command.speed + 0.0, step.command.turn_rate + 0.0);
+  return step.stopped ? s + " (stop)" : s;
+}
+
+std::string TurnJsonMembers(const TurnInfo& info) {
+  return ",\"turn\":" + std::to_string(info.turn) + ",\"rpm\":" + JsonFloat(info.rpm) +
+         ",\"packets\":" + std::to_string(info.packets);
+}
+
+std::string StopLine(const TurnInfo& info) {
+  const std::string head = "turn " + std::to_string(info.turn) + " not planned: ";
+  switch (info.skip) {
+    case SkipReason::kSlow:
+      return head + Printf("%.1f rpm (below %g): stop", static_cast<double>(info.rpm), info.limit);
+    case SkipReason::kFast:
+      return head + Printf("%.1f rpm (above %g): stop", static_cast<double>(info.rpm), info.limit);
+    case SkipReason::kFewPackets:
+      return head + Printf("%.0f of %.0f packets (below %.0f): stop", info.packets, info.packets_per_turn, info.limit);
+    case SkipReason::kTimeout: return Printf("no complete turn for %g s: stop", info.limit);
+    case SkipReason::kNone: break;
+  }
+  return head + "stop";
+}
+
+std::string StopJson(const TurnInfo& info) {
+  const bool turn = info.skip != SkipReason::kTimeout;
+  std::string o = "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"skipped\":{\"reason\":\"" +
+                  ReasonName(info.skip) + "\"";
+  o += ",\"turn\":" + (turn ? std::to_string(info.turn) : std::string("null"));
+  o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
+  o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));
+  o += ",\"limit\":" + JsonNumber(info.limit);
+  return o + "},\"command\":{\"speed\":0,\"turn_rate\":0}}";
+}
+
+std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
+  auto n = [](std::uint64_t v) { return std::to_string(v); };
+  std::string o = ",\"bytes\":" + n(s.bytes) + ",\"packets\":" + n(s.wire.good_packets) +
+                  ",\"checksum_failures\":" + n(s.wire.checksum_failures) +
+                  ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) + ",\"turns\":" + std::to_string(s.turns) +
+                  ",\"turns_planned\":" + std::to_string(s.planned) +
+                  ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
+                  ",\"packets\":" + std::to_string(s.few_packets) + "}" +
+                  ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
+  if (s.planned > 0)
+    o += "{\"min\":" + JsonFloat(s.rpm_min) + ",\"mean\":" + JsonNumber(s.rpm_sum / static_cast<double>(s.planned)) +
+         ",\"max\":" + JsonFloat(s.rpm_max) + "}";
+  else
+    o += "null";
+  return o + ",\"end\":" + JsonString(end);
+}
+
+std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end) {
+  const long long skipped = s.slow + s.fast + s.few_packets;
+  std::string o = "turns: " + std::to_string(s.turns) + " complete, " + std::to_string(s.planned) + " planned, " +
+                  std::to_string(skipped) + " not planned";
+  if (skipped > 0)
+    o += " (" + std::to_string(s.slow + s.fast) + Printf(" outside %g..%g rpm, ", gate.rpm_min, gate.rpm_max) +
+         std::to_string(s.few_packets) + " under " + std::to_string(MinPackets(gate, 90)) + " of 90 packets)";
+  o += "\n";
+  if (s.planned > 0)
+    o += Printf("speed of the planned turns: min %.1f, mean %.1f, max %.1f rpm\n", static_cast<double>(s.rpm_min),
+                s.rpm_sum / static_cast<double>(s.planned), static_cast<double>(s.rpm_max));
+  o += "stream: " + std::to_string(s.bytes) + " bytes, " + std::to_string(s.wire.good_packets) + " good packets, " +
+       std::to_string(s.wire.checksum_failures) + " checksum failures, " + std::to_string(s.wire.skipped_bytes) +
+       " bytes skipped\n";
+  if (live)
+    o += "timeouts: " + std::to_string(s.timeouts) +
+         Printf(" waits of %g s without a complete turn, a stop each\n", gate.turn_timeout);
+  if (!end.empty()) o += "ended: " + end + "\n";
+  return o;
+}

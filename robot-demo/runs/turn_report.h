@@ -1,0 +1,36 @@
+// How a run reports a scanner's stream: the drive command on each planned
+// turn's line, the stop records of turns not planned and of waits without a
+// turn, and the stream's counters in the summary.
+#ifndef SCANPILOT_RUNS_TURN_REPORT_H
+#define SCANPILOT_RUNS_TURN_REPORT_H
+
+#include <string>
+
+#include "input/lds_source.h"
+#include "input/turn_source.h"
+#include "scanpilot.h"
+
+// ", drive 0.50 m/s, 0.12 rad/s", and " (stop)" for a full stop.
+std::string DriveText(const PilotStep& step);
+
+// The members a planned turn adds to its step object: ,"turn":K,"rpm":R,"packets":P
+std::string TurnJsonMembers(const TurnInfo& info);
+
+// "turn 7 not planned: 142.3 rpm (below 200): stop", "no complete turn for 0.5 s: stop".
+std::string StopLine(const TurnInfo& info);
+// {"schema":1,"skipped":{"reason":...,"turn":...,"rpm":...,"packets":...,"limit":...},
+//  "command":{"speed":0,"turn_rate":0}}
+std::string StopJson(const TurnInfo& info);
+
+// How a run over a scanner's stream ended, as the summary names it:
+// "input", "turns", "signal" or "device".
+// The summary members of the stream (each ",\"key\":value"), `end` included.
+std::string StreamSummaryJson(const LdsStats& s, const std::string& end);
+// The summary lines for people. `live`: the stop timeouts are told too;
+// `end`: a closing "ended: ..." line, or nothing when empty.
+std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end);
+
+// A float in the shortest form that reads back to the same float, null when not finite.
+std::string JsonFloat(float v);
+
+#endif
