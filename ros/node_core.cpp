@@ -111,12 +111,7 @@ std::string ReadParams(const std::function<ParamValue(const std::string&)>& look
 }
 
 const char* CheckScan(const ScanIn& s) {
-  if (s.n == 0 || s.ranges == nullptr) return "no ranges";
-  if (s.n > kMaxRanges) return "more than 100000 ranges";
-  if (!std::isfinite(s.angle_min)) return "angle_min is not finite";
-  if (!std::isfinite(s.angle_increment)) return "angle_increment is not finite";
-  if (s.angle_increment == 0.0f) return "angle_increment is 0";
-  return nullptr;
+  return PilotLaserScanProblem(s.angle_min, s.angle_increment, s.ranges, s.n);
 }
 
 void GridFromPass(const PilotPass& pass, std::vector<std::int8_t>& data) {
@@ -188,14 +183,16 @@ const NodeCore::ScanResult& NodeCore::OnScan(const ScanIn& scan, double now) {
   r.twist = Twist{};
   r.json.clear();
   r.refused = CheckScan(scan);
-  if (r.refused != nullptr) return r;
   const bool follow = params_.config.mode == PilotMode::kFollow;
   const bool fresh = has_person_ && now - person_time_ <= params_.scan_timeout;
   const PilotPoint* candidate = follow && fresh ? &person_ : nullptr;
+  // A refused scan is still a step, of bad input: a stop, and its line.
   pilot_.StepLaserScan(scan.angle_min, scan.angle_increment, scan.ranges, scan.n, scan.range_min, scan.range_max,
                        candidate, r.step);
-  last_usable_ = now;
-  zero_since_scan_ = false;
+  if (r.refused == nullptr) {
+    last_usable_ = now;
+    zero_since_scan_ = false;
+  }
   const PilotCommand& cmd = r.step.command;
   if (!r.step.stopped && std::isfinite(cmd.speed) && std::isfinite(cmd.turn_rate)) {
     r.twist.linear_x = cmd.speed;

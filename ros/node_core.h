@@ -57,7 +57,7 @@ struct Twist {
 };
 
 // More readings than any scanner gives: refused before any work.
-constexpr std::size_t kMaxRanges = 100000;
+constexpr std::size_t kMaxRanges = kPilotMaxLaserRanges;
 
 // Null for a scan worth stepping, else why not (a short phrase).
 const char* CheckScan(const ScanIn& s);
@@ -98,10 +98,10 @@ class NodeCore {
  public:
   struct ScanResult {
     long long number = -1;          // counted from 0 over every scan received
-    const char* refused = nullptr;  // not null: the scan was not used (no step, zero twist)
+    const char* refused = nullptr;  // not null: why the fields cannot be used (a bad-input step, zero twist)
     Twist twist;
-    PilotStep step{};               // when not refused
-    std::string json;               // PilotStepJson line, when not refused
+    PilotStep step{};
+    std::string json;               // PilotStepJson line
   };
 
   NodeCore();

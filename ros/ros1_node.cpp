@@ -115,11 +115,9 @@ class Node {
     twist.angular.z = r.twist.angular_z;
     cmd_pub_.publish(twist);
     latency_.Add(SteadyNow() - t0);
-    if (r.refused != nullptr) {
+    if (r.refused != nullptr)
       ROS_WARN_THROTTLE(2.0, "scan %lld refused (%s): zero command", r.number, r.refused);
-      return;
-    }
-    if (r.step.bad_input)
+    else if (r.step.bad_input)
       ROS_WARN_THROTTLE(2.0, "scan %lld unusable (no reading, or bad range limits): zero command", r.number);
     std_msgs::String line;
     line.data = r.json;

@@ -404,28 +404,41 @@ bool Pilot::BinEvenTurn(const float* ranges, std::size_t n, float* out) const {
 
 bool Pilot::BinLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
                          float range_min, float range_max, float* out) const {
-  // Both limits apply; a NaN limit stays NaN so that the conversion refuses it.
-  const float lo = range_min < config_.layout.min_range ? config_.layout.min_range : range_min;
-  const float hi = range_max > config_.layout.max_range ? config_.layout.max_range : range_max;
-  if (config_.mount_yaw_deg == 0.0) {
-    // Mirroring negates every angle exactly, so this stays the LaserScan rule.
-    const float sense = config_.upside_down ? -1.0f : 1.0f;
-    return ::BinLaserScan(sense * angle_min, sense * angle_increment, ranges, n, lo, hi, out);
-  }
+  return PilotBinLaserScan(config_, angle_min, angle_increment, ranges, n, range_min, range_max, out);
+}
+
+const char* PilotLaserScanProblem(float angle_min, float angle_increment, const float* ranges, std::size_t n) {
+  if (n == 0 || ranges == nullptr) return "no ranges";
+  if (n > kPilotMaxLaserRanges) return "more than 100000 ranges";
+  if (!std::isfinite(angle_min)) return "angle_min is not finite";
+  if (!std::isfinite(angle_increment)) return "angle_increment is not finite";
+  if (angle_increment == 0.0f) return "angle_increment is 0";
+  return nullptr;
+}
+
+bool PilotBinLaserScan(const PilotConfig& config, float angle_min, float angle_increment, const float* ranges,
+                       std::size_t n, float range_min, float range_max, float* out) {
   if (out == nullptr) return false;
   float bins[kPilotReadings];
   for (float& r : bins) r = kNoReturn;
-  if (!std::isfinite(angle_min) || !std::isfinite(angle_increment) || ranges == nullptr || n == 0 ||
-      !(lo <= hi)) {
+  // Both limits apply; a NaN limit stays NaN so that the conversion refuses it.
+  const float lo = range_min < config.layout.min_range ? config.layout.min_range : range_min;
+  const float hi = range_max > config.layout.max_range ? config.layout.max_range : range_max;
+  if (PilotLaserScanProblem(angle_min, angle_increment, ranges, n) != nullptr || !(lo <= hi)) {
     std::memcpy(out, bins, sizeof bins);
     return false;
+  }
+  if (config.mount_yaw_deg == 0.0) {
+    // Mirroring negates every angle exactly, so this stays the LaserScan rule.
+    const float sense = config.upside_down ? -1.0f : 1.0f;
+    return ::BinLaserScan(sense * angle_min, sense * angle_increment, ranges, n, lo, hi, out);
   }
   // A turned mount needs the angles themselves: each sample's LaserScan
   // bearing in float degrees, then the scanner's own upright layout, mounted.
   ScanLayout own;
   own.min_range = lo;
   own.max_range = hi;
-  const ScanLayout mounted = MountedLayout(config_, own);
+  const ScanLayout mounted = MountedLayout(config, own);
   float angles[kLaserChunk], part[kPilotReadings];
   for (std::size_t first = 0; first < n; first += kLaserChunk) {
     const std::size_t m = std::min(kLaserChunk, n - first);

@@ -243,7 +243,7 @@ class SCANPILOT_API Pilot {
   bool StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out);
   // One step from a LaserScan's fields (radians, metres; BinLaserScan, then
   // the mount). Returns kept within both [range_min, range_max] and the
-  // layout's limits.
+  // layout's limits. A message PilotLaserScanProblem refuses is bad input.
   bool StepLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
                      float range_min, float range_max, const PilotPoint* candidate, PilotStep& out);
 
@@ -281,6 +281,23 @@ class SCANPILOT_API Pilot {
 // first reduced by whole turns (exactly), and the sense of rotation flipped
 // when upside down. The range fields are kept.
 SCANPILOT_API ScanLayout PilotMountedLayout(const ScanLayout& own, double mount_yaw_deg, bool upside_down);
+
+// More ranges than this in one LaserScan is a broken message, refused
+// before any range is read.
+constexpr std::size_t kPilotMaxLaserRanges = 100000;
+
+// Why a LaserScan's fields cannot be used ("no ranges", "more than 100000
+// ranges", "angle_min is not finite", "angle_increment is not finite",
+// "angle_increment is 0"), or null when they can.
+SCANPILOT_API const char* PilotLaserScanProblem(float angle_min, float angle_increment, const float* ranges,
+                                                std::size_t n);
+
+// Pilot::BinLaserScan for a configuration, without a pilot: the LaserScan
+// rule (BinLaserScan), both range limits, then the mount. +inf and false
+// for fields PilotLaserScanProblem refuses and for bad limits.
+SCANPILOT_API bool PilotBinLaserScan(const PilotConfig& config, float angle_min, float angle_increment,
+                                     const float* ranges, std::size_t n, float range_min, float range_max,
+                                     float* out);
 
 // A distance in metres as a grid row or column: trunc(50 + 20 * metres),
 // the planner's own rule. Off the grid: -1 below (and NaN), 1000 above.

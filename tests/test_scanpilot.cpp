@@ -202,6 +202,14 @@ TEST(pilotStop, BadInputIsAFullStop) {
   EXPECT_TRUE(s.bad_input && IsFullStop(s));
   EXPECT_FALSE(p.StepLaserScan(0.0f, 0.01f, ranges, 0, 0.1f, 10.0f, nullptr, s));
   EXPECT_TRUE(s.bad_input && IsFullStop(s));
+  EXPECT_FALSE(p.StepLaserScan(0.0f, 0.0f, ranges, 3, 0.1f, 10.0f, nullptr, s)) << "every sample at one angle";
+  EXPECT_TRUE(s.bad_input && IsFullStop(s));
+  // A million ranges is refused from the count alone: nothing past the
+  // three real ones may be read (the sanitizer build would see it).
+  EXPECT_FALSE(p.StepLaserScan(0.0f, 0.01f, ranges, 1000000, 0.1f, 10.0f, nullptr, s));
+  EXPECT_TRUE(s.bad_input && IsFullStop(s));
+  EXPECT_STREQ(PilotLaserScanProblem(0.0f, 0.01f, ranges, 1000000), "more than 100000 ranges");
+  EXPECT_EQ(PilotLaserScanProblem(0.0f, 0.01f, ranges, 3), nullptr);
   EXPECT_FALSE(p.StepSamples(nullptr, ranges, 3, nullptr, s));
   EXPECT_TRUE(s.bad_input && IsFullStop(s));
   // A turn of nothing but NaN would bin to free space.

@@ -61,7 +61,7 @@ const OptionInfo kOptions[] = {
     {"--upside-down", false, kScanner},
     {"--device", true, kReplay},     {"--baud", true, kDevice},          {"--turn-timeout", true, kDevice},
     {"--turns", true, kLds},         {"--rpm-range", true, kLds},        {"--min-packets", true, kLds},
-    {"--save-raw", true, kLds},
+    {"--save-raw", true, kLds},      {"--topic", true, kReplay},
 };
 
 const OptionInfo* Find(const std::string& arg) {
@@ -81,7 +81,8 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     else if (val == "ranges") o.format = ScanFormat::kRanges;
     else if (val == "samples") o.format = ScanFormat::kSamples;
     else if (val == "lds") o.format = ScanFormat::kLds;
-    else return UsageError("--format wants degrees, ranges, samples or lds, got '" + val + "'");
+    else if (val == "rosbag") o.format = ScanFormat::kRosbag;
+    else return UsageError("--format wants degrees, ranges, samples, lds or rosbag, got '" + val + "'");
   } else if (arg == "--units") {
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
@@ -91,6 +92,7 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     double d = 0;
     if (!ParseDouble(val, d)) return UsageError(arg + " wants degrees, got '" + val + "'");
     (arg == "--zero-at" ? o.layout.zero_deg : o.mount_yaw) = d;
+    o.zero_at_given = o.zero_at_given || arg == "--zero-at";
   } else {  // --min-range, --max-range
     double m = 0;
     if (const auto status = ParseMetres(arg, val, m)) return status;
@@ -198,6 +200,9 @@ std::optional<int> ParseReplayValue(const std::string& arg, const std::string& v
     o.device = val;
   } else if (arg == "--save-scans" || arg == "--candidates") {
     return ParseFileName(arg, val, arg == "--candidates" ? o.candidates : o.save_scans);
+  } else if (arg == "--topic") {
+    if (val.empty()) return UsageError("--topic needs a topic name, such as /scan");
+    o.topic = val;
   } else if (arg == "--follow") {
     double d = 0;
     if (!ParseDouble(val, d) || !(d > 0) || d > 1e6)
@@ -251,6 +256,18 @@ std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only
   return std::nullopt;
 }
 
+// A bag's LaserScans say their own angles and units.
+std::optional<int> CheckBag(const Options& o) {
+  const bool bag = o.format == ScanFormat::kRosbag;
+  if (!o.topic.empty() && !bag) return UsageError("--topic names a bag's LaserScan topic: add --format rosbag");
+  if (!bag) return std::nullopt;
+  if (o.scans == "-") return UsageError("--format rosbag reads a bag by its index: give the bag's file name");
+  if (o.zero_at_given || o.layout.clockwise || o.units_given)
+    return UsageError("--zero-at, --clockwise and --units do not apply to --format rosbag: a LaserScan's angles "
+                      "and metres are its own (use --mount-yaw, --upside-down)");
+  return std::nullopt;
+}
+
 // What may not go together, once every option is read.
 std::optional<int> CheckCombination(const Options& o, bool replay_only, bool scanner_only, bool target) {
   if (replay_only && o.scans.empty() && o.device.empty())
@@ -259,7 +276,7 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
   const bool scanner = o.format != ScanFormat::kDegrees;
   if (scanner_only && !scanner)
     return UsageError("--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
-                      "need --format ranges, samples or lds");
+                      "need --format ranges, samples, lds or rosbag");
   if (scanner && (o.below_given || o.above_given))
     return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
   if (o.below_given && o.above_given && !(o.below < o.above))
@@ -329,6 +346,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
   }
   if (const auto status = CheckCombination(o, replay_only, scanner_only, target)) return status;
   if (const auto status = CheckStream(o, lds_only, device_only)) return status;
+  if (const auto status = CheckBag(o)) return status;
   if (o.format == ScanFormat::kLds) o.layout.range_scale = kScanMillimetres;  // the protocol's unit
   return std::nullopt;
 }

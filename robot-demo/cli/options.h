@@ -33,7 +33,7 @@ struct Options {
   bool below_given = false, above_given = false;
   ScanFormat format = ScanFormat::kDegrees;
   ScanLayout layout;  // the scanner's own (scanner formats only); see MountedLayout
-  bool units_given = false, min_range_given = false;
+  bool units_given = false, min_range_given = false, zero_at_given = false;
   double mount_yaw = 0.0;  // where the scanner's ahead points on the robot, degrees
   bool upside_down = false;
   std::string save_scans;
@@ -49,6 +49,7 @@ struct Options {
   std::string save_raw;
   // Live from a serial port.
   std::string device;
+  std::string topic;  // --format rosbag: the LaserScan topic, when the bag has several
   int baud = 115200;
   double turn_timeout = 0.5;  // seconds without a complete turn before a stop
 };

@@ -137,7 +137,7 @@ bool BagScans::Open(const std::string& path, const std::string& topic) {
       return false;
     }
     if (topic.empty() && topics_.size() > 1) {
-      error_ = path + ": several LaserScan topics (" + Join(topics_) + "): choose one";
+      error_ = path + ": several LaserScan topics (" + Join(topics_) + "): choose one with --topic";
       return false;
     }
     topic_ = topic.empty() ? topics_.front() : topic;

@@ -60,7 +60,9 @@ ScanSource::Result ScanSource::Next(Scan& scan) {
     case ScanFormat::kDegrees: return NextDegrees(scan);
     case ScanFormat::kRanges: return NextRanges(scan);
     case ScanFormat::kSamples: return NextSamples(scan);
-    case ScanFormat::kLds: break;  // not text: LdsTurnSource reads it
+    case ScanFormat::kLds:     // not text: LdsTurnSource reads it
+    case ScanFormat::kRosbag:  // nor this: the bag source does
+      break;
   }
   return kEnd;
 }

@@ -24,8 +24,9 @@
 // More numbers than this on a line of samples: it holds a whole turn.
 constexpr std::size_t kTurnLineValues = 16;
 
-// kLds is a scanner's raw serial stream (input/lds_source.h), not text.
-enum class ScanFormat { kDegrees, kRanges, kSamples, kLds };
+// kLds is a scanner's raw serial stream (input/lds_source.h) and kRosbag a
+// ROS 1 bag of LaserScans (input/bag_source.h), not text.
+enum class ScanFormat { kDegrees, kRanges, kSamples, kLds, kRosbag };
 
 class ScanSource {
  public:

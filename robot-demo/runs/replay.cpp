@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "grid_frame.h"
+#include "input/bag_source.h"
 #include "input/candidates.h"
 #include "input/lds_source.h"
 #include "input/raw_recorder.h"
@@ -149,10 +150,31 @@ struct FileInput {
   std::unique_ptr<TurnSource> src;
 };
 
+// An input that failed to open: its one line is its first record.
+class FailedSource : public TurnSource {
+ public:
+  explicit FailedSource(std::string why) : why_(std::move(why)) {}
+  Result Next(Scan&, TurnInfo&) override { return Fail(why_, ErrorKind::kInput); }
+
+ private:
+  std::string why_;
+};
+
+std::unique_ptr<TurnSource> OpenBagInput(const Options& o) {
+  std::string why;
+  std::unique_ptr<TurnSource> src = OpenBag(o.scans, o.topic, PilotConfigOf(o), why);
+  if (src) return src;
+  // The reader names the file itself; the run's line does that already.
+  if (why.rfind(o.scans + ": ", 0) == 0) why.erase(0, o.scans.size() + 2);
+  return std::make_unique<FailedSource>(why);
+}
+
 FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings,
                         RawSink* raw) {
   FileInput f;
-  if (o.format == ScanFormat::kLds) {
+  if (o.format == ScanFormat::kRosbag) {
+    f.src = OpenBagInput(o);
+  } else if (o.format == ScanFormat::kLds) {
     f.bytes = std::make_unique<FileBytes>(in);
     f.src = std::make_unique<LdsTurnSource>(*f.bytes, MountedLayout(o), LdsGateOf(o), raw);
   } else {

@@ -22,7 +22,7 @@ import time
 SCANS = 1265
 TIMEOUT = 0.5  # the node's scan_timeout in this test
 PARAMS = ['_mode:=follow', '_follow_distance:=1.2', '_scan_queue:=5000', '_scan_timeout:=%g' % TIMEOUT]
-STEPS_ARGS = ['mode=follow', 'follow_distance=1.2']
+DEMO_ARGS = ['--format', 'rosbag', '--follow', '1.2', '--json', '--no-html']
 
 
 class Failed(Exception):
@@ -99,16 +99,18 @@ def log_text(p):
         return f.read().decode('utf-8', 'replace')
 
 
-def expected_steps(tool, bag, work):
-    out = subprocess.run([tool, bag] + STEPS_ARGS, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    check(out.returncode == 0, 'bag_steps failed: ' + out.stderr.decode())
+def expected_steps(demo, bag, work):
+    """robot-demo's replay of the same bag: one JSON line per scan, then its summary."""
+    out = subprocess.run([demo, '--scans', bag, '--out', os.path.join(work, 'demo-out')] + DEMO_ARGS,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    check(out.returncode == 0, 'robot-demo --format rosbag failed: ' + out.stderr.decode())
     lines = out.stdout.decode().splitlines()
-    check(len(lines) == SCANS, 'bag_steps gave %d lines' % len(lines))
-    return lines
+    check(len(lines) == SCANS + 1 and '"summary"' in lines[-1], 'robot-demo gave %d lines' % len(lines))
+    return lines[:-1]
 
 
 def run_node_case(args):
-    expected = expected_steps(args.bag_steps, args.bag, args.work)
+    expected = expected_steps(args.demo, args.bag, args.work)
     port = free_port()
     env = ros_env(args.work, port)
     os.environ.update({k: env[k] for k in ('ROS_MASTER_URI', 'ROS_IP', 'ROS_HOME', 'ROS_LOG_DIR')})
@@ -233,13 +235,15 @@ def run_node_case(args):
         for m in broken:
             scan_pub.publish(m)
         scan_pub.publish(good)
-        wait_for(lambda: len(steps) > steps_before + 1, 10, 'a step after the broken scans')
+        wait_for(lambda: len(steps) > steps_before + 1 + len(broken), 10, 'a step after the broken scans')
         time.sleep(0.1)
         check(node.poll() is None, 'the node died on broken scans: ' + log_text(node))
         second = json.loads(steps[-1][1])
         check(second['scan'] == SCANS + 1 + len(broken),
               'after %d broken scans the good one is scan %d' % (len(broken), second['scan']))
-        check(len(steps) == steps_before + 2, 'broken scans gave steps')
+        check(len(steps) == steps_before + 2 + len(broken), 'one step per scan, broken ones included')
+        bad = [json.loads(t) for _, t in steps[steps_before + 1:-1]]
+        check(all(b['bad_input'] and b['stopped'] for b in bad), 'a broken scan is a bad-input stop')
         zeros = [m for _, m in twists[window_start:] if m.linear.x == 0 and m.angular.z == 0]
         check(len(zeros) >= len(broken), 'only %d zero commands for %d broken scans' % (len(zeros), len(broken)))
         check(len(twists) - twists_before <= len(broken) + 4, 'more commands than scans')
@@ -324,7 +328,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('case', choices=['node', 'launch'])
     ap.add_argument('--node')
-    ap.add_argument('--bag-steps')
+    ap.add_argument('--demo')
     ap.add_argument('--bag')
     ap.add_argument('--build')
     ap.add_argument('--cmake', default='cmake')

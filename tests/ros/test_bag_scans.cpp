@@ -122,7 +122,7 @@ TEST(BagScans, TopicChoiceErrorsNameTheTopics) {
   BagScans bag;
   const std::string two = MakeBag("two-topics.bag", {"/front", "/rear"});
   EXPECT_FALSE(bag.Open(two, ""));
-  EXPECT_EQ(bag.Error(), two + ": several LaserScan topics (/front, /rear): choose one");
+  EXPECT_EQ(bag.Error(), two + ": several LaserScan topics (/front, /rear): choose one with --topic");
   EXPECT_FALSE(bag.Open(two, "/chatter"));
   EXPECT_EQ(bag.Error(), two + ": no LaserScan topic /chatter (LaserScan topics: /front, /rear)");
   const std::string none = MakeBag("no-laser.bag", {});

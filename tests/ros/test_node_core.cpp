@@ -182,7 +182,9 @@ TEST(NodeScan, EveryScanIsCountedAndARefusedOneLeavesThePilotAlone) {
   EXPECT_STREQ(r.refused, "angle_increment is 0");
   EXPECT_EQ(r.twist.linear_x, 0.0);
   EXPECT_EQ(r.twist.angular_z, 0.0);
-  EXPECT_TRUE(r.json.empty());
+  EXPECT_TRUE(r.step.bad_input && r.step.stopped);
+  EXPECT_NE(r.json.find("\"scan\":1,"), std::string::npos) << "every scan has its line: " << r.json;
+  EXPECT_NE(r.json.find("\"bad_input\":true"), std::string::npos) << r.json;
   const std::string got = core.OnScan(moved.In(), 0.2).json;
   ASSERT_EQ(got.find("\"scan\":2,"), 12u) << got;
   ASSERT_EQ(expected.find("\"scan\":1,"), 12u) << expected;
