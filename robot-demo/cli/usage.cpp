@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "output/output_set.h"
+#include "output/safe_text.h"
+#include "runs/stop_signal.h"
+
 const char kUsage[] =
     "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose] [--no-html]\n"
     "                  [--json] [--robot-radius M] [--margin M]\n"
@@ -85,11 +89,14 @@ const char kUsage[] =
     "  --help                this text\n";
 
 int Fail(int status, const std::string& msg) {
-  std::fprintf(stderr, "robot-demo: %s\n", msg.c_str());
+  if (StopSignal() == 0 && !StdoutPipeClosed()) Notice(msg);
   return status;
 }
 
 int UsageError(const std::string& msg) {
-  std::fprintf(stderr, "robot-demo: %s\n%s", msg.c_str(), kUsage);
+  Notice(msg);
+  std::fputs("Try 'robot-demo --help'.\n", stderr);
   return kExitBadInput;
 }
+
+void Notice(const std::string& msg) { std::fprintf(stderr, "robot-demo: %s\n", TerminalText(msg).c_str()); }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "output/grid_view.h"
 #include "output/viewer/viewer_glue.h"
 #include "runs/pass_line.h"
+#include "runs/stop_signal.h"
 
 namespace {
 
@@ -107,13 +109,13 @@ class Progress {
 // an input that fails at once prints nothing but its error.
 void PrintHeader(const Options& o, const std::string& name, long long count) {
   if (count >= 0)
-    std::printf("replaying %lld scans from %s, ", count, name.c_str());
+    Print("replaying %lld scans from %s, ", count, TerminalText(name).c_str());
   else
-    std::printf("replaying scans from %s, ", name.c_str());
+    Print("replaying scans from %s, ", TerminalText(name).c_str());
   if (o.follow)
-    std::printf("following the tracked point from %.2f m ahead\n", static_cast<double>(o.follow_from));
+    Print("following the tracked point from %.2f m ahead\n", static_cast<double>(o.follow_from));
   else
-    std::printf("target cell (%d, %d) = %.2f m ahead, %.2f m left\n", o.target.col, o.target.row,
+    Print("target cell (%d, %d) = %.2f m ahead, %.2f m left\n", o.target.col, o.target.row,
                 CellToMetres(o.target.row), CellToMetres(o.target.col));
 }
 
@@ -142,7 +144,10 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   Progress progress(progress_on, -1);
   ScanSource::Result r;
   count = 0;
-  while ((r = check.Next(s)) == ScanSource::kScan) progress.Tick(++count);
+  while ((r = check.Next(s)) == ScanSource::kScan) {
+    progress.Tick(++count);
+    if (StopSignal() != 0) return Interrupted();
+  }
   progress.Done();
   if (r == ScanSource::kError) return SourceFail(name, check);
   WarnAboutFormat(check, name, warnings);
@@ -267,15 +272,16 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate)
   const std::string line = ScanLineOf(n, step_);
   Report(n, step_, line);
   const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
-  if (drawn || viewer_.Wants()) {
+  const bool page_wants = viewer_.Wants();
+  if (drawn || page_wants) {
     GridView v = CaptureGridView(pilot_, step_);
     if (drawn) AddPicture(n, v);
-    if (viewer_.Wants()) viewer_.Add(ViewerTickFromGridView(v, line));
+    if (page_wants) viewer_.Add(ViewerTickFromGridView(v, line));
     if (keep_last_) last_view_ = std::move(v);
-  } else {
-    viewer_.Skip();
-    if (keep_last_) last_view_.reset();
+  } else if (keep_last_) {
+    last_view_.reset();
   }
+  if (!page_wants) viewer_.Skip();  // past the page's limit, drawn or not, it counts
   if (keep_last_) last_drawn_ = drawn;
   return step_;
 }
@@ -283,9 +289,9 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate)
 void Replay::Report(long long n, const PilotStep& step, const std::string& line) {
   if (o_.quiet) return;
   if (o_.json)
-    std::printf("%s\n", StepJson(step, n).c_str());
+    Print("%s\n", StepJson(step, n).c_str());
   else
-    std::printf("%s\n", line.c_str());
+    Print("%s\n", line.c_str());
 }
 
 void Replay::AddPicture(long long n, const GridView& v) {
@@ -303,57 +309,38 @@ void Replay::DrawLast() {
   last_drawn_ = true;
 }
 
-int Replay::Finish(const std::string& summary_members) {
+int Replay::Finish(const std::string& summary_members, const std::function<int()>& after_commit) {
   const bool units_hint = !any_on_grid_ && !o_.units_given;
   const char* hint = "no return came within the planner's grid (2.5 m each way) on any scan; "
                      "are the ranges in metres? millimetres read as metres land far off (--units mm)";
   if (!o_.json) {
-    std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
-    if (units_hint) std::printf("hint: %s\n", hint);
+    Print("reached the target on %lld of %lld scans\n", reached_, scans_);
+    if (units_hint) Print("hint: %s\n", hint);
   } else if (units_hint) {
     warnings_.Warn("no_return_on_grid", hint);
   }
   const std::size_t shown = viewer_.Finish();
-  if (o_.html && !o_.json && shown < static_cast<std::size_t>(scans_))
-    std::printf("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
-  std::sort(files_.begin(), files_.end());
-  const int status = WritePictures(out_, files_, !o_.json);
+  const int status = WritePictures(out_, files_, !o_.json, after_commit);
+  // Only a page that was written can be described.
+  if (status == kExitOk && o_.html && !o_.json && shown > 0 && shown < static_cast<std::size_t>(scans_))
+    Print("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   if (o_.json) {
+    const bool page = status == kExitOk && o_.html;
     std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
-                    ",\"html_scans\":" + std::to_string(shown) + summary_members +
+                    ",\"html_scans\":" + std::to_string(page ? shown : 0) + summary_members +
                     ",\"warnings\":" + warnings_.Json() +
                     ",\"pictures\":" + (status == kExitOk ? PicturesJson(out_) : std::string("null"));
-    std::printf("%s\n", SummaryJson(m).c_str());
+    Print("%s\n", SummaryJson(m).c_str());
   }
   return status;
 }
 
-int RunReplay(const Options& o) {
-  const bool from_stdin = o.scans == "-";
-  const std::string name = from_stdin ? "standard input" : o.scans;
-  std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
-  if (in == nullptr) return Fail(kExitBadInput, name + ": cannot open: " + std::strerror(errno));
-  const FileCloser closer{from_stdin ? nullptr : in};
-  const bool regular = IsRegular(in);
-  const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
-  RunWarnings warnings;
-  long long count = -1;  // unknown until the end when the input cannot be read twice
-  if (regular) {
-    if (const auto status = CheckWholeFile(o, name, in, progress_on, warnings, count)) return *status;
-  }
-  CandidateFeed candidates;
-  if (const auto status = candidates.Open(o.candidates, count)) return *status;
-  OutputSet out;
-  if (const auto status = OpenOutput(o.out, out)) return *status;
-  ScanSaver saver;
-  std::string why;
-  if (!o.save_scans.empty() && !saver.Open(o.save_scans, why))
-    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+namespace {
 
-  Replay replay(o, name, ScansToDraw(o, regular, count), o.save_scans.empty() ? nullptr : &saver,
-                !regular && !o.snapshots_given, out, warnings);
-  if (const auto status = replay.Start()) return *status;
-  ScanSource src(in, o.format, MountedLayout(o));
+// Steps every scan of `src` through the replay; the exit status when the
+// run must stop.
+std::optional<int> ReplayScans(const Options& o, const std::string& name, long long count, ScanSource& src,
+                               CandidateFeed& candidates, Replay& replay, RunWarnings& warnings, bool progress_on) {
   Progress progress(progress_on, count);
   Scan scan{};
   ScanSource::Result r;
@@ -365,14 +352,53 @@ int RunReplay(const Options& o) {
     if (const auto status = candidates.Next(replay.Scans(), candidate, present)) return *status;
     replay.Step(scan, present ? &candidate : nullptr);
     progress.Tick(replay.Scans());
+    if (const auto status = StopStatus()) return status;
   }
   progress.Done();
+  if (const auto status = StopStatus()) return status;
   std::string lost;
   const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
   if (r == ScanSource::kError) return SourceFail(name, src);
   if (!stdout_ok) return Fail(kExitCannotWrite, "standard output: " + lost);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunReplay(const Options& o) {
+  // The saved scans' place is checked before anything else is done.
+  ScanSaver saver;
+  std::string why;
+  if (!o.save_scans.empty() && !saver.Open(o.save_scans, why))
+    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  const bool from_stdin = o.scans == "-";
+  const std::string name = from_stdin ? "standard input" : o.scans;
+  std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
+  if (in == nullptr) return Fail(kExitBadInput, name + ": cannot open: " + std::strerror(errno));
+  const FileCloser closer{from_stdin ? nullptr : in};
+  const bool regular = IsRegular(in);
+  // Scans that arrive as they are made are shown as they are planned.
+  if (!regular) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
+  RunWarnings warnings;
+  long long count = -1;  // unknown until the end when the input cannot be read twice
+  if (regular) {
+    if (const auto status = CheckWholeFile(o, name, in, progress_on, warnings, count)) return *status;
+  }
+  CandidateFeed candidates;
+  if (const auto status = candidates.Open(o.candidates, count)) return *status;
+  OutputSet out;
+  if (const auto status = OpenOutput(o.out, out)) return *status;
+  Replay replay(o, name, ScansToDraw(o, regular, count), o.save_scans.empty() ? nullptr : &saver,
+                !regular && !o.snapshots_given, out, warnings);
+  if (const auto status = replay.Start()) return *status;
+  ScanSource src(in, o.format, MountedLayout(o));
+  if (const auto status = ReplayScans(o, name, count, src, candidates, replay, warnings, progress_on)) return *status;
   if (const auto status = CheckRunEnd(o, name, regular, count, replay.Scans(), candidates)) return *status;
   replay.DrawLast();
-  if (!o.save_scans.empty() && !saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
-  return replay.Finish();
+  // The saved scans are replaced once the pictures are in.
+  return replay.Finish("", [&] {
+    if (o.save_scans.empty() || saver.Commit(why)) return kExitOk;
+    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  });
 }

@@ -4,6 +4,7 @@
 #ifndef SCANPILOT_RUNS_REPLAY_H
 #define SCANPILOT_RUNS_REPLAY_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +41,9 @@ class Replay {
   // The pilot, for inputs that convert scans with its mount (LaserScans).
   const Pilot& PilotOfRun() const { return pilot_; }
   // Prints the closing line(s) (or the JSON summary, with `summary_members`
-  // added) and writes the pictures; returns the exit status.
-  int Finish(const std::string& summary_members = "");
+  // added) and writes the pictures; `after_commit` runs once they are in
+  // (see WritePictures). Returns the exit status.
+  int Finish(const std::string& summary_members = "", const std::function<int()>& after_commit = {});
 
  private:
   void AddPicture(long long n, const GridView& v);
