@@ -1,6 +1,7 @@
 #include "input/scan_saver.h"
 
 #include "cli/usage.h"
+#include "output/output_set.h"
 
 #include <cerrno>
 #include <charconv>
@@ -82,7 +83,7 @@ int SyncDir(const std::string& dir) {
 }  // namespace
 
 ScanSaver::~ScanSaver() {
-  if (f_ != nullptr) {
+  if (f_ != nullptr && f_ != stdout) {
     std::fclose(f_);
     if (!temp_.empty()) ::unlink(temp_.c_str());
   }
@@ -124,6 +125,16 @@ bool ScanSaver::OpenStream(const std::string& path, bool append, std::string& wh
     if (fd >= 0) ::close(fd);
     return false;
   }
+  // Our own standard output (/dev/stdout, /proc/self/fd/1): through its
+  // FILE, so that the lines and the scans share one offset and one buffer.
+  struct stat mine {}, out {};
+  if (::fstat(fd, &mine) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && mine.st_dev == out.st_dev &&
+      mine.st_ino == out.st_ino) {
+    std::fclose(f_);
+    f_ = stdout;
+    return true;
+  }
+  std::setvbuf(f_, nullptr, _IOFBF, 1 << 16);  // room for a whole line
   return true;
 }
 
@@ -161,9 +172,12 @@ bool ScanSaver::Add(const Scan& scan) {
   if (failed_ || f_ == nullptr) return false;
   line_.clear();
   AppendScanLine(scan, line_);
-  if (std::fwrite(line_.data(), 1, line_.size(), f_) != line_.size()) {
+  // A stream gets each scan whole as it comes, so that a reader sees it at
+  // once and other writers to the same place cannot cut into it.
+  if (std::fwrite(line_.data(), 1, line_.size(), f_) != line_.size() || (temp_.empty() && std::fflush(f_) != 0)) {
     failed_ = true;
     errno_ = errno;
+    if (f_ == stdout) NoteStdoutError(errno_);
   }
   return !failed_;
 }
@@ -180,7 +194,7 @@ bool ScanSaver::Commit(std::string& why) {
   };
   check(std::fflush(f) == 0);
   if (!temp_.empty()) check(::fsync(::fileno(f)) == 0);
-  check(std::fclose(f) == 0);
+  if (f != stdout) check(std::fclose(f) == 0);
   if (!temp_.empty()) {
     if (!failed_) check(std::rename(temp_.c_str(), path_.c_str()) == 0);
     if (failed_) ::unlink(temp_.c_str());
