@@ -80,19 +80,19 @@ struct RunStats {
 };
 
 void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reached) {
-  Print("t=%5.1fs robot=(%.2f, %.2f) heading %4.0f deg  person=(%.2f, %.2f)  distance %.2f m  %s\n",
-              (tick + 1) * Scenario::kDt, p.x, p.y, p.heading * 180.0 / kPi, q.x, q.y, distance,
-              reached ? "target reached" : "target not reached");
+  Print("t=%5.1fs robot=(%s, %s) heading %4s deg  person=(%s, %s)  distance %s m  %s\n", (tick + 1) * Scenario::kDt,
+        Fixed(p.x, 2).c_str(), Fixed(p.y, 2).c_str(), Fixed(p.heading * 180.0 / kPi, 0).c_str(), Fixed(q.x, 2).c_str(),
+        Fixed(q.y, 2).c_str(), Fixed(distance, 2).c_str(), reached ? "target reached" : "target not reached");
 }
 
 void PrintSummary(const RunStats& s) {
   Print("\nsummary\n");
   Print("  ticks: %d\n", Scenario::kTicks);
   Print("  target reached: %d of %d passes\n", s.reached, Scenario::kTicks);
-  Print("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %.2f m\n",
-              s.MeanDistance(), s.WorstDistance(), s.closest_person);
-  Print("  closest approach to a wall or obstacle: %.3f m (robot edge, at t=%.1fs); wall contacts: %d\n",
-              s.closest_wall, s.closest_wall_t, s.wall_contacts);
+  Print("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %s m\n", s.MeanDistance(),
+        s.WorstDistance(), Fixed(s.closest_person, 2).c_str());
+  Print("  closest approach to a wall or obstacle: %s m (robot edge, at t=%.1fs); wall contacts: %d\n",
+        Fixed(s.closest_wall, 3).c_str(), s.closest_wall_t, s.wall_contacts);
   Print("  false detections rejected: %d of %d; true detections passed: %d of %d\n",
               s.false_alarms - s.false_passed, s.false_alarms, s.true_passed, s.true_seen);
   Print("  planner + tracker cycle: median %.1f us, p99 %.1f us\n", Percentile(s.cycle_us, 0.5),

@@ -31,10 +31,7 @@ std::string ScanLineOf(long long n, const PilotStep& p) {
                       p.path_end.x, p.path_end.y, p.bearing};
   std::string line = ScanLine(n, f, !p.target_blocked);
   if (p.has_tracked) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, ", static_cast<double>(p.tracked.x),
-                  static_cast<double>(p.tracked.y));
-    line += buf;
+    line += ", tracked " + TrackedPair(p.tracked.x, p.tracked.y) + " m, ";
     line += p.has_target ? "target cell (" + std::to_string(p.target.col) + ", " + std::to_string(p.target.row) + ")"
                          : std::string("no free target cell");
   }
