@@ -342,6 +342,24 @@ def case_escape():
         fail("usage error: %r" % r.stderr)
 
 
+def case_html_count():
+    # Past the page's 20000 scans the count still includes every scan, the
+    # drawn ones too; a page that was never written is not described.
+    scans, out = os.path.join(WORK, "long.txt"), os.path.join(WORK, "out")
+    write_scans(scans, 20003)
+    r = run(["--scans", scans, "--out", out, "--quiet", "--snapshot", "5,20001"], timeout=250)
+    if r.returncode != 0 or b"run.html shows scans 0..19999 of 20003\n" not in r.stdout:
+        fail("status %d: %r" % (r.returncode, r.stdout))
+    with open(os.path.join(out, "run.html"), encoding="utf-8") as f:
+        if '"total":20003}' not in f.read():
+            fail("the page does not know the run had 20003 scans")
+    write_scans(scans, 3)
+    r = subprocess.run(["sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", DEMO, "--scans", scans,
+                        "--out", os.path.join(WORK, "small")], capture_output=True)
+    if r.returncode != 1 or b"run.html shows" in r.stdout or b"File too large" not in r.stderr:
+        fail("unwritable page: status %d, stdout %r, stderr %r" % (r.returncode, r.stdout, r.stderr))
+
+
 def case_strace():
     strace = shutil.which("strace")
     if strace is None:

@@ -64,6 +64,18 @@ if(CASE STREQUAL "usage_errors")
   demo(2 "--format wants degrees, ranges or samples" --scans ${f} --format lidar)
   demo(2 "--follow chooses the target itself" --scans ${f} --follow 1 --target 1,0)
   demo(2 "--follow wants the starting distance" --scans ${f} --follow -1)
+  # Numbers that would quietly make a useless run: a tracker start it can
+  # never see, limits that drop every reading or overflow a float, pictures
+  # lists with a hole.
+  demo(2 "--follow wants the starting distance ahead in metres, > 0 and at most 6, got '6.5'" --scans ${f} --follow 6.5)
+  demo(2 "--no-return-above 0 would drop every reading" --scans ${f} --no-return-above 0)
+  demo(2 "--no-return-above -1 would drop every reading" --scans ${f} --no-return-above -1)
+  demo(2 "--no-return-below wants metres, got '1e39'" --scans ${f} --no-return-below 1e39)
+  demo(2 "--max-range 0 would drop every reading" --scans ${f} --format ranges --max-range 0)
+  foreach(bad "" "1," ",1" "1,,2")
+    demo(2 "--snapshot" --scans ${f} --snapshot "${bad}")
+  endforeach()
+  demo(0 "" --scans ${f} --follow 6 --quiet --out ${out})
   execute_process(COMMAND ${DEMO} --scans ${f} --save-scans "" RESULT_VARIABLE rc ERROR_VARIABLE e)
   if(NOT rc EQUAL 2 OR NOT e MATCHES "^robot-demo: --save-scans needs a file name")
     message(FATAL_ERROR "--save-scans '': status ${rc}, stderr ${e}")
