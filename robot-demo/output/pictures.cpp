@@ -6,7 +6,6 @@
 #include "cli/usage.h"
 #include "output/svg.h"
 #include "output/safe_text.h"
-#include "runs/stop_signal.h"
 
 std::vector<int> DefaultSnapshots(int count) {
   std::vector<int> out;
@@ -46,10 +45,6 @@ int WritePictures(OutputSet& out, const PictureFiles& files, bool announce, cons
   if (out.Ok() && !FlushStdout(why)) {
     out.Abort();
     return Fail(kExitCannotWrite, "standard output: " + why);
-  }
-  if (StopSignal() != 0) {
-    out.Abort();
-    return Interrupted();
   }
   if (!out.Commit()) return Fail(kExitCannotWrite, out.Error());
   if (after_commit) {

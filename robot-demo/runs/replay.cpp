@@ -79,6 +79,9 @@ std::vector<long long> ScansToDraw(const Options& o, bool regular, long long cou
 class Progress {
  public:
   Progress(bool on, long long total) : on_(on), total_(total), last_(std::chrono::steady_clock::now()) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress() { Done(); }  // a run that stops early leaves no progress line behind
   void Tick(long long done) {
     if (!on_ || (done & 63) != 0) return;
     const auto now = std::chrono::steady_clock::now();

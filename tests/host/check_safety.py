@@ -328,7 +328,8 @@ def case_escape():
     shown_name = os.path.join(WORK, "scans\\nrobot-demo: all good\\x1b[31m\\xff.txt")
     shown_dir = os.path.join(WORK, "o\\nut\\x1b[2J")
     r = run(["--scans", name, "--out", d])
-    if r.returncode != 2 or r.stderr.decode() != "robot-demo: %s: cannot open: No such file or directory\n" % shown_name:
+    if r.returncode != 2 or r.stderr.decode("utf-8", "replace") != \
+            "robot-demo: %s: cannot open: No such file or directory\n" % shown_name:
         fail("missing file: %d %r" % (r.returncode, r.stderr))
     with open(name, "w") as f:
         f.write(scan_line(0))
