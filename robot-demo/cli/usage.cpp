@@ -24,7 +24,8 @@ const char kUsage[] =
     "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN.\n"
     "                        They appear together at the end\n"
     "                        of a good run; the earlier run.svg, run.html and\n"
-    "                        tick-NNN.svg in DIR are removed then (nothing else is)\n"
+    "                        tick-NNN.svg in DIR are removed then (nothing else is).\n"
+    "                        One run at a time per DIR: a second one stops at once\n"
     "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
     "  --seed N              noise and detector seed of the scenario (default 7)\n"
     "  --no-html             skip run.html (capturing each pass for it costs some\n"
@@ -83,10 +84,14 @@ const char kUsage[] =
     "Output:\n"
     "  --save-scans OUT      write the 360 readings given to the planner, one scan per\n"
     "                        line in the degrees format, exact to the bit; replaces\n"
-    "                        OUT only when the whole replay succeeded\n"
+    "                        OUT only when the whole replay succeeded, pictures\n"
+    "                        included; a FIFO or device is written as scans come\n"
     "  --quiet               print only the summary; progress goes to standard error\n"
     "                        when it is a terminal\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "\n"
+    "SIGINT, SIGTERM or SIGHUP stop a run cleanly: nothing of it is kept, status\n"
+    "128 + the signal. Status 1: an output could not be written; 2: bad input.\n";
 
 int Fail(int status, const std::string& msg) {
   if (StopSignal() == 0 && !StdoutPipeClosed()) Notice(msg);
