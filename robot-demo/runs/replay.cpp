@@ -146,9 +146,10 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   count = 0;
   while ((r = check.Next(s)) == ScanSource::kScan) {
     progress.Tick(++count);
-    if (StopSignal() != 0) return Interrupted();
+    if (StopSignal() != 0) break;
   }
-  progress.Done();
+  progress.Done();  // before any line, so that it starts a line of its own
+  if (StopSignal() != 0) return Interrupted();
   if (r == ScanSource::kError) return SourceFail(name, check);
   WarnAboutFormat(check, name, warnings);
   if (count == 0) return Fail(kExitBadInput, name + ": no scans in file");
@@ -352,7 +353,7 @@ std::optional<int> ReplayScans(const Options& o, const std::string& name, long l
     if (const auto status = candidates.Next(replay.Scans(), candidate, present)) return *status;
     replay.Step(scan, present ? &candidate : nullptr);
     progress.Tick(replay.Scans());
-    if (const auto status = StopStatus()) return status;
+    if (StopSignal() != 0 || StdoutPipeClosed()) break;
   }
   progress.Done();
   if (const auto status = StopStatus()) return status;

@@ -240,6 +240,18 @@ def case_signals():
         if got == "new":  # back to the old set for the next run
             shutil.rmtree(out)
             run(["--scans", scans, "--out", out, "--snapshot", "7", "--save-scans", saved, "--quiet"])
+    # A replay waiting on a pipe that says nothing wakes up for the signal.
+    for sig in (signal.SIGINT, signal.SIGHUP):
+        p = subprocess.Popen([DEMO, "--scans", "-", "--out", os.path.join(WORK, "waiting")], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        p.stdin.write(scan_line(0).encode())
+        p.stdin.flush()
+        time.sleep(0.5)
+        p.send_signal(sig)
+        out_text, err = p.communicate(timeout=20)
+        if p.returncode != 128 + sig or err.decode() != "robot-demo: interrupted (%s)\n" % signal.Signals(sig).name \
+                or b"scan 0:" not in out_text or os.path.exists(os.path.join(WORK, "waiting")):
+            fail("blocked read, %s: status %d, stderr %r" % (signal.Signals(sig).name, p.returncode, err))
     print("outcomes: %s" % outcomes)
     if outcomes.get("old", 0) < 10:
         fail("too few runs were interrupted to tell anything: %s" % outcomes)
