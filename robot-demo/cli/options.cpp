@@ -160,7 +160,7 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
     return ParseSnapshots(val, o);
   } else if (arg == "--seed") {
     int n = 0;
-    if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a number, got '" + val + "'");
+    if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a whole number from 0 to 2147483647, got '" + val + "'");
     o.seed = static_cast<unsigned>(n);
   } else {  // --robot-radius, --margin
     return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);

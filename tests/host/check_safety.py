@@ -13,6 +13,7 @@ import os
 import random
 import re
 import select
+import shlex
 import shutil
 import signal
 import stat
@@ -23,6 +24,12 @@ import time
 
 DEMO = None
 WORK = None
+# Cross builds run the program under the emulator that ctest names.
+EMULATOR = [e for e in os.environ.get("SCANPILOT_TEST_EMULATOR", "").split(";") if e]
+CMD = []
+# These watch the host's signals, locks, timing and system calls, the same
+# for every target; under an emulator they would only be slow.
+HOST_ONLY = {"concurrent", "signals", "sigkill", "html_count", "strace"}
 
 
 def fail(msg):
@@ -41,7 +48,7 @@ def write_scans(path, n):
 
 
 def run(args, **kw):
-    return subprocess.run([DEMO] + args, capture_output=True, **kw)
+    return subprocess.run(CMD + args, capture_output=True, **kw)
 
 
 def folder_state(d):
@@ -152,7 +159,7 @@ def stream_to_stdout(scans, out, want):
         fail("--save-scans /dev/stdout (pipe): %d %r" % (r.returncode, r.stderr))
     into = os.path.join(WORK, "stdout.txt")
     with open(into, "wb") as f:
-        r = subprocess.run([DEMO, "--scans", scans, "--out", out, "--quiet", "--save-scans", "/dev/stdout"],
+        r = subprocess.run(CMD + ["--scans", scans, "--out", out, "--quiet", "--save-scans", "/dev/stdout"],
                            stdout=f, stderr=subprocess.PIPE)
     with open(into) as f:
         got = f.read()
@@ -171,7 +178,7 @@ def case_concurrent():
         shutil.rmtree(out, ignore_errors=True)
         procs = []
         for name, snaps in (("a.txt", "1,2"), ("b.txt", "3,4")):
-            procs.append(subprocess.Popen([DEMO, "--scans", os.path.join(WORK, name), "--out", out, "--quiet",
+            procs.append(subprocess.Popen(CMD + ["--scans", os.path.join(WORK, name), "--out", out, "--quiet",
                                            "--snapshot", snaps], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
             time.sleep(random.uniform(0.0, 0.3) if attempt else 0.2)
         results = [(p.wait(120), p.stderr.read().decode()) for p in procs]
@@ -219,7 +226,7 @@ def case_signals():
                                                                saved, "--quiet"]
         new_names = {"run.html", "run.svg", "tick-009.svg"} if demo else \
             {"run.html", "tick-000.svg", "tick-625.svg", "tick-1250.svg", "tick-1875.svg", "tick-2499.svg"}
-        p = subprocess.Popen([DEMO] + args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        p = subprocess.Popen(CMD + args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         time.sleep(rng.uniform(0.0, 1.2))
         p.send_signal(sig)
         rc = p.wait(60)
@@ -242,7 +249,7 @@ def case_signals():
             run(["--scans", scans, "--out", out, "--snapshot", "7", "--save-scans", saved, "--quiet"])
     # A replay waiting on a pipe that says nothing wakes up for the signal.
     for sig in (signal.SIGINT, signal.SIGHUP):
-        p = subprocess.Popen([DEMO, "--scans", "-", "--out", os.path.join(WORK, "waiting")], stdin=subprocess.PIPE,
+        p = subprocess.Popen(CMD + ["--scans", "-", "--out", os.path.join(WORK, "waiting")], stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         p.stdin.write(scan_line(0).encode())
         p.stdin.flush()
@@ -267,7 +274,7 @@ def case_sigkill():
     rng = random.Random(2)
     repaired = 0
     for i in range(25):
-        p = subprocess.Popen([DEMO, "--scans", scans, "--out", out, "--quiet"], stdout=subprocess.DEVNULL,
+        p = subprocess.Popen(CMD + ["--scans", scans, "--out", out, "--quiet"], stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         time.sleep(rng.uniform(0.05, 0.6))
         p.kill()
@@ -293,7 +300,7 @@ def case_sigkill():
     # A killed run's --save-scans temporary goes with the next run that
     # saves to the same name.
     saved = os.path.join(WORK, "saved.txt")
-    p = subprocess.Popen([DEMO, "--scans", scans, "--out", out, "--quiet", "--save-scans", saved],
+    p = subprocess.Popen(CMD + ["--scans", scans, "--out", out, "--quiet", "--save-scans", saved],
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(0.3)
     p.kill()
@@ -315,7 +322,7 @@ def case_pipe_head():
     for args in (["--scans", scans, "--save-scans", saved], ["--scans", "-"], ["--verbose"], ["--json"]):
         shutil.rmtree(out, ignore_errors=True)
         cmd = "set -o pipefail; %s %s --out %s %s| head -1" % (
-            DEMO, " ".join(args), out, "< %s " % scans if "-" in args else "")
+            " ".join(shlex.quote(c) for c in CMD), " ".join(args), out, "< %s " % scans if "-" in args else "")
         r = subprocess.run(["bash", "-c", cmd], capture_output=True, timeout=120)
         if r.returncode != 141 or r.stderr or r.stdout.count(b"\n") != 1:
             fail("%s: status %d, stderr %r" % (cmd, r.returncode, r.stderr))
@@ -325,7 +332,7 @@ def case_pipe_head():
 
 def case_live_lines():
     # A driver piped in: each scan's line comes out while the pipe is open.
-    p = subprocess.Popen([DEMO, "--scans", "-", "--out", os.path.join(WORK, "out")], stdin=subprocess.PIPE,
+    p = subprocess.Popen(CMD + ["--scans", "-", "--out", os.path.join(WORK, "out")], stdin=subprocess.PIPE,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     got = b""
     for i in range(3):
@@ -379,7 +386,7 @@ def case_html_count():
         if '"total":20003}' not in f.read():
             fail("the page does not know the run had 20003 scans")
     write_scans(scans, 3)
-    r = subprocess.run(["sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", DEMO, "--scans", scans,
+    r = subprocess.run(["sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\""] + CMD + ["--scans", scans,
                         "--out", os.path.join(WORK, "small")], capture_output=True)
     if r.returncode != 1 or b"run.html shows" in r.stdout or b"File too large" not in r.stderr:
         fail("unwritable page: status %d, stdout %r, stderr %r" % (r.returncode, r.stdout, r.stderr))
@@ -395,7 +402,8 @@ def case_strace():
     log = os.path.join(WORK, "trace")
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")  # LeakSanitizer cannot run under ptrace
     r = subprocess.run([strace, "-f", "-y", "-o", log, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
-                        DEMO, "--scans", scans, "--out", out, "--save-scans", saved, "--quiet"], capture_output=True, env=env)
+                        ] + CMD + ["--scans", scans, "--out", out, "--save-scans", saved, "--quiet"], capture_output=True,
+                       env=env)
     if r.returncode != 0:
         fail("strace run: %d %r" % (r.returncode, r.stderr))
     synced, renamed_into, last_rename = set(), {}, {}
@@ -434,6 +442,10 @@ def main():
     ap.add_argument("case")
     a = ap.parse_args()
     DEMO = os.path.abspath(a.demo)
+    CMD[:] = EMULATOR + [DEMO]
+    if EMULATOR and a.case in HOST_ONLY:
+        print("SKIPPED: %s runs natively only" % a.case)
+        sys.exit(77)
     WORK = os.path.abspath(a.work)
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
