@@ -192,7 +192,7 @@ bool OutputSet::Open(const std::string& dir) {
       Fail(dir_ + ": cannot create directory: " + std::strerror(errno));
   }
   if (Ok() && !IsDirectory(dir_)) Fail(dir_ + ": not a directory");
-  if (Ok() && Lock()) RepairStale(dir_);
+  if (Ok() && Lock() && lock_fd_ >= 0) RepairStale(dir_);
   std::string tmpl = dir_ + "/" + kStagingPrefix + "XXXXXX";
   if (Ok() && ::mkdtemp(tmpl.data()) == nullptr) Fail(dir_ + ": cannot write there: " + std::strerror(errno));
   if (!Ok()) {
@@ -220,6 +220,7 @@ bool OutputSet::Lock() {
     }
     Notice("warning: " + dir_ + ": cannot lock (" + std::strerror(errno) +
            "); a second run into this folder at the same time could mix its files with this run's");
+    Unlock();  // unlocked, this run also leaves other runs' staging folders alone
     return true;
   }
   // The folder locked must still be the one at that path (an aborted run
