@@ -1,24 +1,50 @@
 // robot-demo: a host program for both libraries. With no arguments it runs the
 // embedded following scenario (runs/demo_run.cpp); with --scans it replays
-// recorded scans (runs/replay.cpp).
+// recorded scans, and with --device it runs live from a scanner (runs/replay.cpp,
+// runs/live.cpp).
+#include <csignal>
 #include <new>
 
 #include "cli/options.h"
 #include "output/output_set.h"
 #include "runs/demo_run.h"
 #include "runs/replay.h"
+#include "runs/stop_signal.h"
+
+namespace {
+
+int Run(int argc, char** argv) {
+  Options o;
+  std::optional<int> early = ParseOptions(argc, argv, o);
+  const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);
+  // A failed run has said why already; a good one must not hide lost output.
+  std::string why;
+  if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);
+  return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (!CheckStandardStreams()) return Fail(kExitCannotWrite, "standard output is closed");
+  InstallStopSignals();
+  // A reader that went away shows as EPIPE on the next write, so the run can
+  // clean up before it ends.
+  std::signal(SIGPIPE, SIG_IGN);
+  int status = kExitBadInput;
   try {
-    Options o;
-    std::optional<int> early = ParseOptions(argc, argv, o);
-    const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);
-    // A failed run has said why already; a good one must not hide lost output.
-    std::string why;
-    if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);
-    return status;
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    return Fail(kExitBadInput, "out of memory");
+    status = Fail(kExitBadInput, "out of memory");
   }
+  // Everything the run made is cleaned up by now. A failure that came of a
+  // stop signal (an interrupted read or write) is the interruption.
+  if (status != kExitOk && StopSignal() != 0 && status != 128 + StopSignal()) status = Interrupted();
+  if (StdoutPipeClosed() && status != 128 + StopSignal()) {
+    // End as a Unix tool in a pipeline does: quietly, by the signal.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    return 128 + SIGPIPE;
+  }
+  return status;
 }

@@ -5,12 +5,18 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "grid_frame.h"
 #include "input/serial_port.h"
+#include "output/output_set.h"
+
+namespace fs = std::filesystem;
 
 namespace {
+
+constexpr double kFollowMax = 6.0;
 
 bool ParseDouble(const std::string& s, double& v) {
   const char* b = s.data();
@@ -75,6 +81,18 @@ std::optional<int> ParseMetres(const std::string& arg, const std::string& val, d
   return std::nullopt;
 }
 
+// A limit on the readings, held as a float like them: a value past float's
+// range would become infinite and mask everything or nothing.
+std::optional<int> ParseReadingLimit(const std::string& arg, const std::string& val, float& into) {
+  double m = 0;
+  if (!ParseDouble(val, m) || std::fabs(m) > 1e30) return UsageError(arg + " wants metres, got '" + val + "'");
+  // Readings are never negative: above 0 or less every return would be gone.
+  if ((arg == "--no-return-above" || arg == "--max-range") && !(m > 0))
+    return UsageError(arg + " " + val + " would drop every reading; it wants metres > 0");
+  into = static_cast<float>(m);
+  return std::nullopt;
+}
+
 std::optional<int> ParseScannerValue(const std::string& arg, const std::string& val, Options& o) {
   if (arg == "--format") {
     if (val == "degrees") o.format = ScanFormat::kDegrees;
@@ -96,7 +114,8 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
   } else {  // --min-range, --max-range
     double m = 0;
     if (const auto status = ParseMetres(arg, val, m)) return status;
-    (arg == "--min-range" ? o.layout.min_range : o.layout.max_range) = static_cast<float>(m);
+    if (const auto status = ParseReadingLimit(arg, val, arg == "--min-range" ? o.layout.min_range : o.layout.max_range))
+      return status;
     o.min_range_given = o.min_range_given || arg == "--min-range";
   }
   return std::nullopt;
@@ -145,6 +164,8 @@ std::optional<int> ParseStreamValue(const std::string& arg, const std::string& v
 
 std::optional<int> ParseSnapshots(const std::string& val, Options& o) {
   o.snapshots_given = true;
+  // getline drops an empty last item: a trailing comma is as wrong as ",,".
+  if (val.empty() || val.back() == ',') return UsageError("--snapshot wants N[,N...], got '" + val + "'");
   std::stringstream ss(val);
   std::string item;
   while (std::getline(ss, item, ',')) {
@@ -183,7 +204,7 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
     return ParseSnapshots(val, o);
   } else if (arg == "--seed") {
     int n = 0;
-    if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a number, got '" + val + "'");
+    if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a whole number from 0 to 2147483647, got '" + val + "'");
     o.seed = static_cast<unsigned>(n);
   } else {  // --robot-radius, --margin
     return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);
@@ -205,8 +226,10 @@ std::optional<int> ParseReplayValue(const std::string& arg, const std::string& v
     o.topic = val;
   } else if (arg == "--follow") {
     double d = 0;
-    if (!ParseDouble(val, d) || !(d > 0) || d > 1e6)
-      return UsageError("--follow wants the starting distance ahead in metres, > 0, got '" + val + "'");
+    // The tracker takes no return from beyond 6 m: a start further out is
+    // never found.
+    if (!ParseDouble(val, d) || !(d > 0) || d > kFollowMax)
+      return UsageError("--follow wants the starting distance ahead in metres, > 0 and at most 6, got '" + val + "'");
     o.follow = true;
     o.follow_from = static_cast<float>(d);
   } else if (arg == "--target") {
@@ -216,9 +239,8 @@ std::optional<int> ParseReplayValue(const std::string& arg, const std::string& v
   } else if (arg == "--format") {
     return ParseScannerValue(arg, val, o);
   } else {  // --no-return-below, --no-return-above
-    double m = 0;
-    if (!ParseDouble(val, m)) return UsageError(arg + " wants metres, got '" + val + "'");
-    (arg == "--no-return-below" ? o.below : o.above) = static_cast<float>(m);
+    if (const auto status = ParseReadingLimit(arg, val, arg == "--no-return-below" ? o.below : o.above))
+      return status;
     (arg == "--no-return-below" ? o.below_given : o.above_given) = true;
   }
   return std::nullopt;
@@ -268,6 +290,27 @@ std::optional<int> CheckBag(const Options& o) {
   return std::nullopt;
 }
 
+// Whether two paths name the same folder: the same one on disk when both
+// exist, else the same text once "." and ".." are resolved.
+bool SameFolder(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+  return (a.empty() ? fs::path(".") : a).lexically_normal() == (b.empty() ? fs::path(".") : b).lexically_normal();
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
+
+// --save-scans naming a file of the output set (run.html, tick-NNN.svg, ...)
+// or one inside its staging folders: the commit would replace it, or the
+// saved scans would replace a picture.
+bool CollidesWithOutput(const std::string& save, const std::string& out) {
+  const fs::path p = fs::path(save).lexically_normal();
+  const std::string name = p.filename().string();
+  const fs::path parent = p.parent_path();
+  if ((OutputSet::IsOwnOutput(name) || StartsWith(name, ".robot-demo")) && SameFolder(parent, out)) return true;
+  return StartsWith(parent.filename().string(), kStagingPrefix) && SameFolder(parent.parent_path(), out);
+}
+
 // What may not go together, once every option is read.
 std::optional<int> CheckCombination(const Options& o, bool replay_only, bool scanner_only, bool target) {
   if (replay_only && o.scans.empty() && o.device.empty())
@@ -285,6 +328,9 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
     return UsageError("--min-range must not be greater than --max-range");
   if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
   if (!o.candidates.empty() && !o.follow) return UsageError("--candidates go to the tracker: add --follow D");
+  if (!o.save_scans.empty() && CollidesWithOutput(o.save_scans, o.out))
+    return UsageError("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
+                      "; choose another name");
   if (!(o.robot_radius + o.margin <= kPilotMaxBorder)) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "--robot-radius + --margin is %.3g m; the planner inflates returns by at most %.1f m",
@@ -326,7 +372,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       // The text outgrows stdio's buffer: a full disk shows here, with its reason.
-      if (std::fputs(kUsage, stdout) == EOF)
+      if (std::fputs(kUsage, stdout) == EOF && (NoteStdoutError(errno), true))
         return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
       return kExitOk;
     }

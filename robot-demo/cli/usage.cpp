@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "output/output_set.h"
+#include "output/safe_text.h"
+#include "runs/stop_signal.h"
+
 const char kUsage[] =
     "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose] [--no-html]\n"
     "                  [--json] [--robot-radius M] [--margin M]\n"
@@ -22,7 +26,8 @@ const char kUsage[] =
     "                        tick-NNN.svg, the planner's grid at tick (or scan) NNN.\n"
     "                        They appear together at the end\n"
     "                        of a good run; the earlier run.svg, run.html and\n"
-    "                        tick-NNN.svg in DIR are removed then (nothing else is)\n"
+    "                        tick-NNN.svg in DIR are removed then (nothing else is).\n"
+    "                        One run at a time per DIR: a second one stops at once\n"
     "  --snapshot N[,N...]   ticks / scan numbers (from 0) to draw; default a few\n"
     "  --seed N              noise and detector seed of the scenario (default 7)\n"
     "  --no-html             skip run.html (capturing each pass for it costs some\n"
@@ -106,17 +111,24 @@ const char kUsage[] =
     "Output:\n"
     "  --save-scans OUT      write the 360 readings given to the planner, one scan per\n"
     "                        line in the degrees format, exact to the bit; replaces\n"
-    "                        OUT only when the whole replay succeeded\n"
+    "                        OUT only when the whole replay succeeded, pictures\n"
+    "                        included; a FIFO or device is written as scans come\n"
     "  --quiet               print only the summary; progress goes to standard error\n"
     "                        when it is a terminal\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "\n"
+    "SIGINT, SIGTERM or SIGHUP stop a run cleanly: nothing of it is kept, status\n"
+    "128 + the signal. Status 1: an output could not be written; 2: bad input.\n";
 
 int Fail(int status, const std::string& msg) {
-  std::fprintf(stderr, "robot-demo: %s\n", msg.c_str());
+  if (StopSignal() == 0 && !StdoutPipeClosed()) Notice(msg);
   return status;
 }
 
 int UsageError(const std::string& msg) {
-  std::fprintf(stderr, "robot-demo: %s\n%s", msg.c_str(), kUsage);
+  Notice(msg);
+  std::fputs("Try 'robot-demo --help'.\n", stderr);
   return kExitBadInput;
 }
+
+void Notice(const std::string& msg) { std::fprintf(stderr, "robot-demo: %s\n", TerminalText(msg).c_str()); }

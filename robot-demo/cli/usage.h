@@ -14,9 +14,15 @@ constexpr int kExitDevice = 1;       // a live device failed or went away during
 // What --help prints.
 extern const char kUsage[];
 
-// "robot-demo: MSG" on standard error; returns `status`.
+// "robot-demo: MSG" on standard error, MSG escaped for a terminal
+// (TerminalText); returns `status`. Says nothing once the run was
+// interrupted or standard output went to a closed pipe: the failure is a
+// consequence, and the run ends with that instead.
 int Fail(int status, const std::string& msg);
-// The same followed by the usage text; returns kExitBadInput.
+// The same, followed by a hint line pointing to --help; returns
+// kExitBadInput.
 int UsageError(const std::string& msg);
+// "robot-demo: MSG" on standard error, escaped, whatever happened.
+void Notice(const std::string& msg);
 
 #endif

@@ -2,6 +2,10 @@
 
 #include <cerrno>
 
+#include <unistd.h>
+
+#include "runs/stop_signal.h"
+
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
@@ -13,9 +17,21 @@ LineReader::LineReader(std::FILE* in, std::size_t max_line) : in_(in), max_line_
 bool LineReader::Fill() {
   if (eof_) return false;
   pos_ = 0;
-  len_ = std::fread(buf_.data(), 1, buf_.size(), in_);
+  // fread would wait for a whole chunk; read() hands over what a pipe or a
+  // device has now, so that a scan is planned as soon as its line is in.
+  // A stream without a descriptor (a memory FILE) has no such wait.
+  const int fd = ::fileno(in_);
+  if (fd >= 0) {
+    ssize_t n;
+    while ((n = ::read(fd, buf_.data(), buf_.size())) < 0 && errno == EINTR && StopSignal() == 0) {
+    }
+    if (n < 0) errno_ = errno != 0 ? errno : EIO;
+    len_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+  } else {
+    len_ = std::fread(buf_.data(), 1, buf_.size(), in_);
+    if (len_ == 0 && std::ferror(in_)) errno_ = errno != 0 ? errno : EIO;
+  }
   if (len_ == 0) {
-    if (std::ferror(in_)) errno_ = errno != 0 ? errno : EIO;
     eof_ = true;
     return false;
   }

@@ -13,9 +13,9 @@
 // printed so that it reads back to the same bits, "inf" for +inf.
 void AppendScanLine(const Scan& scan, std::string& out);
 
-// Writes scans to `path` all or nothing: into a temporary file beside it,
-// renamed over `path` by Commit. Destroying it uncommitted removes the
-// temporary file.
+// Writes scans to `path` all or nothing (StagedFile): a regular file is
+// replaced by Commit only, a stream (a FIFO, /dev/stdout) gets each scan
+// whole as it comes.
 class ScanSaver {
  public:
   bool Open(const std::string& path, std::string& why) { return file_.Open(path, why); }

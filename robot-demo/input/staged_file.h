@@ -1,6 +1,10 @@
-// A file written all or nothing: into a temporary file beside its path,
-// renamed over the path by Commit. Destroyed uncommitted, it removes the
-// temporary file, so a failed run leaves nothing behind.
+// A file written all or nothing: into a temporary file beside its path
+// (".NAME.robot-demo-XXXXXX", flocked while in use), flushed to disk and
+// renamed over the path by Commit, the folder flushed after. Destroyed
+// uncommitted, it removes the temporary file, so a failed run leaves nothing
+// behind; Open removes those of earlier runs that were killed. A path that is
+// not a regular file (a FIFO, a terminal, /dev/stdout) is written through as
+// the data comes, each Write whole, and never replaced.
 #ifndef SCANPILOT_INPUT_STAGED_FILE_H
 #define SCANPILOT_INPUT_STAGED_FILE_H
 
@@ -14,7 +18,8 @@ class StagedFile {
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   ~StagedFile();
-  // Creates the temporary file; false with the reason when it cannot.
+  // False, with the reason, when `path` is a directory, its folder is
+  // missing or cannot be written, or it cannot be opened.
   bool Open(const std::string& path, std::string& why);
   bool IsOpen() const { return f_ != nullptr; }
   bool Write(const void* data, std::size_t n);  // false once a write has failed
@@ -23,7 +28,10 @@ class StagedFile {
   bool Commit(std::string& why);
 
  private:
-  std::string path_, temp_;
+  bool OpenTemp(const std::string& target, std::string& why);
+  bool OpenStream(const std::string& path, bool append, std::string& why);
+
+  std::string path_, temp_;  // temp_ empty: written through
   std::FILE* f_ = nullptr;
   bool failed_ = false;
   int errno_ = 0;

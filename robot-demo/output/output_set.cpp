@@ -2,24 +2,47 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/usage.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr char kStagingPrefix[] = ".robot-demo-";
 constexpr char kAside[] = ".previous";
+constexpr char kJournal[] = ".commit";
+constexpr char kJournalHead[] = "robot-demo commit 1\n";
+constexpr char kJournalEnd[] = "end\n";
 
 std::string Reason(int err) { return err != 0 ? std::strerror(err) : "write failed"; }
 
 bool IsDirectory(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    ::closedir(d);
+  }
+  return names;
 }
 
 // Removes `path` and, for a directory, everything below it; never follows a
@@ -31,15 +54,7 @@ void RemoveTree(const std::string& path) {
     ::unlink(path.c_str());
     return;
   }
-  if (DIR* d = ::opendir(path.c_str())) {
-    std::vector<std::string> names;
-    while (const dirent* e = ::readdir(d)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-    for (const auto& n : names) RemoveTree(path + "/" + n);
-  }
+  for (const auto& n : NamesIn(path)) RemoveTree(path + "/" + n);
   ::rmdir(path.c_str());
 }
 
@@ -47,23 +62,110 @@ void RemoveTree(const std::string& path) {
 // user happened to name run.svg is never touched.
 std::vector<std::string> OwnOutputsIn(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (const dirent* e = ::readdir(d)) {
-      const std::string n = e->d_name;
-      struct stat st {};
-      if (OutputSet::IsOwnOutput(n) && ::lstat((dir + "/" + n).c_str(), &st) == 0 &&
-          (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
-        names.push_back(n);
-    }
-    ::closedir(d);
+  for (const auto& n : NamesIn(dir)) {
+    struct stat st {};
+    if (OutputSet::IsOwnOutput(n) && ::lstat((dir + "/" + n).c_str(), &st) == 0 &&
+        (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+      names.push_back(n);
   }
   return names;
 }
 
+// fsync of a file or a directory by its path; the errno, or 0.
+int SyncPath(const std::string& path, bool directory) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+  if (fd < 0) return errno;
+  const int err = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  // Some file systems cannot sync a directory; the files themselves are.
+  return directory && (err == EINVAL || err == ENOTSUP) ? 0 : err;
+}
+
+bool WriteAll(int fd, const std::string& s) {
+  std::size_t done = 0;
+  while (done < s.size()) {
+    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The journal: the new names, written and synced before the first move.
+int WriteJournal(const std::string& staging, const std::vector<std::string>& names) {
+  std::string text = kJournalHead;
+  for (const auto& n : names) text += n + "\n";
+  text += kJournalEnd;
+  const std::string path = staging + "/" + kJournal;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int err = WriteAll(fd, text) ? 0 : errno != 0 ? errno : EIO;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  ::close(fd);
+  return err != 0 ? err : SyncPath(staging, true);
+}
+
+// The names of a complete journal; false when there is none or it was cut
+// short (then no move had started).
+bool ReadJournal(const std::string& staging, std::vector<std::string>& names) {
+  std::FILE* f = std::fopen((staging + "/" + kJournal).c_str(), "rb");
+  if (f == nullptr) return false;
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20)) text.append(buf, n);
+  std::fclose(f);
+  const std::size_t head = std::strlen(kJournalHead), end = std::strlen(kJournalEnd);
+  if (text.size() < head + end || text.compare(0, head, kJournalHead) != 0 ||
+      text.compare(text.size() - end, end, kJournalEnd) != 0)
+    return false;
+  std::size_t pos = head;
+  names.clear();
+  for (std::size_t nl; (nl = text.find('\n', pos)) < text.size() - end; pos = nl + 1)
+    names.push_back(text.substr(pos, nl - pos));
+  return std::all_of(names.begin(), names.end(), OutputSet::IsOwnOutput);
+}
+
+// Finishes a commit that was cut off: a new file is either still staged or
+// already in `dir` (each move is one rename), so every own output in `dir`
+// that is not a moved-in new file belongs to the earlier set and goes.
+void RollForward(const std::string& dir, const std::string& staging, const std::vector<std::string>& names) {
+  for (const auto& n : OwnOutputsIn(dir)) {
+    const bool is_new = std::find(names.begin(), names.end(), n) != names.end() && !Exists(staging + "/" + n);
+    if (!is_new) ::unlink((dir + "/" + n).c_str());
+  }
+  for (const auto& n : names)
+    if (Exists(staging + "/" + n)) ::rename((staging + "/" + n).c_str(), (dir + "/" + n).c_str());
+  SyncPath(dir, true);
+}
+
+// What killed runs left in `dir`, which this run holds locked.
+void RepairStale(const std::string& dir) {
+  const std::size_t prefix = std::strlen(kStagingPrefix);
+  for (const auto& n : NamesIn(dir)) {
+    struct stat st {};
+    const std::string path = dir + "/" + n;
+    if (n.compare(0, prefix, kStagingPrefix) != 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      continue;
+    std::vector<std::string> names;
+    if (ReadJournal(path, names)) {
+      RollForward(dir, path, names);
+      Notice(dir + ": finished moving in the outputs of an earlier run that was stopped during its last step");
+    } else {
+      Notice(dir + ": removed " + n + ", left by an earlier run that was stopped");
+    }
+    RemoveTree(path);
+  }
+}
+
 }  // namespace
+
+const char kStagingPrefix[] = ".robot-demo-";
 
 OutputSet::~OutputSet() {
   if (!committed_) Abort();
+  Unlock();
 }
 
 bool OutputSet::IsOwnOutput(const std::string& name) {
@@ -81,30 +183,60 @@ bool OutputSet::Open(const std::string& dir) {
   dir_ = dir;
   while (dir_.size() > 1 && dir_.back() == '/') dir_.pop_back();
   // Each missing level, outermost first, as mkdir -p would.
-  for (std::size_t pos = 1; pos <= dir_.size(); ++pos) {
+  for (std::size_t pos = 1; pos <= dir_.size() && Ok(); ++pos) {
     if (pos < dir_.size() && dir_[pos] != '/') continue;
     const std::string level = dir_.substr(0, pos);
-    if (::mkdir(level.c_str(), 0777) == 0) {
+    if (::mkdir(level.c_str(), 0777) == 0)
       created_.push_back(level);
-    } else if (errno != EEXIST) {
+    else if (errno != EEXIST)
       Fail(dir_ + ": cannot create directory: " + std::strerror(errno));
-      Abort();
-      return false;
-    }
   }
-  if (!IsDirectory(dir_)) {
-    Fail(dir_ + ": not a directory");
-    Abort();
-    return false;
-  }
+  if (Ok() && !IsDirectory(dir_)) Fail(dir_ + ": not a directory");
+  if (Ok() && Lock() && lock_fd_ >= 0) RepairStale(dir_);
   std::string tmpl = dir_ + "/" + kStagingPrefix + "XXXXXX";
-  if (::mkdtemp(tmpl.data()) == nullptr) {
-    Fail(dir_ + ": cannot write there: " + std::strerror(errno));
+  if (Ok() && ::mkdtemp(tmpl.data()) == nullptr) Fail(dir_ + ": cannot write there: " + std::strerror(errno));
+  if (!Ok()) {
     Abort();
     return false;
   }
   staging_ = tmpl;
   return true;
+}
+
+// An exclusive flock on the folder itself: nothing to leave behind, and it
+// goes with the process however that ends. Assumes a local file system; where
+// the folder cannot be locked (some network file systems), the run goes on
+// unlocked after a warning.
+bool OutputSet::Lock() {
+  lock_fd_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock_fd_ < 0) {
+    Fail(dir_ + ": cannot open: " + std::strerror(errno));
+    return false;
+  }
+  if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      Fail(dir_ + ": in use by another robot-demo run; wait for it to end or choose another --out");
+      return false;
+    }
+    Notice("warning: " + dir_ + ": cannot lock (" + std::strerror(errno) +
+           "); a second run into this folder at the same time could mix its files with this run's");
+    Unlock();  // unlocked, this run also leaves other runs' staging folders alone
+    return true;
+  }
+  // The folder locked must still be the one at that path (an aborted run
+  // removes a folder it made).
+  struct stat held {}, now {};
+  if (::fstat(lock_fd_, &held) != 0 || ::stat(dir_.c_str(), &now) != 0 || held.st_dev != now.st_dev ||
+      held.st_ino != now.st_ino) {
+    Fail(dir_ + ": in use by another robot-demo run; wait for it to end or choose another --out");
+    return false;
+  }
+  return true;
+}
+
+void OutputSet::Unlock() {
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_fd_ = -1;
 }
 
 bool OutputSet::Register(const std::string& name) {
@@ -132,7 +264,7 @@ std::string OutputSet::Stage(const std::string& name) {
 
 std::FILE* OutputSet::Create(const std::string& name) {
   if (!Register(name)) return nullptr;
-  std::FILE* f = std::fopen(StagedPath(name).c_str(), "wb");
+  std::FILE* f = std::fopen(StagedPath(name).c_str(), "wbe");
   if (f == nullptr) {
     Fail(dir_ + "/" + name + ": " + std::strerror(errno));
     return nullptr;
@@ -176,19 +308,26 @@ void OutputSet::RemoveStaging() {
   staging_.clear();
 }
 
-bool OutputSet::Commit() {
-  if (committed_) return true;
-  if (staging_.empty()) Fail(dir_ + ": output set is not open");
-  CloseAll();
-  if (!Ok()) {
-    Abort();
+// Every staged file on disk, then the journal that allows the moves.
+bool OutputSet::SyncStaged() {
+  for (const auto& n : names_) {
+    if (const int err = SyncPath(StagedPath(n), false)) {
+      Fail(dir_ + "/" + n + ": " + std::strerror(err));
+      return false;
+    }
+  }
+  if (const int err = WriteJournal(staging_, names_)) {
+    Fail(dir_ + ": cannot write there: " + std::strerror(err));
     return false;
   }
-  const std::string aside = staging_ + "/" + kAside;
+  return true;
+}
+
+// Earlier outputs step aside first, so that none is left next to the new
+// set and each can go back if a move fails halfway.
+bool OutputSet::MoveIn(const std::string& aside) {
   std::vector<std::string> moved_aside, moved_in;
   if (::mkdir(aside.c_str(), 0700) != 0) Fail(dir_ + ": cannot write there: " + std::strerror(errno));
-  // Earlier outputs step aside first, so that none is left next to the new
-  // set and each can go back if the move fails halfway.
   for (const auto& n : Ok() ? OwnOutputsIn(dir_) : std::vector<std::string>()) {
     if (::rename((dir_ + "/" + n).c_str(), (aside + "/" + n).c_str()) != 0) {
       Fail(dir_ + "/" + n + ": cannot replace: " + std::strerror(errno));
@@ -203,22 +342,42 @@ bool OutputSet::Commit() {
     }
     moved_in.push_back(n);
   }
-  if (!Ok()) {
-    bool restored = true;
-    for (const auto& n : moved_in) ::rename((dir_ + "/" + n).c_str(), StagedPath(n).c_str());
-    for (const auto& n : moved_aside)
-      restored = ::rename((aside + "/" + n).c_str(), (dir_ + "/" + n).c_str()) == 0 && restored;
-    if (!restored) {
-      // Better a stray hidden folder than earlier outputs lost.
-      error_ += "; earlier outputs left in " + aside;
-      staging_.clear();
-    }
+  if (Ok()) return true;
+  bool restored = true;
+  for (const auto& n : moved_in)
+    restored = ::rename((dir_ + "/" + n).c_str(), StagedPath(n).c_str()) == 0 && restored;
+  for (const auto& n : moved_aside)
+    restored = ::rename((aside + "/" + n).c_str(), (dir_ + "/" + n).c_str()) == 0 && restored;
+  if (restored) {
+    ::unlink((staging_ + "/" + kJournal).c_str());
+  } else {
+    // The journal stays: the next run into the folder finishes the move.
+    error_ += "; the next run into " + dir_ + " completes this one's files";
+    staging_.clear();
+  }
+  return false;
+}
+
+bool OutputSet::Commit() {
+  if (committed_) return true;
+  if (staging_.empty()) Fail(dir_ + ": output set is not open");
+  CloseAll();
+  if (!Ok() || !SyncStaged() || !MoveIn(staging_ + "/" + kAside)) {
     Abort();
     return false;
   }
+  // The files are in; a folder that cannot be flushed is still reported.
+  if (const int err = SyncPath(dir_, true)) Fail(dir_ + ": " + std::strerror(err));
+  // A folder this run made must itself survive a power cut.
+  if (!created_.empty()) {
+    const std::size_t slash = created_.front().find_last_of('/');
+    SyncPath(slash == std::string::npos ? "." : slash == 0 ? "/" : created_.front().substr(0, slash), true);
+  }
   committed_ = true;
+  ::unlink((staging_ + "/" + kJournal).c_str());
   RemoveStaging();
-  return true;
+  Unlock();
+  return Ok();
 }
 
 void OutputSet::Abort() {
@@ -228,6 +387,7 @@ void OutputSet::Abort() {
   if (!committed_)
     for (auto it = created_.rbegin(); it != created_.rend(); ++it) ::rmdir(it->c_str());  // only while empty
   created_.clear();
+  Unlock();
 }
 
 bool CheckStandardStreams() {
@@ -240,10 +400,29 @@ bool CheckStandardStreams() {
   return true;
 }
 
+namespace {
+bool g_stdout_pipe_closed = false;
+}  // namespace
+
+void NoteStdoutError(int err) {
+  if (err == EPIPE) g_stdout_pipe_closed = true;
+}
+
+bool StdoutPipeClosed() { return g_stdout_pipe_closed; }
+
+void Print(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  errno = 0;
+  if (std::vprintf(format, args) < 0) NoteStdoutError(errno);
+  va_end(args);
+}
+
 bool FlushStdout(std::string& why) {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
   const int err = errno;
+  NoteStdoutError(err);
   if (flushed && std::ferror(stdout) == 0) return true;
   why = err != 0 ? std::strerror(err) : "some of it was lost";
   return false;

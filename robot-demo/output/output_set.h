@@ -10,6 +10,13 @@
 //
 // The first failure sticks: later calls do nothing and Commit reports it.
 // An OutputSet destroyed without Commit removes what it staged.
+//
+// One run at a time per folder: Open takes an exclusive flock on the folder
+// itself, held until Commit or Abort, and refuses a folder another run holds.
+// Commit fsyncs every file, then writes a journal of the new names into the
+// staging folder before it moves anything, so that a run killed during the
+// moves leaves a state the next Open finishes (it says so on stderr); staging
+// folders of killed runs without a journal are removed by the next Open.
 #ifndef SCANPILOT_OUTPUT_OUTPUT_SET_H
 #define SCANPILOT_OUTPUT_OUTPUT_SET_H
 
@@ -25,9 +32,10 @@ class OutputSet {
   OutputSet& operator=(const OutputSet&) = delete;
   ~OutputSet();
 
-  // Creates `dir` (and missing parents) and a staging directory inside it;
-  // false when either cannot be made, `dir` is not a directory, or the set is
-  // already open.
+  // Creates `dir` (and missing parents), locks it, repairs what killed runs
+  // left in it, and makes a staging directory inside it; false when any of
+  // that fails, `dir` is not a directory, another run holds it, or the set
+  // is already open.
   bool Open(const std::string& dir);
 
   // Stages the whole file `name` (a plain name, no '/').
@@ -45,9 +53,10 @@ class OutputSet {
   // Fails the set with a one-line reason.
   void Fail(const std::string& why);
 
-  // Clears this program's own earlier outputs from the folder (IsOwnOutput),
-  // then moves the staged files in. On failure puts the previous outputs
-  // back as far as it can, removes the staging directory and returns false.
+  // Flushes every staged file to disk, clears this program's own earlier
+  // outputs from the folder (IsOwnOutput), moves the staged files in and
+  // flushes the folder. On failure puts the previous outputs back as far as
+  // it can, removes the staging directory and returns false.
   bool Commit();
   // Drops everything staged; removes `dir` again when Open created it and it
   // is still empty. Safe to call more than once.
@@ -69,13 +78,21 @@ class OutputSet {
   std::string StagedPath(const std::string& name) const { return staging_ + "/" + name; }
   void CloseAll();
   void RemoveStaging();
+  bool Lock();
+  void Unlock();
+  bool SyncStaged();
+  bool MoveIn(const std::string& aside);
 
   std::string dir_, staging_, error_;
   std::vector<std::string> names_;
   std::vector<std::string> created_;  // directories Open made, outermost first
   std::vector<std::pair<std::FILE*, std::string>> open_;
   bool committed_ = false;
+  int lock_fd_ = -1;  // the folder, open and flocked while the set is open
 };
+
+// The staging folders' name prefix; "DIR/.robot-demo-XXXXXX".
+extern const char kStagingPrefix[];
 
 // Makes sure a later open cannot land on a closed standard stream. False when
 // standard output itself is closed (the run's report would be lost).
@@ -83,5 +100,13 @@ bool CheckStandardStreams();
 // Flushes standard output; false with the reason when anything written to it
 // since the start was lost.
 bool FlushStdout(std::string& why);
+// printf to standard output, noting a closed pipe (SIGPIPE is ignored, so a
+// reader that went away shows as EPIPE here).
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Notes that a write to standard output failed with `err`.
+void NoteStdoutError(int err);
+// True once a write to standard output met a closed pipe: the run stops,
+// cleans up and ends quietly, as a Unix tool in a pipeline does.
+bool StdoutPipeClosed();
 
 #endif

@@ -38,7 +38,7 @@ std::optional<int> OpenOutput(const std::string& dir, OutputSet& out) {
   return Fail(kExitCannotWrite, out.Error());
 }
 
-int WritePictures(OutputSet& out, const PictureFiles& files, bool announce) {
+int WritePictures(OutputSet& out, const PictureFiles& files, bool announce, const std::function<int()>& after_commit) {
   for (const auto& f : files) out.Add(f.first, f.second);
   // A run whose report was lost does not replace the previous pictures.
   std::string why;
@@ -47,18 +47,32 @@ int WritePictures(OutputSet& out, const PictureFiles& files, bool announce) {
     return Fail(kExitCannotWrite, "standard output: " + why);
   }
   if (!out.Commit()) return Fail(kExitCannotWrite, out.Error());
+  if (after_commit) {
+    if (const int status = after_commit(); status != kExitOk) return status;
+  }
   if (!announce) return kExitOk;
-  std::vector<std::string> names = out.Names();
-  std::sort(names.begin(), names.end());
-  std::printf("pictures: %s/ (", out.Dir().c_str());
-  for (std::size_t i = 0; i < names.size(); ++i) std::printf("%s%s", i ? ", " : "", names[i].c_str());
-  std::printf(")\n");
+  const std::vector<std::string> names = NamesInTickOrder(out);
+  Print("pictures: %s/ (", TerminalText(out.Dir()).c_str());
+  for (std::size_t i = 0; i < names.size(); ++i) Print("%s%s", i ? ", " : "", names[i].c_str());
+  Print(")\n");
   return kExitOk;
 }
 
-std::string PicturesJson(const OutputSet& out) {
+std::vector<std::string> NamesInTickOrder(const OutputSet& out) {
   std::vector<std::string> names = out.Names();
-  std::sort(names.begin(), names.end());
+  // Own names only: a tick picture's number is its digits, so the shorter
+  // name is the smaller number.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const bool ta = a.compare(0, 5, "tick-") == 0, tb = b.compare(0, 5, "tick-") == 0;
+    if (ta != tb) return tb;
+    if (ta && a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+  });
+  return names;
+}
+
+std::string PicturesJson(const OutputSet& out) {
+  const std::vector<std::string> names = NamesInTickOrder(out);
   std::string o = "{\"dir\":" + JsonString(out.Dir()) + ",\"files\":[";
   for (std::size_t i = 0; i < names.size(); ++i) o += (i ? "," : "") + JsonString(names[i]);
   return o + "]}";

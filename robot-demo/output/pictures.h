@@ -2,6 +2,7 @@
 #ifndef SCANPILOT_OUTPUT_PICTURES_H
 #define SCANPILOT_OUTPUT_PICTURES_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,10 +31,16 @@ void AddGridPicture(PictureFiles& files, int n, GridView view, const std::string
 std::optional<int> OpenOutput(const std::string& dir, OutputSet& out);
 
 // Stages every file and, when nothing written to standard output so far was
-// lost, commits the set; prints the "pictures:" line when `announce`.
-// Returns kExitOk or kExitCannotWrite (after one line on standard error,
-// nothing committed).
-int WritePictures(OutputSet& out, const PictureFiles& files, bool announce = true);
+// lost, commits the set; then runs `after_commit` (files that go in only
+// with the set, such as the saved scans), and prints the "pictures:" line,
+// in tick order, when `announce` and all went well. Returns kExitOk or the
+// failing status (after one line on standard error).
+int WritePictures(OutputSet& out, const PictureFiles& files, bool announce = true,
+                  const std::function<int()>& after_commit = {});
+
+// The set's names as a person reads them: run.html, run.svg, then the tick
+// pictures by number (tick-2 before tick-10 whatever their digits).
+std::vector<std::string> NamesInTickOrder(const OutputSet& out);
 
 // {"dir":...,"files":[...]} of a committed set, for the JSON summary.
 std::string PicturesJson(const OutputSet& out);

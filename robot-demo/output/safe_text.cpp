@@ -123,3 +123,39 @@ std::string JsonString(std::string_view s) {
   }
   return o + "\"";
 }
+
+namespace {
+
+// Characters that move or reorder what a terminal shows.
+bool TerminalHides(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  char buf[16];
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp = 0;
+    const std::size_t len = Decode(s, i, cp);
+    if (len == 0) {
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(s[i])));
+      out += buf;
+      ++i;
+      continue;
+    }
+    if (!TerminalHides(cp)) {
+      out.append(s.substr(i, len));
+    } else if (cp == '\n' || cp == '\r' || cp == '\t') {
+      out += cp == '\n' ? "\\n" : cp == '\r' ? "\\r" : "\\t";
+    } else {
+      std::snprintf(buf, sizeof buf, cp < 0x80 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(cp));
+      out += buf;
+    }
+    i += len;
+  }
+  return out;
+}

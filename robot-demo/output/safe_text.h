@@ -1,4 +1,5 @@
-// Text from outside (file names, titles) made safe to put into SVG or HTML.
+// Text from outside (file names, titles) made safe to put into SVG, HTML or
+// a terminal.
 #ifndef SCANPILOT_OUTPUT_SAFE_TEXT_H
 #define SCANPILOT_OUTPUT_SAFE_TEXT_H
 
@@ -24,5 +25,12 @@ std::string FitText(std::string_view s, std::size_t max_chars);
 // A JSON string literal of any bytes: CleanUtf8, then quotes, backslashes
 // and the control characters left (tab, LF, CR) escaped.
 std::string JsonString(std::string_view s);
+
+// For a terminal: every control character (C0, DEL, C1), line and paragraph
+// separator and bidirectional formatting character as a visible escape
+// (\n, \r, \t, \x1b, \u202e), and every byte that is not part of
+// well-formed UTF-8 as \xNN, so that a name cannot start a line of its own
+// or drive the terminal. Everything else is kept as it is.
+std::string TerminalText(std::string_view s);
 
 #endif

@@ -80,22 +80,22 @@ struct RunStats {
 };
 
 void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reached) {
-  std::printf("t=%5.1fs robot=(%.2f, %.2f) heading %4.0f deg  person=(%.2f, %.2f)  distance %.2f m  %s\n",
-              (tick + 1) * Scenario::kDt, p.x, p.y, p.heading * 180.0 / kPi, q.x, q.y, distance,
-              reached ? "target reached" : "target not reached");
+  Print("t=%5.1fs robot=(%s, %s) heading %4s deg  person=(%s, %s)  distance %s m  %s\n", (tick + 1) * Scenario::kDt,
+        Fixed(p.x, 2).c_str(), Fixed(p.y, 2).c_str(), Fixed(p.heading * 180.0 / kPi, 0).c_str(), Fixed(q.x, 2).c_str(),
+        Fixed(q.y, 2).c_str(), Fixed(distance, 2).c_str(), reached ? "target reached" : "target not reached");
 }
 
 void PrintSummary(const RunStats& s) {
-  std::printf("\nsummary\n");
-  std::printf("  ticks: %d\n", Scenario::kTicks);
-  std::printf("  target reached: %d of %d passes\n", s.reached, Scenario::kTicks);
-  std::printf("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %.2f m\n",
-              s.MeanDistance(), s.WorstDistance(), s.closest_person);
-  std::printf("  closest approach to a wall or obstacle: %.3f m (robot edge, at t=%.1fs); wall contacts: %d\n",
-              s.closest_wall, s.closest_wall_t, s.wall_contacts);
-  std::printf("  false detections rejected: %d of %d; true detections passed: %d of %d\n",
+  Print("\nsummary\n");
+  Print("  ticks: %d\n", Scenario::kTicks);
+  Print("  target reached: %d of %d passes\n", s.reached, Scenario::kTicks);
+  Print("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %s m\n", s.MeanDistance(),
+        s.WorstDistance(), Fixed(s.closest_person, 2).c_str());
+  Print("  closest approach to a wall or obstacle: %s m (robot edge, at t=%.1fs); wall contacts: %d\n",
+        Fixed(s.closest_wall, 3).c_str(), s.closest_wall_t, s.wall_contacts);
+  Print("  false detections rejected: %d of %d; true detections passed: %d of %d\n",
               s.false_alarms - s.false_passed, s.false_alarms, s.true_passed, s.true_seen);
-  std::printf("  planner + tracker cycle: median %.1f us, p99 %.1f us\n", Percentile(s.cycle_us, 0.5),
+  Print("  planner + tracker cycle: median %.1f us, p99 %.1f us\n", Percentile(s.cycle_us, 0.5),
               Percentile(s.cycle_us, 0.99));
 }
 
@@ -196,9 +196,9 @@ void RunTick(DemoRun& run, Scenario& world) {
   const Tick t = StepPilot(run.pilot, scan, det);
   const std::string line = TickLineOf(tick, t.step, seen_from, seen);
   if (run.o.json)
-    std::printf("%s\n", TickJson(tick, t.step, seen_from, seen).c_str());
+    Print("%s\n", TickJson(tick, t.step, seen_from, seen).c_str());
   else if (run.o.verbose)
-    std::printf("%s\n", line.c_str());
+    Print("%s\n", line.c_str());
   const bool drawn = IsSnapshot(run.snaps, tick);
   if (drawn || run.viewer.Wants()) {
     const GridView v = CaptureGridView(run.pilot, t.step);
@@ -241,9 +241,12 @@ int RunDemo(const Options& o) {
     return Fail(kExitBadInput, PilotErrorText(e));
 
   if (!o.json)
-    std::printf("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
+    Print("robot-demo: following a person for %.0f s at %.0f Hz (robot radius %.2f m)\n",
                 Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, o.robot_radius);
-  while (!world.Done()) RunTick(run, world);
+  while (!world.Done()) {
+    RunTick(run, world);
+    if (const auto status = StopStatus()) return *status;
+  }
   if (!o.json) PrintSummary(run.stats);
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));
@@ -251,7 +254,7 @@ int RunDemo(const Options& o) {
   const int status = WritePictures(out, run.files, !o.json);
   if (o.json) {
     const std::string pictures = status == kExitOk ? PicturesJson(out) : std::string("null");
-    std::printf("%s\n", SummaryJson(SummaryMembers(run.stats) + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
+    Print("%s\n", SummaryJson(SummaryMembers(run.stats) + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
   }
   return status;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "grid_frame.h"
 
@@ -9,20 +10,27 @@ namespace {
 
 std::string Deg(float rad) {
   if (std::isnan(rad)) return "none";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(rad) * 180.0 / kPi);
-  return buf;
+  return Fixed(static_cast<double>(rad) * 180.0 / kPi, 1);
+}
+
+std::string Pair(float x, float y) {
+  return "(" + Fixed(static_cast<double>(x), 2) + ", " + Fixed(static_cast<double>(y), 2) + ")";
 }
 
 }  // namespace
 
+std::string Fixed(double v, int decimals) {
+  std::vector<char> buf(static_cast<std::size_t>(std::snprintf(nullptr, 0, "%.*f", decimals, v)) + 1);
+  std::snprintf(buf.data(), buf.size(), "%.*f", decimals, v);
+  std::string s(buf.data());
+  if (s.size() > 1 && s[0] == '-' && s.find_first_not_of("0.", 1) == std::string::npos) s.erase(0, 1);
+  return s;
+}
+
 std::string PassText(const PassFigures& p) {
-  char buf[512];  // room for any float in %.2f
-  std::snprintf(buf, sizeof buf, "%s, path %d cells, steering (%.2f, %.2f) m, path end (%.2f, %.2f) m, bearing %s deg",
-                p.reached ? "reached" : "not reached", p.path_length, static_cast<double>(p.fix_x),
-                static_cast<double>(p.fix_y), static_cast<double>(p.face_x), static_cast<double>(p.face_y),
-                Deg(p.bearing).c_str());
-  return buf;
+  return std::string(p.reached ? "reached" : "not reached") + ", path " + std::to_string(p.path_length) +
+         " cells, steering " + Pair(p.fix_x, p.fix_y) + " m, path end " + Pair(p.face_x, p.face_y) +
+         " m, bearing " + Deg(p.bearing) + " deg";
 }
 
 std::string ScanLine(long long n, const PassFigures& p, bool target_free) {
@@ -30,10 +38,9 @@ std::string ScanLine(long long n, const PassFigures& p, bool target_free) {
 }
 
 std::string TickLine(int n, const TickFigures& f) {
-  char buf[256];
-  std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, distance %.2f m", static_cast<double>(f.tracked_x),
-                static_cast<double>(f.tracked_y), f.distance);
-  char head[64];
-  std::snprintf(head, sizeof head, "tick %d: t=%.1fs, ", n, f.t);
-  return head + PassText(f.pass) + buf + (f.has_target ? "" : " (no free target cell)");
+  return "tick " + std::to_string(n) + ": t=" + Fixed(f.t, 1) + "s, " + PassText(f.pass) + ", tracked " +
+         Pair(f.tracked_x, f.tracked_y) + " m, distance " + Fixed(f.distance, 2) + " m" +
+         (f.has_target ? "" : " (no free target cell)");
 }
+
+std::string TrackedPair(float x, float y) { return Pair(x, y); }

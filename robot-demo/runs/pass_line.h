@@ -6,6 +6,11 @@
 
 #include <string>
 
+// v with `decimals` decimals, as %.Nf prints it, except that a value that
+// rounds to zero has no sign ("0.00", never "-0.00"); NaN and infinities as
+// %f prints them.
+std::string Fixed(double v, int decimals);
+
 struct PassFigures {
   bool reached;
   int path_length;
@@ -32,5 +37,8 @@ struct TickFigures {
 // "tick N: t=1.2s, " + PassText + ", tracked (X, Y) m, distance D m", and
 // " (no free target cell)" when there was none.
 std::string TickLine(int n, const TickFigures& f);
+
+// "(X, Y)" in metres with two decimals each, as the lines print points.
+std::string TrackedPair(float x, float y);
 
 #endif

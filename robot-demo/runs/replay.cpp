@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -36,10 +37,7 @@ std::string ScanLineOf(long long n, const PilotStep& p) {
                       p.path_end.x, p.path_end.y, p.bearing};
   std::string line = ScanLine(n, f, !p.target_blocked);
   if (p.has_tracked) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, ", tracked (%.2f, %.2f) m, ", static_cast<double>(p.tracked.x),
-                  static_cast<double>(p.tracked.y));
-    line += buf;
+    line += ", tracked " + TrackedPair(p.tracked.x, p.tracked.y) + " m, ";
     line += p.has_target ? "target cell (" + std::to_string(p.target.col) + ", " + std::to_string(p.target.row) + ")"
                          : std::string("no free target cell");
   }
@@ -87,6 +85,9 @@ std::vector<long long> ScansToDraw(const Options& o, bool regular, long long cou
 class Progress {
  public:
   Progress(bool on, long long total) : on_(on), total_(total), last_(std::chrono::steady_clock::now()) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress() { Done(); }  // a run that stops early leaves no progress line behind
   void Tick(long long done) {
     if (!on_ || (done & 63) != 0) return;
     const auto now = std::chrono::steady_clock::now();
@@ -112,7 +113,7 @@ class Progress {
 
 // "replaying N scans from NAME" (N when known).
 std::string ReplayLead(const std::string& name, long long count) {
-  return "replaying " + (count >= 0 ? std::to_string(count) + " " : std::string()) + "scans from " + name;
+  return "replaying " + (count >= 0 ? std::to_string(count) + " " : std::string()) + "scans from " + TerminalText(name);
 }
 
 // A line of the ranges format that looks like a sample is worth a word.
@@ -213,9 +214,12 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   Progress progress(progress_on, -1);
   TurnSource::Result r;
   count = 0;
-  while ((r = check.src->Next(s, info)) != TurnSource::kEnd && r != TurnSource::kError)
+  while ((r = check.src->Next(s, info)) != TurnSource::kEnd && r != TurnSource::kError) {
     if (r == TurnSource::kScan) progress.Tick(++count);
-  progress.Done();
+    if (StopSignal() != 0) break;
+  }
+  progress.Done();  // before any line, so that it starts a line of its own
+  if (StopSignal() != 0) return Interrupted();
   if (r == TurnSource::kError) return Fail(kExitBadInput, SourceError(name, *check.src));
   if (const auto empty = Emptiness(name, count, *check.src)) return Fail(kExitBadInput, *empty);
   for (int n : o.snapshots)
@@ -335,15 +339,16 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
   const std::string line = ScanLineOf(n, step_) + (turn != nullptr ? DriveText(step_) : std::string());
   Report(n, step_, line, turn != nullptr ? TurnJsonMembers(*turn) : std::string());
   const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
-  if (drawn || viewer_.Wants()) {
+  const bool page_wants = viewer_.Wants();
+  if (drawn || page_wants) {
     GridView v = CaptureGridView(pilot_, step_);
     if (drawn) AddPicture(n, v);
-    if (viewer_.Wants()) viewer_.Add(ViewerTickFromGridView(v, line));
+    if (page_wants) viewer_.Add(ViewerTickFromGridView(v, line));
     if (keep_last_) last_view_ = std::move(v);
-  } else {
-    viewer_.Skip();
-    if (keep_last_) last_view_.reset();
+  } else if (keep_last_) {
+    last_view_.reset();
   }
+  if (!page_wants) viewer_.Skip();  // past the page's limit, drawn or not, it counts
   if (keep_last_) last_drawn_ = drawn;
   return step_;
 }
@@ -351,9 +356,9 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
 void Replay::Report(long long n, const PilotStep& step, const std::string& line, const std::string& extra) {
   if (o_.quiet) return;
   if (o_.json)
-    std::printf("%s\n", StepJson(step, n, extra).c_str());
+    Print("%s\n", StepJson(step, n, extra).c_str());
   else
-    std::printf("%s\n", line.c_str());
+    Print("%s\n", line.c_str());
 }
 
 void Replay::StopRecord(const TurnInfo& info) {
@@ -365,7 +370,7 @@ void Replay::StopRecord(const TurnInfo& info) {
                                   "baud rate? The robot is given a stop each time");
   }
   if (o_.quiet) return;
-  std::printf("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
+  Print("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }
 
 void Replay::AddPicture(long long n, const GridView& v) {
@@ -383,29 +388,31 @@ void Replay::DrawLast() {
   last_drawn_ = true;
 }
 
-int Replay::Finish(const std::string& summary_members, const std::string& summary_lines) {
+int Replay::Finish(const std::string& summary_members, const std::string& summary_lines,
+                   const std::function<int()>& after_commit) {
   // A scanner's stream is in millimetres by its protocol: no unit to mix up.
   const bool units_hint = !any_on_grid_ && !o_.units_given && scans_ > 0 && o_.format != ScanFormat::kLds;
   const char* hint = "no return came within the planner's grid (2.5 m each way) on any scan; "
                      "are the ranges in metres? millimetres read as metres land far off (--units mm)";
   if (!o_.json) {
-    std::printf("reached the target on %lld of %lld scans\n", reached_, scans_);
-    std::fputs(summary_lines.c_str(), stdout);
-    if (units_hint) std::printf("hint: %s\n", hint);
+    Print("reached the target on %lld of %lld scans\n", reached_, scans_);
+    Print("%s", summary_lines.c_str());
+    if (units_hint) Print("hint: %s\n", hint);
   } else if (units_hint) {
     warnings_.Warn("no_return_on_grid", hint);
   }
   const std::size_t shown = viewer_.Finish();
-  if (o_.html && !o_.json && shown < static_cast<std::size_t>(scans_))
-    std::printf("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
-  std::sort(files_.begin(), files_.end());
-  const int status = WritePictures(out_, files_, !o_.json);
+  const int status = WritePictures(out_, files_, !o_.json, after_commit);
+  // Only a page that was written can be described.
+  if (status == kExitOk && o_.html && !o_.json && shown > 0 && shown < static_cast<std::size_t>(scans_))
+    Print("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   if (o_.json) {
+    const bool page = status == kExitOk && o_.html;
     std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
-                    ",\"html_scans\":" + std::to_string(shown) + summary_members +
+                    ",\"html_scans\":" + std::to_string(page ? shown : 0) + summary_members +
                     ",\"warnings\":" + warnings_.Json() +
                     ",\"pictures\":" + (status == kExitOk ? PicturesJson(out_) : std::string("null"));
-    std::printf("%s\n", SummaryJson(m).c_str());
+    Print("%s\n", SummaryJson(m).c_str());
   }
   return status;
 }
@@ -448,12 +455,13 @@ RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHo
   Scan scan{};
   TurnInfo info;
   for (;;) {
-    if (StopSignal() != 0) return RunEnd::kSignal;
+    // A stop signal, or a reader of standard output that went away.
+    if (StopSignal() != 0 || StdoutPipeClosed()) return RunEnd::kSignal;
     const TurnSource::Result r = src.Next(scan, info);
     if (r == TurnSource::kEnd) return RunEnd::kInput;
     if (r == TurnSource::kError) return RunEnd::kError;
     if (r == TurnSource::kStopped) continue;  // the check above tells a stop signal from any other
-    if (first && !hooks.header.empty()) std::fputs(hooks.header.c_str(), stdout);
+    if (first && !hooks.header.empty()) Print("%s", hooks.header.c_str());
     first = false;
     if (r == TurnSource::kStop) {
       replay.StopRecord(info);
@@ -480,9 +488,11 @@ struct FileRun {
   RawRecorder raw;
 };
 
-// After the loop: errors first, then the files and the closing lines.
+// After the loop: errors first, then the files and the closing lines. A
+// replay cut short by a signal (or a closed pipe) keeps nothing.
 int EndReplay(const Options& o, FileRun& run, RunEnd end, const std::optional<int>& status, const TurnSource& src,
               Replay& replay, RunWarnings& warnings) {
+  if (const auto stopped = StopStatus()) return *stopped;
   std::string lost;
   const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
   if (status) return *status;
@@ -496,19 +506,22 @@ int EndReplay(const Options& o, FileRun& run, RunEnd end, const std::optional<in
     WarnUnreachedSnapshots(o, replay.Scans(), warnings);
   }
   replay.DrawLast();
-  std::string why;
-  if (!o.save_scans.empty() && !run.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
-  if (!o.save_raw.empty() && !run.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  // The saved scans and bytes are replaced once the pictures are in.
+  const auto commit = [&o, &run] {
+    std::string why;
+    if (!o.save_scans.empty() && !run.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+    if (!o.save_raw.empty() && !run.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+    return kExitOk;
+  };
   const LdsStats* stats = src.Stats();
-  if (stats == nullptr) return replay.Finish();
-  return replay.Finish(StreamSummaryJson(*stats, RunEndName(end)),
-                       StreamSummaryLines(*stats, LdsGateOf(o), false, ""));
+  if (stats == nullptr) return replay.Finish("", "", commit);
+  return replay.Finish(StreamSummaryJson(*stats, RunEndName(end)), StreamSummaryLines(*stats, LdsGateOf(o), false, ""),
+                       commit);
 }
 
-// Opens what the replay writes besides standard output; the exit status when one cannot be.
-std::optional<int> OpenRunFiles(const Options& o, FileRun& run, OutputSet& out) {
-  if (const auto status = run.candidates.Open(o.candidates, run.count)) return status;
-  if (const auto status = OpenOutput(o.out, out)) return status;
+// Opens the files the replay writes besides its output folder, before any
+// work: the exit status when one of them cannot be.
+std::optional<int> OpenSavedFiles(const Options& o, FileRun& run) {
   std::string why;
   if (!o.save_scans.empty() && !run.saver.Open(o.save_scans, why))
     return Fail(kExitCannotWrite, o.save_scans + ": " + why);
@@ -520,20 +533,24 @@ std::optional<int> OpenRunFiles(const Options& o, FileRun& run, OutputSet& out) 
 
 int RunReplay(const Options& o) {
   if (!o.device.empty()) return RunLive(o);
-  const bool from_stdin = o.scans == "-";
   FileRun run;
+  if (const auto status = OpenSavedFiles(o, run)) return *status;
+  const bool from_stdin = o.scans == "-";
   run.name = from_stdin ? "standard input" : o.scans;
   std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
   if (in == nullptr) return Fail(kExitBadInput, run.name + ": cannot open: " + std::strerror(errno));
   const FileCloser closer{from_stdin ? nullptr : in};
   run.regular = IsRegular(in);
+  // Scans that arrive as they are made are shown as they are planned.
+  if (!run.regular) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);
   RunWarnings warnings;
   if (run.regular) {
     if (const auto status = CheckWholeFile(o, run.name, in, progress_on, warnings, run.count)) return *status;
   }
+  if (const auto status = run.candidates.Open(o.candidates, run.count)) return *status;
   OutputSet out;
-  if (const auto status = OpenRunFiles(o, run, out)) return *status;
+  if (const auto status = OpenOutput(o.out, out)) return *status;
   Replay replay(o, run.name, ScansToDraw(o, run.regular, run.count), o.save_scans.empty() ? nullptr : &run.saver,
                 !run.regular && !o.snapshots_given, out, warnings);
   if (const auto status = replay.Start()) return *status;

@@ -48,9 +48,11 @@ class Replay {
   // The pilot, for inputs that convert scans with its mount (LaserScans).
   const Pilot& PilotOfRun() const { return pilot_; }
   // Prints the closing lines, `summary_lines` after the first (or the JSON
-  // summary, with `summary_members` added) and writes the pictures; returns
-  // the exit status.
-  int Finish(const std::string& summary_members = "", const std::string& summary_lines = "");
+  // summary, with `summary_members` added) and writes the pictures;
+  // `after_commit` runs once they are in (see WritePictures). Returns the
+  // exit status.
+  int Finish(const std::string& summary_members = "", const std::string& summary_lines = "",
+             const std::function<int()>& after_commit = {});
 
  private:
   void AddPicture(long long n, const GridView& v);

@@ -5,11 +5,15 @@
 #include <cstdio>
 #include <utility>
 
+#include "cli/usage.h"
+#include "output/output_set.h"
+#include "runs/stop_signal.h"
+
 
 void RunWarnings::Warn(const std::string& code, const std::string& message) {
   if (Has(code)) return;
   given_.emplace_back(code, message);
-  std::fprintf(stderr, "robot-demo: warning: %s\n", message.c_str());
+  std::fprintf(stderr, "robot-demo: warning: %s\n", TerminalText(message).c_str());
 }
 
 bool RunWarnings::Has(const std::string& code) const {
@@ -67,4 +71,10 @@ std::string JsonNumber(double v) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
+}
+
+std::optional<int> StopStatus() {
+  if (StopSignal() != 0) return Interrupted();
+  if (StdoutPipeClosed()) return kExitCannotWrite;
+  return std::nullopt;
 }

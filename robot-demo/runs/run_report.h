@@ -3,6 +3,7 @@
 #ifndef SCANPILOT_RUNS_RUN_REPORT_H
 #define SCANPILOT_RUNS_RUN_REPORT_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,11 @@ std::string StepJson(const PilotStep& step, long long n, const std::string& extr
 
 // {"schema":1,"summary":{MEMBERS}}
 std::string SummaryJson(const std::string& members);
+
+// Why a run must end before its input does: a stop signal (after the line
+// saying so), or standard output gone to a closed pipe (main then ends
+// quietly). nullopt while it may go on.
+std::optional<int> StopStatus();
 
 // A double in the shortest form that reads back the same, null when not finite.
 std::string JsonNumber(double v);

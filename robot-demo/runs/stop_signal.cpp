@@ -1,6 +1,7 @@
 #include "runs/stop_signal.h"
 
 #include <csignal>
+#include <cstdio>
 #include <initializer_list>
 
 namespace {
@@ -22,3 +23,18 @@ void InstallStopSignals() {
 }
 
 int StopSignal() { return g_signal; }
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+int Interrupted() {
+  const int sig = StopSignal();
+  std::fprintf(stderr, "robot-demo: interrupted (%s)\n", SignalName(sig));
+  return 128 + sig;
+}

@@ -10,5 +10,10 @@
 void InstallStopSignals();
 // 0 while no stop signal has arrived, else the first one's number.
 int StopSignal();
+// "SIGINT", "SIGTERM", "SIGHUP" (else "a signal").
+const char* SignalName(int sig);
+// For a run that ends because of StopSignal: prints "robot-demo: interrupted
+// (SIGINT)" and returns the shell's status for it, 128 + the signal.
+int Interrupted();
 
 #endif

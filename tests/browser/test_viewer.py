@@ -9,6 +9,7 @@ Exits 77 (skipped) with the reason when no browser or driver can be used.
 """
 import argparse
 import json
+import re
 import os
 import pathlib
 import shutil
@@ -211,6 +212,9 @@ def main():
             driver.execute_script("location.hash = arguments[0];", "#tick=%d" % n)
             tick, line = shown(driver)
             check(tick == n and line == info[n], "tick %d: page shows %d / %r" % (n, tick, line))
+            status = text(driver, "status")
+            check(not re.search(r"-0(\.0+)?(?![.0-9])", line + " " + status), "tick %d shows a signed zero: %r / %r" % (
+                n, line, status))
             if expected:
                 got = driver.execute_script("""
                     var t = window.runViewer.decode(arguments[0]), blocked = 0, pull = 0, onGrid = 0;
@@ -236,6 +240,27 @@ def main():
         check(not logs, "console errors: %s" % logs)
         driver.execute_script("window.scrollTo(0, 0);")
         shot = work / "viewer.png"
+        driver.save_screenshot(str(shot))
+        print("screenshot: %s" % shot)
+
+        # A --follow replay (a tracked point, no true distance) has a row
+        # and a status word for the tracked point's distance.
+        has_tracked, has_distance = driver.execute_script("""
+            var d = JSON.parse(document.getElementById('run-data').textContent), f = function (i) {
+              return d.ticks.some(function (t) { return t[i] !== null; }); };
+            return [f(7), f(4)];""")
+        if has_tracked and not has_distance:
+            check("tracked point" in text(driver, "status"), "no tracked point's distance in %r" % text(driver, "status"))
+
+        # In a 1400 x 1000 window the timeline is in view without scrolling.
+        driver.set_window_size(1400, 1000)
+        driver.refresh()
+        time.sleep(0.3)
+        top, bottom, inner = driver.execute_script("""
+            var b = document.getElementById('timeline').getBoundingClientRect();
+            return [b.top, b.bottom, window.innerHeight];""")
+        check(0 < top and bottom <= inner, "at 1400 x 1000 the timeline spans %.0f..%.0f of %.0f px" % (top, bottom, inner))
+        shot = work / "viewer-1400x1000.png"
         driver.save_screenshot(str(shot))
         print("screenshot: %s" % shot)
     finally:

@@ -1,12 +1,16 @@
 // The host's outputs: text from outside made safe for pictures, the per-pass
 // line, and the output folder that shows a whole run or the previous one.
+#include "input/scan_saver.h"
 #include "output/output_set.h"
+#include "output/pictures.h"
 #include "output/safe_text.h"
 #include "runs/pass_line.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -61,6 +65,31 @@ TEST(SafeText, FitCutsBetweenCharactersKeepingHeadAndTail) {
     EXPECT_EQ(CleanUtf8(s), s) << max;
     EXPECT_LE(CodePoints(s), max);
   }
+}
+
+TEST(SafeText, TerminalTextShowsWhatCouldForgeALine) {
+  EXPECT_EQ(TerminalText("plain/na\u00efve \u2026 \xF0\x9F\x99\x82.txt"), "plain/na\u00efve \u2026 \xF0\x9F\x99\x82.txt");
+  EXPECT_EQ(TerminalText("a\nrobot-demo: ok\r\tb"), "a\\nrobot-demo: ok\\r\\tb");
+  EXPECT_EQ(TerminalText("\x1b[2J\x07\x7f"), "\\x1b[2J\\x07\\x7f");
+  EXPECT_EQ(TerminalText(std::string("x\0y", 3)), "x\\x00y");
+  EXPECT_EQ(TerminalText("\xC2\x9B" "31m"), "\\u009b31m");                // C1 CSI, well-formed UTF-8
+  EXPECT_EQ(TerminalText("abc\xE2\x80\xAEtxt.exe"), "abc\\u202etxt.exe");  // right-to-left override
+  EXPECT_EQ(TerminalText("\xE2\x80\xA8"), "\\u2028");
+  EXPECT_EQ(TerminalText("\xff\xC0\xAF" "e\xE2\x82"), "\\xff\\xc0\\xafe\\xe2\\x82");  // bytes that are no UTF-8
+}
+
+TEST(PassLine, NoSignOnAZero) {
+  EXPECT_EQ(Fixed(-0.004, 2), "0.00");
+  EXPECT_EQ(Fixed(-0.0, 1), "0.0");
+  EXPECT_EQ(Fixed(-0.4, 0), "0");
+  EXPECT_EQ(Fixed(-0.005001, 2), "-0.01");
+  EXPECT_EQ(Fixed(-10.0, 0), "-10");
+  EXPECT_EQ(Fixed(0.125, 2), "0.12");  // as printf rounds
+  EXPECT_EQ(Fixed(-std::numeric_limits<double>::infinity(), 2), "-inf");
+  const PassFigures p{true, 3, 0.15f, -0.0f, 0.35f, -0.0f, -0.0001f};
+  const TickFigures t{0.0, p, true, 0.74f, -0.003f, 0.9};
+  EXPECT_EQ(TickLine(0, t), "tick 0: t=0.0s, reached, path 3 cells, steering (0.15, 0.00) m, path end (0.35, 0.00) m, "
+                            "bearing 0.0 deg, tracked (0.74, 0.00) m, distance 0.90 m");
 }
 
 TEST(PassLine, SameFiguresSameTextInBothLines) {
@@ -185,6 +214,108 @@ TEST_F(OutputFolder, UnusableFolderIsRefusedAtOpen) {
   EXPECT_FALSE(b.Open((root_ / "file" / "sub").string()));
   EXPECT_NE(b.Error().find("Not a directory"), std::string::npos) << b.Error();
   EXPECT_EQ(Listing(root_).size(), 1u);
+}
+
+TEST_F(OutputFolder, PicturesAreListedInTickOrder) {
+  OutputSet out;
+  ASSERT_TRUE(out.Open((root_ / "out").string()));
+  for (const char* n : {"tick-1000.svg", "tick-010.svg", "run.svg", "tick-999.svg", "run.html", "tick-002.svg"})
+    out.Add(n, "x");
+  EXPECT_EQ(NamesInTickOrder(out), (std::vector<std::string>{"run.html", "run.svg", "tick-002.svg", "tick-010.svg",
+                                                             "tick-999.svg", "tick-1000.svg"}));
+}
+
+TEST_F(OutputFolder, OneRunAtATime) {
+  const fs::path dir = root_ / "out";
+  OutputSet a;
+  ASSERT_TRUE(a.Open(dir.string()));
+  {
+    OutputSet b;
+    EXPECT_FALSE(b.Open(dir.string()));
+    EXPECT_EQ(b.Error(), dir.string() + ": in use by another robot-demo run; wait for it to end or choose another --out");
+  }
+  EXPECT_TRUE(a.Add("run.svg", "a's"));
+  ASSERT_TRUE(a.Commit()) << a.Error();
+  OutputSet c;  // free again once the first has committed
+  EXPECT_TRUE(c.Open(dir.string())) << c.Error();
+  EXPECT_EQ(Listing(dir)["run.svg"], "a's");
+}
+
+// A staging folder as a run killed during its commit leaves it: `staged` are
+// still in it, the rest of the journal's names were moved in already.
+class InterruptedCommit : public OutputFolder {
+ protected:
+  fs::path Staging(const fs::path& dir, const std::vector<std::string>& staged, const std::string& journal) {
+    const fs::path st = dir / ".robot-demo-kILLed";
+    fs::create_directories(st / ".previous");
+    for (const auto& n : staged) Write(st / n, "new " + n);
+    Write(st / ".commit", journal);
+    return st;
+  }
+};
+
+TEST_F(InterruptedCommit, NextRunFinishesIt) {
+  const fs::path dir = root_ / "out";
+  fs::create_directories(dir);
+  Write(dir / "run.svg", "old run.svg");     // not moved aside yet
+  Write(dir / "tick-007.svg", "new tick-007.svg");  // moved in already
+  Write(dir / "tick-003.svg", "old tick-003.svg");  // the old set's, not in the new one
+  Write(dir / "notes.txt", "mine");
+  Write(dir / ".previous-notes", "mine too");
+  Staging(dir, {"run.svg", "run.html"}, "robot-demo commit 1\nrun.svg\nrun.html\ntick-007.svg\nend\n");
+  OutputSet out;
+  ASSERT_TRUE(out.Open(dir.string())) << out.Error();
+  out.Abort();
+  const std::map<std::string, std::string> want{{"run.svg", "new run.svg"}, {"run.html", "new run.html"},
+                                                {"tick-007.svg", "new tick-007.svg"}, {"notes.txt", "mine"},
+                                                {".previous-notes", "mine too"}};
+  EXPECT_EQ(Listing(dir), want);
+}
+
+TEST_F(InterruptedCommit, WithoutAWholeJournalNothingMovedSoTheOldSetStays) {
+  const fs::path dir = root_ / "out";
+  fs::create_directories(dir);
+  Write(dir / "run.svg", "old run.svg");
+  Write(dir / "tick-003.svg", "old tick-003.svg");
+  const auto before = Listing(dir);
+  for (const std::string journal : {"", "robot-demo commit 1\nrun.svg\n", "robot-demo commit 1\n../x\nend\n"}) {
+    Staging(dir, {"run.svg", "tick-009.svg"}, journal);
+    OutputSet out;
+    ASSERT_TRUE(out.Open(dir.string())) << out.Error();
+    out.Abort();
+    EXPECT_EQ(Listing(dir), before) << "journal: " << journal;
+  }
+}
+
+TEST_F(OutputFolder, SavedScansGoInWholeOrNotAtAll) {
+  const fs::path path = root_ / "saved.txt";
+  Write(path, "earlier");
+  Scan scan{};
+  scan.fill(1.5f);
+  {
+    ScanSaver saver;
+    std::string why;
+    ASSERT_TRUE(saver.Open(path.string(), why)) << why;
+    EXPECT_TRUE(saver.Add(scan));
+  }  // never committed
+  EXPECT_EQ(Listing(root_), (std::map<std::string, std::string>{{"saved.txt", "earlier"}}));
+  // A killed run's temporary (nobody holds its lock) goes with the next save.
+  Write(root_ / ".saved.txt.robot-demo-AbC123", "half a scan");
+  Write(root_ / ".saved.txt.robot-demo-toolong", "not ours");
+  ScanSaver saver;
+  std::string why;
+  ASSERT_TRUE(saver.Open(path.string(), why)) << why;
+  EXPECT_TRUE(saver.Add(scan));
+  ASSERT_TRUE(saver.Commit(why)) << why;
+  const auto after = Listing(root_);
+  EXPECT_EQ(after.size(), 2u);
+  EXPECT_EQ(after.count(".saved.txt.robot-demo-toolong"), 1u);
+  std::string line;
+  AppendScanLine(scan, line);
+  EXPECT_EQ(after.at("saved.txt"), line);
+  ScanSaver dir_saver;
+  EXPECT_FALSE(dir_saver.Open(root_.string(), why));
+  EXPECT_EQ(why, "is a directory");
 }
 
 }  // namespace

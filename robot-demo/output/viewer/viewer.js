@@ -11,6 +11,38 @@
   var count = data.info.length;
   var $ = function (id) { return document.getElementById(id); };
 
+  // v.toFixed(digits), but a value that rounds to zero has no sign.
+  function fixed(v, digits) {
+    var s = v.toFixed(digits);
+    return /^-[0.]*$/.test(s) ? s.slice(1) : s;
+  }
+
+  // A tracker's point without a true distance (a --follow replay): its
+  // distance from the robot gets a row of its own.
+  var hasDistance = data.distance.some(function (v) { return v !== null; });
+  var trackedDistance = data.tracked.map(function (p) { return p ? Math.hypot(p[0], p[1]) : null; });
+  var hasTracked = !hasDistance && trackedDistance.some(function (v) { return v !== null; });
+
+  function timelineRows() {
+    var rows = [{ kind: "strip", label: "target reached", h: 16 },
+                { kind: "line", label: "path length", unit: " cells", values: data.length, colour: "#ff8c00", h: 40,
+                  clips: true },
+                { kind: "line", label: "bearing", unit: " deg", values: data.bearing, colour: "#c01890", h: 40,
+                  symmetric: true }];
+    if (hasDistance)
+      rows.push({ kind: "line", label: "distance to person", unit: " m", values: data.distance, colour: "#1f5fbf", h: 40 });
+    if (hasTracked)
+      rows.push({ kind: "line", label: "tracked point's distance", unit: " m", values: trackedDistance,
+                  colour: "#7b2fbf", h: 40 });
+    return rows;
+  }
+
+  function timelineHeight(rows) {
+    var h = 6;
+    rows.forEach(function (r) { h += r.h + 8; });
+    return h + 18;
+  }
+
   // ---- decoding of the per-tick grid records (see run_html.cpp) -------------
   // Path steps as [column, row], indexed by a record's step code; the code
   // one past the last is followed by a whole cell.
@@ -164,7 +196,15 @@
   }
 
   // ---- drawing: the planner's grid, robot facing up ---------------------------
-  var C = 6, OX = 60, OY = 34;
+  // The grid's cell size in pixels: as large as 6, but small enough that
+  // the header, the grid and the timeline fit the window's height, so the
+  // timeline is in view without scrolling (never below 3).
+  var OX = 60, OY = 34;
+  var C = (function () {
+    var header = document.querySelector("header").getBoundingClientRect().bottom;
+    var spare = window.innerHeight - header - timelineHeight(timelineRows()) - 40 - OY - 46;
+    return Math.max(3, Math.min(6, Math.floor(spare / 10) / 10));
+  })();
   function CX(colf) { return OX + (100 - colf) * C; }
   function CY(rowf) { return OY + (100 - rowf) * C; }
   function MX(ym) { return CX(50 + 20 * ym); }
@@ -467,7 +507,6 @@
   // ---- timeline ---------------------------------------------------------------
   var tl = $("timeline"), tg = null, tlW = 0, tlH = 0, tlBack = null;
   var TL_LEFT = 200, TL_RIGHT = 12;
-  var hasDistance = data.distance.some(function (v) { return v !== null; });
   var rows = [];
 
   function tickX(i) {
@@ -475,9 +514,15 @@
     return TL_LEFT + (count > 1 ? i * w / (count - 1) : w / 2);
   }
 
-  function seriesRange(values, symmetric) {
-    var hi = 0;
-    values.forEach(function (v) { if (v !== null && isFinite(v)) hi = Math.max(hi, Math.abs(v)); });
+  // The row's scale: up to the largest value, or, for a row that clips, up
+  // to 1.25 times the 95th percentile when that is lower, so that one spike
+  // does not flatten the rest (values above it are drawn at the top edge).
+  function seriesRange(values, symmetric, clips) {
+    var mags = [];
+    values.forEach(function (v) { if (v !== null && isFinite(v)) mags.push(Math.abs(v)); });
+    mags.sort(function (a, b) { return a - b; });
+    var hi = mags.length ? mags[mags.length - 1] : 0;
+    if (clips && mags.length) hi = Math.min(hi, 1.25 * mags[Math.min(mags.length - 1, Math.floor(0.95 * mags.length))]);
     if (hi === 0) hi = 1;
     return symmetric ? [-hi, hi] : [0, hi];
   }
@@ -496,8 +541,9 @@
       text(g, r.label, 8, r.y + 12, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
       return;
     }
-    var range = seriesRange(r.values, r.symmetric);
-    var Y = function (v) { return r.y + r.h - (v - range[0]) / (range[1] - range[0]) * r.h; };
+    var range = seriesRange(r.values, r.symmetric, r.clips);
+    var Y = function (v) { return r.y + r.h - (Math.min(v, range[1]) - range[0]) / (range[1] - range[0]) * r.h; };
+    var clipped = r.values.some(function (v) { return v !== null && v > range[1]; });
     r.Y = Y;
     if (r.symmetric) {
       g.strokeStyle = "#ccc";
@@ -520,9 +566,10 @@
     if (count === 1) g.lineTo(tickX(0) + 1, Y(r.values[0] || 0));
     g.stroke();
     text(g, r.label, 8, r.y + 14, "12px 'DejaVu Sans', Arial, sans-serif", "#333");
-    var fmt = function (v) { return (Math.round(v * 10) / 10) + r.unit; };
+    var fmt = function (v) { return fixed(v, Math.abs(v) >= 10 || v === Math.round(v) ? 0 : 1) + r.unit; };
     g.textAlign = "right";
-    text(g, fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
+    text(g, (clipped ? "\u2265 " : "") + fmt(range[1]), TL_LEFT - 6, r.y + 10, "10px 'DejaVu Sans', Arial, sans-serif",
+         "#777");
     text(g, fmt(range[0]), TL_LEFT - 6, r.y + r.h, "10px 'DejaVu Sans', Arial, sans-serif", "#777");
     g.textAlign = "left";
   }
@@ -538,14 +585,10 @@
 
   function buildTimeline() {
     tlW = Math.max(400, tl.parentNode.clientWidth || 1000);
-    rows = [{ kind: "strip", label: "target reached", h: 16 },
-            { kind: "line", label: "path length", unit: " cells", values: data.length, colour: "#ff8c00", h: 44 },
-            { kind: "line", label: "bearing", unit: " deg", values: data.bearing, colour: "#c01890", h: 44, symmetric: true }];
-    if (hasDistance)
-      rows.push({ kind: "line", label: "distance to person", unit: " m", values: data.distance, colour: "#1f5fbf", h: 44 });
+    rows = timelineRows();
     var y = 6;
     rows.forEach(function (r) { r.y = y; y += r.h + 8; });
-    tlH = y + 18;
+    tlH = timelineHeight(rows);
     tg = setupCanvas(tl, tlW, tlH);
     tl.style.width = "100%";
     tlBack = document.createElement("canvas");
@@ -601,7 +644,7 @@
     e.hidden = !data.tracked.some(function (v) { return v !== null; });
   });
 
-  function fmt(v, digits) { return v === null || !isFinite(v) ? "none" : v.toFixed(digits); }
+  function fmt(v, digits) { return v === null || !isFinite(v) ? "none" : fixed(v, digits); }
 
   function show(n, keepHash) {
     if (count === 0) return;
@@ -614,6 +657,7 @@
     var parts = [data.reached[n] ? "target reached" : "target not reached",
                  "path " + data.length[n] + " cells", "bearing " + fmt(data.bearing[n], 1) + " deg"];
     if (data.distance[n] !== null) parts.push("distance to the person " + fmt(data.distance[n], 2) + " m");
+    if (hasTracked) parts.push("tracked point " + fmt(trackedDistance[n], 2) + " m away");
     $("status").textContent = parts.join(", ");
     drawGrid(n);
     drawRoom(n);
