@@ -543,16 +543,10 @@ py::array_t<float> Bin(F call, const std::string& refusal_if_false) {
   return out;
 }
 
-}  // namespace
-
 // clang-format off
-PYBIND11_MODULE(_scanpilot, m) {
-  m.doc() = "Bindings of the scanpilot, pathgrid, scanfollow and scanbin libraries.";
-  m.attr("__version__") = SCANPILOT_VERSION;
-  m.attr("GRID_CELLS") = kPilotGridCells;
-  m.attr("READINGS") = kPilotReadings;
-  m.attr("MAX_BORDER") = kPilotMaxBorder;
-
+// One part of the module each: the step, the pass, the pilot, its helpers,
+// the planner call by call, the tracker, the conversions.
+void BindStep(py::module_& m) {
   py::class_<Step>(m, "Step", R"doc(What one pilot step did and the drive command it gives.
 
 Metres in the robot frame (X ahead, Y left); floats hold the exact float32
@@ -612,15 +606,9 @@ lists, None for a non-finite number or an absent point.)doc")
                       s.s.stopped ? "True" : "False");
         return std::string(buf);
       });
+}
 
-  py::class_<Pass>(m, "Pass", "What the planner saw and did on the pilot's last step (Pilot.read_pass).")
-      .def_readonly("blocked", &Pass::blocked, "uint8 [row, col] 100 x 100: 1 inside an inflated return.")
-      .def_readonly("attraction", &Pass::attraction,
-                    "uint8 [row, col] 100 x 100: pull of each free cell, 255 on target cells, 0 when blocked.")
-      .def_readonly("path", &Pass::path, "int32 N x 2: the path's cells (col, row) in walking order, start excluded.")
-      .def_readonly("start", &Pass::start, "(col, row) where the walk began.")
-      .def_readonly("consistent", &Pass::consistent, "The replayed walk matches the step's path.");
-
+void BindPilot(py::module_& m) {
   py::class_<PyPilot>(m, "Pilot", R"doc(Pilot(**config): from one range scan to one drive command.
 
 Keywords (defaults are the C++ PilotConfig's; see default_config()):
@@ -688,7 +676,19 @@ releases it; so does garbage collection.)doc")
         return std::string("<scanpilot.Pilot mode=") + (p.Config().mode == PilotMode::kFollow ? "follow" : "goal") +
                (p.Live() ? "" : " closed") + ">";
       });
+}
 
+void BindPass(py::module_& m) {
+  py::class_<Pass>(m, "Pass", "What the planner saw and did on the pilot's last step (Pilot.read_pass).")
+      .def_readonly("blocked", &Pass::blocked, "uint8 [row, col] 100 x 100: 1 inside an inflated return.")
+      .def_readonly("attraction", &Pass::attraction,
+                    "uint8 [row, col] 100 x 100: pull of each free cell, 255 on target cells, 0 when blocked.")
+      .def_readonly("path", &Pass::path, "int32 N x 2: the path's cells (col, row) in walking order, start excluded.")
+      .def_readonly("start", &Pass::start, "(col, row) where the walk began.")
+      .def_readonly("consistent", &Pass::consistent, "The replayed walk matches the step's path.");
+}
+
+void BindHelpers(py::module_& m) {
   m.def("default_config", [](const std::string& mode) {
         py::kwargs kw;
         kw["mode"] = mode;
@@ -696,7 +696,9 @@ releases it; so does garbage collection.)doc")
       }, py::arg("mode") = "goal", "The C++ PilotConfig defaults as Pilot keywords for `mode`.");
   m.def("metres_to_cell", &PilotMetresToCell, py::arg("metres"),
         "trunc(50 + 20 * metres), the planner's rule; -1 below the grid (and NaN), 1000 above.");
+}
 
+void BindPlanner(py::module_& m) {
   // The planner, one call each (pathgrid.h). Refused while a Pilot is live.
   m.def("init_helper", [] { Direct(false, [] { InitHelper(); }); }, "InitHelper: start over (border 0.35 m).");
   m.def("set_border", [](double b) { Direct(false, [=] { SetBorder(Narrow(b)); }); }, py::arg("border"),
@@ -738,7 +740,9 @@ releases it; so does garbage collection.)doc")
           std::fflush(stdout);
         });
       }, "PrintPath: list the last path on the C library's stdout (file descriptor 1, not sys.stdout), then flush it.");
+}
 
+void BindTracker(py::module_& m) {
   // The tracker (scanfollow.h).
   m.def("thredhold", [](double x) { Direct(false, [=] { thredhold(Narrow(x)); }); }, py::arg("x"),
         "thredhold: restart tracking at (x, 0). Returns None (the C++ call always returns 0).");
@@ -751,7 +755,9 @@ releases it; so does garbage collection.)doc")
         return py::make_tuple(static_cast<double>(ox), static_cast<double>(oy));
       }, py::arg("x"), py::arg("y"), py::arg("scan"),
       "filter: one tracking step with candidate (x, y) (NaN: none) and 360 readings; returns (out_x, out_y).");
+}
 
+void BindConversions(py::module_& m) {
   // The conversions (scanbin.h): pure, without the GIL, always allowed.
   m.def("bin_even_scan", [](ArrayArg ranges, py::kwargs kw) {
         const std::vector<float> r = Samples(ranges.h, "ranges");
@@ -779,5 +785,22 @@ releases it; so does garbage collection.)doc")
         return Bin([&](float* o) { return BinLaserScan(a0, da, r.data(), r.size(), lo, hi, o); }, why);
       }, py::arg("angle_min"), py::arg("angle_increment"), py::arg("ranges"), py::arg("range_min"), py::arg("range_max"),
       "BinLaserScan: a LaserScan's fields (radians, metres) -> 360 readings.");
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_scanpilot, m) {
+  m.doc() = "Bindings of the scanpilot, pathgrid, scanfollow and scanbin libraries.";
+  m.attr("__version__") = SCANPILOT_VERSION;
+  m.attr("GRID_CELLS") = kPilotGridCells;
+  m.attr("READINGS") = kPilotReadings;
+  m.attr("MAX_BORDER") = kPilotMaxBorder;
+  BindStep(m);
+  BindPass(m);
+  BindPilot(m);
+  BindHelpers(m);
+  BindPlanner(m);
+  BindTracker(m);
+  BindConversions(m);
 }
 // clang-format on
