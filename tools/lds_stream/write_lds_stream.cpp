@@ -27,11 +27,12 @@ namespace {
   std::exit(1);
 }
 
-long Number(const char* flag, const char* text, long lo, long hi) {
+// long long: a seed's 0xFFFFFFFF does not fit a 32-bit target's long.
+long long Number(const char* flag, const char* text, long long lo, long long hi) {
   if (text == nullptr) Fail(std::string(flag) + " needs a value");
   char* end = nullptr;
   errno = 0;
-  const long v = std::strtol(text, &end, 10);
+  const long long v = std::strtoll(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) {
     Fail(std::string(flag) + " takes a whole number from " + std::to_string(lo) + " to " +
          std::to_string(hi));
@@ -62,13 +63,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto take = [&](long lo, long hi) {
+    auto take = [&](long long lo, long long hi) {
       ++i;
       return Number(a.c_str(), v, lo, hi);
     };
     if (a == "--turns") o.turns = static_cast<int>(take(0, 10000));
     else if (a == "--rpm") o.speed = static_cast<uint16_t>(take(0, 1023) * 64);
-    else if (a == "--seed") o.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFL));
+    else if (a == "--seed") o.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFLL));
     else if (a == "--spin-up") o.spin_up = true;
     else if (a == "--spin-down") o.spin_down = true;
     else if (a == "--markers") o.markers_in_data = true;
