@@ -43,15 +43,6 @@ class StopSignalBlock {
   sigset_t old_{}, wait_{};
 };
 
-const char* SignalName(int sig) {
-  switch (sig) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
-  }
-}
-
 // The summary's "ended: ..." line.
 std::string EndText(const Options& o, RunEnd end) {
   switch (end) {
