@@ -235,6 +235,12 @@ def case_signals():
         if rc == 128 + sig:
             if err != "robot-demo: interrupted (%s)\n" % name:
                 fail("run %d (%s): stderr %r" % (i, name, err))
+        elif rc == -sig:
+            # The signal came before the program could install its handler
+            # (while the system still loaded it): it made nothing yet, which
+            # the checks below hold it to.
+            if err:
+                fail("run %d (%s): killed before its start, yet it said %r" % (i, name, err))
         elif rc != 0 or err:
             fail("run %d (%s): status %d, stderr %r" % (i, name, rc, err))
         got = old_or_new(out, old, new_names, rc, "run %d (%s)" % (i, name))
