@@ -21,9 +21,9 @@ pytestmark = pytest.mark.skipif(not DEMO or not Path(DEMO).exists(), reason="rob
 
 
 def example():
-    spec = importlib.util.spec_from_file_location("replay_plot", SOURCE / "examples" / "replay_plot.py")
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("replay_plot", SOURCE / "examples" / "replay_plot.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 

@@ -14,9 +14,9 @@ EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "replay_plot.py"
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("replay_plot", EXAMPLE)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("replay_plot", EXAMPLE)
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
