@@ -43,8 +43,10 @@ constexpr int kTargetCost = -255;
 // LaserScan samples binned per call when a mount yaw needs explicit angles.
 constexpr std::size_t kLaserChunk = 512;
 
-// Only one Pilot drives the process's planner and tracker at a time.
-std::atomic<bool> g_claimed{false};
+// Only one Pilot drives the process's planner and tracker at a time. A word,
+// not a bool: a one-byte compare-and-swap needs libatomic on some CPUs
+// (riscv64), a word's is an instruction everywhere.
+std::atomic<int> g_claimed{0};
 
 // Robot-frame direction of each reading: X = -cos(i), Y = -sin(i).
 double g_dir_x[kPilotReadings];
@@ -356,8 +358,8 @@ PilotError Pilot::Start(const PilotConfig& config) {
   const PilotError e = Check(config);
   if (e != PilotError::kNone) return e;
   if (!live_) {
-    bool expected = false;
-    if (!g_claimed.compare_exchange_strong(expected, true)) return PilotError::kBusy;
+    int expected = 0;
+    if (!g_claimed.compare_exchange_strong(expected, 1)) return PilotError::kBusy;
     live_ = true;
   }
   config_ = config;
@@ -374,7 +376,7 @@ void Pilot::Stop() {
   if (!live_) return;
   live_ = false;
   stepped_ = false;
-  g_claimed.store(false);
+  g_claimed.store(0);
 }
 
 bool Pilot::SetGoal(const PilotGoal& goal) {
