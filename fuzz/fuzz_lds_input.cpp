@@ -49,19 +49,6 @@ class ChunkBytes : public ByteSource {
   bool one_;
 };
 
-void Repair(Bytes& b) {
-  for (std::size_t i = 0; i + lds::kPacketBytes <= b.size();) {
-    if (b[i] == 0xFA && scanwire_ref::IndexByte(b[i + 1])) {
-      const uint16_t c = lds::Checksum(&b[i]);
-      b[i + 20] = static_cast<uint8_t>(c & 0xFF);
-      b[i + 21] = static_cast<uint8_t>(c >> 8);
-      i += lds::kPacketBytes;
-    } else {
-      ++i;
-    }
-  }
-}
-
 struct Record {
   TurnSource::Result result;
   TurnInfo info;
@@ -144,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
   const uint8_t c0 = data[size - 3], c1 = data[size - 2], c2 = data[size - 1];
   Bytes b(data, data + size - 3);
-  if (c0 & 1) Repair(b);
+  if (c0 & 1) lds::RepairChecksums(b);
   ScanLayout layout;
   layout.range_scale = kScanMillimetres;
   layout.zero_deg = (c1 & 7) * 45.0 + ((c1 >> 3) & 1) * 0.5;

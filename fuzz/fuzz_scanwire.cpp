@@ -23,19 +23,6 @@ struct Result {
   WireCounters counters;
 };
 
-void Repair(Bytes& b) {
-  for (std::size_t i = 0; i + lds::kPacketBytes <= b.size();) {
-    if (b[i] == 0xFA && scanwire_ref::IndexByte(b[i + 1])) {
-      const uint16_t c = lds::Checksum(&b[i]);
-      b[i + 20] = static_cast<uint8_t>(c & 0xFF);
-      b[i + 21] = static_cast<uint8_t>(c >> 8);
-      i += lds::kPacketBytes;
-    } else {
-      ++i;
-    }
-  }
-}
-
 Result Decode(const Bytes& b, uint32_t seed) {
   WireDecoder dec;
   Result r;
@@ -115,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t control = data[size - 1];
   Bytes b(data, data + size - 1);
-  if (control & 1) Repair(b);
+  if (control & 1) lds::RepairChecksums(b);
 
   const Result r = Decode(b, control >> 1 | 1u);
   const scanwire_ref::Decoded d = scanwire_ref::Decode(b, true);

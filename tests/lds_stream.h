@@ -33,6 +33,21 @@ inline bool ChecksumOk(const uint8_t* p) {
   return Checksum(p) == (p[20] | static_cast<unsigned>(p[21]) << 8);
 }
 
+// Gives every packet-shaped run of `b` (0xFA, a valid index byte, 20 more
+// bytes) its right checksum, so that mutated data still holds good packets.
+inline void RepairChecksums(std::vector<uint8_t>& b) {
+  for (std::size_t i = 0; i + kPacketBytes <= b.size();) {
+    if (b[i] == kStart && b[i + 1] >= kFirstIndex && b[i + 1] < kFirstIndex + kPacketsPerTurn) {
+      const uint16_t c = Checksum(&b[i]);
+      b[i + 20] = static_cast<uint8_t>(c & 0xFF);
+      b[i + 21] = static_cast<uint8_t>(c >> 8);
+      i += kPacketBytes;
+    } else {
+      ++i;
+    }
+  }
+}
+
 struct Reading {
   uint16_t distance = 0;  // millimetres, 14 bits
   uint16_t strength = 0;
