@@ -352,6 +352,17 @@ int PilotMetresToCell(double metres) {
   return static_cast<int>(v);
 }
 
+bool PilotWindowGoal(double x, double y, PilotGoal& out) {
+  if (!std::isfinite(x) || !std::isfinite(y)) return false;
+  const double reach = std::hypot(x, y);
+  if (reach > kPilotWindowReach) {
+    x = x * kPilotWindowReach / reach;
+    y = y * kPilotWindowReach / reach;
+  }
+  out = PilotGoal::Metres(x, y);
+  return true;
+}
+
 Pilot::~Pilot() { Stop(); }
 
 PilotError Pilot::Start(const PilotConfig& config) {

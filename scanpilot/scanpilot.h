@@ -303,6 +303,15 @@ SCANPILOT_API bool PilotBinLaserScan(const PilotConfig& config, float angle_min,
 // the planner's own rule. Off the grid: -1 below (and NaN), 1000 above.
 SCANPILOT_API int PilotMetresToCell(double metres);
 
+// A goal anywhere in the robot frame (metres), as goal mode can plan to it:
+// unchanged within kPilotWindowReach of the robot, else pulled along its
+// bearing to that distance. A robot with odometry or tf re-expresses a far
+// goal in its own frame each scan and passes it through here, so that it
+// drives toward a goal beyond the grid. False (and `out` untouched) when x
+// or y is not finite.
+constexpr double kPilotWindowReach = 2.4;
+SCANPILOT_API bool PilotWindowGoal(double x, double y, PilotGoal& out);
+
 // The step as one JSON object, without a line end:
 //   {"schema":1,"scan":N,"reached":true,...}
 // Floats in the shortest form that reads back to the same value, null for

@@ -619,4 +619,28 @@ TEST(pilotGrid, MetresToCellTruncatesAfterTheCentreOffset) {
   EXPECT_EQ(PilotMetresToCell(2.45), 99);
 }
 
+TEST(pilotGrid, WindowGoalKeepsNearGoalsAndPullsFarOnesOntoTheGridAlongTheirBearing) {
+  PilotGoal g;
+  ASSERT_TRUE(PilotWindowGoal(1.5, -0.5, g));
+  EXPECT_FALSE(g.is_cell);
+  EXPECT_EQ(g.x, 1.5);
+  EXPECT_EQ(g.y, -0.5);
+  // 20 m ahead-left: same bearing, on the grid, and a goal SetGoal takes.
+  ASSERT_TRUE(PilotWindowGoal(12.0, 16.0, g));
+  EXPECT_NEAR(std::hypot(g.x, g.y), kPilotWindowReach, 1e-12);
+  EXPECT_NEAR(std::atan2(g.y, g.x), std::atan2(16.0, 12.0), 1e-12);
+  for (double v : {g.x, g.y}) {
+    EXPECT_GE(PilotMetresToCell(v), 0);
+    EXPECT_LE(PilotMetresToCell(v), 99);
+  }
+  // Straight behind, far: stays behind rather than flipping ahead.
+  ASSERT_TRUE(PilotWindowGoal(-30.0, 0.0, g));
+  EXPECT_EQ(g.x, -kPilotWindowReach);
+  EXPECT_EQ(g.y, 0.0);
+  const PilotGoal before = g;
+  EXPECT_FALSE(PilotWindowGoal(kNaN, 1.0, g));
+  EXPECT_FALSE(PilotWindowGoal(1.0, std::numeric_limits<double>::infinity(), g));
+  EXPECT_EQ(g.x, before.x);
+}
+
 }  // namespace
