@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: BSD-3-Clause
 """Writes tests/data/ros2-mcap/: the messages of the recorded sqlite3 bag
 tests/data/ros2-straight, byte for byte, as MCAP files from an independent
-writer (write_mcap.mjs). Run after `npm ci` in this folder; needs node,
-zstd and lz4.
+writer (write_mcap.mjs), and small ones as seeds in fuzz/corpus/fuzz_mcap/.
+Run after `npm ci` in this folder; needs node, zstd and lz4.
 
 usage: tools/mcap-writer/make_test_bags.py
 """
@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "..", "tests", "data")
 SOURCE = os.path.join(DATA, "ros2-straight", "mumble_imu_lidar_bag_0.db3")
 OUT = os.path.join(DATA, "ros2-mcap")
+SEEDS = os.path.join(HERE, "..", "..", "fuzz", "corpus", "fuzz_mcap")
 
 # Only the names matter to a CDR reader; the text is for tools that show it.
 DEFINITIONS = {
@@ -33,6 +34,9 @@ FILES = [
     ("straight-plain.mcap", "none", 16384, 20),
     ("straight-unchunked.mcap", "unchunked", 0, 12),
 ]
+# Fuzz seeds under 4 KiB: one scan and the two messages before it.
+SEED_FILES = [("zstd.mcap", "zstd", 1024), ("lz4.mcap", "lz4", 1024), ("plain.mcap", "none", 1024),
+              ("unchunked.mcap", "unchunked", 0)]
 
 METADATA = """rosbag2_bagfile_information:
   version: 5
@@ -65,14 +69,21 @@ def messages(limit):
     return [{"name": n, "type": t, "definition": DEFINITIONS[t]} for _, n, t in topics], out
 
 
+def write(path, mode, chunk, topics, msgs):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    doc = json.dumps({"topics": topics, "messages": msgs})
+    subprocess.run(["node", os.path.join(HERE, "write_mcap.mjs"), path, mode, str(chunk)], input=doc.encode(),
+                   check=True, cwd=HERE)
+
+
 def main():
+    topics, msgs = messages(1)
+    for name, mode, chunk in SEED_FILES:
+        write(os.path.join(SEEDS, name), mode, chunk, topics, msgs[-3:])
     for name, mode, chunk, limit in FILES:
         topics, msgs = messages(limit)
         path = os.path.join(OUT, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        doc = json.dumps({"topics": topics, "messages": msgs})
-        subprocess.run(["node", os.path.join(HERE, "write_mcap.mjs"), path, mode, str(chunk)], input=doc.encode(),
-                       check=True, cwd=HERE)
+        write(path, mode, chunk, topics, msgs)
         if name.startswith("straight-zstd/"):
             counts = {}
             for m in msgs:
