@@ -139,6 +139,13 @@ class SqliteStorage : public Ros2Bag::Storage {
     return false;
   }
   bool Topics(std::vector<TopicInfo>& out, std::string& why) override {
+    // Tables, not views: a view could make any query run without end.
+    if (!Prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('topics', 'messages')", why))
+      return false;
+    if (sqlite3_step(stmt_) != SQLITE_ROW || sqlite3_column_int(stmt_, 0) != 2) {
+      why = "not a ROS 2 bag's sqlite3 file (no tables of topics and messages)";
+      return false;
+    }
     if (!Prepare("SELECT name, type, serialization_format FROM topics ORDER BY id", why)) return false;
     int rc;
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) out.push_back({Text(0), Text(1), Text(2)});
@@ -300,7 +307,8 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
   path_ = path;
   std::error_code ec;
   fs::path folder(path);
-  if (folder.filename() == "metadata.yaml" && fs::is_regular_file(folder, ec)) folder = folder.parent_path();
+  if (folder.filename() == "metadata.yaml" && fs::is_regular_file(folder, ec))
+    folder = folder.has_parent_path() ? folder.parent_path() : fs::path(".");
   if (fs::is_directory(folder, ec)) {
     const fs::path meta = folder / "metadata.yaml";
     const std::uintmax_t bytes = fs::file_size(meta, ec);
