@@ -315,6 +315,14 @@ def case_errors(args):
     db.commit()
     db.close()
     refused(other, ["json"])
+    view = os.path.join(w, "view.db3")
+    db = sqlite3.connect(view)
+    db.execute("CREATE TABLE topics (id INTEGER, name TEXT, type TEXT, serialization_format TEXT)")
+    db.execute("CREATE VIEW messages AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+               "SELECT i AS id, 1 AS topic_id, i AS timestamp, x'00' AS data FROM n")
+    db.commit()
+    db.close()
+    refused(view, ["tables"])
     print("ok: junk, cut, corrupt, escaping, hostile and ambiguous bags are one line and status 2 each")
 
 
