@@ -5,9 +5,12 @@
 #include <yaml-cpp/yaml.h>
 #include <zstd.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -284,11 +287,64 @@ bool BagFile(const fs::path& folder, const std::string& listed, std::string& int
   return true;
 }
 
+// A bag compressed file by file: `from` (one zstd file) unpacked into a new
+// temporary file, in bounded memory. Its path, or empty with `why` set.
+std::string Unpack(const std::string& from, std::string& why) {
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) {
+    why = std::strerror(errno);
+    return std::string();
+  }
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/robot-demo-bag-XXXXXX";
+  const int fd = ::mkstemp(&path[0]);
+  std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (out == nullptr) {
+    why = std::string("cannot make a temporary file to unpack it into: ") + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    std::fclose(in);
+    return std::string();
+  }
+  ZSTD_DStream* z = ZSTD_createDStream();
+  std::vector<char> ib(ZSTD_DStreamInSize()), ob(ZSTD_DStreamOutSize());
+  std::size_t last = 1, n = 0;
+  bool ok = z != nullptr;
+  while (ok && why.empty() && (n = std::fread(ib.data(), 1, ib.size(), in)) > 0) {
+    ZSTD_inBuffer input{ib.data(), n, 0};
+    bool full = true;  // the output buffer may hold more after the input is used
+    while (why.empty() && (input.pos < input.size || full)) {
+      ZSTD_outBuffer output{ob.data(), ob.size(), 0};
+      last = ZSTD_decompressStream(z, &output, &input);
+      if (ZSTD_isError(last)) why = "not a whole zstd file";
+      else if (std::fwrite(ob.data(), 1, output.pos, out) != output.pos)
+        why = std::string("cannot write the unpacked file: ") + std::strerror(errno);
+      full = output.pos == output.size;
+    }
+  }
+  if (why.empty() && std::ferror(in)) why = std::strerror(errno);
+  if (why.empty() && (!ok || last != 0)) why = "a cut zstd file";
+  if (std::fclose(out) != 0 && why.empty()) why = std::string("cannot write the unpacked file: ") + std::strerror(errno);
+  std::fclose(in);
+  ZSTD_freeDStream(z);
+  if (why.empty()) return path;
+  ::unlink(path.c_str());
+  return std::string();
+}
+
 }  // namespace
+
+void Ros2Bag::DropUnpacked() {
+  for (const std::string& t : unpacked_) ::unlink(t.c_str());
+  unpacked_.clear();
+}
 
 Ros2Bag::Ros2Bag() = default;
 
-Ros2Bag::~Ros2Bag() { ZSTD_freeDCtx(static_cast<ZSTD_DCtx*>(zstd_)); }
+Ros2Bag::~Ros2Bag() {
+  storage_.reset();
+  DropUnpacked();
+  ZSTD_freeDCtx(static_cast<ZSTD_DCtx*>(zstd_));
+}
 
 bool Ros2Bag::Fail(const std::string& why) {
   if (error_.empty()) error_ = path_ + ": " + why;
@@ -298,7 +354,9 @@ bool Ros2Bag::Fail(const std::string& why) {
 
 bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
   storage_.reset();
+  DropUnpacked();
   files_.clear();
+  names_.clear();
   topics_.clear();
   topic_.clear();
   compression_.clear();
@@ -319,17 +377,25 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
       if (!info.IsMap()) return Fail("metadata.yaml has no rosbag2_bagfile_information");
       const std::string mode = info["compression_mode"] ? info["compression_mode"].as<std::string>() : "";
       const std::string format = info["compression_format"] ? info["compression_format"].as<std::string>() : "";
+      const bool per_file = mode == "FILE";
       if (!mode.empty() && mode != "NONE") {
-        if (mode != "MESSAGE" || format != "zstd")
-          return Fail("compressed " + Printable(mode == "FILE" ? "file by file" : mode) + " with '" +
-                      Printable(format) + "'; robot-demo reads bags compressed message by message with zstd only");
-        compression_ = format;
+        if ((mode != "MESSAGE" && !per_file) || format != "zstd")
+          return Fail("compressed " + Printable(per_file ? "file by file" : mode) + " with '" + Printable(format) +
+                      "'; robot-demo reads bags compressed with zstd only");
+        if (!per_file) compression_ = format;
       }
       const YAML::Node list = info["relative_file_paths"];
       if (!list.IsSequence() || list.size() == 0) return Fail("metadata.yaml lists no storage file");
       for (const YAML::Node& n : list) {
         std::string file, why;
         if (!BagFile(folder, n.as<std::string>(), file, why)) return Fail(why);
+        names_.push_back(fs::path(file).filename().string());
+        if (per_file) {
+          const std::string unpacked = Unpack(file, why);
+          if (unpacked.empty()) return Fail(Printable(names_.back() + ": " + why));
+          unpacked_.push_back(unpacked);
+          file = unpacked;
+        }
         files_.push_back(file);
       }
     } catch (const YAML::Exception& e) {
@@ -338,14 +404,15 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
     }
   } else {
     files_.push_back(path);
+    names_.push_back(std::string());
   }
   // The topics of every file, so that the choice holds for all of them.
   std::set<std::string> found;
-  for (const std::string& file : files_) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
     std::string why;
-    std::unique_ptr<Storage> s = OpenStorage(file, why);
+    std::unique_ptr<Storage> s = OpenStorage(files_[i], why);
     std::vector<TopicInfo> infos;
-    const std::string where = file == path ? std::string() : fs::path(file).filename().string() + ": ";
+    const std::string where = names_[i].empty() ? std::string() : names_[i] + ": ";
     if (!s || !s->Topics(infos, why)) return Fail(Printable(where + why));
     for (const TopicInfo& t : infos) {
       if (t.type != kLaserScanType) continue;

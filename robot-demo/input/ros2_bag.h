@@ -2,7 +2,8 @@
 // LaserScans from a ROS 2 bag, one message at a time: a bag folder (its
 // metadata.yaml and the files it lists, in order) or one storage file,
 // sqlite3 (.db3) or MCAP (.mcap). No ROS needed; memory is bounded by the
-// largest message or MCAP chunk.
+// largest message or MCAP chunk. A bag compressed file by file is unpacked
+// into temporary files ($TMPDIR, else /tmp) for the reader's lifetime.
 //
 //   Ros2Bag bag;
 //   if (!bag.Open(path, "")) { fprintf(stderr, "robot-demo: %s\n", bag.Error().c_str()); return 1; }
@@ -59,9 +60,12 @@ class Ros2Bag {
  private:
   bool OpenFile(std::size_t index);
   bool Fail(const std::string& why);
+  void DropUnpacked();
 
   std::string path_;
   std::vector<std::string> files_;
+  std::vector<std::string> names_;     // as metadata.yaml lists them; empty for a lone file
+  std::vector<std::string> unpacked_;  // temporary files of a bag compressed file by file
   std::string compression_;  // per message: "zstd", or empty
   std::unique_ptr<Storage> storage_;
   std::size_t file_ = 0;

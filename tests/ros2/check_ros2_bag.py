@@ -173,8 +173,29 @@ def case_scans(args):
     check_against_model(replay(args, split, "split"), msgs[:20] + msgs[:12], (0.0, math.inf), "split bag")
     check_against_model(replay(args, message_compressed_bag(args), "per-message"), msgs, (0.0, math.inf),
                         "messages compressed one by one")
-    print("ok: sqlite3, MCAP (zstd, lz4, stored, unchunked), split and per-message zstd bags binned by the "
-          "LaserScan rule, bit for bit")
+    # Compressed file by file, by Debian's zstd tool: a split bag of both storages.
+    per_file = os.path.join(args.work, "per-file")
+    os.makedirs(per_file)
+    names = []
+    for src in (os.path.join(d, "ros2-straight", "mumble_imu_lidar_bag_0.db3"),
+                os.path.join(d, "ros2-mcap", "straight-unchunked.mcap")):
+        names.append(os.path.basename(src) + ".zstd")
+        subprocess.run(["zstd", "-q", "-f", src, "-o", os.path.join(per_file, names[-1])], check=True)
+    write_metadata(per_file, names, "FILE", "zstd")
+    tmp = os.path.join(args.work, "tmp")
+    os.makedirs(tmp)
+    saved = os.path.join(args.work, "per-file.txt")
+    p = subprocess.run([args.demo, "--format", "rosbag2", per_file, "--quiet", "--no-html", "--save-scans", saved,
+                        "--out", os.path.join(args.work, "o")], capture_output=True, text=True,
+                       env=dict(os.environ, TMPDIR=tmp))
+    if p.returncode != 0:
+        fail("a bag compressed file by file: status %d\n%s" % (p.returncode, p.stderr))
+    with open(saved) as f:
+        check_against_model(f.read(), msgs + msgs[:12], (0.0, math.inf), "files compressed one by one")
+    if os.listdir(tmp):
+        fail("temporary files left behind: %s" % os.listdir(tmp))
+    print("ok: sqlite3, MCAP (zstd, lz4, stored, unchunked), split, per-message and per-file zstd bags binned by "
+          "the LaserScan rule, bit for bit")
 
 
 def case_ros1(args):
@@ -269,10 +290,18 @@ def case_errors(args):
         if name == "escape":
             write_metadata(folder, ["../../etc/passwd"])
         elif name == "per-file":
-            write_metadata(folder, ["bag_0.db3.zstd"], "FILE", "zstd")
+            write_metadata(folder, ["bag_0.db3.bz2"], "FILE", "bz2")
         elif name == "not-yaml":
             write(os.path.join(name, "metadata.yaml"), b"rosbag2_bagfile_information: [1, {")
         refused(folder, words)
+    # Compressed file by file, but the file is cut.
+    folder = os.path.join(w, "cut-per-file")
+    os.makedirs(folder)
+    packed = subprocess.run(["zstd", "-q", "-c", os.path.join(d, "ros2-mcap", "straight-plain.mcap")],
+                            capture_output=True, check=True).stdout
+    write(os.path.join("cut-per-file", "bag_0.mcap.zstd"), packed[:len(packed) // 2])
+    write_metadata(folder, ["bag_0.mcap.zstd"], "FILE", "zstd")
+    refused(folder, ["bag_0.mcap.zstd", "zstd"])
     # Hostile messages in an otherwise sound sqlite3 bag.
     good = [raw for raw, _ in recorded(d)][0]
     frame_end = 4 + 8 + 4 + 12
