@@ -162,6 +162,9 @@ bool McapReader::TakeSchema(const std::uint8_t* p, std::size_t n) {
   Schema s{};
   std::string encoding;
   if (!f.U16(s.id) || !f.String(s.name) || !f.String(encoding) || !f.SkipSized32()) return false;
+  // A channel may have come first.
+  for (McapChannel& c : channels_)
+    if (c.schema_id == s.id && c.schema_name.empty()) c.schema_name = s.name;
   for (Schema& have : schemas_)
     if (have.id == s.id) {
       have = s;
