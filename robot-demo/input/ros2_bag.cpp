@@ -408,6 +408,7 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
   }
   // The topics of every file, so that the choice holds for all of them.
   std::set<std::string> found;
+  std::unique_ptr<Storage> first;  // kept: an MCAP file without a summary is read whole to list its channels
   for (std::size_t i = 0; i < files_.size(); ++i) {
     std::string why;
     std::unique_ptr<Storage> s = OpenStorage(files_[i], why);
@@ -420,6 +421,7 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
         return Fail("topic " + Printable(t.name) + " is serialized as '" + Printable(t.format) + "', not CDR");
       found.insert(t.name);
     }
+    if (i == 0) first = std::move(s);
   }
   topics_.assign(found.begin(), found.end());
   if (topics_.empty()) return Fail(std::string("no ") + kLaserScanType + " topic in the bag");
@@ -431,7 +433,10 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
     topic_.clear();
     return Fail("no LaserScan topic " + Printable(missing) + " (LaserScan topics: " + Printable(Join(topics_)) + ")");
   }
-  return OpenFile(0);
+  std::string why;
+  storage_ = std::move(first);
+  if (!storage_->Select(topic_, why)) return Fail(Printable(why));
+  return true;
 }
 
 bool Ros2Bag::OpenFile(std::size_t index) {
