@@ -136,7 +136,26 @@ class SqliteStorage : public Ros2Bag::Storage {
     sqlite3_close(db_);
   }
   bool Open(const std::string& path, std::string& why) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+      why = Said();
+      return false;
+    }
+    // A bag in write-ahead-log mode wants to write beside itself, even to be
+    // read; where it may not (a read-only folder), it is read as it stands.
+    const int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) & 0xFF;
+    if (rc != SQLITE_READONLY && rc != SQLITE_CANTOPEN) return true;
+    sqlite3_close(db_);
+    db_ = nullptr;
+    std::string uri = "file:";
+    for (const char c : path) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", u);
+      uri += (c == '?' || c == '#' || c == '%' || u < 0x21) ? std::string(hex) : std::string(1, c);
+    }
+    uri += "?immutable=1";
+    if (sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr) ==
+        SQLITE_OK)
       return true;
     why = Said();
     return false;
