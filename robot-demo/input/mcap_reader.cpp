@@ -58,7 +58,8 @@ class Fields {
   bool Int(T& v) {
     if (left_ < sizeof(T)) return false;
     v = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | static_cast<T>(static_cast<T>(p_[i]) << (8 * i)));
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      v = static_cast<T>(v | static_cast<T>(static_cast<T>(p_[i]) << (8 * i)));
     Skip(sizeof(T));
     return true;
   }
@@ -302,7 +303,8 @@ McapReader::Result McapReader::Next(McapMessage& m) {
       case kOpChannel:
       case kOpMessage:
         if (!ReadBody(length, head[0] == kOpMessage ? "message" : "schema or channel")) return kError;
-        if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size())) return Fail("a malformed schema record");
+        if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size()))
+          return Fail("a malformed schema record");
         if (head[0] == kOpChannel && !TakeChannel(record_.data(), record_.size()))
           return Fail("a malformed channel record");
         if (head[0] == kOpMessage) {

@@ -342,7 +342,8 @@ std::string Unpack(const std::string& from, std::string& why) {
   }
   if (why.empty() && std::ferror(in)) why = std::strerror(errno);
   if (why.empty() && (!ok || last != 0)) why = "a cut zstd file";
-  if (std::fclose(out) != 0 && why.empty()) why = std::string("cannot write the unpacked file: ") + std::strerror(errno);
+  if (std::fclose(out) != 0 && why.empty())
+    why = std::string("cannot write the unpacked file: ") + std::strerror(errno);
   std::fclose(in);
   ZSTD_freeDStream(z);
   if (why.empty()) return path;
