@@ -100,7 +100,8 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     else if (val == "samples") o.format = ScanFormat::kSamples;
     else if (val == "lds") o.format = ScanFormat::kLds;
     else if (val == "rosbag") o.format = ScanFormat::kRosbag;
-    else return UsageError("--format wants degrees, ranges, samples, lds or rosbag, got '" + val + "'");
+    else if (val == "rosbag2") o.format = ScanFormat::kRosbag2;
+    else return UsageError("--format wants degrees, ranges, samples, lds, rosbag or rosbag2, got '" + val + "'");
   } else if (arg == "--units") {
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
@@ -278,15 +279,30 @@ std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only
   return std::nullopt;
 }
 
+bool IsBag(ScanFormat f) { return f == ScanFormat::kRosbag || f == ScanFormat::kRosbag2; }
+
 // A bag's LaserScans say their own angles and units.
 std::optional<int> CheckBag(const Options& o) {
-  const bool bag = o.format == ScanFormat::kRosbag;
-  if (!o.topic.empty() && !bag) return UsageError("--topic names a bag's LaserScan topic: add --format rosbag");
+  const bool bag = IsBag(o.format);
+  if (!o.topic.empty() && !bag)
+    return UsageError("--topic names a bag's LaserScan topic: add --format rosbag or rosbag2");
   if (!bag) return std::nullopt;
-  if (o.scans == "-") return UsageError("--format rosbag reads a bag by its index: give the bag's file name");
+  const std::string format = o.format == ScanFormat::kRosbag ? "--format rosbag" : "--format rosbag2";
+  if (o.scans == "-") return UsageError(format + " reads a bag by its index: give the bag's file name");
   if (o.zero_at_given || o.layout.clockwise || o.units_given)
-    return UsageError("--zero-at, --clockwise and --units do not apply to --format rosbag: a LaserScan's angles "
-                      "and metres are its own (use --mount-yaw, --upside-down)");
+    return UsageError("--zero-at, --clockwise and --units do not apply to " + format +
+                      ": a LaserScan's angles and metres are its own (use --mount-yaw, --upside-down)");
+  return std::nullopt;
+}
+
+// `robot-demo --format rosbag2 PATH`: a bag may be named without --scans.
+std::optional<int> TakeBagPath(const std::string& path, Options& o) {
+  if (path.empty()) return std::nullopt;
+  if (!IsBag(o.format))
+    return UsageError("unknown option '" + path + "' (a bag goes after --format rosbag or rosbag2; other files after "
+                      "--scans)");
+  if (!o.scans.empty()) return UsageError("--scans " + o.scans + " and " + path + " are two inputs: give one of them");
+  o.scans = path;
   return std::nullopt;
 }
 
@@ -319,7 +335,7 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
   const bool scanner = o.format != ScanFormat::kDegrees;
   if (scanner_only && !scanner)
     return UsageError("--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
-                      "need --format ranges, samples, lds or rosbag");
+                      "need --format ranges, samples, lds, rosbag or rosbag2");
   if (scanner && (o.below_given || o.above_given))
     return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
   if (o.below_given && o.above_given && !(o.below < o.above))
@@ -368,6 +384,7 @@ PilotConfig PilotConfigOf(const Options& o) {
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
   bool replay_only = false, scanner_only = false, target = false, lds_only = false, device_only = false;
+  std::string bag_path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -377,6 +394,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
       return kExitOk;
     }
     const OptionInfo* info = Find(arg);
+    if (info == nullptr && !arg.empty() && arg[0] != '-' && bag_path.empty()) {
+      bag_path = arg;
+      continue;
+    }
     if (info == nullptr) return UsageError("unknown option '" + arg + "'");
     if (!info->takes_value) {
       SetFlag(arg, o);
@@ -390,6 +411,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     device_only = device_only || info->scope == kDevice;
     target = target || arg == "--target" || arg == "--target-cell";
   }
+  if (const auto status = TakeBagPath(bag_path, o)) return status;
   if (const auto status = CheckCombination(o, replay_only, scanner_only, target)) return status;
   if (const auto status = CheckStream(o, lds_only, device_only)) return status;
   if (const auto status = CheckBag(o)) return status;

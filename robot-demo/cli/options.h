@@ -49,7 +49,7 @@ struct Options {
   std::string save_raw;
   // Live from a serial port.
   std::string device;
-  std::string topic;  // --format rosbag: the LaserScan topic, when the bag has several
+  std::string topic;  // --format rosbag or rosbag2: the LaserScan topic, when the bag has several
   int baud = 115200;
   double turn_timeout = 0.5;  // seconds without a complete turn before a stop
 };

@@ -24,9 +24,10 @@
 // More numbers than this on a line of samples: it holds a whole turn.
 constexpr std::size_t kTurnLineValues = 16;
 
-// kLds is a scanner's raw serial stream (input/lds_source.h) and kRosbag a
-// ROS 1 bag of LaserScans (input/bag_source.h), not text.
-enum class ScanFormat { kDegrees, kRanges, kSamples, kLds, kRosbag };
+// kLds is a scanner's raw serial stream (input/lds_source.h), kRosbag a
+// ROS 1 bag of LaserScans (input/bag_source.h) and kRosbag2 a ROS 2 bag
+// (input/ros2_source.h), not text.
+enum class ScanFormat { kDegrees, kRanges, kSamples, kLds, kRosbag, kRosbag2 };
 
 class ScanSource {
  public:

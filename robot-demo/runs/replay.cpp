@@ -18,6 +18,7 @@
 
 #include "grid_frame.h"
 #include "input/bag_source.h"
+#include "input/ros2_source.h"
 #include "input/candidates.h"
 #include "input/lds_source.h"
 #include "input/raw_recorder.h"
@@ -163,7 +164,9 @@ class FailedSource : public TurnSource {
 
 std::unique_ptr<TurnSource> OpenBagInput(const Options& o) {
   std::string why;
-  std::unique_ptr<TurnSource> src = OpenBag(o.scans, o.topic, PilotConfigOf(o), why);
+  std::unique_ptr<TurnSource> src = o.format == ScanFormat::kRosbag2
+                                        ? OpenRos2Bag(o.scans, o.topic, PilotConfigOf(o), why)
+                                        : OpenBag(o.scans, o.topic, PilotConfigOf(o), why);
   if (src) return src;
   // The reader names the file itself; the run's line does that already.
   if (why.rfind(o.scans + ": ", 0) == 0) why.erase(0, o.scans.size() + 2);
@@ -173,7 +176,7 @@ std::unique_ptr<TurnSource> OpenBagInput(const Options& o) {
 FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings,
                         RawSink* raw) {
   FileInput f;
-  if (o.format == ScanFormat::kRosbag) {
+  if (o.format == ScanFormat::kRosbag || o.format == ScanFormat::kRosbag2) {
     f.src = OpenBagInput(o);
   } else if (o.format == ScanFormat::kLds) {
     f.bytes = std::make_unique<FileBytes>(in);
@@ -240,6 +243,11 @@ struct FileCloser {
 bool IsRegular(std::FILE* f) {
   struct stat st {};
   return ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsFolder(std::FILE* f) {
+  struct stat st {};
+  return ::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // --candidates: one line per scan, read alongside the scans. A regular file
@@ -540,7 +548,8 @@ int RunReplay(const Options& o) {
   std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
   if (in == nullptr) return Fail(kExitBadInput, run.name + ": cannot open: " + std::strerror(errno));
   const FileCloser closer{from_stdin ? nullptr : in};
-  run.regular = IsRegular(in);
+  // A ROS 2 bag's folder is read whole twice, as a file is.
+  run.regular = IsRegular(in) || (o.format == ScanFormat::kRosbag2 && IsFolder(in));
   // Scans that arrive as they are made are shown as they are planned.
   if (!run.regular) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const bool progress_on = ::isatty(STDERR_FILENO) == 1 && (o.quiet || ::isatty(STDOUT_FILENO) != 1);

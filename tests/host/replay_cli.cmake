@@ -61,7 +61,11 @@ if(CASE STREQUAL "usage_errors")
   demo(2 "--no-return-below/above go with the degrees format" --scans ${f} --format samples --no-return-below 0.1)
   demo(2 "--min-range must not be greater than --max-range" --scans ${f} --format ranges --min-range 2 --max-range 1)
   demo(2 "--units wants m or mm, got 'cm'" --scans ${f} --format ranges --units cm)
-  demo(2 "--format wants degrees, ranges, samples, lds or rosbag" --scans ${f} --format lidar)
+  demo(2 "--format wants degrees, ranges, samples, lds, rosbag or rosbag2" --scans ${f} --format lidar)
+  # A bag may follow --format without --scans; nothing else may stand alone.
+  demo(2 "unknown option '${f}' \\(a bag goes after --format rosbag or rosbag2" ${f})
+  demo(2 "--scans .* and .* are two inputs" --scans ${f} --format rosbag2 ${f})
+  demo(2 "--zero-at, --clockwise and --units do not apply to --format rosbag2" --format rosbag2 ${f} --clockwise)
   demo(2 "--follow chooses the target itself" --scans ${f} --follow 1 --target 1,0)
   demo(2 "--follow wants the starting distance" --scans ${f} --follow -1)
   # Numbers that would quietly make a useless run: a tracker start it can
