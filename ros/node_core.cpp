@@ -150,8 +150,10 @@ std::string ReadParams(const std::function<ParamValue(const std::string&)>& look
       c.follow_distance = AsFloat(d);
     } else if (name == "goal_x") {
       c.goal.x = d;
+      p.goal_given = true;
     } else if (name == "goal_y") {
       c.goal.y = d;
+      p.goal_given = true;
     } else if (name == "mount_yaw") {
       if (!(std::fabs(d) <= 2.0 * kPi)) return "parameter ~mount_yaw must be -2pi..2pi radians, not " + Num(d);
       c.mount_yaw_deg = MountYawDegrees(d);
@@ -349,6 +351,7 @@ std::string NodeCore::Start(const NodeParams& params, double now) {
   has_person_ = false;
   has_stamp_ = false;
   goal_state_ = GoalState::kNone;
+  base_goal_ = params.goal_given;
   totals_ = Health();
   report_scans_ = report_refused_ = 0;
   report_time_ = now;
@@ -466,11 +469,13 @@ const NodeCore::ScanResult& NodeCore::Finish(const ScanIn& scan, bool centred, d
   ++totals_.stepped;
   const PilotCommand& cmd = r.step.command;
   r.arrived = goal_state_ == GoalState::kArrived;
-  if (!r.arrived && !r.step.stopped && std::isfinite(cmd.speed) && std::isfinite(cmd.turn_rate)) {
+  // Goal mode without any goal yet: stand.
+  const bool idle = params_.config.mode == PilotMode::kGoal && goal_state_ == GoalState::kNone && !base_goal_;
+  if (!r.arrived && !idle && !r.step.stopped && std::isfinite(cmd.speed) && std::isfinite(cmd.turn_rate)) {
     r.twist.linear_x = cmd.speed;
     r.twist.angular_z = cmd.turn_rate;
   }
-  if (r.step.stopped || r.arrived) ++totals_.stops;
+  if (r.step.stopped || r.arrived || idle) ++totals_.stops;
   totals_.lost += r.step.lost;
   totals_.no_path += r.step.no_path;
   totals_.bad_input += r.step.bad_input;
@@ -511,6 +516,7 @@ bool NodeCore::HoldGoal(const std::string& frame, double x, double y) {
   goal_y_ = y;
   goal_distance_ = -1.0;
   goal_state_ = GoalState::kActive;
+  base_goal_ = false;
   return true;
 }
 
@@ -536,6 +542,7 @@ bool NodeCore::OnGoal(double x, double y) {
   if (params_.config.mode != PilotMode::kGoal) return false;
   if (!pilot_.SetGoal(PilotGoal::Metres(x, y))) return false;
   goal_state_ = GoalState::kNone;  // a goal in the base frame moves with the robot
+  base_goal_ = true;
   return true;
 }
 

@@ -40,6 +40,9 @@ struct NodeParams {
   double max_scan_age = 0.5;  // s a scan's stamp may lag (or lead) the node's clock
   double diagnostic_period = 1.0;  // s between /diagnostics reports
   double goal_tolerance = 0.5;     // m: a held goal this near is reached
+  // Goal mode: goal_x or goal_y was given. Otherwise the robot stands until
+  // a goal comes on a topic.
+  bool goal_given = false;
   int scan_queue = 1;         // scans waiting for the node; 1: always the newest
   std::string base_frame = "base_link";
   // The scan's frame_id; empty: the first scan's frame, kept from then on.
@@ -256,6 +259,7 @@ class NodeCore {
   bool mount_upside_down_ = false;
   float centred_[kPilotReadings] = {};
   GoalState goal_state_ = GoalState::kNone;
+  bool base_goal_ = false;  // a goal in the base frame (parameters or OnGoal) is set
   std::string goal_frame_;
   double goal_x_ = 0.0, goal_y_ = 0.0, goal_distance_ = -1.0;
   Health totals_;

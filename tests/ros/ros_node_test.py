@@ -351,9 +351,303 @@ def run_launch_case(args):
     print('ros_launch: all checks passed')
 
 
+class Master:
+    """A roscore of the test's own, and this process as a rospy node on it."""
+
+    def __init__(self, args):
+        self.port = free_port()
+        self.uri = 'http://127.0.0.1:%d' % self.port
+        self.env = ros_env(args.work, self.port)
+        os.environ.update({k: self.env[k] for k in ('ROS_MASTER_URI', 'ROS_IP', 'ROS_HOME', 'ROS_LOG_DIR')})
+        os.environ.pop('ROS_HOSTNAME', None)
+        self.procs = Procs(args.work)
+        self.args = args
+
+    def start_core(self, name='roscore'):
+        import rosgraph
+        core = self.procs.start(name, ['roscore', '-p', str(self.port)], self.env)
+        wait_for(lambda: rosgraph.is_master_online(self.uri), 30, 'roscore')
+        return core
+
+    def node(self, name, *argv):
+        return self.procs.start(name, [self.args.node, '__name:=' + name] + list(argv), self.env)
+
+
+def scan_message(ranges, frame, stamp, template=None):
+    from sensor_msgs.msg import LaserScan
+    m = LaserScan()
+    if template is not None:
+        for f in ('angle_min', 'angle_max', 'angle_increment', 'range_min', 'range_max'):
+            setattr(m, f, getattr(template, f))
+    else:
+        m.angle_min, m.angle_increment = -math.pi, 2 * math.pi / 360
+        m.angle_max = m.angle_min + 359 * m.angle_increment
+        m.range_min, m.range_max = 0.05, 30.0
+    m.ranges = ranges
+    m.header.frame_id = frame
+    m.header.stamp = stamp
+    return m
+
+
+def transform(parent, child, x=0.0, y=0.0, roll=0.0, yaw=0.0, stamp=None):
+    from geometry_msgs.msg import TransformStamped
+    import rospy
+    t = TransformStamped()
+    t.header.stamp = stamp if stamp is not None else rospy.Time.now()
+    t.header.frame_id, t.child_frame_id = parent, child
+    t.transform.translation.x, t.transform.translation.y = x, y
+    cr, sr, cy, sy = math.cos(roll / 2), math.sin(roll / 2), math.cos(yaw / 2), math.sin(yaw / 2)
+    t.transform.rotation.x, t.transform.rotation.y = sr * cy, -sr * sy
+    t.transform.rotation.z, t.transform.rotation.w = cr * sy, cr * cy
+    return t
+
+
+def run_frames_case(args):
+    """Mounts from tf against the mount parameters; refused frames and stamps; a stale laser's diagnostics."""
+    m = Master(args)
+    try:
+        m.start_core()
+        import rospy
+        import rosbag
+        import tf2_ros
+        from diagnostic_msgs.msg import DiagnosticArray
+        from geometry_msgs.msg import Twist
+        from sensor_msgs.msg import LaserScan
+        from std_msgs.msg import String
+        rospy.init_node('scanpilot_test', anonymous=True, disable_signals=True)
+        common = ['_goal_x:=2.2', '_goal_y:=0.6', '_scan_queue:=100']
+        # Pairs: the mount from tf, and the same mount from the parameters.
+        pairs = {'yaw': ('laser_yaw', ['_mount_yaw:=%r' % math.pi]),
+                 'flip': ('laser_flip', ['_upside_down:=true'])}
+        nodes, steps, twists, pubs = {}, {}, {}, {}
+        for key, (frame, mount) in pairs.items():
+            for how, extra in (('tf', ['_laser_frame:=' + frame]), ('param', ['_use_tf:=false'] + mount)):
+                name = '%s_%s' % (how, key)
+                nodes[name] = m.node(name, 'scan:=/scan_' + key, 'cmd_vel:=/%s/cmd_vel' % name, *(common + extra))
+        nodes['tf_none'] = m.node('tf_none', 'scan:=/scan_none', 'cmd_vel:=/tf_none/cmd_vel', *common)
+        for name in nodes:
+            steps[name], twists[name] = [], []
+            rospy.Subscriber('/%s/step' % name, String, lambda msg, n=name: steps[n].append(json.loads(msg.data)),
+                             queue_size=None)
+            rospy.Subscriber('/%s/cmd_vel' % name, Twist, lambda msg, n=name: twists[n].append(msg), queue_size=None)
+        diags = []
+        rospy.Subscriber('/diagnostics', DiagnosticArray, lambda msg: diags.extend(msg.status), queue_size=None)
+        static = tf2_ros.StaticTransformBroadcaster()
+        static.sendTransform([transform('base_link', 'laser_yaw', yaw=math.pi),
+                              transform('base_link', 'laser_flip', roll=math.pi)])
+        for key in ('yaw', 'flip', 'none'):
+            pubs[key] = rospy.Publisher('/scan_' + key, LaserScan, queue_size=100)
+
+        def ready():
+            for name, p in nodes.items():
+                check(p.poll() is None, '%s exited: %s' % (name, log_text(p)))
+            return (all(p.get_num_connections() >= 2 for k, p in pubs.items() if k != 'none') and
+                    pubs['none'].get_num_connections() >= 1 and static.pub_tf.get_num_connections() >= 5)
+        wait_for(ready, 30, 'the nodes')
+        time.sleep(0.5)  # the static transforms reach their buffers
+
+        with rosbag.Bag(args.bag) as b:
+            scans = [msg for _, msg, _ in b.read_messages(topics=['/scan'])][:40]
+        for k, scan in enumerate(scans):
+            now = rospy.Time.now()
+            for key, (frame, _) in pairs.items():
+                pubs[key].publish(scan_message(scan.ranges, frame, now, scan))
+            pubs['none'].publish(scan_message(scan.ranges, 'nowhere', now, scan))
+            time.sleep(0.03)
+        n = len(scans)
+        wait_for(lambda: all(len(v) >= n for v in steps.values()), 20, 'a step per scan from every node')
+        for key in pairs:
+            tf_steps, param_steps = steps['tf_' + key], steps['param_' + key]
+            check(all(s['node']['refused'] is None for s in tf_steps + param_steps), key + ': a scan was refused')
+            strip = [lambda s: {k: v for k, v in s.items() if k != 'node'}][0]
+            check([strip(s) for s in tf_steps] == [strip(s) for s in param_steps],
+                  key + ': the mount from tf steps unlike the parameters')
+            check(any(t.linear.x != 0 or t.angular.z != 0 for t in twists['tf_' + key]), key + ': never moved')
+        check([s['path_end'] for s in steps['tf_yaw']] != [s['path_end'] for s in steps['tf_flip']],
+              'the mirror made no difference')
+        none = steps['tf_none']
+        check(all(s['node']['refused'] == 'tf cannot place the laser frame' and s['stopped'] for s in none),
+              'a scan in a frame without a transform was stepped')
+        check(none[-1]['node']['no_transform'] == n, 'no_transform counter: %s' % none[-1]['node'])
+        check(all(t.linear.x == 0 and t.angular.z == 0 for t in twists['tf_none']), 'a frame without tf drove')
+        check('tf cannot place the laser frame' in log_text(nodes['tf_none']), 'no warning for the unplaced frame')
+
+        # Stale, future, backwards and foreign scans: each a zero and its counter.
+        node = 'tf_yaw'
+        scan = scans[-1]
+        last = rospy.Time.now()
+        pubs['yaw'].publish(scan_message(scan.ranges, 'laser_yaw', last, scan))
+        cases = [('stale', scan_message(scan.ranges, 'laser_yaw', last - rospy.Duration(3600), scan)),
+                 ('stale', scan_message(scan.ranges, 'laser_yaw', rospy.Time(0, 1), scan)),
+                 ('future', scan_message(scan.ranges, 'laser_yaw', last + rospy.Duration(86400), scan)),
+                 ('backwards', scan_message(scan.ranges, 'laser_yaw', last - rospy.Duration(0.2), scan)),
+                 ('foreign_frame', scan_message(scan.ranges, 'laser_flip', last, scan)),
+                 ('foreign_frame', scan_message(scan.ranges, 'map', last, scan))]
+        before = len(steps[node]) + 1
+        for _, msg in cases:
+            pubs['yaw'].publish(msg)
+        wait_for(lambda: len(steps[node]) >= before + len(cases), 10, 'steps for the refused scans')
+        got = steps[node][before:before + len(cases)]
+        counts = {}
+        for (why, _), st in zip(cases, got):
+            counts[why] = counts.get(why, 0) + 1
+            check(st['node']['refused'] is not None and st['stopped'] and st['command']['speed'] == 0,
+                  '%s scan not refused: %s' % (why, st))
+            check(st['node'][why] == counts[why], '%s counter %s' % (why, st['node']))
+        time.sleep(0.2)
+        tail = twists[node][-len(cases):]
+        check(all(t.linear.x == 0 and t.angular.z == 0 for t in tail), 'a refused scan drove')
+        log = log_text(nodes[node])
+        check('refused' in log and 'stamped' in log, 'no warning for refused stamps')
+
+        # The laser goes quiet: /diagnostics says so.
+        quiet = time.monotonic()
+
+        def stale_reported():
+            return any(node in d.name and d.level == 2 and 'stale laser' in d.message for d in diags)
+        wait_for(stale_reported, 10, 'a stale laser on /diagnostics')
+        report = [d for d in diags if node in d.name and d.level == 2][0]
+        values = {kv.key: kv.value for kv in report.values}
+        check(values.get('refused: stale') == '2' and values.get('refused: foreign_frame') == '2',
+              'diagnostic counts: %s' % values)
+        check('step time p99 (us)' in values and 'scan rate (Hz)' in values, 'diagnostic keys: %s' % sorted(values))
+        print('stale laser reported %.2f s after the last scan' % (time.monotonic() - quiet))
+    finally:
+        import rospy
+        rospy.signal_shutdown('test done')
+        m.procs.end_all()
+    print('ros_frames: all checks passed')
+
+
+def run_goals_case(args):
+    """A robot on odometry: goals in odom (PointStamped) and in map (rviz's PoseStamped) are reached."""
+    m = Master(args)
+    try:
+        m.start_core()
+        import rospy
+        import tf2_ros
+        from geometry_msgs.msg import PointStamped, PoseStamped, Twist
+        from sensor_msgs.msg import LaserScan
+        from std_msgs.msg import String
+        rospy.init_node('scanpilot_test', anonymous=True, disable_signals=True)
+        # The laser 0.2 m ahead of the centre, so that the offset is used too.
+        node = m.node('pilot', '_goal_tolerance:=0.5')
+        status, cmd = [], [Twist()]
+        rospy.Subscriber('/pilot/goal_status', String, lambda msg: status.append(json.loads(msg.data)),
+                         queue_size=None)
+        rospy.Subscriber('/cmd_vel', Twist, lambda msg: cmd.__setitem__(0, msg), queue_size=None)
+        static = tf2_ros.StaticTransformBroadcaster()
+        static.sendTransform([transform('base_link', 'laser', x=0.2), transform('map', 'odom', x=1.0)])
+        moving = tf2_ros.TransformBroadcaster()
+        scan_pub = rospy.Publisher('/scan', LaserScan, queue_size=10)
+        goal_pub = rospy.Publisher('/goal', PointStamped, queue_size=1, latch=True)
+        pose_pub = rospy.Publisher('/move_base_simple/goal', PoseStamped, queue_size=1, latch=True)
+        wait_for(lambda: scan_pub.get_num_connections() > 0 and node.poll() is None, 30, 'the node')
+        pose = [0.0, 0.0, 0.0]  # x, y, heading in odom
+        free = [float('inf')] * 360
+
+        def drive(seconds, until):
+            """Moves the robot by cmd_vel at 20 Hz, with a scan every other step."""
+            end = time.monotonic() + seconds
+            k = 0
+            while time.monotonic() < end:
+                check(node.poll() is None, 'the node exited: ' + log_text(node))
+                v, w = cmd[0].linear.x, cmd[0].angular.z
+                pose[0] += v * 0.05 * math.cos(pose[2])
+                pose[1] += v * 0.05 * math.sin(pose[2])
+                pose[2] += w * 0.05
+                now = rospy.Time.now()
+                moving.sendTransform(transform('odom', 'base_link', pose[0], pose[1], yaw=pose[2], stamp=now))
+                if k % 2 == 0:
+                    scan_pub.publish(scan_message(free, 'laser', now))
+                k += 1
+                if until():
+                    return True
+                time.sleep(0.05)
+            return False
+
+        drive(1.0, lambda: False)
+        check(pose == [0.0, 0.0, 0.0], 'moved without a goal: %s' % pose)
+        goal = PointStamped()
+        goal.header.frame_id = 'odom'
+        goal.header.stamp = rospy.Time.now()
+        goal.point.x, goal.point.y = 3.5, 1.5  # beyond the planner's 2.4 m window
+        goal_pub.publish(goal)
+        check(drive(40.0, lambda: status and status[-1]['state'] == 'arrived'), 'the odom goal was not reached: %s, '
+              'robot at %s' % (status[-1:], pose))
+        d = math.hypot(pose[0] - 3.5, pose[1] - 1.5)
+        check(d <= 0.6, 'arrived %.2f m from the goal' % d)
+        check(status[-1]['frame'] == 'odom' and status[-1]['x'] == 3.5, 'status: %s' % status[-1])
+        print('odom goal reached: robot at (%.2f, %.2f), %.2f m away' % (pose[0], pose[1], d))
+        at = list(pose)
+        drive(1.0, lambda: False)
+        check(math.hypot(pose[0] - at[0], pose[1] - at[1]) < 0.01, 'moved after arriving')
+
+        # rviz's 2D Nav Goal: a PoseStamped in map, which sits 1 m off odom.
+        target = PoseStamped()
+        target.header.frame_id = 'map'
+        target.header.stamp = rospy.Time.now()
+        target.pose.position.x, target.pose.position.y = 4.5, -0.5  # odom (3.5, -0.5)
+        target.pose.orientation.z, target.pose.orientation.w = math.sin(0.4), math.cos(0.4)
+        n = len(status)
+        pose_pub.publish(target)
+        check(drive(40.0, lambda: len(status) > n and status[-1]['state'] == 'arrived'),
+              'the rviz goal was not reached: %s, robot at %s' % (status[-1:], pose))
+        d = math.hypot(pose[0] - 3.5, pose[1] + 0.5)
+        check(d <= 0.6 and status[-1]['frame'] == 'map', 'arrived %.2f m from the rviz goal: %s' % (d, status[-1]))
+        check(any(s['state'] == 'active' for s in status[n:]), 'no active status for the rviz goal')
+        print('rviz goal reached: robot at (%.2f, %.2f), %.2f m away' % (pose[0], pose[1], d))
+    finally:
+        import rospy
+        rospy.signal_shutdown('test done')
+        m.procs.end_all()
+    print('ros_goals: all checks passed')
+
+
+def run_master_case(args):
+    """Time parameters out of range stop the start; a restarted master makes the node exit for respawn."""
+    m = Master(args)
+    try:
+        m.start_core()
+        for value, text in (('1e12', 'not 1e+12'), ('1e-9', 'not 1e-09'), ('3e9', 'not 3e+09')):
+            bad = m.node('bad_%d' % len(m.procs.procs), '_scan_timeout:=' + value)
+            try:
+                bad.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                raise Failed('the node did not exit on scan_timeout %s' % value)
+            lines = [l for l in log_text(bad).splitlines() if 'scanpilot_node:' in l]
+            check(bad.returncode == 1, 'scan_timeout %s exited %d' % (value, bad.returncode))
+            check(len(lines) == 1 and 'parameter ~scan_timeout must be 0.05..10 s, ' + text in lines[0],
+                  'scan_timeout %s: %s' % (value, log_text(bad)))
+        import rosgraph
+        node = m.node('pilot', '_use_tf:=false')
+        master = rosgraph.Master('/scanpilot_test', master_uri=m.uri)
+        wait_for(lambda: '/pilot/step' in [t for t, _ in master.getPublishedTopics('/')], 30, 'the node registered')
+        time.sleep(1.5)
+        check(node.poll() is None, 'the node stopped: ' + log_text(node))
+        core = m.procs.procs[0]
+        os.killpg(core.pid, signal.SIGINT)
+        core.wait(timeout=30)
+        wait_for(lambda: not rosgraph.is_master_online(m.uri), 10, 'the master to stop')
+        time.sleep(2.0)
+        check(node.poll() is None, 'the node exited while the master was away')
+        m.start_core('roscore2')
+        t0 = time.monotonic()
+        try:
+            node.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failed('the node stayed after the master restarted')
+        check(node.returncode == 3, 'exit status %d after a master restart' % node.returncode)
+        check('the ROS master was restarted' in log_text(node), 'no line on the restart: ' + log_text(node))
+        print('node exited %.1f s after the master came back' % (time.monotonic() - t0))
+    finally:
+        m.procs.end_all()
+    print('ros_master: all checks passed')
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument('case', choices=['node', 'launch'])
+    ap.add_argument('case', choices=['node', 'launch', 'frames', 'goals', 'master'])
     ap.add_argument('--node')
     ap.add_argument('--demo')
     ap.add_argument('--bag')
@@ -364,7 +658,8 @@ def main():
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     try:
-        run_node_case(args) if args.case == 'node' else run_launch_case(args)
+        {'node': run_node_case, 'launch': run_launch_case, 'frames': run_frames_case, 'goals': run_goals_case,
+         'master': run_master_case}[args.case](args)
     except Failed as e:
         print('FAILED: %s' % e)
         print('(logs in %s)' % args.work)

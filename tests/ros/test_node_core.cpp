@@ -555,6 +555,14 @@ TEST(NodeMount, AnOffsetScannerIsReCentredOnTheRobot) {
 TEST(NodeGoals, AHeldGoalIsPulledIntoTheWindowAndReachedWithinTheTolerance) {
   NodeCore core;
   ASSERT_EQ(core.Start(Params({{"goal_tolerance", Num(0.6)}}), 0.0), "");
+  {
+    Scan open;
+    open.At(-2.0, 2.0);
+    const NodeCore::ScanResult& idle = core.OnScan(open.In(), 0.5);
+    EXPECT_GT(idle.step.command.speed, 0.0) << "the pilot plans to its default goal";
+    EXPECT_EQ(idle.twist.linear_x, 0.0) << "but without a goal given, the robot stands";
+    EXPECT_EQ(idle.twist.angular_z, 0.0);
+  }
   EXPECT_EQ(core.GoalStatusJson(), "{\"state\":\"none\",\"frame\":\"\",\"x\":0,\"y\":0,\"distance\":null}");
   ASSERT_TRUE(core.HoldGoal("od\"om", 20.0, 0.0));
   EXPECT_FALSE(core.HoldGoal("odom", kNaN, 0.0));
