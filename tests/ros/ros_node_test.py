@@ -1,9 +1,15 @@
 #!/usr/bin/python3
 """scanpilot_node on a real ROS 1 master: a recorded bag played through it,
-broken messages, stale input, a bad parameter, and Ctrl-C.
+broken messages, stale input, a bad parameter, and Ctrl-C; mounts from tf,
+refused frames and stamps, /diagnostics; goals on a moving odometry; bad time
+parameters and a master restart; the catkin workspace build.
 
-  ros_node_test.py node --node NODE --bag-steps TOOL --bag BAG --work DIR
+  ros_node_test.py node --node NODE --demo ROBOT_DEMO --bag BAG --work DIR
   ros_node_test.py launch --build BUILD --work DIR
+  ros_node_test.py frames --node NODE --bag BAG --work DIR
+  ros_node_test.py goals --node NODE --work DIR
+  ros_node_test.py master --node NODE --work DIR
+  ros_node_test.py catkin --build BUILD --source ROS_DIR --work DIR
 
 Every process it starts gets its own process group and is ended in a finally
 block. Only loopback addresses are used.
@@ -431,7 +437,8 @@ def run_frames_case(args):
                              queue_size=None)
             rospy.Subscriber('/%s/cmd_vel' % name, Twist, lambda msg, n=name: twists[n].append(msg), queue_size=None)
         diags = []
-        rospy.Subscriber('/diagnostics', DiagnosticArray, lambda msg: diags.extend(msg.status), queue_size=None)
+        rospy.Subscriber('/diagnostics', DiagnosticArray,
+                         lambda msg: diags.extend((time.monotonic(), d) for d in msg.status), queue_size=None)
         static = tf2_ros.StaticTransformBroadcaster()
         static.sendTransform([transform('base_link', 'laser_yaw', yaw=math.pi),
                               transform('base_link', 'laser_flip', roll=math.pi)])
@@ -503,10 +510,12 @@ def run_frames_case(args):
         # The laser goes quiet: /diagnostics says so.
         quiet = time.monotonic()
 
-        def stale_reported():
-            return any(node in d.name and d.level == 2 and 'stale laser' in d.message for d in diags)
-        wait_for(stale_reported, 10, 'a stale laser on /diagnostics')
-        report = [d for d in diags if node in d.name and d.level == 2][0]
+        def stale_reports():
+            return [d for t, d in diags if t > quiet and node in d.name and d.level == 2 and 'stale laser' in d.message]
+        wait_for(stale_reports, 10, 'a stale laser on /diagnostics')
+        report = stale_reports()[0]
+        check(any(t < quiet and node in d.name and d.level < 2 for t, d in diags),
+              'no report below error while scans came')
         values = {kv.key: kv.value for kv in report.values}
         check(values.get('refused: stale') == '2' and values.get('refused: foreign_frame') == '2',
               'diagnostic counts: %s' % values)
@@ -645,21 +654,60 @@ def run_master_case(args):
     print('ros_master: all checks passed')
 
 
+def run_catkin_case(args):
+    """ros/ as a package in a catkin workspace, over the libraries installed into a scratch prefix."""
+    prefix = os.path.join(args.work, 'prefix')
+    ws = os.path.join(args.work, 'ws')
+    os.makedirs(os.path.join(ws, 'src'))
+    subprocess.run([args.cmake, '--install', args.build, '--prefix', prefix, '--component', 'Unspecified'], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    os.symlink(args.source, os.path.join(ws, 'src', 'scanpilot'))
+    # Debian's catkin runs on Debian's python3, whatever comes first on PATH.
+    env = dict(os.environ, PATH='/usr/bin:' + os.environ.get('PATH', ''))
+    make = ['catkin_make', '-C', ws, '-DCMAKE_PREFIX_PATH=' + prefix, '-DPYTHON_EXECUTABLE=/usr/bin/python3', '-j2']
+    # Twice: the second configure meets the devel space's own scanpilotConfig.cmake.
+    for step, extra in (('build', []), ('reconfigure and install', ['--force-cmake', 'install'])):
+        out = subprocess.run(make + extra, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+        check(out.returncode == 0, 'catkin_make %s failed:\n%s' % (step, out.stdout.decode()[-3000:]))
+    node = os.path.join(ws, 'devel', 'lib', 'scanpilot', 'scanpilot_node')
+    for need in (node, os.path.join(ws, 'install', 'lib', 'scanpilot', 'scanpilot_node'),
+                 os.path.join(ws, 'install', 'share', 'scanpilot', 'package.xml'),
+                 os.path.join(ws, 'install', 'share', 'scanpilot', 'launch', 'scanpilot.launch')):
+        check(os.path.isfile(need), 'missing ' + need)
+    libs = subprocess.run(['ldd', node], stdout=subprocess.PIPE, check=True).stdout.decode()
+    line = [l for l in libs.splitlines() if 'libscanpilot.so' in l]
+    check(line and prefix in line[0], 'the node links %s, not the installed library' % line)
+    own = [l.split('=>')[1].split()[0] for l in libs.splitlines() if '=>' in l and args.build in l]
+    check(all(path.startswith(prefix) for path in own), 'the node links the build tree: %s' % own)
+    # It runs: a parameter out of range is its one line and status 1.
+    args.node = node
+    m = Master(args)
+    try:
+        m.start_core()
+        bad = m.node('bad', '_scan_timeout:=1e12')
+        bad.wait(timeout=30)
+        check(bad.returncode == 1 and 'parameter ~scan_timeout must be' in log_text(bad), log_text(bad))
+    finally:
+        m.procs.end_all()
+    print('ros_catkin: all checks passed')
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument('case', choices=['node', 'launch', 'frames', 'goals', 'master'])
+    ap.add_argument('case', choices=['node', 'launch', 'frames', 'goals', 'master', 'catkin'])
     ap.add_argument('--node')
     ap.add_argument('--demo')
     ap.add_argument('--bag')
     ap.add_argument('--build')
     ap.add_argument('--cmake', default='cmake')
+    ap.add_argument('--source', help='the ros/ folder (catkin)')
     ap.add_argument('--work', required=True)
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     try:
         {'node': run_node_case, 'launch': run_launch_case, 'frames': run_frames_case, 'goals': run_goals_case,
-         'master': run_master_case}[args.case](args)
+         'master': run_master_case, 'catkin': run_catkin_case}[args.case](args)
     except Failed as e:
         print('FAILED: %s' % e)
         print('(logs in %s)' % args.work)
