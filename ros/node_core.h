@@ -114,7 +114,7 @@ constexpr double kMountOffsetIgnored = 1e-3;
 // The scan re-expressed about the robot's centre, for a scanner off the
 // origin: each return moved by the mount (yaw, mirror and offset), then
 // binned by the planner's rule into 360 one-degree samples (the nearest
-// return per degree). A degree no sample reaches is NaN (nothing seen); one
+// return per degree). A degree no sample reaches is NaN (not seen); one
 // whose samples are all beyond range_max or +inf is +inf (no return); -inf
 // (closer than the scanner can measure) becomes a return at range_min.
 // Feed `out` to StepLaserScan with kCentredAngleMin and kCentredIncrement

@@ -319,19 +319,23 @@ def run_launch_case(args):
                       ROS_LOG_DIR=os.path.join(args.work, 'log'))
     import roslaunch.config
     config = roslaunch.config.load_config_default(
-        [(launch, ['mode:=follow', 'upside_down:=true', 'mount_yaw_deg:=90', 'laser_frame:=laser'])], None)
+        [(launch, ['mode:=follow', 'use_tf:=false', 'upside_down:=true', 'mount_yaw:=%r' % (math.pi / 2),
+                   'laser_frame:=laser'])], None)
     params = {k: v.value for k, v in config.params.items() if k.startswith('/scanpilot/')}
     check(params['/scanpilot/mode'] == 'follow' and params['/scanpilot/upside_down'] is True and
-          params['/scanpilot/mount_yaw_deg'] == 90.0 and params['/scanpilot/max_speed'] == 0.5,
-          'launch parameters: %s' % params)
+          params['/scanpilot/mount_yaw'] == math.pi / 2 and params['/scanpilot/max_speed'] == 0.5 and
+          params['/scanpilot/use_tf'] is False, 'launch parameters: %s' % params)
     nodes = {n.name: n for n in config.nodes}
     check(sorted(nodes) == ['scanpilot', 'scanpilot_mount'], 'launch nodes: %s' % sorted(nodes))
     words = nodes['scanpilot_mount'].args.split()
     check(len(words) == 8 and words[6:] == ['base_link', 'laser'], 'mount transform: %s' % words)
     yaw, pitch, roll = float(words[3]), float(words[4]), float(words[5])
     check(abs(yaw - math.pi / 2) < 1e-12 and pitch == 0 and abs(roll - math.pi) < 1e-12, 'mount: %s' % words)
-    plain = roslaunch.config.load_config_default([(launch, [])], None)
-    check([n.name for n in plain.nodes] == ['scanpilot'], 'no transform without laser_frame')
+    plain = roslaunch.config.load_config_default([(launch, ['laser_frame:=laser'])], None)
+    check([n.name for n in plain.nodes] == ['scanpilot'], 'no mount transform when tf gives the mount')
+    plain_params = [k for k in plain.params if k.startswith('/scanpilot/')]
+    check('/scanpilot/mount_yaw' not in plain_params and '/scanpilot/upside_down' not in plain_params,
+          'mount parameters beside tf: %s' % plain_params)
 
     # roslaunch finds the installed node, which takes every parameter the file sets (it refuses unknown ones).
     port = free_port()
@@ -343,7 +347,8 @@ def run_launch_case(args):
         import rosgraph
         uri = 'http://127.0.0.1:%d' % port
         wait_for(lambda: rosgraph.is_master_online(uri), 30, 'roscore')
-        launched = procs.start('roslaunch', ['roslaunch', launch, 'mode:=follow', 'mount_yaw_deg:=90'], env)
+        launched = procs.start('roslaunch', ['roslaunch', launch, 'mode:=follow', 'use_tf:=false', 'mount_yaw:=1.5'],
+                               env)
         master = rosgraph.Master('/scanpilot_test', master_uri=uri)
 
         def up():
@@ -664,7 +669,9 @@ def run_catkin_case(args):
     os.symlink(args.source, os.path.join(ws, 'src', 'scanpilot'))
     # Debian's catkin runs on Debian's python3, whatever comes first on PATH.
     env = dict(os.environ, PATH='/usr/bin:' + os.environ.get('PATH', ''))
-    make = ['catkin_make', '-C', ws, '-DCMAKE_PREFIX_PATH=' + prefix, '-DPYTHON_EXECUTABLE=/usr/bin/python3', '-j2']
+    make = ['catkin_make', '-C', ws, '-DCMAKE_PREFIX_PATH=' + prefix, '-DPYTHON_EXECUTABLE=/usr/bin/python3', '-j2',
+            '-DCMAKE_CXX_COMPILER=' + args.cxx, '-DCMAKE_CXX_FLAGS=' + args.cxx_flags,
+            '-DCMAKE_EXE_LINKER_FLAGS=' + args.cxx_flags]
     # Twice: the second configure meets the devel space's own scanpilotConfig.cmake.
     for step, extra in (('build', []), ('reconfigure and install', ['--force-cmake', 'install'])):
         out = subprocess.run(make + extra, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
@@ -701,6 +708,8 @@ def main():
     ap.add_argument('--build')
     ap.add_argument('--cmake', default='cmake')
     ap.add_argument('--source', help='the ros/ folder (catkin)')
+    ap.add_argument('--cxx', default='c++', help='the compiler (catkin)')
+    ap.add_argument('--cxx-flags', default='', help='compiler and linker flags (catkin)')
     ap.add_argument('--work', required=True)
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)

@@ -540,6 +540,12 @@ TEST(NodeMount, AnOffsetScannerIsReCentredOnTheRobot) {
   EXPECT_NEAR(at(0.4, 0.05), std::hypot(0.4, 0.05), 1e-6);
   EXPECT_TRUE(std::isinf(at(0.0, -1.0))) << "no return stays free";
   EXPECT_TRUE(std::isnan(out[225])) << "a degree with nothing seen is unknown, not free";
+  // The re-centred scan's sample k is the planner's degree k.
+  float marks[kPilotReadings], binned[kPilotReadings];
+  for (int k = 0; k < kPilotReadings; ++k) marks[k] = static_cast<float>(k + 1);
+  ASSERT_TRUE(PilotBinLaserScan(PilotConfig(), spnode::kCentredAngleMin, spnode::kCentredIncrement, marks,
+                                kPilotReadings, 0.0f, kInf, binned));
+  for (int k = 0; k < kPilotReadings; ++k) EXPECT_EQ(binned[k], marks[k]) << k;
 
   // The grid shows the near wall behind and the far one ahead.
   NodeCore core;
