@@ -45,14 +45,16 @@ std::string Num(double d) {
   return b;
 }
 
-// Frame names come from messages: escape them for a JSON string.
+// Frame names come from messages: escape them for a JSON string, ASCII only
+// (a byte above 0x7e becomes \u00XX: valid JSON whatever the name holds).
 void AppendJsonString(std::string& out, const std::string& s) {
   out += '"';
-  for (unsigned char c : s) {
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7f) {
+    } else if (c < 0x20 || c > 0x7e) {
       char b[8];
       std::snprintf(b, sizeof b, "\\u%04x", c);
       out += b;

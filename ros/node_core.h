@@ -254,7 +254,6 @@ class NodeCore {
   std::string laser_frame_;
   bool has_stamp_ = false;
   double last_stamp_ = 0.0, last_clock_ = 0.0;
-  bool remounted_ = false;
   double mount_yaw_deg_ = 0.0;   // what the pilot was started with
   bool mount_upside_down_ = false;
   float centred_[kPilotReadings] = {};

@@ -488,6 +488,7 @@ def run_frames_case(args):
         node = 'tf_yaw'
         scan = scans[-1]
         last = rospy.Time.now()
+        before = len(steps[node]) + 1  # after the fresh scan that sets the last stamp
         pubs['yaw'].publish(scan_message(scan.ranges, 'laser_yaw', last, scan))
         cases = [('stale', scan_message(scan.ranges, 'laser_yaw', last - rospy.Duration(3600), scan)),
                  ('stale', scan_message(scan.ranges, 'laser_yaw', rospy.Time(0, 1), scan)),
@@ -495,7 +496,6 @@ def run_frames_case(args):
                  ('backwards', scan_message(scan.ranges, 'laser_yaw', last - rospy.Duration(0.2), scan)),
                  ('foreign_frame', scan_message(scan.ranges, 'laser_flip', last, scan)),
                  ('foreign_frame', scan_message(scan.ranges, 'map', last, scan))]
-        before = len(steps[node]) + 1
         for _, msg in cases:
             pubs['yaw'].publish(msg)
         wait_for(lambda: len(steps[node]) >= before + len(cases), 10, 'steps for the refused scans')

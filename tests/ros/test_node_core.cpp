@@ -554,8 +554,8 @@ TEST(NodeMount, AnOffsetScannerIsReCentredOnTheRobot) {
   ASSERT_TRUE(core.ReadPass());
   std::vector<std::int8_t> grid;
   spnode::GridFromPass(core.Pass(), grid);
-  EXPECT_EQ(grid[50 * 100 + GridIndex(1.9)], spnode::kOccupied);
-  EXPECT_EQ(grid[50 * 100 + GridIndex(1.45)], spnode::kFree) << "not where the scanner's origin would put it";
+  EXPECT_EQ(grid[static_cast<std::size_t>(50 * 100 + GridIndex(1.9))], spnode::kOccupied);
+  EXPECT_EQ(grid[static_cast<std::size_t>(50 * 100 + GridIndex(1.45))], spnode::kFree) << "not where the scanner's origin would put it";
 }
 
 TEST(NodeGoals, AHeldGoalIsPulledIntoTheWindowAndReachedWithinTheTolerance) {
