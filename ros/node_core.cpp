@@ -196,6 +196,14 @@ const char* CheckScan(const ScanIn& s) {
   return PilotLaserScanProblem(s.angle_min, s.angle_increment, s.ranges, s.n);
 }
 
+bool PointToBase(const double q[4], const double t[3], double x, double y, double z, double& bx, double& by) {
+  // v' = v + w * u + q x u, with u = 2 q x v
+  const double ux = 2.0 * (q[1] * z - q[2] * y), uy = 2.0 * (q[2] * x - q[0] * z), uz = 2.0 * (q[0] * y - q[1] * x);
+  bx = x + q[3] * ux + (q[1] * uz - q[2] * uy) + t[0];
+  by = y + q[3] * uy + (q[2] * ux - q[0] * uz) + t[1];
+  return std::isfinite(bx) && std::isfinite(by);
+}
+
 double MountYawDegrees(double yaw_rad) {
   const double deg = yaw_rad * (180.0 / kPi);
   return std::round(deg * 1e6) / 1e6;

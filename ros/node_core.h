@@ -104,6 +104,11 @@ struct Mount {
 constexpr double kMaxTilt = 0.35;  // rad, about 20 degrees
 const char* MountFromTransform(double qx, double qy, double qz, double qw, double tx, double ty, Mount& out);
 
+// A point (x, y, z) of a frame in the base frame, given that frame's
+// transform to the base (unit quaternion, translation): q p q* + t. Only X
+// and Y are kept. False when the result is not finite.
+bool PointToBase(const double q[4], const double t[3], double x, double y, double z, double& bx, double& by);
+
 // Degrees for the pilot, kept to a millionth of a degree: a yaw of pi from
 // a parameter and from a tf quaternion then bin alike.
 double MountYawDegrees(double yaw_rad);

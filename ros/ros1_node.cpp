@@ -148,13 +148,10 @@ class Node {
     }
     try {
       const geometry_msgs::TransformStamped t = tf_.lookupTransform(params_.base_frame, frame, ros::Time(0));
-      const auto& q = t.transform.rotation;
+      const auto& r = t.transform.rotation;
       const auto& v = t.transform.translation;
-      // p' = q p q* + v
-      const double tx = 2.0 * (q.y * z - q.z * y), ty = 2.0 * (q.z * x - q.x * z), tz = 2.0 * (q.x * y - q.y * x);
-      bx = x + q.w * tx + (q.y * tz - q.z * ty) + v.x;
-      by = y + q.w * ty + (q.z * tx - q.x * tz) + v.y;
-      return std::isfinite(bx) && std::isfinite(by);
+      const double q[4] = {r.x, r.y, r.z, r.w}, shift[3] = {v.x, v.y, v.z};
+      return spnode::PointToBase(q, shift, x, y, z, bx, by);
     } catch (const tf2::TransformException& e) {
       why = e.what();
       return false;

@@ -486,6 +486,29 @@ TEST(NodeMount, TransformsGiveYawMirrorAndOffset) {
   EXPECT_NE(spnode::MountFromTransform(0, 0, 0, 1, kNaN, 0, m), nullptr);
 }
 
+TEST(NodeMount, PointsOfAnotherFrameLandInTheBaseFrame) {
+  // odom -> base as the robot at (2, 1) heading 90 deg sees it: the inverse pose.
+  double q[4];
+  Quat(0.0, 0.0, -kPi / 2, q);
+  const double t[3] = {-1.0, 2.0, 0.0};
+  double bx = 0.0, by = 0.0;
+  // A goal 3 m further along odom's Y from the robot is 3 m straight ahead.
+  ASSERT_TRUE(spnode::PointToBase(q, t, 2.0, 4.0, 0.0, bx, by));
+  EXPECT_NEAR(bx, 3.0, 1e-12);
+  EXPECT_NEAR(by, 0.0, 1e-12);
+  // Odom's origin lies behind the robot and to its left.
+  ASSERT_TRUE(spnode::PointToBase(q, t, 0.0, 0.0, 0.0, bx, by));
+  EXPECT_NEAR(bx, -1.0, 1e-12);
+  EXPECT_NEAR(by, 2.0, 1e-12);
+  // Upside down (roll pi): Y and Z turn over, X stays.
+  Quat(kPi, 0.0, 0.0, q);
+  const double none[3] = {0.0, 0.0, 0.0};
+  ASSERT_TRUE(spnode::PointToBase(q, none, 0.5, 0.7, 0.3, bx, by));
+  EXPECT_NEAR(bx, 0.5, 1e-12);
+  EXPECT_NEAR(by, -0.7, 1e-12);
+  EXPECT_FALSE(spnode::PointToBase(q, none, kNaN, 0.0, 0.0, bx, by));
+}
+
 TEST(NodeMount, TfMountStepsLikeTheParameters) {
   // An asymmetric room, so that a wrong turn or mirror changes the steps.
   Scan room;
