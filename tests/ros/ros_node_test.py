@@ -436,6 +436,9 @@ def run_frames_case(args):
                 name = '%s_%s' % (how, key)
                 nodes[name] = m.node(name, 'scan:=/scan_' + key, 'cmd_vel:=/%s/cmd_vel' % name, *(common + extra))
         nodes['tf_none'] = m.node('tf_none', 'scan:=/scan_none', 'cmd_vel:=/tf_none/cmd_vel', *common)
+        # Follow mode, scans in the base frame, person points in odom.
+        nodes['follow'] = m.node('follow', 'scan:=/scan_follow', 'cmd_vel:=/follow/cmd_vel', 'person:=/follow_person',
+                                 '_mode:=follow', '_follow_distance:=1.2', '_scan_queue:=100')
         for name in nodes:
             steps[name], twists[name] = [], []
             rospy.Subscriber('/%s/step' % name, String, lambda msg, n=name: steps[n].append(json.loads(msg.data)),
@@ -446,15 +449,17 @@ def run_frames_case(args):
                          lambda msg: diags.extend((time.monotonic(), d) for d in msg.status), queue_size=None)
         static = tf2_ros.StaticTransformBroadcaster()
         static.sendTransform([transform('base_link', 'laser_yaw', yaw=math.pi),
-                              transform('base_link', 'laser_flip', roll=math.pi)])
-        for key in ('yaw', 'flip', 'none'):
+                              transform('base_link', 'laser_flip', roll=math.pi),
+                              transform('odom', 'base_link', x=5.0, y=3.0, yaw=math.pi / 2)])
+        for key in ('yaw', 'flip', 'none', 'follow'):
             pubs[key] = rospy.Publisher('/scan_' + key, LaserScan, queue_size=100)
 
         def ready():
             for name, p in nodes.items():
                 check(p.poll() is None, '%s exited: %s' % (name, log_text(p)))
-            return (all(p.get_num_connections() >= 2 for k, p in pubs.items() if k != 'none') and
-                    pubs['none'].get_num_connections() >= 1 and static.pub_tf.get_num_connections() >= 5)
+            return (all(p.get_num_connections() >= 2 for k, p in pubs.items() if k in pairs) and
+                    all(pubs[k].get_num_connections() >= 1 for k in ('none', 'follow')) and
+                    static.pub_tf.get_num_connections() >= 6)
         wait_for(ready, 30, 'the nodes')
         with rosbag.Bag(args.bag) as b:
             scans = [msg for _, msg, _ in b.read_messages(topics=['/scan'])][:40]
@@ -469,7 +474,7 @@ def run_frames_case(args):
         wait_for(placed, 10, 'the static transforms')
         time.sleep(0.3)
         for name in list(steps):
-            if name != 'tf_none':
+            if name not in ('tf_none', 'follow'):
                 del steps[name][:]
                 del twists[name][:]
 
@@ -478,6 +483,7 @@ def run_frames_case(args):
             for key, (frame, _) in pairs.items():
                 pubs[key].publish(scan_message(scan.ranges, frame, now, scan))
             pubs['none'].publish(scan_message(scan.ranges, 'nowhere', now, scan))
+            pubs['follow'].publish(scan_message(scan.ranges, 'base_link', now, scan))
             time.sleep(0.03)
         n = len(scans)
         wait_for(lambda: all(len(v) >= n for v in steps.values()), 20, 'a step per scan from every node')
@@ -496,6 +502,29 @@ def run_frames_case(args):
         check(none[-1]['node']['no_transform'] == n, 'no_transform counter: %s' % none[-1]['node'])
         check(all(t.linear.x == 0 and t.angular.z == 0 for t in twists['tf_none']), 'a frame without tf drove')
         check('tf cannot place the laser frame' in log_text(nodes['tf_none']), 'no warning for the unplaced frame')
+
+        # A person point in odom reaches the tracker where the robot sees the person.
+        from geometry_msgs.msg import PointStamped
+        person_pub = rospy.Publisher('/follow_person', PointStamped, queue_size=10)
+        wait_for(lambda: person_pub.get_num_connections() > 0, 10, 'the follow node on person')
+        seen = steps['follow'][-1]['tracked']
+
+        def offered(frame, x, y, scan):
+            p = PointStamped()
+            p.header.frame_id, p.header.stamp = frame, rospy.Time.now()
+            p.point.x, p.point.y = x, y
+            count = len(steps['follow'])
+            person_pub.publish(p)
+            time.sleep(0.1)
+            pubs['follow'].publish(scan_message(scan.ranges, 'base_link', rospy.Time.now(), scan))
+            wait_for(lambda: len(steps['follow']) > count, 5, 'a follow step')
+            return steps['follow'][-1]
+        in_odom = (5.0 - seen['y'], 3.0 + seen['x'])  # the robot at odom (5, 3) facing odom's Y
+        wrong = offered('base_link', in_odom[0], in_odom[1], scans[-1])
+        check(not wrong['candidate_passed'], 'odom numbers taken as base_link passed: %s' % wrong)
+        right = offered('odom', in_odom[0], in_odom[1], scans[-1])
+        check(right['candidate_passed'], 'the person point in odom did not reach the tracker: %s (seen %s)' %
+              (right, seen))
 
         # Stale, future, backwards and foreign scans: each a zero and its counter.
         node = 'tf_yaw'
