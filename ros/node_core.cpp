@@ -204,6 +204,14 @@ bool PointToBase(const double q[4], const double t[3], double x, double y, doubl
   return std::isfinite(bx) && std::isfinite(by);
 }
 
+std::string Printable(const std::string& s) {
+  std::string out = s.substr(0, 200);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+  if (s.size() > 200) out += "...";
+  return out;
+}
+
 double MountYawDegrees(double yaw_rad) {
   const double deg = yaw_rad * (180.0 / kPi);
   return std::round(deg * 1e6) / 1e6;

@@ -91,6 +91,10 @@ constexpr double kGridOrigin = -2.5;
 constexpr std::int8_t kOccupied = 100;
 constexpr std::int8_t kFree = 0;
 
+// Text from a message (a frame name, tf's error about one) made safe for a
+// log line: control and non-ASCII bytes become '?', and it is cut at 200.
+std::string Printable(const std::string& s);
+
 // Where the scanner sits on the robot, in the base frame.
 struct Mount {
   double yaw = 0.0;  // rad, counter-clockwise: where the scanner's ahead points

@@ -135,7 +135,7 @@ class Node {
       meta.has_mount = problem == nullptr;
       if (problem != nullptr) meta.mount_problem = problem;
     } catch (const tf2::TransformException& e) {
-      meta.mount_problem = e.what();
+      meta.mount_problem = spnode::Printable(e.what());
     }
   }
 
@@ -153,7 +153,7 @@ class Node {
       const double q[4] = {r.x, r.y, r.z, r.w}, shift[3] = {v.x, v.y, v.z};
       return spnode::PointToBase(q, shift, x, y, z, bx, by);
     } catch (const tf2::TransformException& e) {
-      why = e.what();
+      why = spnode::Printable(e.what());
       return false;
     }
   }
@@ -194,7 +194,8 @@ class Node {
     if (status_pub_ && core_.Goal() != before) {
       PublishStatus();
       if (core_.Goal() == spnode::GoalState::kArrived)
-        ROS_INFO("goal (%g, %g) in %s reached", core_.HeldGoalX(), core_.HeldGoalY(), core_.HeldGoalFrame().c_str());
+        ROS_INFO("goal (%g, %g) in %s reached", core_.HeldGoalX(), core_.HeldGoalY(),
+                 spnode::Printable(core_.HeldGoalFrame()).c_str());
     }
     std_msgs::String line;
     line.data = r.json;
@@ -247,8 +248,8 @@ class Node {
     double bx = 0.0, by = 0.0;
     std::string why;
     if (!ToBase(frame, x, y, 0.0, bx, by, why)) {
-      ROS_WARN("goal (%g, %g) in frame \"%s\" ignored: tf cannot place it in %s%s%s", x, y, frame.c_str(),
-               params_.base_frame.c_str(), why.empty() ? "" : ": ", why.c_str());
+      ROS_WARN("goal (%g, %g) in frame \"%s\" ignored: tf cannot place it in %s%s%s", x, y,
+               spnode::Printable(frame).c_str(), params_.base_frame.c_str(), why.empty() ? "" : ": ", why.c_str());
       return;
     }
     const std::string held = frame.empty() ? params_.base_frame : frame;
@@ -256,7 +257,7 @@ class Node {
       ROS_WARN("goal (%g, %g) ignored: not finite", x, y);
       return;
     }
-    ROS_INFO("goal (%g, %g) in %s, %.2f m away", x, y, held.c_str(), std::hypot(bx, by));
+    ROS_INFO("goal (%g, %g) in %s, %.2f m away", x, y, spnode::Printable(held).c_str(), std::hypot(bx, by));
     PublishStatus();
   }
 
@@ -274,7 +275,8 @@ class Node {
     std::string why;
     if (!ToBase(msg->header.frame_id, msg->point.x, msg->point.y, msg->point.z, bx, by, why)) {
       ROS_WARN_THROTTLE(2.0, "person in frame \"%s\" ignored: tf cannot place it in %s%s%s",
-                        msg->header.frame_id.c_str(), params_.base_frame.c_str(), why.empty() ? "" : ": ",
+                        spnode::Printable(msg->header.frame_id).c_str(), params_.base_frame.c_str(),
+                        why.empty() ? "" : ": ",
                         why.c_str());
       return;
     }

@@ -632,6 +632,12 @@ TEST(NodeGoals, AHeldGoalIsPulledIntoTheWindowAndReachedWithinTheTolerance) {
   EXPECT_EQ(core.OnScan(open.In(), meta, 4.0).twist.linear_x, 0.0) << "it stays stopped until a new goal";
 }
 
+TEST(NodeText, NamesFromMessagesArePrintable) {
+  EXPECT_EQ(spnode::Printable("base_link"), "base_link");
+  EXPECT_EQ(spnode::Printable("a\x1b[2Jb\n\x7f\xc3\xa9"), "a?[2Jb????");
+  EXPECT_EQ(spnode::Printable(std::string(300, 'x')), std::string(200, 'x') + "...");
+}
+
 TEST(NodeHealth, AStaleLaserIsAnErrorAndRefusalsAWarning) {
   NodeCore core;
   ASSERT_EQ(core.Start(Params(), 10.0), "");
