@@ -195,7 +195,9 @@ std::optional<std::string> Emptiness(const std::string& name, long long scans, c
   if (const LdsStats* s = src.Stats()) {
     if (s->turns > 0) return std::nullopt;
     return name + ": no complete scanner turn in " + std::to_string(s->bytes) + " bytes (" +
-           std::to_string(s->wire.good_packets) + " good packets): is it a raw capture of the scanner's port?";
+           std::to_string(s->wire.good_packets) + " good packets): " +
+           (s->looks_like != nullptr ? std::string("it looks like --format ") + s->looks_like
+                                     : std::string("is it a raw capture of the scanner's port?"));
   }
   if (scans > 0) return std::nullopt;
   return name + ": no scans in file";

@@ -14,6 +14,14 @@ const char* ReasonName(SkipReason r) {
     case SkipReason::kFast: return "fast";
     case SkipReason::kFewPackets: return "packets";
     case SkipReason::kTimeout: return "timeout";
+    case SkipReason::kCoverage: return "coverage";
+    case SkipReason::kStale: return "stale";
+    case SkipReason::kLate: return "late";
+    case SkipReason::kEarly: return "early";
+    case SkipReason::kGarbage: return "garbage";
+    case SkipReason::kRestart: return "restart";
+    case SkipReason::kDescriptor: return "descriptor";
+    case SkipReason::kEnd: return "end";
     case SkipReason::kNone: break;
   }
   return "none";
@@ -55,19 +63,34 @@ std::string StopLine(const TurnInfo& info) {
     case SkipReason::kFewPackets:
       return head + Printf("%.0f of %.0f packets (below %.0f): stop", info.packets, info.packets_per_turn, info.limit);
     case SkipReason::kTimeout: return Printf("no complete turn for %g s: stop", info.limit);
+    case SkipReason::kCoverage:
+      return head + Printf("%.0f of 180 two-degree sectors seen (below %.0f): stop", info.sectors, info.limit);
+    case SkipReason::kStale: return Printf("unfinished turn older than %.2f s dropped: stop", info.limit);
+    case SkipReason::kLate:
+      return head + Printf("took %.2f s to arrive, at most %.2f s at %.1f rpm: stop", info.seconds, info.limit,
+                           static_cast<double>(info.rpm));
+    case SkipReason::kEarly:
+      return head + Printf("turns arrive faster than %.1f rpm allows: stop", static_cast<double>(info.rpm));
+    case SkipReason::kGarbage: return Printf("no valid packet in %.0f bytes: stop", info.limit);
+    case SkipReason::kRestart:
+      return Printf("no complete turn for %g s: scanner restarted (%.0f so far): stop", info.seconds, info.limit);
+    case SkipReason::kDescriptor: return "the scanner's answer to the start request is wrong: stop";
+    case SkipReason::kEnd: return "run ends: stop";
     case SkipReason::kNone: break;
   }
   return head + "stop";
 }
 
 std::string StopJson(const TurnInfo& info) {
-  const bool turn = info.skip != SkipReason::kTimeout;
+  const bool turn = info.turn >= 0;
   std::string o = "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"skipped\":{\"reason\":\"" +
                   ReasonName(info.skip) + "\"";
   o += ",\"turn\":" + (turn ? std::to_string(info.turn) : std::string("null"));
   o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
   o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));
   o += ",\"limit\":" + JsonNumber(info.limit);
+  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart) o += ",\"seconds\":" + JsonNumber(info.seconds);
+  if (info.skip == SkipReason::kCoverage) o += ",\"sectors\":" + std::to_string(info.sectors);
   return o + "},\"command\":{\"speed\":0,\"turn_rate\":0}}";
 }
 
