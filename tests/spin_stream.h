@@ -50,11 +50,11 @@ struct Stream {
 };
 
 // The scene: a room of about 4 m x 3 m around the scanner with a post ahead
-// (sensor 0 degrees) at 0.6 m, and no return in a doorway at 250..260.
+// (sensor 0 degrees) at 0.8 m, and no return in a doorway at 250..260.
 inline double SceneMm(double deg) {
   const double a = deg * 3.14159265358979323846 / 180.0;
   if (deg >= 250.0 && deg < 260.0) return 0.0;
-  if (deg < 6.0 || deg > 354.0) return 600.0;
+  if (deg < 5.0 || deg > 355.0) return 800.0;
   const double cx = std::fabs(std::cos(a)), sy = std::fabs(std::sin(a));
   const double wall = std::fmin(cx > 1e-9 ? 2000.0 / cx : 1e9, sy > 1e-9 ? 1500.0 / sy : 1e9);
   return std::floor(wall);

@@ -177,7 +177,7 @@ FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name
     f.src = OpenBagInput(o);
   } else if (o.format == ScanFormat::kLds) {
     f.bytes = std::make_unique<FileBytes>(in);
-    f.src = std::make_unique<LdsTurnSource>(*f.bytes, MountedLayout(o), LdsGateOf(o), raw);
+    f.src = std::make_unique<LdsTurnSource>(*f.bytes, o.stream, MountedLayout(o), LdsGateOf(o), raw);
   } else {
     f.src = std::make_unique<TextTurnSource>(in, o, name, warnings);
   }

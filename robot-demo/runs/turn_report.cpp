@@ -101,9 +101,10 @@ std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
                   ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) + ",\"turns\":" + std::to_string(s.turns) +
                   ",\"turns_planned\":" + std::to_string(s.planned) +
                   ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
-                  ",\"packets\":" + std::to_string(s.few_packets) + "}" +
+                  ",\"packets\":" + std::to_string(s.few_packets) + ",\"clock\":" + std::to_string(s.clock) + "}" +
+                  ",\"restarts\":" + std::to_string(s.restarts) +
                   ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
-  if (s.planned > 0)
+  if (s.planned > 0 && s.rpm_max > 0)  // 0: a replay of a scanner that sends no speed
     o += "{\"min\":" + JsonFloat(s.rpm_min) + ",\"mean\":" + JsonNumber(s.rpm_sum / static_cast<double>(s.planned)) +
          ",\"max\":" + JsonFloat(s.rpm_max) + "}";
   else
@@ -112,14 +113,18 @@ std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
 }
 
 std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end) {
-  const long long skipped = s.slow + s.fast + s.few_packets;
+  const long long skipped = s.slow + s.fast + s.few_packets;  // complete turns only
   std::string o = "turns: " + std::to_string(s.turns) + " complete, " + std::to_string(s.planned) + " planned, " +
                   std::to_string(skipped) + " not planned";
-  if (skipped > 0)
+  if (skipped > 0 && !s.sectors)
     o += " (" + std::to_string(s.slow + s.fast) + Printf(" outside %g..%g rpm, ", gate.rpm_min, gate.rpm_max) +
          std::to_string(s.few_packets) + " under " + std::to_string(MinPackets(gate, 90)) + " of 90 packets)";
+  if (skipped > 0 && s.sectors)
+    o += " (" + std::to_string(s.slow + s.fast) + Printf(" outside %g..%g rpm, ", gate.rpm_min, gate.rpm_max) +
+         std::to_string(s.few_packets) + " under " + std::to_string(MinPackets(gate, 180)) + " of 180 sectors)";
+  if (s.clock > 0) o += ", " + std::to_string(s.clock) + " refused by the clock (stale, late or early)";
   o += "\n";
-  if (s.planned > 0)
+  if (s.planned > 0 && s.rpm_max > 0)
     o += Printf("speed of the planned turns: min %.1f, mean %.1f, max %.1f rpm\n", static_cast<double>(s.rpm_min),
                 s.rpm_sum / static_cast<double>(s.planned), static_cast<double>(s.rpm_max));
   o += "stream: " + std::to_string(s.bytes) + " bytes, " + std::to_string(s.wire.good_packets) + " good packets, " +

@@ -133,8 +133,9 @@ def model(data, sc):
     summary = {"bytes": len(data), "packets": len(good), "checksum_failures": failures, "skipped_bytes": skipped,
                "turns": len(records), "turns_planned": len(planned_rpm),
                "turns_not_planned": {"rpm": sum(1 for r in skips if r[2] != "packets"),
-                                     "packets": sum(1 for r in skips if r[2] == "packets")},
-               "stop_timeouts": 0,
+                                     "packets": sum(1 for r in skips if r[2] == "packets"),
+                                     "clock": 0},  # a replay has no clock to refuse turns by
+               "restarts": 0, "stop_timeouts": 0,
                "rpm": None if not planned_rpm else
                {"min": min(planned_rpm), "mean": sum_in_order(planned_rpm) / len(planned_rpm),
                 "max": max(planned_rpm)}}
