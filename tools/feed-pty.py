@@ -4,7 +4,7 @@
 the serial line's pace, over and over, so that robot-demo --device runs live
 without hardware.
 
-usage: feed-pty.py CAPTURE --baud N [--answer rplidar|ydlidar] [--log FILE]
+usage: feed-pty.py CAPTURE --baud N [--rate B] [--answer rplidar|ydlidar] [--log FILE]
                    [--once] [--link PATH] [--reply HEX]
 
 It prints the pseudo-terminal's path, then feeds until Ctrl-C. With --answer
@@ -61,6 +61,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("capture")
     ap.add_argument("--baud", type=int, required=True, help="the scanner's rate; bytes go at baud/10 per second")
+    ap.add_argument("--rate", type=float, help="bytes per second instead: the scanner's own data rate")
     ap.add_argument("--answer", choices=sorted(START), help="wait for the start request and answer it")
     ap.add_argument("--reply", help="answer the start request with these bytes (hex) instead of the descriptor")
     ap.add_argument("--log", help="write the requests received here, one per line, in hex")
@@ -81,7 +82,7 @@ def main():
     log = open(a.log, "a", buffering=1) if a.log else None
     print("feeding %s at %d baud on %s (Ctrl-C ends)" % (a.capture, a.baud, path), flush=True)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    per_s = a.baud / 10.0
+    per_s = a.rate if a.rate else a.baud / 10.0
     reply = bytes.fromhex(a.reply) if a.reply else DESCRIPTOR
     requests = Requests()
     streaming = a.answer is None

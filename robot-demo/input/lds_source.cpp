@@ -283,9 +283,11 @@ bool LdsTurnSource::OnTime(TurnInfo& info, double fraction) {
     Skip(info, SkipReason::kLate, allowed);
     return false;
   }
-  // The clock grants a quarter more turn time than passes; a turn costs its
-  // share of a turn at its own speed. Faster delivery runs the credit out.
-  credit_ = std::min(credit_ + 1.25 * since, 2.0 * period) - period * fraction;
+  // The clock grants twice the turn time that passes (a serial line may run
+  // a little ahead of the rotor, a busy host catch up); a turn costs its
+  // share of a turn at its own speed. Sustained faster delivery runs the
+  // credit out.
+  credit_ = std::min(credit_ + 2.0 * since, 2.0 * period) - period * fraction;
   const bool early = credit_ < -0.5 * period;
   credit_ = std::max(credit_, -period);
   if (early) {

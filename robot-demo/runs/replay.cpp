@@ -371,6 +371,10 @@ void Replay::StopRecord(const TurnInfo& info) {
                                   ": is its motor turning, and its TX wired to the adapter's RX at the right "
                                   "baud rate? The robot is given a stop each time");
   }
+  if (info.skip == SkipReason::kGarbage && !o_.device.empty())
+    warnings_.Warn("garbage", "no valid packet in the first " + std::to_string(static_cast<long long>(info.limit)) +
+                                  " bytes: the baud rate may be wrong (--baud " + std::to_string(o_.baud) +
+                                  " now), or the scanner is another model");
   if (o_.quiet) return;
   Print("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }
