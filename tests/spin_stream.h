@@ -130,7 +130,7 @@ class Writer {
       for (int i = 0; i < 12; ++i) {
         const double a = Norm(start / 100.0 + i * (span / 100.0) / 11.0);
         const unsigned d = static_cast<unsigned>(SceneMm(a));
-        const unsigned q = d == 0 ? 0 : 200 - (i * 7) % 50;
+        const unsigned q = d == 0 ? 0u : 200u - static_cast<unsigned>(i * 7) % 50u;
         Put16(p, d);
         p.push_back(static_cast<uint8_t>(q));
         got.push_back({a, static_cast<double>(d), q});
