@@ -46,3 +46,17 @@ execute_process(COMMAND ${TOOL} --help RESULT_VARIABLE rc OUTPUT_VARIABLE out)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "^usage: write_lds_stream \\[options\\] OUT\n" OR NOT out MATCHES "--protocol P")
   message(FATAL_ERROR "--help: status ${rc}\n${out}")
 endif()
+# The captures in the repository are this writer's output, byte for byte.
+if(DEFINED CAPTURES)
+  foreach(c "xv11-lds;--turns;10" "ld06;--protocol;ld06;--turns;10;--hz;10;--rate;4500"
+            "rplidar;--protocol;rplidar;--turns;10;--hz;6;--rate;2000"
+            "ydlidar;--protocol;ydlidar;--turns;10;--hz;7;--rate;4000")
+    list(POP_FRONT c name)
+    execute_process(COMMAND ${TOOL} ${c} ${WORK}/${name}.bin RESULT_VARIABLE rc)
+    file(SHA256 ${WORK}/${name}.bin got)
+    file(SHA256 ${CAPTURES}/${name}.bin want)
+    if(NOT rc EQUAL 0 OR NOT got STREQUAL want)
+      message(FATAL_ERROR "captures/${name}.bin is not what the writer gives now (status ${rc})")
+    endif()
+  endforeach()
+endif()
