@@ -133,7 +133,20 @@ def case_sigint(a):
         fail("sigint: summary %r" % summary)
     if dev.requests() != ["a525", PWM_ON, "a520", "a525", PWM_OFF]:
         fail("sigint: requests %r" % dev.requests())
-    print("ok: %d records, then the closing stop" % len(objs))
+    # SIGHUP, on a scanner that is sent nothing, in lines for people.
+    path, data = capture(a, "ld06")
+    dev = Device(a, "ld06", path, rate_of("ld06", data))
+    out_dir = os.path.join(a.work, "sighup-out")
+    p = subprocess.Popen(EMULATOR + [a.demo, "--scanner", "ld06", "--device", dev.path, "--out", out_dir],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(3)
+    p.send_signal(signal.SIGHUP)
+    out, err = finish(p, 0, "sighup")
+    dev.close()
+    cl.ends_on_stop(out)
+    if "ended: stopped by SIGHUP" not in out or not any(l.startswith("scan ") for l in out.splitlines()):
+        fail("sighup:\n" + out)
+    print("ok: %d records, then the closing stop; SIGHUP too" % len(objs))
 
 
 def case_descriptor(a):
