@@ -104,7 +104,7 @@ TEST(SpinWire, Ld06DatasheetPacketDecodesToItsValues) {
   for (int i = 0; i < 12; ++i) {
     EXPECT_EQ(t.range_mm[i], want_mm[i]);
     EXPECT_NEAR(t.angle_deg[i], 324.27 + i * (334.70 - 324.27) / 11.0, 1e-4);
-    EXPECT_EQ(t.strength[i], 0xE4 - 0xE4 + p[8 + 3 * i]);
+    EXPECT_EQ(t.strength[i], p[static_cast<std::size_t>(8 + 3 * i)]);  // the byte after its distance
   }
   EXPECT_EQ(dec.Counters().bad_packets, 0u);
   // One bit off anywhere fails the CRC.
