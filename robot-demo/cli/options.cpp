@@ -139,6 +139,7 @@ std::optional<int> ParseRpmRange(const std::string& val, Options& o) {
     return UsageError("--rpm-range wants MIN,MAX in revolutions per minute, 0 <= MIN <= MAX, got '" + val + "'");
   o.rpm_min = lo;
   o.rpm_max = hi;
+  o.rpm_given = true;
   return std::nullopt;
 }
 
@@ -236,6 +237,7 @@ std::optional<int> ParseScanner(const std::string& val, Options& o) {
   o.layout.max_range = p->max_range;
   o.rpm_min = p->rpm_min;
   o.rpm_max = p->rpm_max;
+  o.rpm_given = true;
   o.min_packets = p->min_percent;
   o.zero_at_given = o.min_range_given = true;
   return std::nullopt;
@@ -427,5 +429,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
   if (const auto status = CheckStream(o, lds_only, device_only)) return status;
   if (const auto status = CheckBag(o)) return status;
   if (o.format == ScanFormat::kLds) o.layout.range_scale = kScanMillimetres;  // the protocol's unit
+  if (o.format == ScanFormat::kLds && o.stream != StreamKind::kLds22 && !o.rpm_given)
+    FamilyRpmRange(o.stream, o.rpm_min, o.rpm_max);
   return std::nullopt;
 }

@@ -58,6 +58,7 @@ struct Options {
   StreamKind stream = StreamKind::kLds22;
   ScannerControl control = ScannerControl::kNone;
   std::string scanner;  // the --scanner preset's name, if any
+  bool rpm_given = false;  // --rpm-range, or a preset's
 };
 
 // The layout the scanner formats are binned with: the scanner's own, mounted.

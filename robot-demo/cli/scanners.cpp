@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "cli/scanners.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -56,4 +57,14 @@ std::string ScannerPresetTable() {
     s += std::string("            wiring: ") + p.wiring + "\n";
   }
   return s;
+}
+
+void FamilyRpmRange(StreamKind kind, double& lo, double& hi) {
+  bool any = false;
+  for (const ScannerPreset& p : kPresets) {
+    if (p.kind != kind) continue;
+    lo = any ? std::min(lo, p.rpm_min) : p.rpm_min;
+    hi = any ? std::max(hi, p.rpm_max) : p.rpm_max;
+    any = true;
+  }
 }

@@ -37,5 +37,7 @@ const ScannerPreset* FindScannerPreset(const std::string& name);
 std::string ScannerPresetNames();
 // The table `--scanner list` prints.
 std::string ScannerPresetTable();
+// The usable speeds of every model of a protocol: --format's default gate.
+void FamilyRpmRange(StreamKind kind, double& lo, double& hi);
 
 #endif

@@ -159,6 +159,10 @@ TurnSource::Result LdsTurnSource::Next(Scan& scan, TurnInfo& info) {
       continue;
     }
     const Result r = Fill(info);
+    // Mostly skipped bytes and no turn to plan: name the format they may be in
+    // (RPLIDAR's nodes are framed loosely enough to pass now and then in any stream).
+    if (r == kEnd && stats_.planned == 0 && stats_.wire.good_packets > 0 && stats_.wire.skipped_bytes * 2 > stats_.bytes)
+      stats_.looks_like = StreamLooksLike(sniff_, sniff_len_, kind_);
     if (r == kEnd && stats_.wire.good_packets == 0 && stats_.bytes > 0) {
       // A capture in another protocol, or noise: one stop, and its likely format.
       ended_ = true;

@@ -193,6 +193,9 @@ std::string ScanRange(long long count) {
 // stream not one complete turn. The error line, or nothing.
 std::optional<std::string> Emptiness(const std::string& name, long long scans, const TurnSource& src) {
   if (const LdsStats* s = src.Stats()) {
+    if (s->turns > 0 && s->planned == 0 && s->looks_like != nullptr)
+      return name + ": no turn planned in " + std::to_string(s->bytes) + " bytes, most of them skipped: it looks like --format " +
+             s->looks_like;
     if (s->turns > 0) return std::nullopt;
     return name + ": no complete scanner turn in " + std::to_string(s->bytes) + " bytes (" +
            std::to_string(s->wire.good_packets) + " good packets): " +

@@ -208,6 +208,26 @@ def case_garbage(a):
     print("ok: %r" % sorted(set(reasons)))
 
 
+def case_formats(a):
+    """A capture replayed as another protocol: status 2 and one line naming the protocol it looks like."""
+    files = {"lds": cl.capture(a, "formats", ["--turns", "6"])[0]}
+    for model, fmt in (("ld06", "ld06"), ("rplidar-a1", "rplidar"), ("ydlidar-x4", "ydlidar")):
+        files[fmt] = capture(a, model)[0]
+    for right, path in files.items():
+        out, _ = cl.run([a.demo, "--format", right, "--scans", path, "--out", os.path.join(a.work, "ok-" + right)])
+        if not any(l.startswith("scan ") for l in out.splitlines()):
+            fail("%s read as itself plans nothing:\n%s" % (right, out))
+        for wrong in files:
+            if wrong == right:
+                continue
+            p = subprocess.run(EMULATOR + [a.demo, "--format", wrong, "--scans", path, "--out",
+                                           os.path.join(a.work, "x")], capture_output=True, text=True)
+            if p.returncode != 2 or p.stderr.count("\n") != 1 or \
+                    not p.stderr.rstrip().endswith("it looks like --format " + right):
+                fail("%s read as %s: status %d, stderr %r" % (right, wrong, p.returncode, p.stderr))
+    print("ok: each capture named under every other format")
+
+
 # ---- the wall clock, on the 22-byte stream ---------------------------------------
 
 def lds_live(a, tag, extra=()):
@@ -262,7 +282,7 @@ def case_fast(a):
     print("ok: %d early" % reasons.count("early"))
 
 
-CASES = {"models": case_models, "sigint": case_sigint, "descriptor": case_descriptor, "restart": case_restart,
+CASES = {"formats": case_formats, "models": case_models, "sigint": case_sigint, "descriptor": case_descriptor, "restart": case_restart,
          "garbage": case_garbage, "stale": case_stale, "slow": case_slow, "fast": case_fast}
 
 
