@@ -120,6 +120,16 @@ def main():
     except KeyboardInterrupt:
         pass
     finally:
+        # Requests still in the terminal (a stop sent just before the end) are logged too.
+        while log and select.select([master], [], [], 0.05)[0]:
+            try:
+                got = os.read(master, 4096)
+            except OSError:
+                break
+            if not got:
+                break
+            for req in requests.feed(got):
+                log.write(req.hex() + "\n")
         if a.link and os.path.islink(a.link):
             os.remove(a.link)
 
