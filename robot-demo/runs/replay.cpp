@@ -367,9 +367,9 @@ void Replay::Report(long long n, const PilotStep& step, const std::string& line,
 }
 
 void Replay::StopRecord(const TurnInfo& info) {
-  if (info.skip == SkipReason::kTimeout) {
+  if (info.skip == SkipReason::kTimeout || info.skip == SkipReason::kRestart) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%g s", info.limit);
+    std::snprintf(buf, sizeof buf, "%g s", info.skip == SkipReason::kRestart ? info.seconds : info.limit);
     warnings_.Warn("no_turn", std::string("no complete turn came from the scanner within ") + buf +
                                   ": is its motor turning, and its TX wired to the adapter's RX at the right "
                                   "baud rate? The robot is given a stop each time");

@@ -187,7 +187,9 @@ def case_restart(a):
     reasons = [o["skipped"]["reason"] for o in objs if "skipped" in o]
     if reasons.count("restart") != 3 or summary["restarts"] != 3:
         fail("restart: reasons %r, summary %r" % (reasons, summary))
-    if "no complete turn after 3 restarts of the scanner" not in err or err.count("\n") != 1:
+    lines = err.splitlines()
+    if len(lines) != 2 or "no complete turn came from the scanner within 0.3 s" not in lines[0] or \
+            not lines[1].endswith(": no complete turn after 3 restarts of the scanner"):
         fail("restart: stderr %r" % err)
     want = ["a525", "a520"] + ["a525", "a540", "a520"] * 3 + ["a525"]
     if dev.requests() != want:
