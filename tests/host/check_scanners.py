@@ -235,7 +235,18 @@ def case_formats(a):
             if p.returncode != 2 or p.stderr.count("\n") != 1 or \
                     not p.stderr.rstrip().endswith("it looks like --format " + right):
                 fail("%s read as %s: status %d, stderr %r" % (right, wrong, p.returncode, p.stderr))
-    print("ok: each capture named under every other format")
+    # Options after --scanner override its settings; before it, it overrides them.
+    for args, planned in ((["--scanner", "ld06", "--rpm-range", "100,200"], False),
+                          (["--rpm-range", "100,200", "--scanner", "ld06"], True)):
+        out, _ = cl.run([a.demo, "--scans", files["ld06"], "--out", os.path.join(a.work, "o")] + args)
+        if any(l.startswith("scan ") for l in out.splitlines()) != planned or \
+                (not planned and "outside 100..200 rpm" not in out):
+            fail("%s:\n%s" % (" ".join(args), out))
+    out, _ = cl.run([a.demo, "--scanner", "list"])
+    names = [l.split()[0] for l in out.splitlines()[1:] if not l.startswith(" ")]
+    if names != ["xv11-lds", "ld06", "ld19", "rplidar-a1", "rplidar-a2", "rplidar-c1", "ydlidar-x2", "ydlidar-x4"]:
+        fail("--scanner list:\n" + out)
+    print("ok: each capture named under every other format; presets overridden in order")
 
 
 # ---- the wall clock, on the 22-byte stream ---------------------------------------
