@@ -61,12 +61,21 @@ std::vector<Record> ReadAll(const Bytes& b, uint32_t seed, const ScanLayout& lay
   LdsTurnSource src(bytes, layout, gate);
   std::vector<Record> out;
   Record r{};
+  int garbage = 0;  // stops for bytes without one good packet, apart from the turns
   while ((r.result = src.Next(r.scan, r.info)) == TurnSource::kScan || r.result == TurnSource::kStop) {
     if (r.result == TurnSource::kStop) r.scan.fill(0.0f);
+    if (r.result == TurnSource::kStop && r.info.skip == SkipReason::kGarbage) {
+      ++garbage;
+      continue;
+    }
     out.push_back(r);
   }
   CHECK(r.result == TurnSource::kEnd, "ended with %d: %s", static_cast<int>(r.result), src.Error().c_str());
   stats = *src.Stats();
+  CHECK((garbage <= 1 && (garbage == 1) == (stats.wire.good_packets == 0 && !b.empty())) ||
+            (garbage == 1 && b.size() >= 4096),
+        "%d stops for garbage, %llu good packets in %zu bytes", garbage,
+        static_cast<unsigned long long>(stats.wire.good_packets), b.size());
   return out;
 }
 

@@ -192,3 +192,10 @@ void WireDecoder::Reset() {
   counters_ = WireCounters{};
   StartTurn();
 }
+
+void WireDecoder::DropPartial() {
+  if (ready_) return;
+  counters_.skipped_bytes += have_;
+  have_ = 0;
+  StartTurn();
+}

@@ -122,6 +122,12 @@ class WireDecoder {
   SCANWIRE_API void Reset();
   const WireCounters& Counters() const { return counters_; }
   WireProtocol Protocol() const { return protocol_; }
+  // Good packets of the turn being assembled (0 while a turn is ready).
+  unsigned Assembling() const { return ready_ ? 0u : turn_.packets; }
+  // Drops the turn being assembled and a started packet's bytes (counted as
+  // skipped), as after a stall: old packets never join fresh ones. No effect
+  // while a turn is ready.
+  SCANWIRE_API void DropPartial();
 
  private:
   void Settle();
@@ -140,5 +146,108 @@ class WireDecoder {
   ScanTurn turn_;
   WireCounters counters_;
 };
+
+// ---------------------------------------------------------------------------
+// SpinDecoder: the scanners whose turns have no fixed packet count, with the
+// same contract as WireDecoder (any chunking gives the same turns, no I/O, no
+// allocation, all memory inside the object, about 24 KB).
+//
+// kLd06 (LD06, LD19): 47-byte packets: 0x54 0x2C, speed (degrees per second),
+//   start angle (0.01 degree), 12 points of distance (mm) and intensity, end
+//   angle, a timestamp, CRC-8 (polynomial 0x4D, MSB first, from 0). Point i
+//   lies at start + i * ((end - start) mod 360) / 11. A turn ends where a
+//   packet's start angle is lower than the one before it. Speed: the packets'
+//   own field.
+// kRplidar (A1, A2, A3, C1, standard scan): 5-byte nodes after the scan
+//   descriptor A5 5A 05 00 00 40 81 (skipped when seen): quality, start flag
+//   and its inverse, check bit, angle_q6 (1/64 degree), distance_q2 (1/4 mm).
+//   A node out of step (start flag equal to its inverse, check bit 0, angle
+//   of 360 or more) is skipped byte by byte. A node with the start flag
+//   begins a new turn. The nodes carry no speed: rpm is 0.
+// kYdlidar (X2, X4): packets AA 55, CT, LSN samples, first and last angle
+//   ((a >> 1) / 64 degrees), XOR check of every other 16-bit word, samples
+//   (distance * 4). Sample i lies at first + i * ((last - first) mod 360) /
+//   (LSN - 1), then turned by the sample's own distance d (mm):
+//   atan(21.8 * (155.3 - d) / (155.3 * d)) degrees (none for d = 0). A packet
+//   with CT bit 0 set begins a new turn. No speed field: rpm is 0.
+//
+// Angles: degrees in [0, 360) as the scanner numbers them (clockwise seen
+// from above for all three: give scanbin clockwise = true and the zero).
+// Ranges in millimetres, 0 = no return. None of these protocols flags a
+// reading invalid: flags stay 0.
+enum class SpinProtocol : unsigned char {
+  kLd06 = 1,
+  kRplidar = 2,
+  kYdlidar = 3,
+};
+
+struct SpinTurn {
+  static constexpr std::size_t kMaxSamples = 2048;
+  static constexpr unsigned kSectors = 180;  // 2-degree sectors for coverage
+  std::size_t count = 0;
+  float angle_deg[kMaxSamples] = {};
+  float range_mm[kMaxSamples] = {};
+  std::uint16_t strength[kMaxSamples] = {};  // intensity or quality; 0 where none is sent
+  std::uint8_t flags[kMaxSamples] = {};
+  float rpm = 0.0f;        // mean of the packets' speed fields; 0 when the protocol sends none
+  unsigned packets = 0;    // good packets (nodes for kRplidar) in the turn
+  unsigned sectors = 0;    // 2-degree sectors [2k, 2k+2) holding at least one sample
+};
+
+struct SpinCounters {
+  std::uint64_t good_packets = 0;
+  std::uint64_t bad_packets = 0;       // framed, but their check or a field failed
+  std::uint64_t skipped_bytes = 0;     // dropped while looking for a packet
+  std::uint64_t resyncs = 0;           // runs of skipped bytes after a good packet
+  std::uint64_t dropped_samples = 0;   // beyond a turn's kMaxSamples
+  std::uint64_t dropped_turns = 0;     // unfinished turns dropped by DropPartial()
+  std::uint64_t descriptors = 0;       // kRplidar scan descriptors seen
+  std::uint64_t turns = 0;
+};
+
+class SpinDecoder {
+ public:
+  static constexpr std::size_t kMaxPacketSamples = 255;
+  explicit SpinDecoder(SpinProtocol protocol) : protocol_(protocol) { Reset(); }
+  SCANWIRE_API std::size_t Feed(const unsigned char* data, std::size_t n);
+  bool TurnReady() const { return ready_; }
+  const SpinTurn& Turn() const { return turn_; }
+  SCANWIRE_API void NextTurn();
+  SCANWIRE_API bool Flush();
+  SCANWIRE_API void Reset();
+  SCANWIRE_API void DropPartial();
+  unsigned Assembling() const { return ready_ ? 0u : turn_.packets; }
+  const SpinCounters& Counters() const { return counters_; }
+  SpinProtocol Protocol() const { return protocol_; }
+
+ private:
+  void Settle();
+  void Take(std::size_t len);
+  void Add();
+  void StartTurn();
+
+  static constexpr std::size_t kBufferBytes = 10 + 2 * kMaxPacketSamples;
+  SpinProtocol protocol_;
+  bool ready_;
+  bool pending_;    // pkt_ holds the packet that starts the next turn
+  bool skipping_;
+  std::size_t have_;
+  double rpm_sum_;
+  double last_start_;
+  std::uint32_t seen_[(SpinTurn::kSectors + 31) / 32];
+  unsigned char buf_[kBufferBytes];
+  // The packet being taken: its samples.
+  int pkt_samples_;
+  bool pkt_starts_turn_;
+  double pkt_rpm_, pkt_start_;
+  float pkt_angle_[kMaxPacketSamples];
+  float pkt_range_[kMaxPacketSamples];
+  std::uint16_t pkt_strength_[kMaxPacketSamples];
+  SpinTurn turn_;
+  SpinCounters counters_;
+};
+
+// The protocol's name as robot-demo and the docs write it.
+SCANWIRE_API const char* SpinProtocolName(SpinProtocol protocol);
 
 #endif

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "lds_stream.h"
+#include "spin_stream.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define NOALLOC_UNDER_ASAN 1
@@ -364,6 +365,41 @@ TEST(allocFree, StreamDecodingAllocatesNothing) {
   Escape(&dec);
   EXPECT_EQ(turns, 3u);
   EXPECT_EQ(calls, 0) << "allocation entry points called by scanwire";
+}
+
+TEST(allocFree, SpinDecodingAllocatesNothing) {
+#ifdef NOALLOC_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer owns malloc in this build";
+#endif
+  if (UnderMemoryChecker()) GTEST_SKIP() << "a memory checker owns malloc in this process";
+  for (spin::Kind k : {spin::Kind::kLd06, spin::Kind::kRplidar, spin::Kind::kYdlidar}) {
+    spin::Options o;
+    o.turns = 3;
+    o.flip_every = 7;
+    o.drop_every = 11;
+    const std::vector<uint8_t> bytes = spin::Write(k, o).bytes;
+    static SpinDecoder dec(SpinProtocol::kLd06);
+    dec = SpinDecoder(k == spin::Kind::kLd06 ? SpinProtocol::kLd06
+                      : k == spin::Kind::kRplidar ? SpinProtocol::kRplidar : SpinProtocol::kYdlidar);
+    std::size_t turns = 0;
+    long calls;
+    {
+      Counted c;
+      for (std::size_t off = 0, step = 1; off < bytes.size(); step = step % 97 + 13) {
+        off += dec.Feed(bytes.data() + off, std::min(step, bytes.size() - off));
+        if (dec.TurnReady()) {
+          ++turns;
+          dec.NextTurn();
+        }
+      }
+      dec.DropPartial();
+      dec.Reset();
+      calls = c.Stop();
+    }
+    Escape(&dec);
+    EXPECT_GE(turns, 1u);  // a lost start packet may join two turns
+    EXPECT_EQ(calls, 0) << "allocation entry points called by scanwire";
+  }
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ const OptionInfo kOptions[] = {
     {"--device", true, kReplay},     {"--baud", true, kDevice},          {"--turn-timeout", true, kDevice},
     {"--turns", true, kLds},         {"--rpm-range", true, kLds},        {"--min-packets", true, kLds},
     {"--save-raw", true, kLds},      {"--topic", true, kReplay},
+    {"--scanner", true, kReplay},
 };
 
 const OptionInfo* Find(const std::string& arg) {
@@ -98,10 +99,14 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     if (val == "degrees") o.format = ScanFormat::kDegrees;
     else if (val == "ranges") o.format = ScanFormat::kRanges;
     else if (val == "samples") o.format = ScanFormat::kSamples;
-    else if (val == "lds") o.format = ScanFormat::kLds;
+    else if (val == "lds" || val == "ld06" || val == "rplidar" || val == "ydlidar") {
+      o.format = ScanFormat::kLds;
+      o.stream = val == "lds" ? StreamKind::kLds22 : val == "ld06" ? StreamKind::kLd06
+                 : val == "rplidar" ? StreamKind::kRplidar : StreamKind::kYdlidar;
+    }
     else if (val == "rosbag") o.format = ScanFormat::kRosbag;
     else if (val == "rosbag2") o.format = ScanFormat::kRosbag2;
-    else return UsageError("--format wants degrees, ranges, samples, lds, rosbag or rosbag2, got '" + val + "'");
+    else return UsageError("--format wants degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2, got '" + val + "'");
   } else if (arg == "--units") {
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
@@ -135,6 +140,7 @@ std::optional<int> ParseRpmRange(const std::string& val, Options& o) {
     return UsageError("--rpm-range wants MIN,MAX in revolutions per minute, 0 <= MIN <= MAX, got '" + val + "'");
   o.rpm_min = lo;
   o.rpm_max = hi;
+  o.rpm_given = true;
   return std::nullopt;
 }
 
@@ -213,7 +219,33 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
   return std::nullopt;
 }
 
+// --scanner NAME: a model's protocol, rate, layout and gates; options after it override them.
+std::optional<int> ParseScanner(const std::string& val, Options& o) {
+  if (val == "list") {
+    if (std::fputs(ScannerPresetTable().c_str(), stdout) == EOF) return Fail(kExitCannotWrite, "standard output: cannot write");
+    return kExitOk;
+  }
+  const ScannerPreset* p = FindScannerPreset(val);
+  if (p == nullptr) return UsageError("--scanner wants one of " + ScannerPresetNames() + " or list, got '" + val + "'");
+  o.scanner = p->name;
+  o.format = ScanFormat::kLds;
+  o.stream = p->kind;
+  o.control = p->control;
+  o.baud = p->baud;
+  o.layout.zero_deg = p->zero_deg;
+  o.layout.clockwise = p->clockwise;
+  o.layout.min_range = p->min_range;
+  o.layout.max_range = p->max_range;
+  o.rpm_min = p->rpm_min;
+  o.rpm_max = p->rpm_max;
+  o.rpm_given = true;
+  o.min_packets = p->min_percent;
+  o.zero_at_given = o.min_range_given = true;
+  return std::nullopt;
+}
+
 std::optional<int> ParseReplayValue(const std::string& arg, const std::string& val, Options& o) {
+  if (arg == "--scanner") return ParseScanner(val, o);
   if (arg == "--scans") {
     if (val.empty()) return UsageError("--scans needs a file name, or - for standard input");
     o.scans = val;
@@ -269,8 +301,10 @@ std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only
   const bool lds = o.format == ScanFormat::kLds;
   const bool live = !o.device.empty();
   if (live && !o.scans.empty()) return UsageError("--device and --scans are two inputs: give one of them");
-  if (live && !lds) return UsageError("--device reads a scanner's serial stream: add --format lds");
-  if (lds_only && !lds) return UsageError("--turns, --rpm-range, --min-packets and --save-raw need --format lds");
+  if (live && !lds)
+    return UsageError("--device reads a scanner's serial stream: add --scanner MODEL (--scanner list) or --format lds");
+  if (lds_only && !lds)
+    return UsageError("--turns, --rpm-range, --min-packets and --save-raw need --format lds (or ld06, rplidar, ydlidar)");
   if (device_only && !live) return UsageError("--baud and --turn-timeout go with --device");
   if (lds && o.units_given)
     return UsageError("--units: the scanner's stream is in millimetres by its protocol; drop --units");
@@ -366,6 +400,7 @@ LdsGate LdsGateOf(const Options& o) {
   g.rpm_max = o.rpm_max;
   g.min_packets_percent = o.min_packets;
   g.turn_timeout = o.device.empty() ? 0.0 : o.turn_timeout;
+  g.clock = !o.device.empty();
   return g;
 }
 
@@ -416,5 +451,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
   if (const auto status = CheckStream(o, lds_only, device_only)) return status;
   if (const auto status = CheckBag(o)) return status;
   if (o.format == ScanFormat::kLds) o.layout.range_scale = kScanMillimetres;  // the protocol's unit
+  if (o.format == ScanFormat::kLds && o.stream != StreamKind::kLds22 && !o.rpm_given)
+    FamilyRpmRange(o.stream, o.rpm_min, o.rpm_max);
   return std::nullopt;
 }

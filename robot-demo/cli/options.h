@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/scanners.h"
 #include "cli/usage.h"
 #include "grid_frame.h"
 #include "input/lds_source.h"
@@ -52,6 +53,12 @@ struct Options {
   std::string topic;  // --format rosbag or rosbag2: the LaserScan topic, when the bag has several
   int baud = 115200;
   double turn_timeout = 0.5;  // seconds without a complete turn before a stop
+  // The stream's protocol (with --format lds, ld06, rplidar, ydlidar or a
+  // --scanner preset) and what a live run sends the scanner.
+  StreamKind stream = StreamKind::kLds22;
+  ScannerControl control = ScannerControl::kNone;
+  std::string scanner;  // the --scanner preset's name, if any
+  bool rpm_given = false;  // --rpm-range, or a preset's
 };
 
 // The layout the scanner formats are binned with: the scanner's own, mounted.

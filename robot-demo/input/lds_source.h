@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "input/turn_source.h"
 #include "scanbin.h"
@@ -58,8 +60,29 @@ class FileBytes : public ByteSource {
 struct LdsGate {
   double rpm_min = 200.0;  // usable speed, both ends inclusive
   double rpm_max = 400.0;
-  int min_packets_percent = 90;  // share of a turn's packets that must arrive
+  int min_packets_percent = 90;  // share of a turn's packets (or 2-degree sectors) that must arrive
   double turn_timeout = 0.0;     // seconds without a complete turn; 0: wait for ever
+  // Live: turns are checked against the wall clock as well as their own
+  // speed field (a replay has no clock to check against).
+  bool clock = false;
+  int max_restarts = 3;  // a scanner that can be restarted: restarts in a row before the run fails
+};
+
+// The serial protocols a stream may be in.
+enum class StreamKind { kLds22, kLd06, kRplidar, kYdlidar };
+const char* StreamKindName(StreamKind kind);  // as --format writes it
+// Whether the protocol's packets carry the scanner's speed.
+bool StreamHasSpeed(StreamKind kind);
+// The protocol `data` holds, other than `not_this`, or null: the one whose
+// good packets fill most of it, at least half.
+const char* StreamLooksLike(const unsigned char* data, std::size_t n, StreamKind not_this);
+
+// A scanner that can be stopped and started again (request/response ones).
+class StreamControl {
+ public:
+  virtual ~StreamControl() = default;
+  // Stop, reset and start; false with a one-line reason.
+  virtual bool Restart(std::string& why) = 0;
 };
 
 // The fewest packets of `per_turn` that make a turn usable: the share
@@ -73,6 +96,10 @@ struct LdsStats {
   long long planned = 0;
   long long slow = 0, fast = 0, few_packets = 0;  // turns not planned, by reason
   long long timeouts = 0;                          // stops for want of a turn
+  long long clock = 0;     // turns or unfinished turns refused by the wall clock (stale, late, early)
+  long long restarts = 0;  // scanner restarts after a timeout
+  bool sectors = false;    // coverage is counted in 2-degree sectors, not packets
+  const char* looks_like = nullptr;  // no good packet at all: the --format the bytes seem to be in
   float rpm_min = 0.0f, rpm_max = 0.0f;            // over the planned turns
   double rpm_sum = 0.0;
 };
@@ -88,7 +115,11 @@ class RawSink {
 class LdsTurnSource : public TurnSource {
  public:
   // `layout`: the scanner's layout as the robot sees it, in millimetres.
-  LdsTurnSource(ByteSource& bytes, const ScanLayout& layout, const LdsGate& gate, RawSink* raw = nullptr);
+  LdsTurnSource(ByteSource& bytes, const ScanLayout& layout, const LdsGate& gate, RawSink* raw = nullptr)
+      : LdsTurnSource(bytes, StreamKind::kLds22, layout, gate, raw) {}
+  // `control`: restarts the scanner after each timeout (live request/response scanners).
+  LdsTurnSource(ByteSource& bytes, StreamKind kind, const ScanLayout& layout, const LdsGate& gate,
+                RawSink* raw = nullptr, StreamControl* control = nullptr);
   Result Next(Scan& scan, TurnInfo& info) override;
   const LdsStats* Stats() const override { return &stats_; }
 
@@ -97,19 +128,42 @@ class LdsTurnSource : public TurnSource {
   // Reads the next chunk; kScan when bytes came, else what Next returns.
   Result Fill(TurnInfo& info);
   Result TakeTurn(Scan& scan, TurnInfo& info);
+  Result Timeout(TurnInfo& info, Clock::time_point now);
   Clock::time_point After(Clock::time_point from) const;  // one turn_timeout later
   void Skip(TurnInfo& info, SkipReason why, double limit);
+  // The longest an unfinished turn may take at the slowest usable speed, s; 0: no bound.
+  double MaxTurnSeconds() const;
+  // Wall-clock checks of a complete turn (live): false when it is refused.
+  bool OnTime(TurnInfo& info, double fraction);
+  // The decoder in use.
+  std::size_t Feed(const unsigned char* data, std::size_t n);
+  bool Ready() const;
+  unsigned Assembling() const;
+  void DropPartial();
+  void Advance();
+  WireCounters Counters() const;
 
   ByteSource& bytes_;
+  StreamKind kind_;
   ScanLayout layout_;
   LdsGate gate_;
   RawSink* raw_;
+  StreamControl* control_;
   LdsStats stats_;
   bool started_ = false;
+  bool garbage_told_ = false;
+  bool ended_ = false;
+  int restarts_in_row_ = 0;
   Clock::time_point deadline_{};
+  Clock::time_point start_{}, chunk_time_{}, turn_start_{}, last_turn_{};
+  bool have_last_turn_ = false;
+  double credit_ = 0.0;  // seconds of turns the clock allows beyond those taken
   std::size_t pos_ = 0, len_ = 0;
   unsigned char buf_[4096];
+  std::size_t sniff_len_ = 0;
+  unsigned char sniff_[4096];  // the stream's first bytes, to name a wrong protocol
   WireDecoder decoder_;
+  std::unique_ptr<SpinDecoder> spin_;  // made once, for the protocols WireDecoder does not read
 };
 
 #endif

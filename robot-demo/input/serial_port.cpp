@@ -20,6 +20,8 @@ const Rate kRates[] = {
     {38400, B38400},     {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
     {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    // Rates of common scanners that have no B constant: set through termios2.
+    {128000, 0},         {256000, 0},
 };
 
 const Rate* RateOf(int baud) {
@@ -83,7 +85,8 @@ bool SerialPort::Open(const std::string& path, int baud, std::string& why) {
   restore_ = true;
   (void)::ioctl(fd_, TIOCEXCL);  // a second reader would take half the bytes; not every driver has it
   termios t = saved_;
-  MakeRaw(t, rate->code);
+  const bool other = rate->code == 0;
+  MakeRaw(t, other ? B38400 : rate->code);
   // TCSAFLUSH: bytes that arrived before, under the old settings, are old and maybe mangled.
   termios got{};
   if (::tcsetattr(fd_, TCSAFLUSH, &t) != 0 || ::tcgetattr(fd_, &got) != 0) {
@@ -91,7 +94,12 @@ bool SerialPort::Open(const std::string& path, int baud, std::string& why) {
     Close();
     return false;
   }
-  if (::cfgetispeed(&got) != rate->code || (got.c_lflag & (ICANON | ECHO)) != 0) {
+  if (other && !SetOtherBaud(fd_, baud)) {
+    why = Reason(("cannot set " + std::to_string(baud) + " baud").c_str());
+    Close();
+    return false;
+  }
+  if ((!other && ::cfgetispeed(&got) != rate->code) || (got.c_lflag & (ICANON | ECHO)) != 0) {
     why = "the port did not take raw 8N1 at " + std::to_string(baud) + " baud";
     Close();
     return false;
@@ -104,6 +112,27 @@ bool SerialPort::Open(const std::string& path, int baud, std::string& why) {
   }
   return true;
 }
+
+bool SerialPort::Write(const unsigned char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t k = ::write(fd_, data, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) {
+      errno_ = errno;
+      return false;
+    }
+    data += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  return ::tcdrain(fd_) == 0 || errno == ENOTTY || errno == EINVAL;
+}
+
+bool SerialPort::SetDtr(bool on) {
+  int bits = TIOCM_DTR;
+  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+void SerialPort::DropInput() { (void)::tcflush(fd_, TCIFLUSH); }
 
 ByteSource::Status SerialPort::Read(unsigned char* buf, std::size_t n, std::size_t& got, int wait_ms) {
   got = 0;

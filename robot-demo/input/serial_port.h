@@ -18,6 +18,9 @@
 bool StandardBaud(int baud);
 // The standard rates, for a usage message: "1200, 2400, ...".
 std::string StandardBauds();
+// Sets a rate without a B constant (128000, 256000) on an open port set raw;
+// false with errno set. In serial_baud.cpp: its header clashes with termios.h.
+bool SetOtherBaud(int fd, int baud);
 
 class SerialPort : public ByteSource {
  public:
@@ -36,6 +39,14 @@ class SerialPort : public ByteSource {
   int Errno() const override { return errno_; }
   bool Live() const override { return true; }
   void Close();
+  // For scanners that take requests: writes all n bytes and waits until
+  // they are sent; false on failure (Errno()).
+  bool Write(const unsigned char* data, std::size_t n);
+  // Sets (true) or clears the DTR line; false where the port has none (a
+  // pseudo-terminal).
+  bool SetDtr(bool on);
+  // Drops the bytes received and not yet read.
+  void DropInput();
 
  private:
   int fd_ = -1;

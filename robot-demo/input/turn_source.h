@@ -18,6 +18,15 @@ enum class SkipReason {
   kFast,        // above it
   kFewPackets,  // too few of the turn's packets arrived
   kTimeout,     // no complete turn came within the wait allowed
+  // Scanners without a fixed packet count, and the wall clock (live only).
+  kCoverage,    // too few 2-degree sectors of the turn hold a sample
+  kStale,       // an unfinished turn grew older than a turn may take: dropped
+  kLate,        // the turn took longer to arrive than its speed allows
+  kEarly,       // turns arrive faster than their speed allows
+  kGarbage,     // bytes without a single valid packet
+  kRestart,     // no complete turn: the scanner was stopped and started again
+  kDescriptor,  // the scanner answered the start request wrongly
+  kEnd,         // the run ends: the last command is a stop
 };
 
 // What a scanner's stream tells about one record.
@@ -28,9 +37,12 @@ struct TurnInfo {
   unsigned packets = 0;   // good packets in the turn, of packets_per_turn
   unsigned packets_per_turn = 0;
   SkipReason skip = SkipReason::kNone;
-  // The bound that was missed: rpm (kSlow, kFast), packets (kFewPackets) or
-  // seconds (kTimeout).
+  // The bound that was missed: rpm (kSlow, kFast), packets (kFewPackets),
+  // sectors (kCoverage), bytes (kGarbage), restarts so far (kRestart) or
+  // seconds (kTimeout, kStale, kLate).
   double limit = 0.0;
+  double seconds = 0.0;    // kLate: how long the turn took to arrive
+  unsigned sectors = 0;    // kCoverage: 2-degree sectors seen, of 180
 };
 
 struct LdsStats;

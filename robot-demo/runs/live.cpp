@@ -10,6 +10,7 @@
 #include "input/lds_source.h"
 #include "input/raw_recorder.h"
 #include "input/scan_saver.h"
+#include "input/scanner_link.h"
 #include "input/serial_port.h"
 #include "output/output_set.h"
 #include "output/pictures.h"
@@ -107,10 +108,33 @@ int RunLive(const Options& o) {
   // Each record goes out as it happens, whatever standard output is.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!o.quiet && !o.json)
-    std::fputs(HeaderLine(o, "live from " + o.device + " at " + std::to_string(o.baud) + " baud").c_str(), stdout);
-  LdsTurnSource src(port, MountedLayout(o), LdsGateOf(o), o.save_raw.empty() ? nullptr : &files.raw);
+    std::fputs(HeaderLine(o, "live from " + o.device + " (" + StreamKindName(o.stream) + ") at " +
+                                 std::to_string(o.baud) + " baud")
+                   .c_str(),
+               stdout);
+  // A scanner that waits to be asked is started here, and stopped on every way out.
+  ScannerLink link(port, o.control);
+  if (!link.Start(why)) {
+    TurnInfo info;
+    info.scanner = true;
+    info.skip = link.WrongAnswer() ? SkipReason::kDescriptor : SkipReason::kTimeout;
+    info.limit = 2.0;  // the wait for an answer, s
+    replay.StopRecord(info);
+    link.Stop();
+    port.Close();
+    FlushStdout(why);
+    return Fail(kExitDevice, o.device + ": " + why);
+  }
+  LdsTurnSource src(port, o.stream, MountedLayout(o), LdsGateOf(o), o.save_raw.empty() ? nullptr : &files.raw,
+                    link.Active() ? &link : nullptr);
   std::optional<int> status;
   const RunEnd end = PlayTurns(o, src, replay, PlayHooks{}, status);
+  // However the run ends, the last command it gives is a stop.
+  TurnInfo last;
+  last.scanner = true;
+  last.skip = SkipReason::kEnd;
+  replay.StopRecord(last);
+  link.Stop();
   port.Close();
   return EndLive(o, files, end, src, replay, warnings);
 }

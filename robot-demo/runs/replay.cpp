@@ -180,7 +180,7 @@ FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name
     f.src = OpenBagInput(o);
   } else if (o.format == ScanFormat::kLds) {
     f.bytes = std::make_unique<FileBytes>(in);
-    f.src = std::make_unique<LdsTurnSource>(*f.bytes, MountedLayout(o), LdsGateOf(o), raw);
+    f.src = std::make_unique<LdsTurnSource>(*f.bytes, o.stream, MountedLayout(o), LdsGateOf(o), raw);
   } else {
     f.src = std::make_unique<TextTurnSource>(in, o, name, warnings);
   }
@@ -196,9 +196,14 @@ std::string ScanRange(long long count) {
 // stream not one complete turn. The error line, or nothing.
 std::optional<std::string> Emptiness(const std::string& name, long long scans, const TurnSource& src) {
   if (const LdsStats* s = src.Stats()) {
+    if (s->turns > 0 && s->planned == 0 && s->looks_like != nullptr)
+      return name + ": no turn planned in " + std::to_string(s->bytes) + " bytes, most of them skipped: it looks like --format " +
+             s->looks_like;
     if (s->turns > 0) return std::nullopt;
     return name + ": no complete scanner turn in " + std::to_string(s->bytes) + " bytes (" +
-           std::to_string(s->wire.good_packets) + " good packets): is it a raw capture of the scanner's port?";
+           std::to_string(s->wire.good_packets) + " good packets): " +
+           (s->looks_like != nullptr ? std::string("it looks like --format ") + s->looks_like
+                                     : std::string("is it a raw capture of the scanner's port?"));
   }
   if (scans > 0) return std::nullopt;
   return name + ": no scans in file";
@@ -370,13 +375,17 @@ void Replay::Report(long long n, const PilotStep& step, const std::string& line,
 }
 
 void Replay::StopRecord(const TurnInfo& info) {
-  if (info.skip == SkipReason::kTimeout) {
+  if (info.skip == SkipReason::kTimeout || info.skip == SkipReason::kRestart) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%g s", info.limit);
+    std::snprintf(buf, sizeof buf, "%g s", info.skip == SkipReason::kRestart ? info.seconds : info.limit);
     warnings_.Warn("no_turn", std::string("no complete turn came from the scanner within ") + buf +
                                   ": is its motor turning, and its TX wired to the adapter's RX at the right "
                                   "baud rate? The robot is given a stop each time");
   }
+  if (info.skip == SkipReason::kGarbage && !o_.device.empty())
+    warnings_.Warn("garbage", "no valid packet in the first " + std::to_string(static_cast<long long>(info.limit)) +
+                                  " bytes: the baud rate may be wrong (--baud " + std::to_string(o_.baud) +
+                                  " now), or the scanner is another model");
   if (o_.quiet) return;
   Print("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }

@@ -14,6 +14,14 @@ const char* ReasonName(SkipReason r) {
     case SkipReason::kFast: return "fast";
     case SkipReason::kFewPackets: return "packets";
     case SkipReason::kTimeout: return "timeout";
+    case SkipReason::kCoverage: return "coverage";
+    case SkipReason::kStale: return "stale";
+    case SkipReason::kLate: return "late";
+    case SkipReason::kEarly: return "early";
+    case SkipReason::kGarbage: return "garbage";
+    case SkipReason::kRestart: return "restart";
+    case SkipReason::kDescriptor: return "descriptor";
+    case SkipReason::kEnd: return "end";
     case SkipReason::kNone: break;
   }
   return "none";
@@ -55,19 +63,34 @@ std::string StopLine(const TurnInfo& info) {
     case SkipReason::kFewPackets:
       return head + Printf("%.0f of %.0f packets (below %.0f): stop", info.packets, info.packets_per_turn, info.limit);
     case SkipReason::kTimeout: return Printf("no complete turn for %g s: stop", info.limit);
+    case SkipReason::kCoverage:
+      return head + Printf("%.0f of 180 two-degree sectors seen (below %.0f): stop", info.sectors, info.limit);
+    case SkipReason::kStale: return Printf("unfinished turn older than %.2f s dropped: stop", info.limit);
+    case SkipReason::kLate:
+      return head + Printf("took %.2f s to arrive, at most %.2f s at %.1f rpm: stop", info.seconds, info.limit,
+                           static_cast<double>(info.rpm));
+    case SkipReason::kEarly:
+      return head + Printf("turns arrive faster than %.1f rpm allows: stop", static_cast<double>(info.rpm));
+    case SkipReason::kGarbage: return Printf("no valid packet in %.0f bytes: stop", info.limit);
+    case SkipReason::kRestart:
+      return Printf("no complete turn for %g s: scanner restarted (%.0f so far): stop", info.seconds, info.limit);
+    case SkipReason::kDescriptor: return "the scanner's answer to the start request is wrong: stop";
+    case SkipReason::kEnd: return "run ends: stop";
     case SkipReason::kNone: break;
   }
   return head + "stop";
 }
 
 std::string StopJson(const TurnInfo& info) {
-  const bool turn = info.skip != SkipReason::kTimeout;
+  const bool turn = info.turn >= 0;
   std::string o = "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"skipped\":{\"reason\":\"" +
                   ReasonName(info.skip) + "\"";
   o += ",\"turn\":" + (turn ? std::to_string(info.turn) : std::string("null"));
   o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
   o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));
   o += ",\"limit\":" + JsonNumber(info.limit);
+  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart) o += ",\"seconds\":" + JsonNumber(info.seconds);
+  if (info.skip == SkipReason::kCoverage) o += ",\"sectors\":" + std::to_string(info.sectors);
   return o + "},\"command\":{\"speed\":0,\"turn_rate\":0}}";
 }
 
@@ -78,9 +101,10 @@ std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
                   ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) + ",\"turns\":" + std::to_string(s.turns) +
                   ",\"turns_planned\":" + std::to_string(s.planned) +
                   ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
-                  ",\"packets\":" + std::to_string(s.few_packets) + "}" +
+                  ",\"packets\":" + std::to_string(s.few_packets) + ",\"clock\":" + std::to_string(s.clock) + "}" +
+                  ",\"restarts\":" + std::to_string(s.restarts) +
                   ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
-  if (s.planned > 0)
+  if (s.planned > 0 && s.rpm_max > 0)  // 0: a replay of a scanner that sends no speed
     o += "{\"min\":" + JsonFloat(s.rpm_min) + ",\"mean\":" + JsonNumber(s.rpm_sum / static_cast<double>(s.planned)) +
          ",\"max\":" + JsonFloat(s.rpm_max) + "}";
   else
@@ -89,14 +113,18 @@ std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
 }
 
 std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end) {
-  const long long skipped = s.slow + s.fast + s.few_packets;
+  const long long skipped = s.slow + s.fast + s.few_packets;  // complete turns only
   std::string o = "turns: " + std::to_string(s.turns) + " complete, " + std::to_string(s.planned) + " planned, " +
                   std::to_string(skipped) + " not planned";
-  if (skipped > 0)
+  if (skipped > 0 && !s.sectors)
     o += " (" + std::to_string(s.slow + s.fast) + Printf(" outside %g..%g rpm, ", gate.rpm_min, gate.rpm_max) +
          std::to_string(s.few_packets) + " under " + std::to_string(MinPackets(gate, 90)) + " of 90 packets)";
+  if (skipped > 0 && s.sectors)
+    o += " (" + std::to_string(s.slow + s.fast) + Printf(" outside %g..%g rpm, ", gate.rpm_min, gate.rpm_max) +
+         std::to_string(s.few_packets) + " under " + std::to_string(MinPackets(gate, 180)) + " of 180 sectors)";
+  if (s.clock > 0) o += ", " + std::to_string(s.clock) + " refused by the clock (stale, late or early)";
   o += "\n";
-  if (s.planned > 0)
+  if (s.planned > 0 && s.rpm_max > 0)
     o += Printf("speed of the planned turns: min %.1f, mean %.1f, max %.1f rpm\n", static_cast<double>(s.rpm_min),
                 s.rpm_sum / static_cast<double>(s.planned), static_cast<double>(s.rpm_max));
   o += "stream: " + std::to_string(s.bytes) + " bytes, " + std::to_string(s.wire.good_packets) + " good packets, " +

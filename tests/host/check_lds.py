@@ -133,8 +133,9 @@ def model(data, sc):
     summary = {"bytes": len(data), "packets": len(good), "checksum_failures": failures, "skipped_bytes": skipped,
                "turns": len(records), "turns_planned": len(planned_rpm),
                "turns_not_planned": {"rpm": sum(1 for r in skips if r[2] != "packets"),
-                                     "packets": sum(1 for r in skips if r[2] == "packets")},
-               "stop_timeouts": 0,
+                                     "packets": sum(1 for r in skips if r[2] == "packets"),
+                                     "clock": 0},  # a replay has no clock to refuse turns by
+               "restarts": 0, "stop_timeouts": 0,
                "rpm": None if not planned_rpm else
                {"min": min(planned_rpm), "mean": sum_in_order(planned_rpm) / len(planned_rpm),
                 "max": max(planned_rpm)}}
@@ -211,6 +212,25 @@ def json_records(out):
         if o.get("schema") != 1:
             fail("object without schema 1: %r" % o)
     return objs[:-1], objs[-1]["summary"]
+
+
+def live_json(out):
+    """A live run's objects without its last, which must be the closing stop."""
+    objs, summary = json_records(out)
+    last = objs[-1] if objs else {}
+    if (last.get("skipped") or {}).get("reason") != "end" or last.get("command") != {"speed": 0, "turn_rate": 0}:
+        fail("a live run's last command object is not the closing stop: %r" % last)
+    return objs[:-1], summary
+
+
+def ends_on_stop(out):
+    """The last record line before the summary of a live run is its closing stop."""
+    lines = out.splitlines()
+    end = next(i for i, l in enumerate(lines) if l.startswith("reached the target") or l.startswith("turns:")
+               or l.startswith("followed"))
+    recs = [l for l in lines[:end] if l.startswith(RECORD_HEADS + ("run ends", "unfinished", "no valid"))]
+    if not recs or recs[-1] != "run ends: stop":
+        fail("the live run does not end on a stop record: %r" % recs[-3:])
 
 
 # ---- replays against the model ----------------------------------------------
@@ -454,8 +474,9 @@ def case_stream(a):
                 fail("live and replayed lines differ:\n%s\n---\n%s" % (out, replay))
             if "ended: the device went away" not in out or "pictures:" not in out:
                 fail("no closing lines:\n" + out)
+            ends_on_stop(out)
         else:
-            lo, ls = json_records(out)
+            lo, ls = live_json(out)
             ro, rs = json_records(replay)
             if lo != ro or ls["end"] != "device" or any(ls[k] != rs[k] for k in ("packets", "turns", "rpm")):
                 fail("live and replayed JSON differ")
@@ -474,7 +495,7 @@ def case_sigint(a):
         seen += '"scan"' in live.next_line()
     live.p.send_signal(signal.SIGINT)
     out, err = live.finish(want=0)
-    objs, summary = json_records(out)
+    objs, summary = live_json(out)
     if summary["end"] != "signal" or summary["pictures"] is None or err:
         fail("after SIGINT: summary %r, stderr %s" % (summary, err))
     replay, _ = run([a.demo, "--format", "lds", "--scans", live.raw, "--json", "--out", os.path.join(a.work, "r")])
@@ -493,6 +514,7 @@ def case_turns(a):
     scans = [l for l in records_of(out) if l.startswith("scan ")]
     if len(scans) != 3 or "ended: --turns 3 planned turns reached" not in out or err:
         fail("--turns 3:\n%s\nstderr %s" % (out, err))
+    ends_on_stop(out)
     with open(live.raw, "rb") as f:
         raw = f.read()
     if not (data * 2).startswith(raw):
@@ -531,6 +553,7 @@ def case_stall(a):
         fail("want one warning, got %r" % err)
     if "timeouts: %d waits of 0.4 s without a complete turn" % len(stops) not in out or "ended: stopped by SIGTERM" not in out:
         fail("summary:\n" + out)
+    ends_on_stop(out)
     print("ok: %d stop records" % len(stops))
 
 
