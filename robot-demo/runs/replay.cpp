@@ -330,7 +330,9 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
   const long long n = scans_++;
   Scan scan = recorded;
   for (float& r : scan)
-    if (r < o_.below || r > o_.above) r = std::numeric_limits<float>::infinity();
+    // -inf is something too near to measure, never "no return".
+    if ((r < o_.below && r != -std::numeric_limits<float>::infinity()) || r > o_.above)
+      r = std::numeric_limits<float>::infinity();
   if (saver_ != nullptr) saver_->Add(scan);
   if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
   pilot_.Step(scan.data(), candidate, step_);
