@@ -371,6 +371,7 @@ const char* PilotReasonName(PilotReason r) {
     case PilotReason::kNoPath: return "no_path";
     case PilotReason::kGuard: return "guard";
     case PilotReason::kUnseen: return "unseen";
+    case PilotReason::kNear: return "near";
     case PilotReason::kTurning: return "turning";
     case PilotReason::kArrived: return "arrived";
   }
@@ -387,6 +388,7 @@ const char* PilotReasonText(PilotReason r) {
     case PilotReason::kNoPath: return "no path";
     case PilotReason::kGuard: return "guard: too close to a return";
     case PilotReason::kUnseen: return "guard: unseen space ahead";
+    case PilotReason::kNear: return "guard: something too near to measure ahead";
     case PilotReason::kTurning: return "turning on the spot";
     case PilotReason::kArrived: return "arrived";
   }
@@ -562,7 +564,6 @@ bool Pilot::Step(const float* readings, const PilotPoint* candidate, PilotStep& 
     std::memcpy(readings_, readings, sizeof readings_);
   else
     for (float& r : readings_) r = kNoReturn;
-  good = good && !AllNaN(readings_, kPilotReadings);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
@@ -677,12 +678,17 @@ void Pilot::Survey(PilotStep& out) {
 // the stopping distance included; a move within 60 degrees of it nears such
 // a point by at least half its length, which is driving into it. Wider, the
 // move passes alongside.
-bool Pilot::UnseenAhead(double nx, double ny) const {
+// kNear when one of them is -inf, kUnseen for the others, else kDriving.
+PilotReason Pilot::UnseenAhead(double nx, double ny) const {
   const double len = std::hypot(nx, ny);
-  if (!(len > 0.0)) return false;
-  for (int i = 0; i < kPilotReadings; ++i)
-    if (unseen_[i] && nx * g_dir_x[i] + ny * g_dir_y[i] > kUnseenCos * len) return true;
-  return false;
+  PilotReason why = PilotReason::kDriving;
+  if (!(len > 0.0)) return why;
+  for (int i = 0; i < kPilotReadings; ++i) {
+    if (!unseen_[i] || !(nx * g_dir_x[i] + ny * g_dir_y[i] > kUnseenCos * len)) continue;
+    if (Near(readings_[i])) return PilotReason::kNear;
+    why = PilotReason::kUnseen;
+  }
+  return why;
 }
 
 // Drive only along a planned path toward a real target; otherwise stand and
@@ -716,10 +722,10 @@ PilotCommand Pilot::Control(PilotStep& s) const {
       speed = 0.0;
       s.guard_stopped = true;
       s.reason = PilotReason::kGuard;
-    } else if (UnseenAhead(nx, ny)) {
+    } else if (const PilotReason why = UnseenAhead(nx, ny); why != PilotReason::kDriving) {
       speed = 0.0;
       s.guard_stopped = s.unseen_held = true;
-      s.reason = PilotReason::kUnseen;
+      s.reason = why;
     } else {
       s.reason = PilotReason::kDriving;
     }

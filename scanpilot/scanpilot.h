@@ -203,12 +203,14 @@ enum class PilotReason {
   kNoPath,       // the pass could not take a step
   kGuard,        // held back from a return
   kUnseen,       // held back from space no reading covers
+  kNear,         // held back from something nearer than the scanner measures (-inf)
   kTurning,      // the controller turns on the spot first
   kArrived,      // within the standoff of the path end
 };
 
 // A word per reason for JSON and logs: "driving", "not_live", "bad_input",
-// "low_coverage", "lost", "no_path", "guard", "unseen", "turning", "arrived".
+// "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
+// "arrived".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", ...
 SCANPILOT_API const char* PilotReasonText(PilotReason r);
@@ -256,7 +258,7 @@ struct PilotStep {
   int seen_front;
   int near_readings;
   bool low_coverage;     // seen_front below kPilotMinFrontSeen: bad input, a stop
-  bool unseen_held;      // the guard held back from unseen space (guard_stopped too)
+  bool unseen_held;      // the guard held back from unseen or -inf space (guard_stopped too)
   PilotReason reason;    // why the speed is zero, or kDriving
 };
 
@@ -326,7 +328,7 @@ class SCANPILOT_API Pilot {
  private:
   SCANPILOT_LOCAL void Plan(const PilotPoint* candidate, bool good_input, PilotStep& out);
   SCANPILOT_LOCAL PilotCommand Control(PilotStep& s) const;
-  SCANPILOT_LOCAL bool UnseenAhead(double nx, double ny) const;
+  SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
   SCANPILOT_LOCAL void Survey(PilotStep& out);
 
   PilotConfig config_{};
