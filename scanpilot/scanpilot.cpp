@@ -383,12 +383,12 @@ const char* PilotReasonText(PilotReason r) {
     case PilotReason::kDriving: return "driving";
     case PilotReason::kNotLive: return "pilot not started";
     case PilotReason::kBadInput: return "bad input";
-    case PilotReason::kLowCoverage: return "bad input: too little seen ahead";
+    case PilotReason::kLowCoverage: return "too little seen ahead";
     case PilotReason::kLost: return "lost the tracked point";
     case PilotReason::kNoPath: return "no path";
-    case PilotReason::kGuard: return "guard: too close to a return";
-    case PilotReason::kUnseen: return "guard: unseen space ahead";
-    case PilotReason::kNear: return "guard: something too near to measure ahead";
+    case PilotReason::kGuard: return "too close to a return";
+    case PilotReason::kUnseen: return "unseen space ahead";
+    case PilotReason::kNear: return "something too near to measure ahead";
     case PilotReason::kTurning: return "turning on the spot";
     case PilotReason::kArrived: return "arrived";
   }

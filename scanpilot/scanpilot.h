@@ -212,7 +212,8 @@ enum class PilotReason {
 // "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
 // "arrived".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
-// The same for people: "bad input", "too little seen ahead", ...
+// The same for people: "bad input", "too little seen ahead", "unseen space
+// ahead", ...
 SCANPILOT_API const char* PilotReasonText(PilotReason r);
 
 // Seen degrees of the front half (90..270, 181 degrees) needed to plan.

@@ -155,7 +155,7 @@ py::object Unmasked(py::handle obj) {
 
 py::array_t<float> Float32(py::handle in, const char* name) {
   const py::object filled = Unmasked(in);
-  const py::handle obj = filled ? filled : in;
+  const py::handle obj = filled ? py::handle(filled) : in;
   py::array a = py::array::ensure(obj);
   if (!a) Fail(std::string(name) + ": expected a 1-D array of numbers, got " + TypeName(obj));
   const char kind = a.dtype().kind();
