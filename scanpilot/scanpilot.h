@@ -43,9 +43,11 @@
 //     zero and negative readings saw nothing. The conversions (StepSamples,
 //     StepEvenTurn, StepLaserScan) mark a degree NaN when no usable sample
 //     fell in it (scanbin.h, the Seen variants): invalid samples, missing
-//     packets, ranges below the lower limit. A single unseen degree between
-//     two seen ones is taken as seen: at the guard's reach (under 0.4 m with
-//     the defaults) a degree spans under 7 mm.
+//     packets, ranges below the lower limit. A run of at most kPilotMaxGap
+//     unseen degrees between two seen ones is taken as seen: at the guard's
+//     reach (0.33 m with the defaults) two degrees span 12 mm, narrower than
+//     any leg or post the robot could hit, and real scanners drop single
+//     samples all the time (dark or glancing surfaces).
 //   * Too little seen ahead: fewer than kPilotMinFrontSeen of the 181
 //     degrees 90..270 seen is bad input (low_coverage), whatever the rest.
 //     Three quarters: a working scanner loses a few degrees to dark or
@@ -215,6 +217,10 @@ SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
 SCANPILOT_API const char* PilotReasonText(PilotReason r);
+
+// The longest run of unseen degrees between two seen ones that the guard
+// takes as seen (see the contract).
+constexpr int kPilotMaxGap = 2;
 
 // Seen degrees of the front half (90..270, 181 degrees) needed to plan.
 constexpr int kPilotFrontDegrees = 181;
