@@ -156,8 +156,8 @@ struct PilotConfig {
   // How raw samples map to the robot (StepSamples, StepEvenTurn); LaserScan
   // input is already counter-clockwise from the scanner's ahead and in
   // metres, so it takes only min_range and max_range from here. Readings
-  // outside [min_range, max_range] are no return: min_range masks the
-  // robot's own body.
+  // beyond max_range are no return; readings below min_range saw nothing
+  // (min_range masks the robot's own body, which hides what lies behind it).
   ScanLayout layout;
   // Where the scanner's own ahead points on the robot, degrees
   // counter-clockwise (180: mounted backwards), and whether it is mounted
@@ -302,7 +302,8 @@ class SCANPILOT_API Pilot {
   bool RestartTracker(float distance);
 
   // One step from 360 readings (index = degree of the robot frame, metres;
-  // see pathgrid.h), taken as they are. `candidate`: a detector's guess of
+  // see pathgrid.h), taken as they are: +inf no return, NaN, zero or
+  // negative saw nothing, -inf too near to measure (see the contract). `candidate`: a detector's guess of
   // the followed object (follow mode), or null. Returns !out.bad_input.
   // Not live: bad_input and a stop.
   bool Step(const float* readings, const PilotPoint* candidate, PilotStep& out);

@@ -253,7 +253,7 @@ int RunDemo(const Options& o) {
   }
   if (!o.json) {
     PrintSummary(run.stats);
-    Print("  %s", run.stops.Line(Scenario::kTicks).c_str());
+    Print("  %s", run.stops.Line(Scenario::kTicks, "ticks").c_str());
   }
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));
