@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <unistd.h>
@@ -19,6 +20,20 @@ ByteSource::Status FileBytes::Read(unsigned char* buf, std::size_t n, std::size_
   if (errno == EINTR) return kInterrupted;
   errno_ = errno;
   return kError;
+}
+
+bool TurnToReadings(const float* angle_deg, const float* range_mm, const std::uint8_t* flags, std::size_t count,
+                    const ScanLayout& layout, Scan& scan) {
+  float ranges[kMaxTurnSamples];
+  const std::size_t n = count < kMaxTurnSamples ? count : kMaxTurnSamples;
+  for (std::size_t k = 0; k < n; ++k)
+    ranges[k] = (flags[k] & kSampleInvalid) != 0 ? std::numeric_limits<float>::quiet_NaN() : range_mm[k];
+  if (n == 0) {
+    // No sample: all unseen, yet the layout is still checked.
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    return BinSamplesSeen(&none, &none, 1, layout, scan.data());
+  }
+  return BinSamplesSeen(angle_deg, ranges, n, layout, scan.data());
 }
 
 unsigned MinPackets(const LdsGate& gate, unsigned per_turn) {
@@ -309,6 +324,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
   restarts_in_row_ = 0;
   const float* angle = nullptr;
   const float* range = nullptr;
+  const std::uint8_t* flags = nullptr;
   std::size_t count = 0;
   double fraction = 1.0;
   bool covered = true;
@@ -316,6 +332,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
     const SpinTurn& t = spin_->Turn();
     angle = t.angle_deg;
     range = t.range_mm;
+    flags = t.flags;
     count = t.count;
     info.rpm = t.rpm;
     info.packets = t.packets;
@@ -326,6 +343,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
     const ScanTurn& t = decoder_.Turn();
     angle = t.angle_deg;
     range = t.range_mm;
+    flags = t.flags;
     count = t.count;
     info.rpm = t.rpm;
     info.packets = t.packets;
@@ -351,7 +369,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
     return kStop;
   }
   // A layout scanbin refuses would give a scan of no returns: free space.
-  if (!BinSamples(angle, range, count, layout_, scan.data()))
+  if (!TurnToReadings(angle, range, flags, count, layout_, scan))
     return Fail("the scanner layout is not valid", ErrorKind::kInput);
   if (stats_.planned == 0 || info.rpm < stats_.rpm_min) stats_.rpm_min = info.rpm;
   if (stats_.planned == 0 || info.rpm > stats_.rpm_max) stats_.rpm_max = info.rpm;

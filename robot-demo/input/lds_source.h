@@ -56,6 +56,17 @@ class FileBytes : public ByteSource {
   int errno_ = 0;
 };
 
+// One decoded turn as the 360 robot-frame readings the pilot takes: each
+// sample binned with `layout` (millimetres) by BinSamplesSeen, a sample
+// flagged invalid taking no part, and a degree no usable sample reached
+// left NaN (unseen), distinct from +inf (no return). Every scanner's turns
+// (ScanTurn or SpinTurn arrays) come through here; samples past
+// kMaxTurnSamples are left out. False when scanbin refuses the layout.
+constexpr std::size_t kMaxTurnSamples = SpinTurn::kMaxSamples > ScanTurn::kMaxSamples ? SpinTurn::kMaxSamples
+                                                                                    : ScanTurn::kMaxSamples;
+bool TurnToReadings(const float* angle_deg, const float* range_mm, const std::uint8_t* flags, std::size_t count,
+                    const ScanLayout& layout, Scan& scan);
+
 // Which turns are planned.
 struct LdsGate {
   double rpm_min = 200.0;  // usable speed, both ends inclusive

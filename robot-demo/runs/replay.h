@@ -32,7 +32,8 @@ class Replay {
          OutputSet& out, RunWarnings& warnings);
   // Starts the pilot; the exit status when it cannot be.
   std::optional<int> Start();
-  // The per-scan step: maps readings outside [o.below, o.above] to +inf,
+  // The per-scan step: maps readings outside [o.below, o.above] to +inf (but
+  // -inf, too near to measure),
   // saves the scan, tracks, plans, prints the scan's line (unless quiet) and
   // captures its picture if chosen. `candidate`: a detector's, or null.
   // `turn`: what the scanner's stream told of it, or null; its line then
@@ -42,6 +43,9 @@ class Replay {
   // A record that plans nothing and stops the robot (a turn not planned,
   // or no turn in time): its line or JSON object, unless quiet.
   void StopRecord(const TurnInfo& info);
+  // With --json (and not --quiet), the closing stop record, once: Finish
+  // prints it, and a run cut short by a signal calls it before leaving.
+  void EndStop();
   // Draws the last scan stepped, unless already drawn (needs keep_last).
   void DrawLast();
   long long Scans() const { return scans_; }
@@ -70,6 +74,9 @@ class Replay {
   OutputSet& out_;
   RunWarnings& warnings_;
   StepWatch watch_;
+  StopTally stops_;
+  long long records_ = 0;  // scans and stop records
+  bool ended_ = false;     // the closing stop record is out
   RunViewer viewer_;
   Pilot pilot_;
   PilotStep step_{};
