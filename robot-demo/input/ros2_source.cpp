@@ -18,7 +18,7 @@ class Ros2TurnSource : public TurnSource {
     info = TurnInfo{};
     if (!bag_.Next(msg_)) return bag_.Error().empty() ? kEnd : Fail(bag_.Error(), ErrorKind::kInput);
     // A message the pilot refuses is a scan it takes as bad input.
-    if (!PilotBinLaserScan(config_, msg_.angle_min, msg_.angle_increment, msg_.ranges.data(), msg_.ranges.size(),
+    if (!PilotBinLaserScanSeen(config_, msg_.angle_min, msg_.angle_increment, msg_.ranges.data(), msg_.ranges.size(),
                            msg_.range_min, msg_.range_max, scan.data()))
       scan.fill(std::numeric_limits<float>::quiet_NaN());
     return kScan;

@@ -76,18 +76,28 @@ def recorded(data_dir, topic="/scan"):
 
 def bin_laser_scan(m, min_range=0.0, max_range=math.inf):
     """360 readings of one message: sample k at (angle_min + k * inc) * 180/pi
-    degrees, index floor(phi + 180 + 0.5) mod 360, the nearest return wins."""
+    degrees, index floor(phi + 180 + 0.5) mod 360. Each degree takes its
+    smallest say: -inf (too near to measure), the nearest return, inf (no
+    return: inf or beyond the upper limit); a degree without any stays NaN
+    (NaN, zero, negative or below-the-lower-limit ranges say nothing)."""
     lo = max(f32(m.range_min), f32(min_range))
     hi = min(f32(m.range_max), max_range)
-    out = [math.inf] * 360
+    out = [math.nan] * 360
     amin, inc = f32(m.angle_min), f32(m.angle_increment)
     for k, r in enumerate(m.ranges):
         r = f32(r)
-        if not (math.isfinite(r) and r > 0 and lo <= r <= hi):
+        if r == -math.inf:
+            say = -math.inf
+        elif math.isnan(r) or not (r > 0) or r < lo:
             continue
+        elif r > hi:
+            say = math.inf
+        else:
+            say = r
         phi = (amin + float(k) * inc) * DEG_PER_RAD
         i = int(math.floor((phi + 180.0) + 0.5)) % 360
-        out[i] = min(out[i], r)
+        if math.isnan(out[i]) or say < out[i]:
+            out[i] = say
     return out
 
 
@@ -162,8 +172,8 @@ def case_scans(args):
     ]
     for name, bag, count, extra in inputs:
         check_against_model(replay(args, bag, name, extra), msgs[:count], (0.0, math.inf), name)
-    limits = ["--min-range", "0.5", "--max-range", "3"]
-    check_against_model(replay(args, inputs[3][1], "limits", limits), msgs, (0.5, 3.0), "lz4 with range limits")
+    limits = ["--min-range", "0.3", "--max-range", "3"]
+    check_against_model(replay(args, inputs[3][1], "limits", limits), msgs, (0.3, 3.0), "lz4 with range limits")
     # A split bag, its files named the old way (from the folder's parent).
     split = os.path.join(args.work, "split")
     os.makedirs(split)
@@ -334,8 +344,8 @@ def case_errors(args):
     db.close()
     one_line(run([args.demo, "--format", "rosbag2", two] + out, 2), ["/scan", "/rear/scan", "--topic"])
     p = run([args.demo, "--format", "rosbag2", two, "--topic", "/rear/scan", "--json"] + out[:-1], 0)
-    if len(p.stdout.splitlines()) != 3:
-        fail("--topic /rear/scan: want 2 scans and a summary, got %r" % p.stdout)
+    if len(p.stdout.splitlines()) != 4 or '"end":{"records":2}' not in p.stdout.splitlines()[2]:
+        fail("--topic /rear/scan: want 2 scans, the closing stop and a summary, got %r" % p.stdout)
     one_line(run([args.demo, "--format", "rosbag2", two, "--topic", "/side"] + out, 2), ["/side"])
     other = os.path.join(w, "other-format.db3")
     shutil.copy(two, other)
