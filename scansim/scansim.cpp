@@ -158,14 +158,20 @@ struct SimMap::Impl {
   double res = 0.0, ox = 0.0, oy = 0.0, yaw = 0.0;
   double cy = 1.0, sy = 0.0;  // cos and sin of yaw
   bool open = false;
-  std::vector<unsigned char> cells;  // row 0 lowest
+  std::vector<unsigned char> cells;    // row 0 lowest
+  std::vector<unsigned char> blocked;  // 1 where robots and rays stop
 
+  void Index() {
+    blocked.resize(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i)
+      blocked[i] = cells[i] == static_cast<unsigned char>(SimCellState::kWall) ||
+                   (cells[i] == static_cast<unsigned char>(SimCellState::kUnknown) && !open);
+  }
   bool Blocked(long long col, long long row) const {
-    if (col < 0 || row < 0 || col >= width || row >= height) return !open;
-    const unsigned char v = cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
-                                  static_cast<std::size_t>(col)];
-    return v == static_cast<unsigned char>(SimCellState::kWall) ||
-           (v == static_cast<unsigned char>(SimCellState::kUnknown) && !open);
+    if (static_cast<unsigned long long>(col) >= static_cast<unsigned long long>(width) ||
+        static_cast<unsigned long long>(row) >= static_cast<unsigned long long>(height))
+      return !open;
+    return blocked[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)] != 0;
   }
   // World to map frame (metres from the lower-left corner, along the image's axes).
   void ToMap(double x, double y, double& mx, double& my) const {
@@ -521,6 +527,7 @@ bool LoadYaml(const char* yaml_path, const SimMapOptions& options, SimMap::Impl&
           static_cast<unsigned char>(s);
     }
   }
+  map.Index();
   return true;
 }
 
@@ -571,6 +578,7 @@ bool SimMap::Set(int width, int height, double resolution, double origin_x, doub
   SimSinCos(origin_yaw, impl_->sy, impl_->cy);
   if (origin_yaw == 0.0) impl_->sy = 0.0, impl_->cy = 1.0;
   impl_->open = options.open_unknown;
+  impl_->Index();
   return true;
 }
 
@@ -623,27 +631,33 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
   if (m.Blocked(col, row)) return 0.0;
   const int sx = ux > 0.0 ? 1 : (ux < 0.0 ? -1 : 0);
   const int sy = uy > 0.0 ? 1 : (uy < 0.0 ? -1 : 0);
+  // Distances to the cell's next vertical and horizontal edges, each formed
+  // afresh from the edge's own coordinate (no running sum), so that a ray
+  // through a vertex meets both edges at the same distance.
+  const double ix = sx != 0 ? 1.0 / ux : 0.0, iy = sy != 0 ? 1.0 / uy : 0.0;
+  auto edge_x = [&](long long c) { return (static_cast<double>(sx > 0 ? c + 1 : c) * res - px) * ix; };
+  auto edge_y = [&](long long r) { return (static_cast<double>(sy > 0 ? r + 1 : r) * res - py) * iy; };
+  double tx = sx != 0 ? edge_x(col) : kInf;
+  double ty = sy != 0 ? edge_y(row) : kInf;
   for (;;) {
-    // Distances to the cell's next vertical and horizontal edges, each
-    // formed afresh from the edge's own coordinate (no running sum).
-    const double tx = sx > 0 ? (static_cast<double>(col + 1) * res - px) / ux
-                             : (sx < 0 ? (static_cast<double>(col) * res - px) / ux : kInf);
-    const double ty = sy > 0 ? (static_cast<double>(row + 1) * res - py) / uy
-                             : (sy < 0 ? (static_cast<double>(row) * res - py) / uy : kInf);
     double t = tx < ty ? tx : ty;
     if (t > max_range) return kInf;
     if (t < 0.0) t = 0.0;
     if (tx < ty) {
       col += sx;
       if (m.Blocked(col, row)) return t;
+      tx = edge_x(col);
     } else if (ty < tx) {
       row += sy;
       if (m.Blocked(col, row)) return t;
+      ty = edge_y(row);
     } else {
       // Through a vertex: all three cells beyond it touch the ray there.
       if (m.Blocked(col + sx, row) || m.Blocked(col, row + sy) || m.Blocked(col + sx, row + sy)) return t;
       col += sx;
       row += sy;
+      tx = edge_x(col);
+      ty = edge_y(row);
     }
   }
 }

@@ -246,6 +246,11 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
     o += ",\"route\":" + Array(r.route, [](const std::array<double, 2>& p) {
       return "[" + Num(p[0], 3) + "," + Num(p[1], 3) + "]";
     });
+    if (r.cells_w > 0 && r.cells_h > 0 &&
+        r.cells.size() == static_cast<std::size_t>(r.cells_w) * static_cast<std::size_t>(r.cells_h))
+      o += ",\"cells\":{\"w\":" + std::to_string(r.cells_w) + ",\"h\":" + std::to_string(r.cells_h) +
+           ",\"data\":\"" + run_html::Base64(r.cells) + "\"}";
+    if (r.has_contact) o += ",\"contact\":[" + Num(r.contact_x, 3) + "," + Num(r.contact_y, 3) + "]";
     o += "}";
   } else {
     o += ",\"room\":null";

@@ -62,6 +62,14 @@ struct ViewerRoom {
   std::vector<ViewerDisc> pillars;
   double width = 0.0, depth = 0.0;
   std::vector<std::array<double, 2>> route;  // person's planned route, may be empty
+  // An occupancy map under it all, when cells_w > 0: cells_w x cells_h cells
+  // covering width x depth, rows from the top (highest y) as in an image;
+  // 0 free, 1 wall, 2 unknown.
+  int cells_w = 0, cells_h = 0;
+  std::vector<unsigned char> cells;
+  // Where the run ended on a contact (room frame), when has_contact.
+  bool has_contact = false;
+  double contact_x = 0.0, contact_y = 0.0;
 };
 
 // Everything about a run except its ticks.
