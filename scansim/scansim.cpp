@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -160,12 +161,51 @@ struct SimMap::Impl {
   bool open = false;
   std::vector<unsigned char> cells;    // row 0 lowest
   std::vector<unsigned char> blocked;  // 1 where robots and rays stop
+  // Chessboard distance in cells to the nearest blocked cell (the outside
+  // counts when it is a wall): rays leap through open floor by it.
+  std::vector<std::uint16_t> clear;
 
   void Index() {
     blocked.resize(cells.size());
     for (std::size_t i = 0; i < cells.size(); ++i)
       blocked[i] = cells[i] == static_cast<unsigned char>(SimCellState::kWall) ||
                    (cells[i] == static_cast<unsigned char>(SimCellState::kUnknown) && !open);
+    clear.assign(cells.size(), 0);
+    const int w = width, h = height;
+    auto at = [&](int c, int r) -> std::uint16_t& {
+      return clear[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)];
+    };
+    auto get = [&](int c, int r) -> int {
+      if (c < 0 || r < 0 || c >= w || r >= h) return open ? 65535 : 0;
+      return at(c, r);
+    };
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c) {
+        if (Blocked(c, r)) continue;
+        int d = 65535;
+        for (int k = 0; k < 4; ++k) {
+          static const int dc[4] = {-1, 0, 1, -1}, dr[4] = {-1, -1, -1, 0};
+          d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
+        }
+        at(c, r) = static_cast<std::uint16_t>(std::min(d, 65535));
+      }
+    for (int r = h - 1; r >= 0; --r)
+      for (int c = w - 1; c >= 0; --c) {
+        if (Blocked(c, r)) continue;
+        int d = at(c, r);
+        for (int k = 0; k < 4; ++k) {
+          static const int dc[4] = {1, 0, -1, 1}, dr[4] = {1, 1, 1, 0};
+          d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
+        }
+        at(c, r) = static_cast<std::uint16_t>(std::min(d, 65535));
+      }
+  }
+  // Cells free all round a cell, or 0 outside the image.
+  int Clear(long long col, long long row) const {
+    if (static_cast<unsigned long long>(col) >= static_cast<unsigned long long>(width) ||
+        static_cast<unsigned long long>(row) >= static_cast<unsigned long long>(height))
+      return 0;
+    return clear[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)];
   }
   bool Blocked(long long col, long long row) const {
     if (static_cast<unsigned long long>(col) >= static_cast<unsigned long long>(width) ||
@@ -639,10 +679,27 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
   auto edge_y = [&](long long r) { return (static_cast<double>(sy > 0 ? r + 1 : r) * res - py) * iy; };
   double tx = sx != 0 ? edge_x(col) : kInf;
   double ty = sy != 0 ? edge_y(row) : kInf;
+  double t_at = 0.0;  // how far the ray has come
   for (;;) {
+    // Deep in open floor: every cell within d - 1 of this one is free, so
+    // the ray leaps (d - 2) cells on and carries on cell by cell from
+    // there; the first blocked cell and its distance are unchanged.
+    const int d = m.Clear(col, row);
+    if (d >= 4) {
+      const double leap = t_at + static_cast<double>(d - 2) * res;
+      if (leap > max_range) return kInf;
+      const double fx = std::floor((px + ux * leap) / res), fy = std::floor((py + uy * leap) / res);
+      col = static_cast<long long>(fx);
+      row = static_cast<long long>(fy);
+      tx = sx != 0 ? edge_x(col) : kInf;
+      ty = sy != 0 ? edge_y(row) : kInf;
+      t_at = leap;
+      continue;
+    }
     double t = tx < ty ? tx : ty;
     if (t > max_range) return kInf;
     if (t < 0.0) t = 0.0;
+    t_at = t;
     if (tx < ty) {
       col += sx;
       if (m.Blocked(col, row)) return t;
