@@ -200,11 +200,12 @@ struct SimMap::Impl {
         at(c, r) = static_cast<std::uint16_t>(std::min(d, 65535));
       }
   }
-  // Cells free all round a cell, or 0 outside the image.
-  int Clear(long long col, long long row) const {
+  // 0 for a blocked cell, else its chessboard distance to the nearest
+  // blocked one; outside the image 0 (a wall) or 1 (open floor: no leaps).
+  int Info(long long col, long long row) const {
     if (static_cast<unsigned long long>(col) >= static_cast<unsigned long long>(width) ||
         static_cast<unsigned long long>(row) >= static_cast<unsigned long long>(height))
-      return 0;
+      return open ? 1 : 0;
     return clear[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)];
   }
   bool Blocked(long long col, long long row) const {
@@ -679,21 +680,26 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
   auto edge_y = [&](long long r) { return (static_cast<double>(sy > 0 ? r + 1 : r) * res - py) * iy; };
   double tx = sx != 0 ? edge_x(col) : kInf;
   double ty = sy != 0 ? edge_y(row) : kInf;
+  const double inv_res = 1.0 / res;
   double t_at = 0.0;  // how far the ray has come
+  int d = m.Info(col, row);  // the current cell's: 0 blocked, else cells of open floor round it
   for (;;) {
     // Deep in open floor: every cell within d - 1 of this one is free, so
     // the ray leaps (d - 2) cells on and carries on cell by cell from
     // there; the first blocked cell and its distance are unchanged.
-    const int d = m.Clear(col, row);
     if (d >= 4) {
       const double leap = t_at + static_cast<double>(d - 2) * res;
       if (leap > max_range) return kInf;
-      const double fx = std::floor((px + ux * leap) / res), fy = std::floor((py + uy * leap) / res);
-      col = static_cast<long long>(fx);
-      row = static_cast<long long>(fy);
+      // The landing cell needs no exact rounding: its neighbours are free too.
+      const double lx = (px + ux * leap) * inv_res, ly = (py + uy * leap) * inv_res;
+      col = static_cast<long long>(lx);
+      row = static_cast<long long>(ly);
+      col -= static_cast<double>(col) > lx ? 1 : 0;
+      row -= static_cast<double>(row) > ly ? 1 : 0;
       tx = sx != 0 ? edge_x(col) : kInf;
       ty = sy != 0 ? edge_y(row) : kInf;
       t_at = leap;
+      d = m.Info(col, row);
       continue;
     }
     double t = tx < ty ? tx : ty;
@@ -702,17 +708,21 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
     t_at = t;
     if (tx < ty) {
       col += sx;
-      if (m.Blocked(col, row)) return t;
+      d = m.Info(col, row);
+      if (d == 0) return t;
       tx = edge_x(col);
     } else if (ty < tx) {
       row += sy;
-      if (m.Blocked(col, row)) return t;
+      d = m.Info(col, row);
+      if (d == 0) return t;
       ty = edge_y(row);
     } else {
       // Through a vertex: all three cells beyond it touch the ray there.
-      if (m.Blocked(col + sx, row) || m.Blocked(col, row + sy) || m.Blocked(col + sx, row + sy)) return t;
+      if (m.Info(col + sx, row) == 0 || m.Info(col, row + sy) == 0) return t;
       col += sx;
       row += sy;
+      d = m.Info(col, row);
+      if (d == 0) return t;
       tx = edge_x(col);
       ty = edge_y(row);
     }
