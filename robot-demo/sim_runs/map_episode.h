@@ -26,7 +26,7 @@ struct MapRunSpec {
   double time_limit = 60.0;     // s (a follow run: the route's end + kFollowSettle)
   std::vector<SimPoint> route;  // a follow run when not empty
   std::string route_file;       // where the route came from (for messages)
-  double person_speed = 0.8;
+  double person_speed = 0.4;
   double robot_radius = 0.2, margin = 0.15;
   double max_speed = 0.5, max_turn_rate = 1.2;
   double range_noise = 0.0, dropout = 0.0;
