@@ -380,9 +380,14 @@ int RunMap(const SimOptions& o) {
   };
   const int status = WritePictures(out, files, !o.json, commit_saved);
   if (status == kExitOk && !o.save_scans.empty() && !o.json) {
-    Print("replay: robot-demo --scans %s %s %s --robot-radius %.17g --margin %.17g --max-speed %.17g --max-turn-rate %.17g\n",
+    std::string follow_from;
+    if (follow)
+      follow_from = " --follow " + JsonNumber(static_cast<double>(static_cast<float>(
+                                       std::hypot(spec.route[0].x - spec.start.x, spec.route[0].y - spec.start.y))));
+    Print("replay: robot-demo --scans %s %s %s%s --robot-radius %s --margin %s --max-speed %s --max-turn-rate %s\n",
           TerminalText(o.save_scans).c_str(), follow ? "--candidates" : "--goals", TerminalText(side_path).c_str(),
-          spec.robot_radius, spec.margin, spec.max_speed, spec.max_turn_rate);
+          follow_from.c_str(), JsonNumber(spec.robot_radius).c_str(), JsonNumber(spec.margin).c_str(),
+          JsonNumber(spec.max_speed).c_str(), JsonNumber(spec.max_turn_rate).c_str());
   }
   if (o.json) {
     const std::string pics = status == kExitOk ? PicturesJson(out) : std::string("null");
