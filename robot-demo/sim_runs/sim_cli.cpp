@@ -335,7 +335,7 @@ int RunMap(const SimOptions& o) {
   MapPictures pictures(map, spec, out, o.html);
   auto each = [&](const MapPeriod& p) {
     std::string extra = ",\"t\":" + JsonNumber(p.t) + ",\"pose\":" + PoseJson(p.pose);
-    if (p.has_person) extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"lost\":" + (p.lost ? "true" : "false");
+    if (p.has_person) extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
     extra += ",\"clearance\":" + JsonNumber(p.clearance);
     char line[200];
     std::snprintf(line, sizeof line,
