@@ -59,12 +59,15 @@ MapPictures::MapPictures(const SimMap& map, const MapRunSpec& spec, OutputSet& o
 }
 
 void MapPictures::Add(const MapPeriod& p, Pilot& pilot, const std::string& line) {
+  if (pending_) viewer_->Add(tick_);
+  pending_ = false;
   if (!viewer_->Wants()) {
     viewer_->Skip();
     return;
   }
   const GridView v = CaptureGridView(pilot, *p.step);
-  ViewerTick t = ViewerTickFromGridView(v, line);
+  ViewerTick& t = tick_;
+  t = ViewerTickFromGridView(v, line);
   const Frame f(map_);
   t.has_pose = true;
   f.To(p.pose.x, p.pose.y, t.pose_x, t.pose_y);
@@ -75,10 +78,18 @@ void MapPictures::Add(const MapPeriod& p, Pilot& pilot, const std::string& line)
     t.has_distance = true;
     t.distance = std::hypot(p.pose.x - p.person.x, p.pose.y - p.person.y);
   }
-  viewer_->Add(t);
+  pending_ = true;
 }
 
 PictureFiles MapPictures::Finish(const MapResult& result) {
+  if (pending_ && result.contact.kind != SimContactKind::kNone) {
+    const Frame f(map_);
+    tick_.has_contact = true;
+    f.To(result.contact.px, result.contact.py, tick_.contact_x, tick_.contact_y);
+    tick_.info += "  -> contact with " + ContactText(result.contact);
+  }
+  if (pending_) viewer_->Add(tick_);
+  pending_ = false;
   viewer_->Finish();
   PictureFiles files;
   files.emplace_back("run.svg", MapRunSvg(map_, spec_, result));

@@ -10,6 +10,7 @@
 
 #include "output/output_set.h"
 #include "output/pictures.h"
+#include "output/viewer/run_html.h"
 #include "output/viewer/run_viewer.h"
 #include "scansim.h"
 #include "sim_runs/map_episode.h"
@@ -26,6 +27,10 @@ class MapPictures {
   const SimMap& map_;
   const MapRunSpec& spec_;
   std::unique_ptr<RunViewer> viewer_;
+  // Each period's view waits for the next, so that the last one can carry
+  // the contact that ended the run.
+  bool pending_ = false;
+  ViewerTick tick_;
 };
 
 // run.svg of a map run, on its own for tests.

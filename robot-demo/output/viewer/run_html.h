@@ -48,6 +48,8 @@ struct ViewerTick {
   bool has_distance = false;             // to the person, metres
   double distance = 0.0;
   std::string info;                      // the line the command line printed for this tick
+  bool has_contact = false;              // the run ended on a contact after this tick, here (room frame)
+  double contact_x = 0.0, contact_y = 0.0;
 };
 
 struct ViewerSegment {
@@ -67,9 +69,6 @@ struct ViewerRoom {
   // 0 free, 1 wall, 2 unknown.
   int cells_w = 0, cells_h = 0;
   std::vector<unsigned char> cells;
-  // Where the run ended on a contact (room frame), when has_contact.
-  bool has_contact = false;
-  double contact_x = 0.0, contact_y = 0.0;
 };
 
 // Everything about a run except its ticks.
