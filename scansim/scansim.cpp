@@ -495,6 +495,10 @@ bool LoadYaml(const char* yaml_path, const SimMapOptions& options, SimMap::Impl&
     why = file + ": key 'resolution' must be > 0";
     return false;
   }
+  if (res < 1e-4 || res > 1e3) {
+    why = file + ": key 'resolution' " + std::to_string(res) + " m is outside 0.0001..1000";
+    return false;
+  }
   const YAML::Node origin = root["origin"];
   if (!origin) {
     why = file + ": missing key 'origin'";
@@ -599,7 +603,7 @@ bool SimMap::Load(const char* yaml_path, const SimMapOptions& options, char* err
 bool SimMap::Set(int width, int height, double resolution, double origin_x, double origin_y, double origin_yaw,
                  const unsigned char* cells, const SimMapOptions& options) {
   if (impl_ == nullptr || cells == nullptr || width <= 0 || height <= 0 || width > 32768 || height > 32768 ||
-      !(resolution > 0.0) || !Finite(resolution) || !Finite(origin_x) || !Finite(origin_y) || !Finite(origin_yaw))
+      !(resolution >= 1e-4) || !(resolution <= 1e3) || !Finite(origin_x) || !Finite(origin_y) || !Finite(origin_yaw))
     return false;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   for (std::size_t i = 0; i < n; ++i)
