@@ -72,8 +72,8 @@ bool CheckSpec(const MapRunSpec& s, const SimMap& map, std::string& why) {
     why = "a map run needs --goal or --person-route";
     return false;
   }
-  if (!(s.time_limit > 0.0) || !std::isfinite(s.time_limit) || s.time_limit > 1e6) {
-    why = "the time limit must be > 0 s";
+  if (!(s.time_limit > 0.0) || !std::isfinite(s.time_limit) || s.time_limit > 86400.0) {
+    why = "the time limit must be > 0 s and at most a day (86400 s)";
     return false;
   }
   if (!(s.goal_tolerance > 0.0) || !std::isfinite(s.goal_tolerance)) {

@@ -112,7 +112,7 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
     if (!ParseList(val, o.goal, 2)) return Bad("--goal wants X,Y in metres, got '" + val + "'");
     o.has_goal = true;
   } else if (arg == "--goal-tolerance") return metres(o.over.goal_tolerance, 0.0, true, 1e6);
-  else if (arg == "--time-limit") return metres(o.over.time_limit, 0.0, true, 1e6);
+  else if (arg == "--time-limit") return metres(o.over.time_limit, 0.0, true, 86400.0);
   else if (arg == "--person-speed") return metres(o.over.person_speed, 0.0, false, 10.0);
   else if (arg == "--robot-radius") return metres(o.over.robot_radius, 0.0, true, 0.5);
   else if (arg == "--margin") return metres(o.over.margin, 0.0, false, 0.5);
@@ -300,7 +300,21 @@ std::optional<int> BuildSpec(const SimOptions& o, MapRunSpec& s) {
   return std::nullopt;
 }
 
+// --save-scans naming a file the run writes into --out (run.svg, run.html),
+// which the pictures' commit would replace.
+bool SavesOverOutput(const std::string& save, const std::string& out) {
+  const auto slash = save.rfind('/');
+  const std::string name = slash == std::string::npos ? save : save.substr(slash + 1);
+  std::string dir = slash == std::string::npos ? "." : save.substr(0, slash);
+  std::string o = out;
+  while (o.size() > 1 && o.back() == '/') o.pop_back();
+  return OutputSet::IsOwnOutput(name) && (dir == o || "./" + o == dir || dir == "./" + o);
+}
+
 int RunMap(const SimOptions& o) {
+  if (!o.save_scans.empty() && SavesOverOutput(o.save_scans, o.out))
+    return *Bad("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
+               "; choose another name");
   MapRunSpec spec;
   if (const auto st = BuildSpec(o, spec)) return *st;
   SimMap map;

@@ -303,6 +303,8 @@ def case_bad_input(demo, work):
         (["--map", room, "--start", "1,1,0", "--goal", "nan,2", "--out", out], "--goal", "X,Y"),
         (["--map", room, "--start", "1,1,0", "--goal", "3,2", "--range-noise", "nan", "--out", out],
          "--range-noise", "wants"),
+        (["--map", room, "--start", "1,1,0", "--goal", "3,2", "--out", out, "--save-scans", out + "/run.svg"],
+         "--save-scans", "one of the files the run writes"),
     ]
     empty = os.path.join(work, "bad", "empty.txt")
     open(empty, "w").write("# nothing\n\n")
