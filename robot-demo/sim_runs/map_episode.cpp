@@ -67,6 +67,13 @@ bool CheckSpec(const MapRunSpec& s, const SimMap& map, std::string& why) {
       why = "the person's first point is " + std::to_string(d) + " m from the start; a follow run starts 0..6 m behind";
       return false;
     }
+    // The tracker starts straight ahead: the robot must face the person.
+    const SimPoint ahead = SimToRobot(s.start, s.route[0].x, s.route[0].y);
+    if (!(ahead.x > 0.0) || std::fabs(ahead.y) > ahead.x * 0.4) {
+      why = "the person's first point " + Pt(s.route[0].x, s.route[0].y) +
+            " is not ahead of the start's heading (within about 20 deg); a follow run starts facing the person";
+      return false;
+    }
   }
   if (!s.has_goal && s.route.empty()) {
     why = "a map run needs --goal or --person-route";

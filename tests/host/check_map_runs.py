@@ -317,6 +317,8 @@ def case_bad_input(demo, work):
         (["--map", room, "--start", "1,1,0", "--person-route", offroute, "--out", out], "room.yaml",
          "route point 2"),
         (["--map", room, "--start", "1,1,0", "--person-route", nanroute, "--out", out], "nan.txt:2", "waypoint"),
+        (["--map", room, "--start", "1,1,180", "--person-route", offroute, "--out", out], "room.yaml",
+         "not ahead"),
     ]
     suite = os.path.join(work, "bad", "suite.yaml")
     open(suite, "w").write("runs:\n  - {map: ../room.yaml, start: [1, 1, 0], goal: [3, 2]}\n"
