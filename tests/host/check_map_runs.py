@@ -310,6 +310,8 @@ def case_bad_input(demo, work):
     open(empty, "w").write("# nothing\n\n")
     offroute = os.path.join(work, "bad", "off.txt")
     open(offroute, "w").write("2 1\n40 1\n")
+    okroute = os.path.join(work, "bad", "ok.txt")
+    open(okroute, "w").write("2 1\n3 1\n")
     nanroute = os.path.join(work, "bad", "nan.txt")
     open(nanroute, "w").write("2 1\nnan 1\n")
     cases += [
@@ -317,7 +319,7 @@ def case_bad_input(demo, work):
         (["--map", room, "--start", "1,1,0", "--person-route", offroute, "--out", out], "room.yaml",
          "route point 2"),
         (["--map", room, "--start", "1,1,0", "--person-route", nanroute, "--out", out], "nan.txt:2", "waypoint"),
-        (["--map", room, "--start", "1,1,180", "--person-route", offroute, "--out", out], "room.yaml",
+        (["--map", room, "--start", "1,1,180", "--person-route", okroute, "--out", out], "room.yaml",
          "not ahead"),
     ]
     suite = os.path.join(work, "bad", "suite.yaml")
