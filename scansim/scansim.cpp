@@ -184,7 +184,7 @@ struct SimMap::Impl {
         if (Blocked(c, r)) continue;
         int d = 255;
         for (int k = 0; k < 4; ++k) {
-          static const int dc[4] = {-1, 0, 1, -1}, dr[4] = {-1, -1, -1, 0};
+          const int dc[4] = {-1, 0, 1, -1}, dr[4] = {-1, -1, -1, 0};
           d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
         }
         at(c, r) = static_cast<unsigned char>(std::min(d, 255));
@@ -194,7 +194,7 @@ struct SimMap::Impl {
         if (Blocked(c, r)) continue;
         int d = at(c, r);
         for (int k = 0; k < 4; ++k) {
-          static const int dc[4] = {1, 0, -1, 1}, dr[4] = {1, 1, 1, 0};
+          const int dc[4] = {1, 0, -1, 1}, dr[4] = {1, 1, 1, 0};
           d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
         }
         at(c, r) = static_cast<unsigned char>(std::min(d, 255));
