@@ -391,6 +391,8 @@ int RunMap(const SimOptions& o) {
   MapResult result;
   std::string fail;
   if (!RunEpisode(spec, map, true, each, result, fail)) return Fail(kExitBadInput, fail);
+  // However the run ends, the last command a JSON reader sees is a stop.
+  if (o.json && !StdoutPipeClosed()) Print("%s\n", EndStopJson(result.periods).c_str());
   if (const auto status = StopStatus()) return *status;
   if (!o.json) PrintResult(result);
   PictureFiles files = pictures.Finish(result);

@@ -89,8 +89,11 @@ def json_lines(text):
 
 
 def check_motion(lines, m, radius, vmax, wmax):
-    steps, summary = lines[:-1], lines[-1]["summary"]
+    steps, end, summary = lines[:-2], lines[-2], lines[-1]["summary"]
     assert steps, "no steps"
+    # The last command a reader sees is a stop, after the last period.
+    assert end["reason"] == "end" and end["command"] == {"speed": 0, "turn_rate": 0}, end
+    assert end["end"]["records"] == len(steps), end
     for a, b in zip(steps, steps[1:]):
         assert abs(b["t"] - a["t"] - 0.1) < 1e-9
         v = min(max(a["command"]["speed"], -vmax), vmax)
@@ -167,10 +170,10 @@ def case_collision(demo, work):
     # At contact the centres are the two radii apart (to the contact step).
     gap = math.hypot(c["robot"]["x"] - c["point"]["x"], c["robot"]["y"] - c["point"]["y"])
     assert abs(gap - 0.4) < 2e-3, gap
-    last = lines[-2]
+    last = lines[-3]
     assert last["t"] <= c["t"] < last["t"] + 0.1 + 1e-9
     # Every step before it: the person and the robot apart.
-    for s in lines[:-1]:
+    for s in lines[:-2]:
         assert math.hypot(s["pose"]["x"] - s["person"]["x"], s["pose"]["y"] - s["person"]["y"]) > 0.4
     # Human lines name it too.
     p = run(demo, ["--map", room, "--start", "1.5,2,0", "--person-route", route, "--person-speed", "0.6",
