@@ -23,6 +23,8 @@ function(scanpilot_add_library name description)
     set(L_SOVERSION ${PROJECT_VERSION_MAJOR})
   endif()
   add_library(${name} SHARED ${name}.cpp ${name}.h)
+  # Every library's ABI is checked against its baseline, abi/lib<name>.abi.
+  set_property(GLOBAL APPEND PROPERTY SCANPILOT_LIBRARIES ${name})
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
