@@ -22,9 +22,9 @@ def stated_versions(root):
     found.append(("CMakeLists.txt project()", m.group(1) if m else None))
     m = re.search(r"<version>([^<]*)</version>", (root / "ros/package.xml").read_text())
     found.append(("ros/package.xml", m.group(1) if m else None))
-    # Debian's version is upstream-revision; the upstream part is ours.
+    # A Debian revision (-N), if any, is the packaging's own.
     first = (root / "debian/changelog").read_text().split("\n", 1)[0]
-    m = re.match(r"scanpilot \(([0-9.]+)-[^)]+\)", first)
+    m = re.match(r"scanpilot \(([0-9.]+)(-[^)]+)?\)", first)
     found.append(("debian/changelog", m.group(1) if m else None))
     return found
 
