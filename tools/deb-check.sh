@@ -65,7 +65,7 @@ if [ "$arch" != "$build_arch" ]; then
     *) fail "no emulator known for $arch" ;;
   esac
   for deb in ./*.deb; do dpkg-deb -x "$deb" "$area/root"; done
-  file "$area/root/usr/bin/robot-demo"
+  LC_ALL=C readelf -h "$area/root/usr/bin/robot-demo" | grep -E "Class|Machine"
   export LD_LIBRARY_PATH="$area/root/usr/lib/$triple"
   said=$("$qemu" -L "/usr/$triple" "$area/root/usr/bin/robot-demo" --version)
   echo "$said"
