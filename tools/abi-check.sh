@@ -24,7 +24,7 @@ command -v abidiff >/dev/null || { echo "abi-check: abidiff not found (Debian: a
 
 old_soname=$(sed -n "1s/.* soname='\([^']*\)'.*/\1/p" "$baseline")
 new_soname=$(LC_ALL=C readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
-[ -n "$old_soname" ] && [ -n "$new_soname" ] || { echo "abi-check: no SONAME in $baseline or $lib" >&2; exit 2; }
+if [ -z "$old_soname" ] || [ -z "$new_soname" ]; then echo "abi-check: no SONAME in $baseline or $lib" >&2; exit 2; fi
 
 set +e
 report=$(abidiff --no-added-syms --headers-dir2 "$headers" --drop-private-types "$baseline" "$lib" 2>&1)

@@ -104,6 +104,7 @@ unset PKG_CONFIG_PATH CMAKE_PREFIX_PATH LD_LIBRARY_PATH
 out=$("$consumer/build/my_robot")
 [[ $out == "speed "* ]] || fail "my_robot (find_package) printed: $out"
 echo "find_package: $out"
+# shellcheck disable=SC2046  # the README's recipe: pkg-config's words are meant to split
 (cd "$consumer" && g++ -std=c++17 my_robot.cpp $(pkg-config --cflags --libs scanpilot) -o my_robot-pc) ||
   fail "the README's program does not build with pkg-config"
 out=$("$consumer/my_robot-pc")
