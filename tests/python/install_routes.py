@@ -87,7 +87,8 @@ def source_copy(args):
     for p in copy.iterdir():
         if p.name != "build-python":
             shutil.rmtree(p) if p.is_dir() and not p.is_symlink() else p.unlink()
-    ignore = shutil.ignore_patterns(".git", "build*", "dist", "__pycache__", "*.egg-info", "robot-demo-out")
+    # (obj-*: the build folders of dpkg-buildpackage, inside the tree)
+    ignore = shutil.ignore_patterns(".git", "build*", "obj-*", "dist", "__pycache__", "*.egg-info", "robot-demo-out")
     for p in src.iterdir():
         if ignore(str(src), [p.name]):
             continue
