@@ -5,6 +5,7 @@ an installed package or a wheel needs nothing else at run time.
 
 CMAKE_BUILD_PARALLEL_LEVEL sets the build's jobs (default 2)."""
 import os
+import re
 import shutil
 import sys
 from pathlib import Path
@@ -13,6 +14,15 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
+
+
+def project_version():
+    """The release version, from the top-level project() of CMakeLists.txt (its one home)."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    match = re.search(r"^project\(scanpilot VERSION ([0-9]+\.[0-9]+\.[0-9]+)", text, re.M)
+    if match is None:
+        raise RuntimeError("scanpilot: no version in CMakeLists.txt's project()")
+    return match.group(1)
 
 
 class CMakeBuild(build_ext):
@@ -45,6 +55,7 @@ class CMakeBuild(build_ext):
 
 
 setup(
+    version=project_version(),
     ext_modules=[Extension("scanpilot._scanpilot", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options={"build": {"build_base": "build-python"}, "egg_info": {"egg_base": "build-python"}},

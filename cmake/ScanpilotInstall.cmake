@@ -6,15 +6,30 @@
 # REQUIRES: libraries of this project its header needs; PRIVATE_REQUIRES:
 # ones it only links. Both are found again by its CMake package.
 # SOURCES: more sources; PC_PRIVATE: other pkg-config modules it links.
+# SOVERSION: the library's ABI number (its SONAME is lib<name>.so.<SOVERSION>),
+# by default the release's major; raise it where an incompatible ABI change
+# lands, and only there (tools/abi-check.sh holds each one to it).
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
+# scanpilot_version.h, the release's version as macros, for every library's users.
+set(SCANPILOT_GENERATED_INCLUDE ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/scanpilot_version.h.in
+  ${SCANPILOT_GENERATED_INCLUDE}/scanpilot_version.h @ONLY)
+install(FILES ${SCANPILOT_GENERATED_INCLUDE}/scanpilot_version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
 function(scanpilot_add_library name description)
-  cmake_parse_arguments(L "" "" "REQUIRES;PRIVATE_REQUIRES;SOURCES;PC_PRIVATE" ${ARGN})
+  cmake_parse_arguments(L "" "SOVERSION" "REQUIRES;PRIVATE_REQUIRES;SOURCES;PC_PRIVATE" ${ARGN})
+  if(NOT DEFINED L_SOVERSION)
+    set(L_SOVERSION ${PROJECT_VERSION_MAJOR})
+  endif()
   add_library(${name} SHARED ${name}.cpp ${name}.h ${L_SOURCES})
+  # Every library's ABI is checked against its baseline, abi/lib<name>.abi.
+  set_property(GLOBAL APPEND PROPERTY SCANPILOT_LIBRARIES ${name})
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    $<BUILD_INTERFACE:${SCANPILOT_GENERATED_INCLUDE}>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   string(TOUPPER ${name} upper)
   target_compile_definitions(${name} PRIVATE ${upper}_BUILDING)
@@ -24,8 +39,8 @@ function(scanpilot_add_library name description)
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
-    VERSION ${PROJECT_VERSION}
-    SOVERSION ${PROJECT_VERSION_MAJOR}
+    VERSION ${L_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+    SOVERSION ${L_SOVERSION}
     PUBLIC_HEADER ${name}.h)
   scanpilot_install_library(${name} "${description}" "${L_REQUIRES}" "${L_PRIVATE_REQUIRES}" "${L_PC_PRIVATE}")
 endfunction()

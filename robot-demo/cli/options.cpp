@@ -11,6 +11,7 @@
 #include "grid_frame.h"
 #include "input/serial_port.h"
 #include "output/output_set.h"
+#include "scanpilot_version.h"
 
 namespace fs = std::filesystem;
 
@@ -436,6 +437,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (arg == "--help" || arg == "-h") {
       // The text outgrows stdio's buffer: a full disk shows here, with its reason.
       if (std::fputs(kUsage, stdout) == EOF && (NoteStdoutError(errno), true))
+        return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      if ((std::printf("robot-demo %s\n", SCANPILOT_VERSION_STRING) < 0 || std::fflush(stdout) != 0) &&
+          (NoteStdoutError(errno), true))
         return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
       return kExitOk;
     }

@@ -158,6 +158,7 @@ const char kUsage[] =
     "  --quiet               print only the summary; progress goes to standard error\n"
     "                        when it is a terminal\n"
     "  --help                this text\n"
+    "  --version             the release number\n"
     "\n"
     "SIGINT, SIGTERM or SIGHUP stop a run cleanly: nothing of it is kept, status\n"
     "128 + the signal. Status 1: an output could not be written; 2: bad input;\n"

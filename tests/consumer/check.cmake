@@ -20,8 +20,9 @@ foreach(f include/pathgrid.h include/scanfollow.h include/scanbin.h include/scan
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-file(GLOB_RECURSE sonames ${prefix}/*/libpathgrid.so.1 ${prefix}/*/libscanfollow.so.1 ${prefix}/*/libscanbin.so.1
-  ${prefix}/*/libscanpilot.so.1 ${prefix}/*/libscanwire.so.1)
+# (each library's SONAME link, whatever its ABI number)
+file(GLOB_RECURSE sonames ${prefix}/*/libpathgrid.so.[0-9] ${prefix}/*/libscanfollow.so.[0-9]
+  ${prefix}/*/libscanbin.so.[0-9] ${prefix}/*/libscanpilot.so.[0-9] ${prefix}/*/libscanwire.so.[0-9])
 list(LENGTH sonames n)
 if(NOT n EQUAL 5)
   message(FATAL_ERROR "SONAME links missing: ${sonames}")

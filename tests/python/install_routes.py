@@ -15,6 +15,7 @@ tool is missing).
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -86,7 +87,8 @@ def source_copy(args):
     for p in copy.iterdir():
         if p.name != "build-python":
             shutil.rmtree(p) if p.is_dir() and not p.is_symlink() else p.unlink()
-    ignore = shutil.ignore_patterns(".git", "build*", "dist", "__pycache__", "*.egg-info", "robot-demo-out")
+    # (obj-*: the build folders of dpkg-buildpackage, inside the tree)
+    ignore = shutil.ignore_patterns(".git", "build*", "obj-*", "dist", "__pycache__", "*.egg-info", "robot-demo-out")
     for p in src.iterdir():
         if ignore(str(src), [p.name]):
             continue
@@ -129,8 +131,9 @@ def wheel_route(args):
     assert len(wheels) == 1, wheels
     names = set(zipfile.ZipFile(wheels[0]).namelist())
     pkg = {n.split("/", 1)[1] for n in names if n.startswith("scanpilot/")}
-    libs = {"libscanpilot.so.1", "libpathgrid.so.1", "libscanfollow.so.1", "libscanbin.so.1"}
-    assert libs <= pkg, pkg
+    # Each library under its SONAME, whatever its ABI number.
+    libs = {re.sub(r"\.so\.[0-9]+$", ".so", n) for n in pkg if re.fullmatch(r"lib[a-z]+\.so\.[0-9]+", n)}
+    assert libs == {"libscanpilot.so", "libpathgrid.so", "libscanfollow.so", "libscanbin.so"}, pkg
     assert {"__init__.py", "__init__.pyi", "py.typed"} <= pkg, pkg
     assert len([n for n in pkg if n.startswith("_scanpilot.") and n.endswith(".so")]) == 1, pkg
     assert len(pkg) == 8, ("unexpected files in the wheel", sorted(pkg))
