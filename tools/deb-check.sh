@@ -10,7 +10,7 @@
 #       module, runs /usr/bin/robot-demo, purges them and checks that no file
 #       is left behind
 #   tools/deb-check.sh --arch arm64|armhf
-#       cross build (profiles nopython, pkg.scanpilot.noros), lintian clean; the packaged
+#       cross build (profiles nopython, pkg.scanpilot.noros, pkg.scanpilot.nosim), lintian clean; the packaged
 #       robot-demo runs the demo under qemu-user
 #
 # Build area: build-deb[-ARCH]/ (the packages land there). Needs debhelper,
@@ -38,7 +38,7 @@ if [ "$arch" = "$build_arch" ]; then
   dpkg-buildpackage -us -uc -F --build-profiles=nocheck >"$area/build.log" 2>&1 ||
     { tail -40 "$area/build.log"; fail "dpkg-buildpackage failed (log: $area/build.log)"; }
 else
-  dpkg-buildpackage -us -uc -b -a "$arch" --build-profiles=cross,nocheck,nopython,pkg.scanpilot.noros >"$area/build.log" 2>&1 ||
+  dpkg-buildpackage -us -uc -b -a "$arch" --build-profiles=cross,nocheck,nopython,pkg.scanpilot.noros,pkg.scanpilot.nosim >"$area/build.log" 2>&1 ||
     { tail -40 "$area/build.log"; fail "dpkg-buildpackage -a $arch failed (log: $area/build.log)"; }
 fi
 lap "package build"
