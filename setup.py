@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Builds the scanpilot extension with the project's own CMake (setuptools
 backend, see pyproject.toml). The four libraries are installed into the
 package beside the extension, which finds them through its $ORIGIN rpath, so

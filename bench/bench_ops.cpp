@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Wall time per call of the operations a control loop pays for on every scan.
 // Run by hand: ./build/bench/bench_ops (figures are ns per call; the machine
 // is shared, so compare runs made side by side, or use cycle_count).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Instructions per call under callgrind: repeatable on a shared machine.
 # usage: bench/callgrind.sh [BUILD_DIR [LIB_DIR]]   (default: build)
 # LIB_DIR, when given, holds another build of libpathgrid.so.1 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One control-loop cycle as a host runs it: tracker, then planner.
 #ifndef SCANPILOT_BENCH_CYCLE_H
 #define SCANPILOT_BENCH_CYCLE_H

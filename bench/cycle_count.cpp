@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Instruction counter. Each mode runs its operation `n` times inside
 // scanpilot_measure(); bench/callgrind.sh collects instructions only there,
 // so the count divided by n is instructions per call, whatever the machine

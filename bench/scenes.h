@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fixed inputs shared by the benchmarks and the instruction counter.
 #ifndef SCANPILOT_BENCH_SCENES_H
 #define SCANPILOT_BENCH_SCENES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "cycle.h"
 #include "scanpilot.h"
 #include "world/scenario.h"

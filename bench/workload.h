@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Planner states for the walk benchmarks and the whole-cycle workload.
 #ifndef SCANPILOT_BENCH_WORKLOAD_H
 #define SCANPILOT_BENCH_WORKLOAD_H

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # What the libraries share: a shared object <name> from <name>.cpp with the
 # public header <name>.h, the ALIAS <name>::<name>, hidden visibility with
 # <NAME>_BUILDING defined for the export macro, a SONAME, and install rules

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Replays a recording with the scanpilot module, prints one drive command per
 scan and saves a picture of the run.
 

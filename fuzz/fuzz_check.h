@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Invariant check for the fuzz targets: report what failed, then abort so
 // libFuzzer keeps the input as a crash.
 #ifndef SCANPILOT_FUZZ_CHECK_H

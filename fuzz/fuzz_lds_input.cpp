@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host's reading of a scanner's serial stream (robot-demo/input/
 // lds_source.cpp): bytes -> turns -> gated, binned scans. The input is the
 // byte stream, then three control bytes: repair checksums (bit 0) and the

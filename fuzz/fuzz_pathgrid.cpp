@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Planner fuzz target: arbitrary borders, scans, obstacle and target cells
 // (any int), passes and hand-driven walker steps. The planner's reference
 // model (tests/pathgrid_reference.h), which shares no code with the library,

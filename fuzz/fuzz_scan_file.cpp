@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Scan-file parser fuzz target: any bytes give either scans or one error
 // line pointing into the text, never a crash. Accepted scans must survive a
 // print-and-parse round trip bit for bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Scan binning fuzz target: any layout, limits and samples (any bits, or
 // plausible driver output) through all three conversions. Checked: the
 // result says whether the arguments were valid; a false result or no return

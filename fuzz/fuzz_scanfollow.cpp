@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tracker fuzz target: any restart distance, then sequences of scans and
 // candidates. The tracker's reference model (tests/scanfollow_reference.h)
 // runs alongside and every output must match it bit for bit; the properties

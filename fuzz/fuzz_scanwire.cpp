@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Serial stream decoder fuzz target. The input is the byte stream, then one
 // control byte: bit 0 writes the right checksum into every packet start that
 // has room (so that mutated data still forms good packets), the other bits

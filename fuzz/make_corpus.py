@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Writes the seed corpora under fuzz/corpus/. Deterministic; rerun after
 changing it and commit the result. Files named regress-* are kept inputs
 that once failed and are left alone.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the fuzz targets and runs each one: first over its committed corpus
 # as a regression, then fuzzing for a bounded time.
 #   fuzz/run.sh [seconds-per-target]   (default 60)

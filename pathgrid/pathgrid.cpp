@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Grid planner: scan -> inflated obstacle field, targets -> attraction field,
 // then a greedy walk from the robot's cell. Read top to bottom: tables,
 // kernels, stamping, the pass, results.

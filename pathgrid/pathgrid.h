@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pathgrid - a local grid planner for a robot with a 360-reading range scanner.
 //
 // Contract

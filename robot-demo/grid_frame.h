@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The planner's grid as the host sees it: 100 x 100 cells of 5 cm, the robot
 // on (50, 50), the row growing with X (ahead) and the column with Y (left).
 // Every metre-to-cell conversion in the host goes through here, so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // robot-demo: a host program for both libraries. With no arguments it runs the
 // embedded following scenario (runs/demo_run.cpp); with --scans it replays
 // recorded scans, and with --device it runs live from a scanner (runs/replay.cpp,

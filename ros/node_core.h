@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The scanpilot node without the middleware: parameters, message checks, the
 // step, what goes out, and when a zero command is due. A ROS 1 or ROS 2 node
 // only moves messages in and out of this class; it never reads a clock here:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanpilot_node for ROS 1: messages in and out of NodeCore, nothing more.
 #include <diagnostic_updater/diagnostic_updater.h>
 #include <geometry_msgs/PointStamped.h>

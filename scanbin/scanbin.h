@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanbin - turns one revolution of a real scanner's samples into the 360
 // readings that pathgrid and scanfollow take (one per whole degree, metres,
 // +inf for no return, index 180 straight ahead).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tracking filter: one tracked point, moved each scan to the average of the
 // front-half scan points near it. Every precision and sum order here is part
 // of the result; see the notes at each step.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanfollow - follows one object ahead of the robot from scan to scan.
 //
 // Contract

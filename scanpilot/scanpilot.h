@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanpilot - from one range scan to one drive command.
 //
 // Once per scan it runs the tracker (scanfollow) when following, picks the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanwire - decodes the byte stream a spinning 360-degree scanner sends over
 // its serial port into complete turns of samples, ready for scanbin.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Every relative link of the project's pages must reach a file, and an
 anchor a heading of that file (as a Markdown renderer makes them); every
 docs/*.md page that robot-demo's --help names must exist.

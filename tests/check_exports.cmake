@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks a shared object's dynamic interface:
 #   every defined dynamic symbol is one of NAMES (and each of NAMES is there, as
 #   a function), and every NEEDED entry is <stem>.so[.N...] for a stem in NEEDED_OK.

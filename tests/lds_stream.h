@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes the 22-byte packet stream of a spinning scanner from a known scene,
 // with the faults of a real serial port on request, and records which
 // packets went out intact. For the tests, the fuzz seeds and capture files;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The planner's one reference model, shared by the tests and the fuzz
 // target, plus helpers that observe the library only through its exported
 // operations. The model is written for clarity, not speed: whole-grid loops

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tracker's one reference model, shared by the tests and the fuzz
 // target: one reading at a time, no precomputed tables or branch-free tricks,
 // so its outputs can be compared with the library's bit for bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reference model of the scanner stream decoder, shared by the tests and the
 // fuzz target: reads a whole byte string at once by position, where the
 // library works byte by byte on a buffer.

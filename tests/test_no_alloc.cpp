@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // No library may touch the heap. This process replaces every allocation
 // entry point and counts the calls made while a flag is up; the libraries'
 // own references bind to these definitions at load time.

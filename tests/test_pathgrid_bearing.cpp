@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CalAngle bit for bit against its steps with this C library's atanf (whose
 // last bit differs between C libraries), and the path listing.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Disk and cone kernels as seen through the fields they stamp.
 #include <cmath>
 #include <limits>

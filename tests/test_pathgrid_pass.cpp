@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The planning pass: start search, greedy walk, steering point and path end.
 #include <algorithm>
 

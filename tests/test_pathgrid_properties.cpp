@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Seeded random scans, borders and targets: invariants of every pass, and the
 // library against the naive model on every observable result.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Scans and single obstacles stamped into the obstacle field.
 #include <cfloat>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Binning real scanner samples into the 360 one-degree readings. Expected
 // indices are worked out by hand from how each scanner is mounted, not from
 // the binning formula.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tracker behaviour through its two exported operations. The library state is
 // process-wide, so every test starts with thredhold.
 #include "scanfollow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tracker before its first thredhold. Needs a process of its own: the
 // state is zero only at load, so this file holds a single test.
 #include "scanfollow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The control loop: what a robot does with each scan, and when it must not move.
 #include "scanpilot.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decoding a spinning scanner's serial stream. Known answers are worked out by
 // hand from the packet layout; streams come from tests/lds_stream.h and are
 // checked against the scene they were written from and against the reference

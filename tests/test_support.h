@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Float bits for the tests and fuzz targets. The libraries' results are
 // compared bit for bit, so +0 and -0 differ and a NaN is compared by its bits.
 #ifndef SCANPILOT_TEST_SUPPORT_H

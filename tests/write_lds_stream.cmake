@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The stream writer: exact sizes for whole and cut packets, one error line and
 # no file for a bad argument or an unwritable place.
 # -DTOOL=<write_lds_stream> -DWORK=<scratch>

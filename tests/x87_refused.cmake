@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The libraries must refuse x87 arithmetic, which keeps float expressions in
 # 80 bits and gives other results, and must still build for i686 with SSE2.
 # -DCXX=<i686 cross compiler, or the host compiler to try with -m32>

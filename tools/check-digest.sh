@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds both libraries and the digest workload three ways and checks that
 # every build prints the digests stored in tests/digest.txt:
 #   g++ -O0, g++ -O3 -march=native, clang++ -O2   (all -ffp-contract=off)

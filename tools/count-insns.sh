@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Instructions per SetRanges call on a room scan (360 echoes, 1.2 to 3 m),
 # counted exactly under qemu: one instruction per translation block, every
 # block execution logged. Needs the build tree of tools/cross-check.sh ARCH

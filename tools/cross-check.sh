@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross-builds the project for another CPU with Debian's cross compilers,
 # runs its tests under qemu user-mode emulation, then the digest workload,
 # whose parts must equal the ones made on x86-64 (tests/digest.txt) except

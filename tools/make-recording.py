@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Writes a scanner log the way a cheap 360-degree scanner's driver does.
 
 The robot drives through a 6 m x 4 m room behind a walking person. The

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs the test programs of a plain (unsanitized) build under valgrind
 # memcheck: each GoogleTest executable under tests/ (the libraries' and, in
 # tests/host, robot-demo's) once with all its cases, plus the digest

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Replay memory and throughput on a long recording.
 #   tools/replay-bench.sh [ROBOT_DEMO [OLD_ROBOT_DEMO]]
 # Generates a scanner log (tools/make-recording.py), converts it once with

@@ -62,9 +62,25 @@ def has_line(text):
     return any(TAG in line for line in text.splitlines()[:5])
 
 
+def theirs_patterns(root):
+    """The Files: patterns of debian/copyright but `*`: data by others, which
+    keeps its own licence and takes no line of ours."""
+    path = os.path.join(root, "debian", "copyright")
+    if not os.path.exists(path):
+        return []
+    patterns = []
+    for line in open(path, encoding="utf-8"):
+        if line.startswith("Files:"):
+            patterns += [p for p in line[len("Files:"):].split() if p != "*"]
+    return patterns
+
+
 def missing(root, files):
     out = []
+    theirs = theirs_patterns(root)
     for rel in files:
+        if any(fnmatch.fnmatchcase(rel, p) for p in theirs):
+            continue
         text = read_text(os.path.join(root, rel))
         if text is None:
             continue
@@ -144,6 +160,15 @@ def self_test():
         with open(os.path.join(root, "debian", "copyright"), "w") as f:
             f.write("Files: *\n\nFiles: data/listed.bin data/listed.LICENSE\n")
         assert unlisted_licences(root, ["data/listed.LICENSE", "data/other.LICENSE"]) == ["data/other.LICENSE"]
+        # A source-like file among data by others keeps its own licence.
+        os.makedirs(os.path.join(root, "data"))
+        with open(os.path.join(root, "data", "listed.LICENSE"), "w") as f:
+            f.write("theirs\n")
+        with open(os.path.join(root, "data", "map.yaml"), "w") as f:
+            f.write("image: map.pgm\n")
+        with open(os.path.join(root, "debian", "copyright"), "a") as f:
+            f.write("\nFiles: data/*.yaml\n")
+        assert [rel for rel, _, _ in missing(root, ["data/map.yaml", "a.cpp"])] == [], "data by others was marked"
     print("the licence check finds and fixes each kind of source file")
     return 0
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # 32-bit ARMv7 with hardware floating point (Raspberry Pi 2 and later with a 32-bit OS): cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake
 # tools/cross-check.sh armhf builds and tests with it.
 set(SCANPILOT_TRIPLE arm-linux-gnueabihf)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Shared part of the cross toolchain files: Debian's cross compilers
 # (g++-TRIPLE), libraries from its multiarch packages (libgtest-dev:ARCH) and
 # qemu-user to run the tests on the build machine. Set SCANPILOT_TRIPLE and

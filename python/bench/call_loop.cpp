@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Times Pilot::Step on one scan and GetHelperNum from C++, the baseline for
 // the same calls through the Python module (python/bench/overhead.py).
 //   pilot_call_loop ITERATIONS [ROUNDS [step|helper]] < scan   (360 readings; goal mode, defaults)

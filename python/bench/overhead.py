@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """What the Python binding adds per call: Pilot.step and get_helper_num from
 Python against Pilot::Step and GetHelperNum in a C++ loop on the same scan
 (pilot_call_loop, built beside the module).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """From one range scan to one drive command: the scanpilot libraries in Python.
 
     import numpy as np

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Type stubs of the scanpilot module (the compiled part is scanpilot._scanpilot)."""
 from types import TracebackType
 from typing import Any, Dict, Literal, Optional, Sequence, Tuple, Union

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Python face of the libraries: scanpilot's Pilot with its steps and
 // read-back, the planner's and the tracker's calls one by one, and the
 // scanbin conversions. Arrays come in as anything numpy can read and are

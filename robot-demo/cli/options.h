@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // robot-demo's command line: its options and how they are read.
 #ifndef SCANPILOT_CLI_OPTIONS_H
 #define SCANPILOT_CLI_OPTIONS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // robot-demo's exit statuses, its usage text and the one-line complaints on
 // standard error.
 #ifndef SCANPILOT_CLI_USAGE_H

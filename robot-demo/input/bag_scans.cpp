@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "bag_scans.h"
 
 #include <rosbag/bag.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // LaserScans from a ROS 1 bag file, one message at a time, without a ROS
 // master. The header needs no ROS headers; the library links Debian's
 // rosbag storage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A ROS 1 bag's LaserScans as the replay's records: each message binned by
 // the LaserScan rule with the run's range limits and scanner mount. Built
 // only where Debian's rosbag storage library is (SCANPILOT_HAVE_ROSBAG).

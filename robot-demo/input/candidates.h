@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A detector's candidates for the tracker, one line per scan: "x y" in
 // metres in the robot frame (spaces or a comma between them), or an empty
 // line for a scan without one. Read alongside the scans, one line at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A spinning scanner's raw serial stream (22-byte packets, scanwire.h) as
 // scans: bytes from a capture file, a pipe or the port itself, decoded by a
 // WireDecoder, each complete turn checked and binned into 360 readings.

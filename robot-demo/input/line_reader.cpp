@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "input/line_reader.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading a recording line by line, in bounded memory whatever its length.
 #ifndef SCANPILOT_INPUT_LINE_READER_H
 #define SCANPILOT_INPUT_LINE_READER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // --save-raw: the bytes of a scanner's stream exactly as the run took them
 // from the port, written all or nothing (StagedFile), so that replaying the
 // file with --format lds gives the run's records again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writing the scans a replay fed the planner, in the default format and in
 // bounded memory whatever the length of the recording.
 #ifndef SCANPILOT_INPUT_SCAN_SAVER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The recording formats robot-demo replays, each turned into 360-reading
 // scans one at a time:
 //   kDegrees  one scan per line, 360 robot-frame readings (scan_text.h);

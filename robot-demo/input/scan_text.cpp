@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "input/scan_text.h"
 
 #include <charconv>

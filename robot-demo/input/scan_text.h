@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Parser for recorded range scans, kept free of I/O so that tests and fuzz
 // targets can drive it with any byte string.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A scanner's serial port, or a pseudo-terminal standing in for one, as a
 // ByteSource: opened without blocking (a port whose modem lines are down
 // would otherwise hang the open), set raw at 8N1 (no echo, no line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "input/staged_file.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A file written all or nothing: into a temporary file beside its path
 // (".NAME.robot-demo-XXXXXX", flocked while in use), flushed to disk and
 // renamed over the path by Commit, the folder flushed after. Destroyed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A run's input as a sequence of records for the replay loop: scans to plan
 // and, from a scanner's own stream, stops (a turn not fit to plan, or a wait
 // with no turn at all), each of which must halt the robot. The text formats

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A copy of what the planner saw and did on one scan, for pictures: the
 // pilot reads its last pass back cell by cell (Pilot::ReadPass).
 #ifndef SCANPILOT_OUTPUT_GRID_VIEW_H

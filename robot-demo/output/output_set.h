@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The files of one run, written apart and moved into the output folder
 // together, so the folder shows the whole set or its previous content.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Which passes get a picture, and writing the pictures out.
 #ifndef SCANPILOT_OUTPUT_PICTURES_H
 #define SCANPILOT_OUTPUT_PICTURES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Text from outside (file names, titles) made safe to put into SVG, HTML or
 // a terminal.
 #ifndef SCANPILOT_OUTPUT_SAFE_TEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Plain-text SVG pictures of a run and of single planner passes.
 #ifndef SCANPILOT_OUTPUT_SVG_H
 #define SCANPILOT_OUTPUT_SVG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "runs/demo_run.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A live run: a spinning scanner's serial port read as it streams, each
 // usable turn planned the moment it completes, a stop record for any other
 // turn and for each wait without a turn. It ends normally on --turns or a

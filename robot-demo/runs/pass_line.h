@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one-line account of a planner pass that the command line prints and a
 // viewer can show word for word: the replay's line per scan and the demo's
 // --verbose line per tick.

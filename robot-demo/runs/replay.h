@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Replays recorded scans through the pilot (tracker with --follow, planner,
 // drive command), one scan at a time: read, plan, print, forget. Only the
 // scans chosen for pictures are kept, as pictures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What a run reports besides its lines for people: warnings (each once, on
 // standard error and in the JSON summary) and the JSON Lines of --json.
 #ifndef SCANPILOT_RUNS_RUN_REPORT_H

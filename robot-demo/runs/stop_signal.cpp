@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "runs/stop_signal.h"
 
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The signals that end a run early: SIGINT, SIGTERM and SIGHUP only set a
 // flag, which the run loops poll between scans, so that every run ends
 // through its own code and cleans up after itself. They do not restart an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // How a run reports a scanner's stream: the drive command on each planned
 // turn's line, the stop records of turns not planned and of waits without a
 // turn, and the stream's counters in the summary.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated world's geometry: points, poses, and a room of walls and
 // round pillars, with the distances the demo measures in it.
 #ifndef SCANPILOT_WORLD_ROOM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The demo's embedded scenario: a 6 m x 4 m room with a partition wall and a
 // doorway, a few obstacles, a person walking a scripted route, and a robot
 // that follows the person with a Pilot (scanpilot.h) once per 0.1 s tick:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // run-html-fixture DIR: a short real run of both libraries in a small room,
 // written as DIR/run.html for the browser test, with the per-tick lines in
 // DIR/info.txt and, in DIR/expected.json, what the page must decode per tick.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Opens a run.html in headless Chromium and drives it like a user.
 
 Usage: test_viewer.py --fixture PROGRAM --work DIR

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The viewer of real robot-demo runs in the browser: the demo's run.html with
 # the --verbose lines, and a replay's run.html with its per-scan lines, from a
 # scan file whose name is markup.

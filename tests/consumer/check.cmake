@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the build tree into a fresh prefix, then builds and runs against
 # it: the consumer (known answers from every library) through find_package,
 # and the README's my_robot.cpp through the README's CMakeLists.txt and its

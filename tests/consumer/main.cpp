@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Links the installed libraries and checks known answers from each.
 #include <cmath>
 #include <cstdio>

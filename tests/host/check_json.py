@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Checks robot-demo --json: every line is JSON to a standard parser, floats
 are written in the shortest form that reads back to their bits, the steps
 equal the library's own for the same scans, and the warnings a run owes.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Checks robot-demo on a spinning scanner's raw serial stream (--format lds):
 replays of generated captures against a model of the packet protocol and of
 the binning rule computed here, and live runs over a pseudo-terminal.

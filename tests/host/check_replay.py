@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Checks robot-demo's replay of scanner recordings against a model of the
 binning rule computed here, from the recording's text, in exact arithmetic.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """robot-demo as a person's shell sees it when things go wrong: a run that
 fails, a second run into the same folder, signals and kills at any moment, a
 reader that goes away, names that try to forge lines, and the order of the

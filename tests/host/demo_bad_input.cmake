@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs robot-demo on one malformed input and checks that it fails cleanly,
 # as a script calling it relies on: exit status 2, exactly one line on stderr,
 # nothing on stdout, and no picture directory left behind.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # robot-demo's outputs: safe pictures for any scan file name, an output folder
 # that shows one whole run, and no exit status 0 when output was lost.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=hostile|bad_out|reuse|midway|stdout|verbose

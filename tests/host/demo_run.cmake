@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs robot-demo and checks its promises.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=scenario|replay|usage
 # Cross builds run the demo under the emulator that ctest names.

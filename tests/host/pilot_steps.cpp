@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pilot-steps FILE [--follow D] [--target-cell COL,ROW] [--robot-radius M --margin M]:
 // each scan of a degrees-format file through a Pilot of its own, one
 // PilotStepJson line per scan. Tests compare it with robot-demo --json, which

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Replay command line: usage errors, the line cap, endless input, line ends,
 # underflow, pipes and --save-scans round trips.
 # -DDEMO=<robot-demo> -DWORK=<scratch dir> -DCASE=<name>

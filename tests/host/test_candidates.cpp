@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A detector's output file: one line per scan, a position or nothing.
 #include "input/candidates.h"
 

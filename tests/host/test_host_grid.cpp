@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host's grid frame and its planner pictures: the host must pick the
 // cells the planner picks, and drawing a pass must not change the planner.
 #include "grid_frame.h"

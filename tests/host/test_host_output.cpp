@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host's outputs: text from outside made safe for pictures, the per-pass
 // line, and the output folder that shows a whole run or the previous one.
 #include "input/scan_saver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated world's rays: any room is cast against, the nearest surface
 // wins, and scan readings point where the planner expects them.
 #include "world/room.h"

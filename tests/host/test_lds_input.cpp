@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host's reading of a scanner's serial stream: the gates, the waits
 // without a turn, the bytes a recording gets, a port that goes away, and a
 // pseudo-terminal set up as the scanner's port.

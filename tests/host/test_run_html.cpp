@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The run page: outside text cannot inject markup, titles are cut on
 // character boundaries, and the per-tick grid records decode to what went in.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Streaming reader and scanner formats: line ends at every position of the
 // read buffer, the line cap's boundary, turns of samples and their batching.
 #include "input/line_reader.h"

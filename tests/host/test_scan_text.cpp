@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Scan-file parser: accepted spellings, exact values, and every rejected form
 // with the line it is reported on.
 #include "input/scan_text.h"

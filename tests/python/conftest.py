@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Scenes for the module's tests: a robot in a rectangular room, with a person."""
 import math
 

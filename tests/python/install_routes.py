@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Installs the scanpilot module one way into a scratch folder, then runs the
 pytest files against the installed copy, away from the build tree.
 

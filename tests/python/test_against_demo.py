@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The module's steps against robot-demo --json on the same recordings: the
 scans robot-demo gave its planner (--save-scans) stepped through a Pilot of
 the module give the same objects, float for float."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """scanbin's conversions from Python: known answers worked out from the binning rule."""
 import math
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The planner and tracker called one by one: a pilot step is exactly that sequence."""
 import math
 import subprocess

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """examples/replay_plot.py: a recording in, one line per scan and a picture out."""
 import importlib.util
 import subprocess

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The Pilot from Python: configuration, life, bad input, and the step's own views."""
 import ast
 import gc

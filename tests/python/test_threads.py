@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Long calls leave the interpreter to other threads, and threads cannot corrupt the planner."""
 import threading
 import time

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """robot-demo --format rosbag against a model: every LaserScan of a bag, read
 here with Debian's own rosbag module, binned by the LaserScan rule in the
 same double arithmetic, must be the scan robot-demo saved, bit for bit; and

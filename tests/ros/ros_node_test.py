@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-3-Clause
 """scanpilot_node on a real ROS 1 master: a recorded bag played through it,
 broken messages, stale input, a bad parameter, and Ctrl-C; mounts from tf,
 refused frames and stamps, /diagnostics; goals on a moving odometry; bad time

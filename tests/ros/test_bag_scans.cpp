@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading LaserScans out of ROS 1 bags: a real recording, bags made here,
 // and broken files.
 #include "bag_scans.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The node's own logic: parameters, refused messages, the grid it shows,
 // when it stops the robot.
 #include "node_core.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One fixed, seeded workload over both libraries, hashed output by output.
 // Every build of the libraries (any compiler, any optimisation level, any CPU
 // with IEEE single precision evaluated in single precision) must print the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes a spinning scanner's serial stream to a file, as a capture from the
 // port would hold it, from a known scene (tests/lds_stream.h for the 22-byte
 // protocol, tests/spin_stream.h for the others): for fuzz seeds, replays,

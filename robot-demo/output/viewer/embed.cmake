@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Turns the viewer page (HTML with its style and script inlined) into a C++
 # string, so the page stays an editable web page in the source tree.
 # Usage: cmake -DDIR=<viewer dir> -DOUT=<file.inc> -P embed.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One self-contained HTML page that shows a whole run tick by tick: the
 // planner's grid as the tick pictures draw it, the room view when there is a
 // room, a timeline of the per-tick figures, and controls to scrub through it.

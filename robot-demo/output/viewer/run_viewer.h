@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // run.html of one run, written into the run's output set as the run goes, so
 // that memory does not grow with the length of a replay.
 #ifndef SCANPILOT_OUTPUT_VIEWER_RUN_VIEWER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 "use strict";
 (function () {
   var N = 100, CELLS = N * N;

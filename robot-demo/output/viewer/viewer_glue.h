@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // From the host's own types to the run viewer's plain ones.
 #ifndef SCANPILOT_OUTPUT_VIEWER_VIEWER_GLUE_H
 #define SCANPILOT_OUTPUT_VIEWER_VIEWER_GLUE_H
