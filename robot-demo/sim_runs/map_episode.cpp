@@ -19,7 +19,7 @@ double Dist(double ax, double ay, double bx, double by) {
   return std::sqrt(dx * dx + dy * dy);
 }
 
-SimConfig WorldConfig(const MapRunSpec& s) {
+SimConfig WorldConfig(const MapRunPlan& s) {
   SimConfig c;
   c.robot_radius = s.robot_radius;
   c.max_speed = s.max_speed;
@@ -39,7 +39,7 @@ std::string ContactText(const SimContact& c) {
   return "nothing";
 }
 
-bool CheckSpec(const MapRunSpec& s, const SimMap& map, std::string& why) {
+bool CheckPlan(const MapRunPlan& s, const SimMap& map, std::string& why) {
   char buf[200];
   SimWorld w;
   if (!w.Start(map, WorldConfig(s), s.start, s.seed, buf, sizeof buf)) {
@@ -94,7 +94,7 @@ bool CheckSpec(const MapRunSpec& s, const SimMap& map, std::string& why) {
   return true;
 }
 
-bool RunEpisode(const MapRunSpec& s, const SimMap& map, bool keep_track,
+bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
                 const std::function<void(const MapPeriod&)>& each, MapResult& r, std::string& why) {
   r = MapResult{};
   char buf[200];

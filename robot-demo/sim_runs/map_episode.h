@@ -14,7 +14,7 @@
 #include "scansim.h"
 
 // Everything that defines one run.
-struct MapRunSpec {
+struct MapRunPlan {
   std::string name;      // for lines and tables
   std::string map;       // map_server YAML
   bool open_unknown = false;
@@ -83,13 +83,13 @@ struct MapResult {
   std::vector<SimPoint> people;  // the person's, alike (follow runs)
 };
 
-// Checks the spec against the map (start, goal, route); false with one line.
-bool CheckSpec(const MapRunSpec& spec, const SimMap& map, std::string& why);
+// Checks the plan against the map (start, goal, route); false with one line.
+bool CheckPlan(const MapRunPlan& plan, const SimMap& map, std::string& why);
 
 // Runs it; `each` (may be empty) sees every period. `keep_track` keeps the
 // poses for pictures. False with one line when the pilot or the world
-// cannot start (the spec was not checked, or another Pilot is live).
-bool RunEpisode(const MapRunSpec& spec, const SimMap& map, bool keep_track,
+// cannot start (the plan was not checked, or another Pilot is live).
+bool RunEpisode(const MapRunPlan& plan, const SimMap& map, bool keep_track,
                 const std::function<void(const MapPeriod&)>& each, MapResult& result, std::string& why);
 
 // "wall cell (col, row) at (x, y)" or "the person at (x, y)".

@@ -30,10 +30,10 @@ std::string F(double v, int decimals = 2) {
 
 }  // namespace
 
-MapPictures::MapPictures(const SimMap& map, const MapRunSpec& spec, OutputSet& out, bool html)
-    : map_(map), spec_(spec) {
+MapPictures::MapPictures(const SimMap& map, const MapRunPlan& plan, OutputSet& out, bool html)
+    : map_(map), plan_(plan) {
   ViewerRunHeader h;
-  h.title = (spec.route.empty() ? "Goal run on " : "Follow run on ") + spec.map;
+  h.title = (plan.route.empty() ? "Goal run on " : "Follow run on ") + plan.map;
   h.tick_name = "period";
   h.has_room = true;
   const double res = map.Resolution();
@@ -47,13 +47,13 @@ MapPictures::MapPictures(const SimMap& map, const MapRunSpec& spec, OutputSet& o
       h.room.cells[static_cast<std::size_t>(map.Height() - 1 - r) * static_cast<std::size_t>(map.Width()) +
                    static_cast<std::size_t>(c)] = static_cast<unsigned char>(map.Cell(c, r));
   const Frame f(map);
-  for (const SimPoint& p : spec.route) {
+  for (const SimPoint& p : plan.route) {
     double x, y;
     f.To(p.x, p.y, x, y);
     h.room.route.push_back({x, y});
   }
   h.dt = kMapPeriod;
-  h.robot_radius = spec.robot_radius;
+  h.robot_radius = plan.robot_radius;
   h.person_radius = 0.2;
   viewer_ = std::make_unique<RunViewer>(out, h, html);
 }
@@ -92,11 +92,11 @@ PictureFiles MapPictures::Finish(const MapResult& result) {
   pending_ = false;
   viewer_->Finish();
   PictureFiles files;
-  files.emplace_back("run.svg", MapRunSvg(map_, spec_, result));
+  files.emplace_back("run.svg", MapRunSvg(map_, plan_, result));
   return files;
 }
 
-std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult& result) {
+std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult& result) {
   const double res = map.Resolution();
   const double width = map.Width() * res, depth = map.Height() * res;
   // At most 1200 pixels a side, at most 80 pixels a metre.
@@ -115,7 +115,7 @@ std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult
                   "\" viewBox=\"0 0 " + F(w, 0) + " " + F(h, 0) +
                   "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n"
                   "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  const std::string title = (spec.route.empty() ? "Goal run on " : "Follow run on ") + spec.map;
+  const std::string title = (plan.route.empty() ? "Goal run on " : "Follow run on ") + plan.map;
   o += "<text x=\"" + F(margin, 0) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\">" + XmlEscape(FitText(title, 90)) + "</text>\n";
   std::string outcome = "outcome: " + result.outcome + " at t = " + F(result.time, 1) + " s, path " +
                         F(result.path_length, 2) + " m, closest to a wall " + F(result.min_clearance, 3) + " m";
@@ -151,7 +151,7 @@ std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult
   };
   // Route, person, robot.
   std::vector<std::pair<double, double>> pts;
-  for (const SimPoint& p : spec.route) pts.push_back(P(p.x, p.y));
+  for (const SimPoint& p : plan.route) pts.push_back(P(p.x, p.y));
   o += polyline(pts, "stroke=\"#e08a00\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
   pts.clear();
   for (const SimPoint& p : result.people) pts.push_back(P(p.x, p.y));
@@ -159,13 +159,13 @@ std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult
   pts.clear();
   for (const SimPose& p : result.track) pts.push_back(P(p.x, p.y));
   o += polyline(pts, "stroke=\"#1f5fbf\" stroke-width=\"2.5\" stroke-linejoin=\"round\"");
-  const double rr = std::max(spec.robot_radius * scale, 3.0);
-  const auto s = P(spec.start.x, spec.start.y);
+  const double rr = std::max(plan.robot_radius * scale, 3.0);
+  const auto s = P(plan.start.x, plan.start.y);
   o += "<circle cx=\"" + F(s.first) + "\" cy=\"" + F(s.second) + "\" r=\"" + F(rr) +
        "\" fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
-  if (spec.has_goal) {
-    const auto g = P(spec.goal.x, spec.goal.y);
-    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"" + F(spec.goal_tolerance * scale) +
+  if (plan.has_goal) {
+    const auto g = P(plan.goal.x, plan.goal.y);
+    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"" + F(plan.goal_tolerance * scale) +
          "\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\" stroke-width=\"1.5\"/>\n";
     o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"3\" fill=\"#2a9d3a\"/>\n";
   }
@@ -191,10 +191,10 @@ std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult
   };
   item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
            "\" stroke=\"#1f5fbf\" stroke-width=\"2.5\"/>\n", "robot");
-  if (!spec.route.empty())
+  if (!plan.route.empty())
     item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
              "\" stroke=\"#e08a00\" stroke-width=\"3\"/>\n", "person");
-  if (spec.has_goal)
+  if (plan.has_goal)
     item("<circle cx=\"" + F(lx + 10) + "\" cy=\"" + F(ly) + "\" r=\"7\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\"/>\n",
          "goal");
   item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#222\"/>\n", "wall");

@@ -17,7 +17,7 @@
 
 class MapPictures {
  public:
-  MapPictures(const SimMap& map, const MapRunSpec& spec, OutputSet& out, bool html);
+  MapPictures(const SimMap& map, const MapRunPlan& plan, OutputSet& out, bool html);
   // One period, as the run goes (its step view for run.html).
   void Add(const MapPeriod& p, Pilot& pilot, const std::string& line);
   // Closes run.html and draws run.svg.
@@ -25,7 +25,7 @@ class MapPictures {
 
  private:
   const SimMap& map_;
-  const MapRunSpec& spec_;
+  const MapRunPlan& plan_;
   std::unique_ptr<RunViewer> viewer_;
   // Each period's view waits for the next, so that the last one can carry
   // the contact that ended the run.
@@ -34,6 +34,6 @@ class MapPictures {
 };
 
 // run.svg of a map run, on its own for tests.
-std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult& result);
+std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult& result);
 
 #endif

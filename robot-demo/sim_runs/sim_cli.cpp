@@ -39,7 +39,7 @@ struct Overrides {
   std::optional<int> turn_samples;
   bool open_unknown = false;
 
-  void Apply(MapRunSpec& s) const {
+  void Apply(MapRunPlan& s) const {
     if (robot_radius) s.robot_radius = *robot_radius;
     if (margin) s.margin = *margin;
     if (max_speed) s.max_speed = *max_speed;
@@ -289,7 +289,7 @@ void PrintResult(const MapResult& r) {
     Print("  %.2f m from the goal at the end\n", r.goal_distance);
 }
 
-std::optional<int> BuildSpec(const SimOptions& o, MapRunSpec& s) {
+std::optional<int> BuildSpec(const SimOptions& o, MapRunPlan& s) {
   s.name = o.map;
   s.map = o.map;
   s.start = {o.start[0], o.start[1], o.start[2] * kPi / 180.0};
@@ -324,22 +324,22 @@ int RunMap(const SimOptions& o) {
   if (!o.save_scans.empty() && SavesOverOutput(o.save_scans, o.out))
     return *Bad("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
                "; choose another name");
-  MapRunSpec spec;
-  if (const auto st = BuildSpec(o, spec)) return *st;
+  MapRunPlan plan;
+  if (const auto st = BuildSpec(o, plan)) return *st;
   SimMap map;
   char why[512];
   SimMapOptions mo;
-  mo.open_unknown = spec.open_unknown;
-  if (!map.Load(spec.map.c_str(), mo, why, sizeof why)) return Fail(kExitBadInput, why);
+  mo.open_unknown = plan.open_unknown;
+  if (!map.Load(plan.map.c_str(), mo, why, sizeof why)) return Fail(kExitBadInput, why);
   std::string problem;
-  if (!CheckSpec(spec, map, problem)) return Fail(kExitBadInput, spec.map + ": " + problem);
+  if (!CheckPlan(plan, map, problem)) return Fail(kExitBadInput, plan.map + ": " + problem);
   OutputSet out;
   if (const auto status = OpenOutput(o.out, out)) return *status;
   // The scans and what else the pilot was given, for a replay of the same steps.
   ScanSaver saver;
   StagedFile side;
   std::string side_line;
-  const bool follow = !spec.route.empty();
+  const bool follow = !plan.route.empty();
   const std::string side_path = o.save_scans + (follow ? ".candidates" : ".goals");
   if (!o.save_scans.empty()) {
     std::string e;
@@ -347,15 +347,15 @@ int RunMap(const SimOptions& o) {
   }
   bool save_failed = false;
   if (!o.json && !o.quiet) {
-    Print("robot-demo: map %s (%d x %d cells of %g m), start (%.2f, %.2f) heading %g deg, ", TerminalText(spec.map).c_str(),
-          map.Width(), map.Height(), map.Resolution(), spec.start.x, spec.start.y, spec.start_yaw_deg);
+    Print("robot-demo: map %s (%d x %d cells of %g m), start (%.2f, %.2f) heading %g deg, ", TerminalText(plan.map).c_str(),
+          map.Width(), map.Height(), map.Resolution(), plan.start.x, plan.start.y, plan.start_yaw_deg);
     if (follow)
-      Print("following a person over %zu points at %.2f m/s\n", spec.route.size(), spec.person_speed);
+      Print("following a person over %zu points at %.2f m/s\n", plan.route.size(), plan.person_speed);
     else
-      Print("goal (%.2f, %.2f) within %.2f m, at most %g s\n", spec.goal.x, spec.goal.y, spec.goal_tolerance,
-            spec.time_limit);
+      Print("goal (%.2f, %.2f) within %.2f m, at most %g s\n", plan.goal.x, plan.goal.y, plan.goal_tolerance,
+            plan.time_limit);
   }
-  MapPictures pictures(map, spec, out, o.html);
+  MapPictures pictures(map, plan, out, o.html);
   auto each = [&](const MapPeriod& p) {
     std::string extra = ",\"t\":" + JsonNumber(p.t) + ",\"pose\":" + PoseJson(p.pose);
     if (p.has_person) extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
@@ -380,7 +380,7 @@ int RunMap(const SimOptions& o) {
           side_line = buf;
         }
       } else {
-        const SimPoint g = SimToRobot(p.pose, spec.goal.x, spec.goal.y);
+        const SimPoint g = SimToRobot(p.pose, plan.goal.x, plan.goal.y);
         std::snprintf(buf, sizeof buf, "%.17g %.17g", g.x, g.y);
         side_line = buf;
       }
@@ -390,7 +390,7 @@ int RunMap(const SimOptions& o) {
   };
   MapResult result;
   std::string fail;
-  if (!RunEpisode(spec, map, true, each, result, fail)) return Fail(kExitBadInput, fail);
+  if (!RunEpisode(plan, map, true, each, result, fail)) return Fail(kExitBadInput, fail);
   // However the run ends, the last command a JSON reader sees is a stop.
   if (o.json && !StdoutPipeClosed()) Print("%s\n", EndStopJson(result.periods).c_str());
   if (const auto status = StopStatus()) return *status;
@@ -408,11 +408,11 @@ int RunMap(const SimOptions& o) {
     std::string follow_from;
     if (follow)
       follow_from = " --follow " + JsonNumber(static_cast<double>(static_cast<float>(
-                                       std::hypot(spec.route[0].x - spec.start.x, spec.route[0].y - spec.start.y))));
+                                       std::hypot(plan.route[0].x - plan.start.x, plan.route[0].y - plan.start.y))));
     Print("replay: robot-demo --scans %s %s %s%s --robot-radius %s --margin %s --max-speed %s --max-turn-rate %s\n",
           TerminalText(o.save_scans).c_str(), follow ? "--candidates" : "--goals", TerminalText(side_path).c_str(),
-          follow_from.c_str(), JsonNumber(spec.robot_radius).c_str(), JsonNumber(spec.margin).c_str(),
-          JsonNumber(spec.max_speed).c_str(), JsonNumber(spec.max_turn_rate).c_str());
+          follow_from.c_str(), JsonNumber(plan.robot_radius).c_str(), JsonNumber(plan.margin).c_str(),
+          JsonNumber(plan.max_speed).c_str(), JsonNumber(plan.max_turn_rate).c_str());
   }
   if (o.json) {
     const std::string pics = status == kExitOk ? PicturesJson(out) : std::string("null");
@@ -447,7 +447,7 @@ std::vector<double> Nums(const YAML::Node& n, std::size_t count, const std::stri
   return v;
 }
 
-void ReadKeys(const YAML::Node& node, const std::string& file, const std::string& where, MapRunSpec& s,
+void ReadKeys(const YAML::Node& node, const std::string& file, const std::string& where, MapRunPlan& s,
               bool& has_start) {
   if (!node.IsMap()) throw SuiteError{file + ":" + std::to_string(node.Mark().line + 1) + ": " + where + " is not a mapping"};
   for (const auto& kv : node) {
@@ -495,7 +495,7 @@ void ReadKeys(const YAML::Node& node, const std::string& file, const std::string
   }
 }
 
-bool LoadSuite(const std::string& file, const Overrides& over, std::vector<MapRunSpec>& runs, std::string& why) {
+bool LoadSuite(const std::string& file, const Overrides& over, std::vector<MapRunPlan>& runs, std::string& why) {
   std::ifstream probe(file);
   if (!probe) {
     why = file + ": cannot open (" + std::strerror(errno) + ")";
@@ -505,7 +505,7 @@ bool LoadSuite(const std::string& file, const Overrides& over, std::vector<MapRu
     const YAML::Node root = YAML::LoadFile(file);
     if (!root.IsMap() || !root["runs"] || !root["runs"].IsSequence())
       throw SuiteError{file + ": a suite is a mapping with a list 'runs' (and optional 'defaults')"};
-    MapRunSpec base;
+    MapRunPlan base;
     bool dummy = false;
     for (const auto& kv : root) {
       const std::string key = kv.first.as<std::string>();
@@ -516,7 +516,7 @@ bool LoadSuite(const std::string& file, const Overrides& over, std::vector<MapRu
     const YAML::Node list = root["runs"];
     if (list.size() == 0) throw SuiteError{file + ": 'runs' is empty"};
     for (std::size_t i = 0; i < list.size(); ++i) {
-      MapRunSpec s = base;
+      MapRunPlan s = base;
       bool has_start = dummy;
       const std::string where = "run " + std::to_string(i + 1);
       ReadKeys(list[i], file, where, s, has_start);
@@ -608,7 +608,7 @@ int MinSuccessStatus(const SimOptions& o, const Table& t) {
 }
 
 int RunSuite(const SimOptions& o) {
-  std::vector<MapRunSpec> all;
+  std::vector<MapRunPlan> all;
   std::string why;
   if (!LoadSuite(o.suite, o.over, all, why)) return Fail(kExitBadInput, why);
   // Every map this shard needs, loaded and checked before anything is printed.
@@ -616,12 +616,12 @@ int RunSuite(const SimOptions& o) {
   for (long long i = 0; i < static_cast<long long>(all.size()); ++i)
     if (i % o.shard_n == o.shard_k - 1) mine.push_back(i);
   std::map<std::string, std::unique_ptr<SimMap>> maps;
-  for (const MapRunSpec& s : all) {
+  for (const MapRunPlan& s : all) {
     std::ifstream probe(s.map);
     if (!probe) return Fail(kExitBadInput, o.suite + ": run '" + s.name + "': map " + s.map + ": cannot open");
   }
   for (long long i : mine) {
-    const MapRunSpec& s = all[static_cast<std::size_t>(i)];
+    const MapRunPlan& s = all[static_cast<std::size_t>(i)];
     const std::string key = s.map + (s.open_unknown ? "|open" : "");
     if (!maps.count(key)) {
       auto m = std::make_unique<SimMap>();
@@ -632,12 +632,12 @@ int RunSuite(const SimOptions& o) {
       maps[key] = std::move(m);
     }
     std::string problem;
-    if (!CheckSpec(s, *maps[key], problem))
+    if (!CheckPlan(s, *maps[key], problem))
       return Fail(kExitBadInput, o.suite + ": run '" + s.name + "': " + s.map + ": " + problem);
   }
   std::vector<RunRow> rows;
   for (long long i : mine) {
-    const MapRunSpec& s = all[static_cast<std::size_t>(i)];
+    const MapRunPlan& s = all[static_cast<std::size_t>(i)];
     const SimMap& m = *maps[s.map + (s.open_unknown ? "|open" : "")];
     MapResult r;
     std::string fail;
