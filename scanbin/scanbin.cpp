@@ -53,6 +53,38 @@ void Put(float* bins, double phi, float raw, const Limits& lim) {
   if (f < bins[i]) bins[i] = f;
 }
 
+constexpr float kUnseen = std::numeric_limits<float>::quiet_NaN();
+
+// What a sample says of its degree in the marked rule: -inf for something
+// nearer than the scanner measures, a return, +inf for no return out to the
+// upper limit, or NaN when it says nothing (NaN, zero, negative, below the
+// lower limit).
+float MarkOf(float raw, const Limits& lim) {
+  if (std::isnan(raw)) return kUnseen;
+  if (raw == -kNoReturn) return -kNoReturn;
+  const double raw_d = static_cast<double>(raw);
+  const double m = lim.millimetres ? raw_d / 1000.0 : raw_d * lim.scale;
+  if (!(m > 0.0)) return kUnseen;
+  if (m >= kFloatOverflow) return kNoReturn;
+  const float f = static_cast<float>(m);
+  if (!(f > 0.0f) || f < lim.lo) return kUnseen;
+  if (f > lim.hi) return kNoReturn;
+  return f;
+}
+
+// A degree takes its smallest say; NaN is no say at all.
+void PutMarked(float* bins, double phi, float raw, const Limits& lim) {
+  const int i = IndexOf(phi);
+  if (i < 0) return;
+  const float f = MarkOf(raw, lim);
+  if (std::isnan(f)) return;
+  if (std::isnan(bins[i]) || f < bins[i]) bins[i] = f;
+}
+
+void BlankMarked(float* out) {
+  for (int i = 0; i < kReadings; ++i) out[i] = kUnseen;
+}
+
 bool ValidLayout(const ScanLayout& layout) {
   return std::isfinite(layout.zero_deg) && ValidScale(layout.range_scale) &&
          ValidLimits(layout.min_range, layout.max_range);
@@ -123,4 +155,63 @@ bool BinLaserScan(float angle_min, float angle_increment, const float* ranges, s
   }
   std::memcpy(out, bins, sizeof bins);
   return true;
+}
+
+bool BinEvenScanSeen(const float* ranges, std::size_t n, const ScanLayout& layout, float out[360]) {
+  if (out == nullptr) return false;
+  if (ranges == nullptr || n == 0 || !ValidLayout(layout)) {
+    BlankMarked(out);
+    return false;
+  }
+  const Limits lim = LimitsOf(layout);
+  const double count = static_cast<double>(n);
+  float bins[kReadings];
+  BlankMarked(bins);
+  for (std::size_t k = 0; k < n; ++k) {
+    const double theta = (360.0 * static_cast<double>(k)) / count;
+    PutMarked(bins, Bearing(layout, theta), ranges[k], lim);
+  }
+  std::memcpy(out, bins, sizeof bins);
+  return true;
+}
+
+bool BinSamplesSeen(const float* angles_deg, const float* ranges, std::size_t n, const ScanLayout& layout,
+                    float out[360]) {
+  if (out == nullptr) return false;
+  if (angles_deg == nullptr || ranges == nullptr || n == 0 || !ValidLayout(layout)) {
+    BlankMarked(out);
+    return false;
+  }
+  const Limits lim = LimitsOf(layout);
+  float bins[kReadings];
+  BlankMarked(bins);
+  for (std::size_t k = 0; k < n; ++k) PutMarked(bins, Bearing(layout, static_cast<double>(angles_deg[k])), ranges[k], lim);
+  std::memcpy(out, bins, sizeof bins);
+  return true;
+}
+
+bool BinLaserScanSeen(float angle_min, float angle_increment, const float* ranges, std::size_t n, float range_min,
+                      float range_max, float out[360]) {
+  if (out == nullptr) return false;
+  if (ranges == nullptr || n == 0 || !std::isfinite(angle_min) || !std::isfinite(angle_increment) ||
+      !ValidLimits(range_min, range_max)) {
+    BlankMarked(out);
+    return false;
+  }
+  const Limits lim{1.0, false, range_min, range_max};
+  const double start = static_cast<double>(angle_min);
+  const double step = static_cast<double>(angle_increment);
+  float bins[kReadings];
+  BlankMarked(bins);
+  for (std::size_t k = 0; k < n; ++k) PutMarked(bins, (start + static_cast<double>(k) * step) * kDegPerRad, ranges[k], lim);
+  std::memcpy(out, bins, sizeof bins);
+  return true;
+}
+
+void MergeSeen(float out[360], const float part[360]) {
+  for (int i = 0; i < kReadings; ++i) {
+    const float f = part[i];
+    if (std::isnan(f)) continue;
+    if (std::isnan(out[i]) || f < out[i]) out[i] = f;
+  }
 }

@@ -40,6 +40,9 @@ constexpr float kTrackFarLeft = 6.0f;   // readings 181..270
 constexpr int kVisited = 999;
 constexpr int kTargetCost = -255;
 
+// cos 60 deg: the guard's cone around an unseen degree.
+constexpr double kUnseenCos = 0.5;
+
 // LaserScan samples binned per call when a mount yaw needs explicit angles.
 constexpr std::size_t kLaserChunk = 512;
 
@@ -86,6 +89,18 @@ bool GoalCell(const PilotGoal& g, PilotCell& cell) {
   return OnGrid(cell);
 }
 
+// How far out the guard must see: the robot, the larger of its margins, and
+// one period's travel at full speed.
+double StopReach(const PilotConfig& c) {
+  return c.robot_radius + std::max(c.margin, c.gains.guard_margin) + c.max_speed * c.period;
+}
+
+// Whether range limits [lo, hi] let the guard see every return it needs:
+// from the robot's edge plus margin inward, out to the stopping distance.
+bool LimitsShowGuard(const PilotConfig& c, double lo, double hi) {
+  return lo <= c.robot_radius + c.margin && hi >= StopReach(c);
+}
+
 PilotError Check(const PilotConfig& c) {
   if (!FiniteNonNegative(c.robot_radius) || !FiniteNonNegative(c.margin) ||
       !(c.robot_radius + c.margin <= kPilotMaxBorder))
@@ -105,6 +120,7 @@ PilotError Check(const PilotConfig& c) {
   for (double v : {g.turn_gain, g.drive_bearing, g.min_steer, g.approach_gain, g.standoff, g.min_face_distance,
                    g.guard_margin})
     if (!FiniteNonNegative(v)) return PilotError::kBadGains;
+  if (!LimitsShowGuard(c, l.min_range, l.max_range)) return PilotError::kBadRanges;
   return PilotError::kNone;
 }
 
@@ -175,6 +191,12 @@ int ReturnsInside(const float* scan, double radius) {
     if (std::isfinite(scan[i]) && std::fabs(static_cast<double>(scan[i])) < radius) ++n;
   return n;
 }
+
+// A degree the guard may take as seen: a return or no return. -inf (too
+// near to measure) and NaN, zero or negative readings are not.
+bool SeenClear(float d) { return d > 0.0f && !std::isnan(d); }
+bool Near(float d) { return d == -kNoReturn; }
+bool SawNothing(float d) { return !SeenClear(d) && !Near(d); }
 
 // No scanner sends nothing but NaN: such a scan or turn is garbage, not
 // free space.
@@ -332,8 +354,45 @@ const char* PilotErrorText(PilotError e) {
     case PilotError::kBadFollow: return "the follow distance must be finite and > 0";
     case PilotError::kBadLimits: return "speed and turn-rate limits must be finite and >= 0, the period finite and > 0";
     case PilotError::kBadGains: return "controller gains must be finite and >= 0";
+    case PilotError::kBadRanges:
+      return "the scanner's range limits hide returns the robot must stop for: min range must be at most robot "
+             "radius + margin, max range at least robot radius + margin + one period's travel at full speed";
   }
   return "unknown error";
+}
+
+const char* PilotReasonName(PilotReason r) {
+  switch (r) {
+    case PilotReason::kDriving: return "driving";
+    case PilotReason::kNotLive: return "not_live";
+    case PilotReason::kBadInput: return "bad_input";
+    case PilotReason::kLowCoverage: return "low_coverage";
+    case PilotReason::kLost: return "lost";
+    case PilotReason::kNoPath: return "no_path";
+    case PilotReason::kGuard: return "guard";
+    case PilotReason::kUnseen: return "unseen";
+    case PilotReason::kNear: return "near";
+    case PilotReason::kTurning: return "turning";
+    case PilotReason::kArrived: return "arrived";
+  }
+  return "unknown";
+}
+
+const char* PilotReasonText(PilotReason r) {
+  switch (r) {
+    case PilotReason::kDriving: return "driving";
+    case PilotReason::kNotLive: return "pilot not started";
+    case PilotReason::kBadInput: return "bad input";
+    case PilotReason::kLowCoverage: return "too little seen ahead";
+    case PilotReason::kLost: return "lost the tracked point";
+    case PilotReason::kNoPath: return "no path";
+    case PilotReason::kGuard: return "too close to a return";
+    case PilotReason::kUnseen: return "unseen space ahead";
+    case PilotReason::kNear: return "something too near to measure ahead";
+    case PilotReason::kTurning: return "turning on the spot";
+    case PilotReason::kArrived: return "arrived";
+  }
+  return "unknown";
 }
 
 // The scanner's own bearing, mirrored when upside down, turned by the yaw.
@@ -429,6 +488,38 @@ const char* PilotLaserScanProblem(float angle_min, float angle_increment, const 
   return nullptr;
 }
 
+bool PilotBinLaserScanSeen(const PilotConfig& config, float angle_min, float angle_increment, const float* ranges,
+                           std::size_t n, float range_min, float range_max, float* out) {
+  if (out == nullptr) return false;
+  float bins[kPilotReadings];
+  for (float& r : bins) r = kNaN;
+  const float lo = range_min < config.layout.min_range ? config.layout.min_range : range_min;
+  const float hi = range_max > config.layout.max_range ? config.layout.max_range : range_max;
+  if (PilotLaserScanProblem(angle_min, angle_increment, ranges, n) != nullptr || !(lo <= hi)) {
+    std::memcpy(out, bins, sizeof bins);
+    return false;
+  }
+  if (config.mount_yaw_deg == 0.0) {
+    const float sense = config.upside_down ? -1.0f : 1.0f;
+    return ::BinLaserScanSeen(sense * angle_min, sense * angle_increment, ranges, n, lo, hi, out);
+  }
+  ScanLayout own;
+  own.min_range = lo;
+  own.max_range = hi;
+  const ScanLayout mounted = MountedLayout(config, own);
+  float angles[kLaserChunk], part[kPilotReadings];
+  for (std::size_t first = 0; first < n; first += kLaserChunk) {
+    const std::size_t m = std::min(kLaserChunk, n - first);
+    for (std::size_t k = 0; k < m; ++k)
+      angles[k] = static_cast<float>(
+          (static_cast<double>(angle_min) + static_cast<double>(first + k) * angle_increment) * kDegPerRad);
+    ::BinSamplesSeen(angles, ranges + first, m, mounted, part);
+    MergeSeen(bins, part);
+  }
+  std::memcpy(out, bins, sizeof bins);
+  return true;
+}
+
 bool PilotBinLaserScan(const PilotConfig& config, float angle_min, float angle_increment, const float* ranges,
                        std::size_t n, float range_min, float range_max, float* out) {
   if (out == nullptr) return false;
@@ -473,28 +564,33 @@ bool Pilot::Step(const float* readings, const PilotPoint* candidate, PilotStep& 
     std::memcpy(readings_, readings, sizeof readings_);
   else
     for (float& r : readings_) r = kNoReturn;
-  good = good && !AllNaN(readings_, kPilotReadings);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepSamples(const float* angles_deg, const float* ranges, std::size_t n, const PilotPoint* candidate,
                         PilotStep& out) {
-  const bool good = BinSamples(angles_deg, ranges, n, readings_) && !AllNaN(ranges, n);
+  const bool good =
+      ::BinSamplesSeen(angles_deg, ranges, n, MountedLayout(config_, config_.layout), readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out) {
-  const bool good = BinEvenTurn(ranges, n, readings_) && !AllNaN(ranges, n);
+  const bool good = ::BinEvenScanSeen(ranges, n, MountedLayout(config_, config_.layout), readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
 
 bool Pilot::StepLaserScan(float angle_min, float angle_increment, const float* ranges, std::size_t n,
                           float range_min, float range_max, const PilotPoint* candidate, PilotStep& out) {
+  // A message whose own limits hide the guard's reach cannot be trusted to
+  // show what is there.
+  const double lo = std::max(range_min, config_.layout.min_range);
+  const double hi = std::min(range_max, config_.layout.max_range);
   const bool good =
-      BinLaserScan(angle_min, angle_increment, ranges, n, range_min, range_max, readings_) && !AllNaN(ranges, n);
+      PilotBinLaserScanSeen(config_, angle_min, angle_increment, ranges, n, range_min, range_max, readings_) &&
+      !AllNaN(ranges, n) && LimitsShowGuard(config_, lo, hi);
   Plan(candidate, good, out);
   return !out.bad_input;
 }
@@ -506,8 +602,10 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   out.bearing_deg = std::numeric_limits<double>::quiet_NaN();
   if (!live_) {
     out.bad_input = out.stopped = true;
+    out.reason = PilotReason::kNotLive;
     return;
   }
+  Survey(out);
   const bool follow = config_.mode == PilotMode::kFollow;
   if (follow) {
     const float cx = candidate != nullptr ? candidate->x : kNaN;
@@ -537,28 +635,77 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   out.bearing = CalAngle(out.steering.x, out.steering.y);
   if (!std::isnan(out.bearing)) out.bearing_deg = static_cast<double>(out.bearing) * 180.0 / kPi;
   stepped_ = true;
-  last_ = out;
 
   out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
   out.no_path = out.path_cells == 0;
-  out.bad_input = !good_input;
+  out.low_coverage = out.seen_front < kPilotMinFrontSeen;
+  out.bad_input = !good_input || out.low_coverage;
   out.stopped = out.lost || out.no_path || out.bad_input;
-  if (!out.stopped) out.command = Control(out, out.guard_stopped);
+  if (!good_input)
+    out.reason = PilotReason::kBadInput;
+  else if (out.low_coverage)
+    out.reason = PilotReason::kLowCoverage;
+  else if (out.lost)
+    out.reason = PilotReason::kLost;
+  else if (out.no_path)
+    out.reason = PilotReason::kNoPath;
+  else
+    out.command = Control(out);
+  last_ = out;
+}
+
+// Which degrees saw what, and which the guard must take as unseen.
+void Pilot::Survey(PilotStep& out) {
+  for (int i = 0; i < kPilotReadings; ++i) {
+    const float d = readings_[i];
+    unseen_[i] = SeenClear(d) ? 0 : 1;
+    if (Near(d)) ++out.near_readings;
+    if (SawNothing(d)) continue;
+    ++out.seen;
+    if (i >= 90 && i <= 270) ++out.seen_front;
+  }
+  // One blind degree between two seen ones is too narrow to hide anything
+  // within the guard's reach.
+  for (int i = 0; i < kPilotReadings; ++i) {
+    const float before = readings_[(i + kPilotReadings - 1) % kPilotReadings];
+    const float after = readings_[(i + 1) % kPilotReadings];
+    if (SawNothing(readings_[i]) && SeenClear(before) && SeenClear(after)) unseen_[i] = 0;
+  }
+}
+
+// Whether a move to (nx, ny) heads within kUnseenCone of an unseen degree.
+// An unseen degree may hide something anywhere from the robot's edge out,
+// the stopping distance included; a move within 60 degrees of it nears such
+// a point by at least half its length, which is driving into it. Wider, the
+// move passes alongside.
+// kNear when one of them is -inf, kUnseen for the others, else kDriving.
+PilotReason Pilot::UnseenAhead(double nx, double ny) const {
+  const double len = std::hypot(nx, ny);
+  PilotReason why = PilotReason::kDriving;
+  if (!(len > 0.0)) return why;
+  for (int i = 0; i < kPilotReadings; ++i) {
+    if (!unseen_[i] || !(nx * g_dir_x[i] + ny * g_dir_y[i] > kUnseenCos * len)) continue;
+    if (Near(readings_[i])) return PilotReason::kNear;
+    why = PilotReason::kUnseen;
+  }
+  return why;
 }
 
 // Drive only along a planned path toward a real target; otherwise stand and
 // turn toward the tracked point (or the goal). The last word is the guard's.
-PilotCommand Pilot::Control(const PilotStep& s, bool& guard_held) const {
+PilotCommand Pilot::Control(PilotStep& s) const {
   const PilotGains& g = config_.gains;
   const PilotPoint face = s.has_tracked ? s.tracked
                                         : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
                                                      static_cast<float>(CellToMetres(s.target.col))};
   const double steer = std::hypot(s.steering.x, s.steering.y);
   double speed = 0.0, turn = 0.0;
+  s.reason = PilotReason::kTurning;
   if (s.has_target && s.path_cells > 0 && steer >= g.min_steer && std::isfinite(s.bearing)) {
     turn = g.turn_gain * s.bearing;
     if (std::fabs(s.bearing) < g.drive_bearing) speed = config_.max_speed * std::cos(s.bearing);
     const double to_goal = std::hypot(s.path_end.x, s.path_end.y);
+    if (speed > 0.0 && !(g.approach_gain * (to_goal - g.standoff) > 0.0)) s.reason = PilotReason::kArrived;
     speed = std::max(0.0, std::min(speed, g.approach_gain * (to_goal - g.standoff)));
   } else if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance) {
     turn = g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x));
@@ -566,14 +713,21 @@ PilotCommand Pilot::Control(const PilotStep& s, bool& guard_held) const {
   turn = std::clamp(turn, -config_.max_turn_rate, config_.max_turn_rate);
   // Never end a period closer than the robot's radius plus a margin to any
   // return, unless the move increases clearance.
-  guard_held = false;
+  // Nor ever move toward space the scan did not see.
   if (speed > 0.0) {
     const double a = turn * config_.period;
     const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
     const double after = ScanClearance(readings_, nx, ny);
     if (after < config_.robot_radius + g.guard_margin && after < ScanClearance(readings_, 0.0, 0.0)) {
       speed = 0.0;
-      guard_held = true;
+      s.guard_stopped = true;
+      s.reason = PilotReason::kGuard;
+    } else if (const PilotReason why = UnseenAhead(nx, ny); why != PilotReason::kDriving) {
+      speed = 0.0;
+      s.guard_stopped = s.unseen_held = true;
+      s.reason = why;
+    } else {
+      s.reason = PilotReason::kDriving;
     }
   }
   return {speed, turn};
@@ -649,6 +803,20 @@ std::size_t PilotStepJson(const PilotStep& s, long long scan, char* out, std::si
   j.Bool(s.bad_input);
   j.Key("guard_stopped");
   j.Bool(s.guard_stopped);
+  j.Key("seen");
+  j.Int(s.seen);
+  j.Key("seen_front");
+  j.Int(s.seen_front);
+  j.Key("near");
+  j.Int(s.near_readings);
+  j.Key("low_coverage");
+  j.Bool(s.low_coverage);
+  j.Key("unseen_held");
+  j.Bool(s.unseen_held);
+  j.Key("reason");
+  j.Raw("\"");
+  j.Raw(PilotReasonName(s.reason));
+  j.Raw("\"");
   j.Raw("}");
   return j.Finish();
 }

@@ -33,10 +33,34 @@
 //   * The caller owns every array. Steps read their inputs during the call,
 //     copy what they keep, and retain no pointer.
 //   * Bad input never crashes and never drives: a null array, a conversion
-//     that refuses its arguments (see scanbin.h), or readings or ranges that
-//     are all NaN give bad_input and a zero command. So do a lost tracker and an empty
-//     path. Readings themselves are never bad: NaN, inf, zero or negative
-//     readings fall where the libraries put them.
+//     that refuses its arguments (see scanbin.h), or a scan that saw too
+//     little ahead (below) give bad_input and a zero command. So do a lost
+//     tracker and an empty path. Every step says why it stopped or held in
+//     `reason`.
+//   * Unseen is not free. Of the 360 readings, a return (finite, > 0) and
+//     +inf (no return: nothing out to the scanner's reach) are seen; -inf is
+//     something nearer than the scanner measures, right at the robot; NaN,
+//     zero and negative readings saw nothing. The conversions (StepSamples,
+//     StepEvenTurn, StepLaserScan) mark a degree NaN when no usable sample
+//     fell in it (scanbin.h, the Seen variants): invalid samples, missing
+//     packets, ranges below the lower limit. A single unseen degree between
+//     two seen ones is taken as seen: at the guard's reach (under 0.4 m with
+//     the defaults) a degree spans under 7 mm.
+//   * Too little seen ahead: fewer than kPilotMinFrontSeen of the 181
+//     degrees 90..270 seen is bad input (low_coverage), whatever the rest.
+//     Three quarters: a working scanner loses a few degrees to dark or
+//     glancing surfaces (the real recordings lose at most a few), while a
+//     broken message, a scan that covers part of the circle, or a turn
+//     missing a tenth of its packets and more loses far more.
+//   * The guard holds the robot (speed 0, turning allowed) when a period's
+//     move would end within robot_radius + guard_margin of a return, unless
+//     it gains clearance, and whenever the move heads within 60 degrees of
+//     an unseen or -inf degree: such a degree may hide something anywhere
+//     from the robot's edge out, within the stopping distance too, and a
+//     move that close to it nears it by at least half its length. So the
+//     robot never moves toward what it did not see.
+//   * The planner and the tracker get the readings as given: NaN, -inf and
+//     +inf all lie off their grid, so their results are those of +inf.
 //   * Results are bit-exact like the libraries' (CalAngle follows the C
 //     library's atanf; the controller uses the C library's cos, atan2, hypot).
 //
@@ -162,7 +186,39 @@ enum class PilotError {
   kBadFollow,     // follow_distance not finite or not > 0
   kBadLimits,     // speed or turn-rate limit, or period, not finite or negative (period: not > 0)
   kBadGains,      // a gain not finite or negative
+  // The layout's range limits hide returns the guard must see: min_range
+  // beyond robot_radius + margin, or max_range below the stopping distance
+  // (robot_radius + max(margin, guard_margin) + max_speed * period).
+  kBadRanges,
 };
+
+// Why a step's speed is zero, or kDriving. The first that applies, in this
+// order.
+enum class PilotReason {
+  kDriving,      // speed > 0
+  kNotLive,      // the pilot is not live
+  kBadInput,     // the input could not be used
+  kLowCoverage,  // too little seen ahead (bad_input too)
+  kLost,         // follow mode: nothing near the tracked point
+  kNoPath,       // the pass could not take a step
+  kGuard,        // held back from a return
+  kUnseen,       // held back from space no reading covers
+  kNear,         // held back from something nearer than the scanner measures (-inf)
+  kTurning,      // the controller turns on the spot first
+  kArrived,      // within the standoff of the path end
+};
+
+// A word per reason for JSON and logs: "driving", "not_live", "bad_input",
+// "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
+// "arrived".
+SCANPILOT_API const char* PilotReasonName(PilotReason r);
+// The same for people: "bad input", "too little seen ahead", "unseen space
+// ahead", ...
+SCANPILOT_API const char* PilotReasonText(PilotReason r);
+
+// Seen degrees of the front half (90..270, 181 degrees) needed to plan.
+constexpr int kPilotFrontDegrees = 181;
+constexpr int kPilotMinFrontSeen = 136;  // three quarters, rounded up
 
 // One line saying what was wrong, for a person.
 SCANPILOT_API const char* PilotErrorText(PilotError e);
@@ -196,6 +252,15 @@ struct PilotStep {
   bool bad_input;          // the input could not be used; the command is a stop
   bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
   bool stopped;            // the command is a full stop (lost, no path or bad input)
+  // What the scan saw (see the contract): degrees with a usable reading,
+  // of all 360 and of the 181 ahead (90..270), and degrees -inf (nearer
+  // than the scanner measures).
+  int seen;
+  int seen_front;
+  int near_readings;
+  bool low_coverage;     // seen_front below kPilotMinFrontSeen: bad input, a stop
+  bool unseen_held;      // the guard held back from unseen or -inf space (guard_stopped too)
+  PilotReason reason;    // why the speed is zero, or kDriving
 };
 
 // What the planner saw and did on the last step, read back cell by cell.
@@ -263,7 +328,9 @@ class SCANPILOT_API Pilot {
 
  private:
   SCANPILOT_LOCAL void Plan(const PilotPoint* candidate, bool good_input, PilotStep& out);
-  SCANPILOT_LOCAL PilotCommand Control(const PilotStep& s, bool& guard_held) const;
+  SCANPILOT_LOCAL PilotCommand Control(PilotStep& s) const;
+  SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
+  SCANPILOT_LOCAL void Survey(PilotStep& out);
 
   PilotConfig config_{};
   bool live_ = false;
@@ -273,6 +340,7 @@ class SCANPILOT_API Pilot {
   float readings_[kPilotReadings] = {};
   float scratch_[kPilotReadings] = {};
   PilotStep last_{};
+  unsigned char unseen_[kPilotReadings] = {};  // 1: the guard takes this degree as unseen
 };
 
 // A scanner's own layout as the robot sees it when the scanner is mounted
@@ -298,6 +366,14 @@ SCANPILOT_API const char* PilotLaserScanProblem(float angle_min, float angle_inc
 SCANPILOT_API bool PilotBinLaserScan(const PilotConfig& config, float angle_min, float angle_increment,
                                      const float* ranges, std::size_t n, float range_min, float range_max,
                                      float* out);
+// The same, marking what it did not see (BinLaserScanSeen): NaN for a
+// degree without a usable sample (NaN, zero, negative, below either lower
+// limit), -inf for a sample of -inf (too close to measure), +inf for no
+// return. NaN in all 360 and false for what PilotBinLaserScan refuses. The
+// conversion StepLaserScan uses.
+SCANPILOT_API bool PilotBinLaserScanSeen(const PilotConfig& config, float angle_min, float angle_increment,
+                                         const float* ranges, std::size_t n, float range_min, float range_max,
+                                         float* out);
 
 // A distance in metres as a grid row or column: trunc(50 + 20 * metres),
 // the planner's own rule. Off the grid: -1 below (and NaN), 1000 above.
@@ -319,6 +395,8 @@ SCANPILOT_API bool PilotWindowGoal(double x, double y, PilotGoal& out);
 // (always terminated when size > 0) and returns the length the whole
 // object needs, like snprintf; kPilotJsonMax always suffices.
 constexpr int kPilotJsonSchema = 1;
+// Besides the fields above it gives "seen", "seen_front", "near",
+// "low_coverage", "unseen_held" and "reason" (PilotReasonName).
 constexpr std::size_t kPilotJsonMax = 1024;
 SCANPILOT_API std::size_t PilotStepJson(const PilotStep& step, long long scan, char* out, std::size_t size);
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -470,3 +472,104 @@ TEST(scanbinLaserScan, BadFieldsGiveNoReturnEverywhereAndFalse) {
 }
 
 }  // namespace
+
+// ---- the marked rule: what a degree did not see ------------------------------
+
+namespace {
+
+// The marked answer for one degree, written from the rule's words: a -inf
+// sample wins, then the nearest return, then +inf when a sample said "no
+// return", else NaN.
+struct SeenModel {
+  bool near = false, clear = false, any_return = false;
+  float nearest = 0.0f;
+  void Add(float metres, float lo, float hi) {
+    if (std::isnan(metres)) return;
+    if (metres == -std::numeric_limits<float>::infinity()) {
+      near = true;
+    } else if (metres == std::numeric_limits<float>::infinity() || metres > hi) {
+      clear = true;
+    } else if (metres > 0.0f && metres >= lo) {
+      if (!any_return || metres < nearest) nearest = metres;
+      any_return = true;
+    }
+  }
+  float Value() const {
+    if (near) return -std::numeric_limits<float>::infinity();
+    if (any_return) return nearest;
+    if (clear) return std::numeric_limits<float>::infinity();
+    return std::numeric_limits<float>::quiet_NaN();
+  }
+};
+
+}  // namespace
+
+TEST(scanbinSeen, EachDegreeTakesItsSmallestSayAndUnusableSamplesSayNothing) {
+  const float kNaNf = std::numeric_limits<float>::quiet_NaN();
+  const float kInff = std::numeric_limits<float>::infinity();
+  // Two samples per degree (720 over a turn), each pair from a small menu,
+  // so every combination of kinds shares a degree somewhere.
+  const float menu[] = {1.5f, 0.7f, kInff, -kInff, kNaNf, 0.0f, -1.0f, 0.05f, 9.0f};
+  constexpr int kMenu = sizeof menu / sizeof menu[0];
+  std::vector<float> angles(720), ranges(720);
+  std::vector<SeenModel> model(360);
+  ScanLayout l;
+  l.min_range = 0.1f;
+  l.max_range = 8.0f;
+  for (int k = 0; k < 720; ++k) {
+    angles[k] = static_cast<float>(k / 2);
+    ranges[k] = menu[(k % 2 == 0 ? k / 2 : k / 2 / kMenu) % kMenu];
+    model[(static_cast<std::size_t>(k / 2) + 180) % 360].Add(ranges[k], l.min_range, l.max_range);
+  }
+  float seen[360], old[360];
+  ASSERT_TRUE(BinSamplesSeen(angles.data(), ranges.data(), angles.size(), l, seen));
+  ASSERT_TRUE(BinSamples(angles.data(), ranges.data(), angles.size(), l, old));
+  for (int i = 0; i < 360; ++i) {
+    const float want = model[static_cast<std::size_t>(i)].Value();
+    if (std::isnan(want)) {
+      EXPECT_TRUE(std::isnan(seen[i])) << i;
+    } else {
+      EXPECT_EQ(tsup::BitsOf(seen[i]), tsup::BitsOf(want)) << i;
+    }
+    // A degree with a return keeps the old functions' float.
+    if (std::isfinite(seen[i])) {
+      EXPECT_EQ(tsup::BitsOf(seen[i]), tsup::BitsOf(old[i])) << i;
+    }
+  }
+}
+
+TEST(scanbinSeen, DegreesNoSampleReachesAreUnseenAndPiecesMergeLikeOneCall) {
+  // 36 ranges at 1 degree from ahead: a tenth of the circle seen.
+  std::vector<float> ranges(36, 2.0f);
+  float part[360];
+  ASSERT_TRUE(BinLaserScanSeen(0.0f, static_cast<float>(3.14159265358979323846 / 180.0), ranges.data(),
+                               ranges.size(), 0.1f, 10.0f, part));
+  int seen = 0;
+  for (float v : part) seen += std::isnan(v) ? 0 : 1;
+  EXPECT_EQ(seen, 36);
+  EXPECT_TRUE(std::isnan(part[0]) && std::isnan(part[179]) && part[180] == 2.0f && part[215] == 2.0f);
+  // Even turn, then in halves merged: the same marks.
+  std::vector<float> even(360);
+  for (int k = 0; k < 360; ++k) even[k] = k % 3 == 0 ? std::numeric_limits<float>::quiet_NaN() : 0.5f + static_cast<float>(k % 7);
+  float whole[360], a[360], b[360];
+  ScanLayout l;
+  ASSERT_TRUE(BinEvenScanSeen(even.data(), even.size(), l, whole));
+  std::vector<float> angles(360);
+  for (int k = 0; k < 360; ++k) angles[k] = static_cast<float>(k);
+  ASSERT_TRUE(BinSamplesSeen(angles.data(), even.data(), 180, l, a));
+  ASSERT_TRUE(BinSamplesSeen(angles.data() + 180, even.data() + 180, 180, l, b));
+  MergeSeen(a, b);
+  for (int i = 0; i < 360; ++i) EXPECT_EQ(tsup::BitsOf(a[i]), tsup::BitsOf(whole[i])) << i;
+  EXPECT_TRUE(std::isnan(whole[180]));  // sample 0 is NaN: nothing seen there
+}
+
+TEST(scanbinSeen, BadArgumentsMarkEverythingUnseen) {
+  const float r[1] = {1.0f};
+  float out[360];
+  ScanLayout bad;
+  bad.range_scale = 0.0;
+  EXPECT_FALSE(BinEvenScanSeen(r, 1, bad, out));
+  for (float v : out) EXPECT_TRUE(std::isnan(v));
+  EXPECT_FALSE(BinLaserScanSeen(std::numeric_limits<float>::infinity(), 0.1f, r, 1, 0.0f, 1.0f, out));
+  for (float v : out) EXPECT_TRUE(std::isnan(v));
+}

@@ -644,3 +644,156 @@ TEST(pilotGrid, WindowGoalKeepsNearGoalsAndPullsFarOnesOntoTheGridAlongTheirBear
 }
 
 }  // namespace
+
+// ---- unseen is not free ---------------------------------------------------------
+//
+// Each case drove at full speed when unusable readings counted as free
+// space. Every one must now give speed 0 and say why.
+
+namespace {
+
+struct Blind {
+  Pilot pilot;
+  PilotStep step{};
+  explicit Blind(PilotConfig c = Goal(1.5, 0.0)) { EXPECT_EQ(pilot.Start(c), PilotError::kNone); }
+  const PilotStep& Step(const Readings& r) {
+    pilot.Step(r.data(), nullptr, step);
+    return step;
+  }
+  const PilotStep& Laser(float a0, float da, const std::vector<float>& r, float lo = 0.05f, float hi = 10.0f) {
+    pilot.StepLaserScan(a0, da, r.data(), r.size(), lo, hi, nullptr, step);
+    return step;
+  }
+};
+
+constexpr float kDegRad = static_cast<float>(kPi / 180.0);
+
+void ExpectStop(const PilotStep& s, PilotReason why) {
+  EXPECT_TRUE(IsFullStop(s)) << s.command.speed << " " << s.command.turn_rate;
+  EXPECT_TRUE(s.stopped && s.bad_input);
+  EXPECT_EQ(s.reason, why) << PilotReasonName(s.reason);
+}
+
+void ExpectHeld(const PilotStep& s, PilotReason why) {
+  SCOPED_TRACE(std::string("seen_front ") + std::to_string(s.seen_front) + " reason " + PilotReasonName(s.reason));
+  EXPECT_EQ(s.command.speed, 0.0);
+  EXPECT_FALSE(s.stopped);
+  EXPECT_TRUE(s.guard_stopped && s.unseen_held);
+  EXPECT_EQ(s.reason, why) << PilotReasonName(s.reason);
+}
+
+}  // namespace
+
+TEST(pilotUnseen, WallTooNearToMeasureIsHeldLikeTheWallItself) {
+  Blind b;
+  const Readings wall = WithObject(180, 40, 0.3f);
+  EXPECT_EQ(b.Step(wall).command.speed, 0.0);
+  const Readings near = WithObject(180, 40, -kInf);
+  ExpectHeld(b.Step(near), PilotReason::kNear);
+  EXPECT_EQ(b.step.near_readings, 81);
+  EXPECT_EQ(b.step.seen_front, 181);
+  // A LaserScan's -inf and a wall below its range_min: the same hold.
+  std::vector<float> laser(360, 3.0f);
+  for (int k = 140; k <= 220; ++k) laser[static_cast<std::size_t>(k)] = -kInf;
+  ExpectHeld(b.Laser(-static_cast<float>(kPi), kDegRad, laser), PilotReason::kNear);
+  // (a narrower wall: 81 unseen degrees would be too little seen ahead)
+  for (int k = 140; k <= 220; ++k) laser[static_cast<std::size_t>(k)] = k >= 160 && k <= 200 ? 0.3f : 3.0f;
+  ExpectHeld(b.Laser(-static_cast<float>(kPi), kDegRad, laser, 0.32f), PilotReason::kUnseen);
+  // The same message with the wall measurable: no move into it either.
+  EXPECT_EQ(b.Laser(-static_cast<float>(kPi), kDegRad, laser).command.speed, 0.0);
+  EXPECT_FALSE(b.step.unseen_held);
+}
+
+TEST(pilotUnseen, ScansThatSawTooLittleAheadAreBadInput) {
+  Blind b;
+  Readings r;
+  r.fill(kNaN);
+  r[180] = 2.0f;
+  ExpectStop(b.Step(r), PilotReason::kLowCoverage);
+  EXPECT_EQ(b.step.seen, 1);
+  EXPECT_TRUE(b.step.low_coverage);
+  for (float v : {0.0f, -1.0f}) {
+    r.fill(v);
+    ExpectStop(b.Step(r), PilotReason::kLowCoverage);
+  }
+  const float a0 = -static_cast<float>(kPi);
+  ExpectStop(b.Laser(0.0f, kDegRad, std::vector<float>(1, 2.0f)), PilotReason::kLowCoverage);
+  ExpectStop(b.Laser(0.0f, kDegRad, std::vector<float>(36, 2.0f)), PilotReason::kLowCoverage);
+  const std::vector<float> full(360, 2.0f);
+  ExpectStop(b.Laser(a0, 1e-30f, full), PilotReason::kLowCoverage);
+  ExpectStop(b.Laser(-1e30f, kDegRad, full), PilotReason::kLowCoverage);
+  ExpectStop(b.Laser(a0, 1e30f, full), PilotReason::kLowCoverage);
+  // Three quarters of the front seen is enough; one degree fewer is not.
+  r = Empty();
+  for (int i = 90; i < 90 + kPilotFrontDegrees - kPilotMinFrontSeen; ++i) r[static_cast<std::size_t>(i)] = kNaN;
+  EXPECT_FALSE(b.Step(r).low_coverage);
+  r[200] = kNaN;
+  ExpectStop(b.Step(r), PilotReason::kLowCoverage);
+  // A message whose own range_max hides the stopping distance.
+  ExpectStop(b.Laser(a0, kDegRad, full, 0.05f, 0.25f), PilotReason::kBadInput);
+}
+
+TEST(pilotUnseen, MissingSectorOverAPostIsHeldWhereTheWholeTurnStops) {
+  Blind b(Goal(1.0, 0.0));
+  Readings post = WithObject(180, 3, 0.33f);
+  EXPECT_EQ(b.Step(post).command.speed, 0.0);  // the whole turn: the post holds it
+  // Nine packets (36 degrees) missing over the post: unseen, held, turning allowed.
+  for (int i = 162; i < 198; ++i) post[static_cast<std::size_t>(i)] = kNaN;
+  ExpectHeld(b.Step(post), PilotReason::kUnseen);
+  EXPECT_EQ(b.step.seen_front, 181 - 36);
+}
+
+TEST(pilotUnseen, NoReturnIsFreeAndLoneGapsAndTheBlindBackDoNotHold) {
+  Blind b;
+  Readings r = Empty();
+  EXPECT_EQ(b.Step(r).reason, PilotReason::kDriving);
+  EXPECT_EQ(b.step.command.speed, 0.5);
+  // One unseen degree between seen ones, every fourth degree ahead: the
+  // least coverage that still plans.
+  for (int i = 92; i < 270; i += 4) r[static_cast<std::size_t>(i)] = kNaN;
+  EXPECT_EQ(b.Step(r).reason, PilotReason::kDriving);
+  EXPECT_EQ(b.step.seen_front, kPilotMinFrontSeen);
+  // Two in a row is a gap the guard respects.
+  r = Empty();
+  r[180] = r[181] = kNaN;
+  ExpectHeld(b.Step(r), PilotReason::kUnseen);
+  // A scanner that sees only the front half drives ahead, and turns toward
+  // a goal behind without moving into the blind half.
+  r = Empty();
+  for (int i = 271; i < 360 + 90; ++i) r[static_cast<std::size_t>(i % 360)] = kNaN;
+  EXPECT_EQ(b.Step(r).reason, PilotReason::kDriving);
+  ASSERT_TRUE(b.pilot.SetGoal(PilotGoal::Metres(-1.5, 0.0)));
+  EXPECT_EQ(b.Step(r).command.speed, 0.0);
+  EXPECT_NE(b.step.command.turn_rate, 0.0);
+}
+
+TEST(pilotUnseen, RangeLimitsThatHideTheStoppingDistanceAreRefused) {
+  Pilot p;
+  PilotConfig c = Goal(1.0, 0.0);
+  c.layout.max_range = 0.0f;
+  EXPECT_EQ(p.Start(c), PilotError::kBadRanges);
+  c.layout.max_range = 0.33f;  // 0.2 + 0.15 + 0.05 needed
+  EXPECT_EQ(p.Start(c), PilotError::kBadRanges);
+  c.layout.max_range = 0.4f;
+  EXPECT_EQ(p.Start(c), PilotError::kNone);
+  p.Stop();
+  c.layout.min_range = 5.0f;
+  c.layout.max_range = 10.0f;
+  EXPECT_EQ(p.Start(c), PilotError::kBadRanges);
+  EXPECT_NE(std::string(PilotErrorText(PilotError::kBadRanges)).find("min range"), std::string::npos);
+  EXPECT_FALSE(p.Live());
+}
+
+TEST(pilotJson, CoverageAndReasonAreTold) {
+  Blind b;
+  Readings r;
+  r.fill(kNaN);
+  b.Step(r);
+  char buf[kPilotJsonMax];
+  const std::size_t n = PilotStepJson(b.step, 3, buf, sizeof buf);
+  ASSERT_LT(n, sizeof buf);
+  const std::string j(buf);
+  for (const char* want : {"\"seen\":0,", "\"seen_front\":0,", "\"near\":0,", "\"low_coverage\":true,",
+                           "\"unseen_held\":false,", "\"reason\":\"low_coverage\"}", "\"bad_input\":true"})
+    EXPECT_NE(j.find(want), std::string::npos) << want << " in " << j;
+}

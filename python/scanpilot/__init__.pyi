@@ -68,6 +68,20 @@ class Step:
     @property
     def guard_stopped(self) -> bool: ...
     @property
+    def seen(self) -> int: ...
+    @property
+    def seen_front(self) -> int: ...
+    @property
+    def near(self) -> int: ...
+    @property
+    def low_coverage(self) -> bool: ...
+    @property
+    def unseen_held(self) -> bool: ...
+    @property
+    def reason(self) -> str:
+        """'driving', or why the speed is zero: 'bad_input', 'low_coverage', 'lost', 'no_path', 'guard', 'unseen',
+        'near', 'turning', 'arrived', 'not_live'."""
+    @property
     def stopped(self) -> bool: ...
     def to_dict(self) -> Dict[str, Any]:
         """PilotStepJson's object without "schema" and "scan"; None for non-finite numbers."""
@@ -130,9 +144,9 @@ class Pilot:
         """Keywords that make the same pilot: Pilot(**pilot.config)."""
     @property
     def readings(self) -> Optional[npt.NDArray[np.float32]]:
-        """The 360 readings the last step gave the planner (a copy); None before a step."""
+        """The 360 readings the last step gave the planner (a copy); None before a step; RuntimeError once closed."""
     def step(self, scan: ArrayLike, candidate: Optional[Point] = None) -> Step:
-        """360 readings: index = degree, 180 ahead, 270 left, metres."""
+        """360 readings: index = degree, 180 ahead, 270 left, metres; NaN (or masked) unseen, +inf no return."""
     def step_samples(self, angles_deg: ArrayLike, ranges: ArrayLike, candidate: Optional[Point] = None) -> Step:
         """Explicit samples in sensor degrees and raw ranges, binned with the layout and mount."""
     def step_even_turn(self, ranges: ArrayLike, candidate: Optional[Point] = None) -> Step:

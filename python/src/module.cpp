@@ -141,7 +141,21 @@ std::string Shape(const py::array& a) {
 
 // Any 1-D array of real numbers as a C-contiguous float32 array: float32 as
 // it is, other floats and integers converted (numpy's rounding to nearest).
-py::array_t<float> Float32(py::handle obj, const char* name) {
+// A numpy masked array with its masked entries as NaN (float32): a masked
+// reading says nothing, so the pilot takes it as unseen. Null for anything else.
+py::object Unmasked(py::handle obj) {
+  if (!py::hasattr(obj, "mask") || !py::hasattr(obj, "filled")) return py::object();
+  const py::module_ ma = py::module_::import("numpy.ma");
+  if (!py::isinstance(obj, ma.attr("MaskedArray"))) return py::object();
+  const py::object data = ma.attr("getdata")(obj);
+  const char kind = py::array::ensure(data).dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u') return py::object();  // refused below, by its dtype
+  return obj.attr("astype")("float32").attr("filled")(py::float_(std::numeric_limits<double>::quiet_NaN()));
+}
+
+py::array_t<float> Float32(py::handle in, const char* name) {
+  const py::object filled = Unmasked(in);
+  const py::handle obj = filled ? py::handle(filled) : in;
   py::array a = py::array::ensure(obj);
   if (!a) Fail(std::string(name) + ": expected a 1-D array of numbers, got " + TypeName(obj));
   const char kind = a.dtype().kind();
@@ -155,7 +169,7 @@ py::array_t<float> Float32(py::handle obj, const char* name) {
 
 void Readings360(py::handle obj, const char* name, float* out) {
   // The usual case first: a contiguous float32 array, read without a conversion call.
-  if (py::isinstance<py::array_t<float, py::array::c_style>>(obj)) {
+  if (py::isinstance<py::array_t<float, py::array::c_style>>(obj) && !py::hasattr(obj, "mask")) {
     const auto a = py::reinterpret_borrow<py::array_t<float, py::array::c_style>>(obj);
     if (a.ndim() == 1 && a.shape(0) == kPilotReadings) {
       std::memcpy(out, a.data(), sizeof(float) * kPilotReadings);
@@ -384,6 +398,12 @@ py::dict StepDict(const PilotStep& s) {
   d["no_path"] = s.no_path;
   d["bad_input"] = s.bad_input;
   d["guard_stopped"] = s.guard_stopped;
+  d["seen"] = s.seen;
+  d["seen_front"] = s.seen_front;
+  d["near"] = s.near_readings;
+  d["low_coverage"] = s.low_coverage;
+  d["unseen_held"] = s.unseen_held;
+  d["reason"] = PilotReasonName(s.reason);
   return d;
 }
 
@@ -422,22 +442,31 @@ class PyPilot {
   bool Live() const { return pilot_.Live(); }
   const PilotConfig& Config() const { return pilot_.Config(); }
 
-  // Runs `call(pilot, step)` without the GIL, under the state lock.
+  // Runs `call(pilot, step)` without the GIL, under the state lock. A
+  // close() from another thread between the check and the lock raises the
+  // same RuntimeError as a step after close().
   template <typename F>
   Step Run(F call) {
     Open();
     Step r;
+    bool closed = false;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(g_state);
-      call(pilot_, r.s);
-      stepped_ = stepped_ || pilot_.Live();
+      closed = !pilot_.Live();
+      if (!closed) {
+        call(pilot_, r.s);
+        stepped_ = true;
+      }
     }
+    if (closed) throw std::runtime_error("scanpilot: the pilot is closed");
     return r;
   }
 
   py::object Readings() {
+    Open();
     std::lock_guard<std::mutex> lock(g_state);
+    if (!pilot_.Live()) throw std::runtime_error("scanpilot: the pilot is closed");
     if (!stepped_) return py::none();
     return ReadingsArray(pilot_.Readings());
   }
@@ -591,7 +620,20 @@ outside follow mode, target and target_cell without a target).)doc")
       .def_property_readonly("no_path", [](const Step& s) { return s.s.no_path; }, "The pass could not take a step.")
       .def_property_readonly("bad_input", [](const Step& s) { return s.s.bad_input; }, "The input could not be used.")
       .def_property_readonly("guard_stopped", [](const Step& s) { return s.s.guard_stopped; },
-                             "The guard held the robot back from a return.")
+                             "The guard held the robot back (speed 0, turning allowed).")
+      .def_property_readonly("seen", [](const Step& s) { return s.s.seen; },
+                             "Degrees of 360 with a usable reading (a return, no return, or -inf).")
+      .def_property_readonly("seen_front", [](const Step& s) { return s.s.seen_front; },
+                             "The same of the 181 degrees ahead (90..270).")
+      .def_property_readonly("near", [](const Step& s) { return s.s.near_readings; },
+                             "Degrees -inf: something nearer than the scanner measures.")
+      .def_property_readonly("low_coverage", [](const Step& s) { return s.s.low_coverage; },
+                             "Too little seen ahead (bad_input too).")
+      .def_property_readonly("unseen_held", [](const Step& s) { return s.s.unseen_held; },
+                             "The guard held the robot back from unseen or -inf space.")
+      .def_property_readonly("reason", [](const Step& s) { return std::string(PilotReasonName(s.s.reason)); },
+                             "Why the speed is zero ('bad_input', 'low_coverage', 'lost', 'no_path', 'guard',\n"
+                             "'unseen', 'near', 'turning', 'arrived', 'not_live'), or 'driving'.")
       .def_property_readonly("stopped", [](const Step& s) { return s.s.stopped; }, "The command is a full stop.")
       .def("to_dict", [](const Step& s) { return StepDict(s.s); },
            R"doc(The object PilotStepJson writes for this step, without "schema" and "scan":
@@ -634,7 +676,8 @@ releases it; so does garbage collection.)doc")
              const std::optional<PilotPoint> c = Candidate(candidate.h);
              return p.Run([&](Pilot& pilot, PilotStep& s) { pilot.Step(r, c ? &*c : nullptr, s); });
            }, py::arg("scan"), py::arg("candidate") = py::none(),
-           "One step from 360 readings (index = degree, 180 ahead, 270 left, metres) taken as they are.\n"
+           "One step from 360 readings (index = degree, 180 ahead, 270 left, metres): +inf no return,\n"
+           "NaN, zero or negative unseen, -inf too near to measure; a masked reading is unseen.\n"
            "candidate: a detector's (x, y) of the followed object, or None.")
       .def("step_samples", [](PyPilot& p, ArrayArg angles, ArrayArg ranges, PointArg candidate) {
              const std::vector<float> a = Samples(angles.h, "angles_deg"), r = Samples(ranges.h, "ranges");
@@ -667,7 +710,8 @@ releases it; so does garbage collection.)doc")
       .def("read_pass", &PyPilot::ReadPass,
            "Read back the last step's pass (blocked cells, attraction, path). Call between steps.")
       .def_property_readonly("readings", &PyPilot::Readings,
-                             "float32 copy of the 360 readings the last step gave the planner; None before a step.")
+                             "float32 copy of the 360 readings the last step gave the planner; None before a step.\n"
+                             "RuntimeError on a closed pilot.")
       .def("set_goal", &PyPilot::SetGoal, py::kw_only(), py::arg("goal") = py::none(), py::arg("goal_cell") = py::none(),
            "Goal mode: a new goal, (x, y) metres or (col, row), for the next steps.")
       .def("restart_tracker", &PyPilot::RestartTracker, py::arg("distance"),

@@ -16,7 +16,7 @@ class BagTurnSource : public TurnSource {
   Result Next(Scan& scan, TurnInfo& info) override {
     info = TurnInfo{};
     if (!bag_.Next(msg_)) return bag_.Error().empty() ? kEnd : Fail(bag_.Error(), ErrorKind::kInput);
-    if (!PilotBinLaserScan(config_, msg_.angle_min, msg_.angle_increment, msg_.ranges.data(), msg_.ranges.size(),
+    if (!PilotBinLaserScanSeen(config_, msg_.angle_min, msg_.angle_increment, msg_.ranges.data(), msg_.ranges.size(),
                            msg_.range_min, msg_.range_max, scan.data()))
       scan.fill(std::numeric_limits<float>::quiet_NaN());
     return kScan;

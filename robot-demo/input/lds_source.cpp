@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <unistd.h>
@@ -18,6 +19,19 @@ ByteSource::Status FileBytes::Read(unsigned char* buf, std::size_t n, std::size_
   if (errno == EINTR) return kInterrupted;
   errno_ = errno;
   return kError;
+}
+
+bool TurnToReadings(const ScanTurn& turn, const ScanLayout& layout, Scan& scan) {
+  float ranges[ScanTurn::kMaxSamples];
+  const std::size_t n = turn.count < ScanTurn::kMaxSamples ? turn.count : ScanTurn::kMaxSamples;
+  for (std::size_t k = 0; k < n; ++k)
+    ranges[k] = (turn.flags[k] & kSampleInvalid) != 0 ? std::numeric_limits<float>::quiet_NaN() : turn.range_mm[k];
+  if (n == 0) {
+    // No sample: all unseen, yet the layout is still checked.
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    return BinSamplesSeen(&none, &none, 1, layout, scan.data());
+  }
+  return BinSamplesSeen(turn.angle_deg, ranges, n, layout, scan.data());
 }
 
 unsigned MinPackets(const LdsGate& gate, unsigned per_turn) {
@@ -117,7 +131,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
     return kStop;
   }
   // A layout scanbin refuses would give a scan of no returns: free space.
-  if (!BinSamples(t.angle_deg, t.range_mm, t.count, layout_, scan.data()))
+  if (!TurnToReadings(t, layout_, scan))
     return Fail("the scanner layout is not valid", ErrorKind::kInput);
   if (stats_.planned == 0 || t.rpm < stats_.rpm_min) stats_.rpm_min = t.rpm;
   if (stats_.planned == 0 || t.rpm > stats_.rpm_max) stats_.rpm_max = t.rpm;

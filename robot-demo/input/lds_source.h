@@ -54,6 +54,13 @@ class FileBytes : public ByteSource {
   int errno_ = 0;
 };
 
+// One decoded turn as the 360 robot-frame readings the pilot takes: each
+// sample binned with `layout` (millimetres) by BinSamplesSeen, a sample
+// flagged invalid taking no part, and a degree no usable sample reached
+// left NaN (unseen), distinct from +inf (no return). Every scanner's turns
+// come through here. False when scanbin refuses the layout.
+bool TurnToReadings(const ScanTurn& turn, const ScanLayout& layout, Scan& scan);
+
 // Which turns are planned.
 struct LdsGate {
   double rpm_min = 200.0;  // usable speed, both ends inclusive

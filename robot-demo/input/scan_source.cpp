@@ -13,12 +13,8 @@ namespace {
 // bounded memory. Smallest-wins makes binning in pieces exact.
 constexpr std::size_t kSampleBatch = 4096;
 
-void MergeNearest(Scan& into, const float (&from)[kScanReadings]) {
-  for (std::size_t i = 0; i < into.size(); ++i)
-    if (from[i] < into[i]) into[i] = from[i];
-}
-
-void BlankScan(Scan& s) { s.fill(std::numeric_limits<float>::infinity()); }
+// A turn starts unseen: a degree no sample reaches stays NaN, not free.
+void BlankScan(Scan& s) { s.fill(std::numeric_limits<float>::quiet_NaN()); }
 
 }  // namespace
 
@@ -107,7 +103,7 @@ ScanSource::Result ScanSource::NextRanges(Scan& scan) {
       values_.push_back(v);
     }
     if (few_values_line_ == 0 && values_.size() >= 2 && values_.size() <= 3) few_values_line_ = reader_.LineNumber();
-    if (!BinEvenScan(values_.data(), values_.size(), layout_, scan.data()))
+    if (!BinEvenScanSeen(values_.data(), values_.size(), layout_, scan.data()))
       return Fail(reader_.LineNumber(), "the scanner layout is not valid");
     return kScan;
   }
@@ -116,8 +112,8 @@ ScanSource::Result ScanSource::NextRanges(Scan& scan) {
 void ScanSource::FlushSamples() {
   if (angles_.empty()) return;
   float bins[kScanReadings];
-  BinSamples(angles_.data(), raws_.data(), angles_.size(), layout_, bins);
-  MergeNearest(turn_, bins);
+  BinSamplesSeen(angles_.data(), raws_.data(), angles_.size(), layout_, bins);
+  MergeSeen(turn_.data(), bins);
   angles_.clear();
   raws_.clear();
 }

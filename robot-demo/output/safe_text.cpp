@@ -113,7 +113,7 @@ std::string JsonString(std::string_view s) {
     if (c == '"' || c == '\\') {
       o += '\\';
       o += ch;
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == 0x7f) {  // DEL too, as the page's strings have it
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\u%04x", c);
       o += buf;

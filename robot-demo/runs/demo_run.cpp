@@ -17,6 +17,7 @@
 #include "output/viewer/viewer_glue.h"
 #include "runs/pass_line.h"
 #include "runs/run_report.h"
+#include "runs/turn_report.h"
 #include "scanpilot.h"
 #include "world/scenario.h"
 
@@ -184,6 +185,7 @@ struct DemoRun {
   PictureFiles files;
   RunStats stats;
   RunViewer viewer;
+  StopTally stops;
 };
 
 // One tick: scan, detect, step, report, draw, move.
@@ -194,7 +196,8 @@ void RunTick(DemoRun& run, Scenario& world) {
   const Pose seen_from = world.Robot();
   const Vec2 seen = world.Person();
   const Tick t = StepPilot(run.pilot, scan, det);
-  const std::string line = TickLineOf(tick, t.step, seen_from, seen);
+  const std::string line = TickLineOf(tick, t.step, seen_from, seen) + DriveText(t.step);
+  run.stops.Count(t.step);
   if (run.o.json)
     Print("%s\n", TickJson(tick, t.step, seen_from, seen).c_str());
   else if (run.o.verbose)
@@ -233,7 +236,8 @@ int RunDemo(const Options& o) {
               RunTrace{{world.Robot()}, {world.Person()}, snaps, Scenario::kDt, o.robot_radius},
               PictureFiles{},
               RunStats(o.robot_radius),
-              RunViewer(out, ViewerHeader(world, o), o.html)};
+              RunViewer(out, ViewerHeader(world, o), o.html),
+              StopTally{}};
   PilotConfig config = PilotConfigOf(o);
   config.mode = PilotMode::kFollow;
   config.follow_distance = world.InitialTrackDistance();
@@ -247,14 +251,18 @@ int RunDemo(const Options& o) {
     RunTick(run, world);
     if (const auto status = StopStatus()) return *status;
   }
-  if (!o.json) PrintSummary(run.stats);
+  if (!o.json) {
+    PrintSummary(run.stats);
+    Print("  %s", run.stops.Line(Scenario::kTicks).c_str());
+  }
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));
   std::sort(run.files.begin(), run.files.end());
   const int status = WritePictures(out, run.files, !o.json);
   if (o.json) {
     const std::string pictures = status == kExitOk ? PicturesJson(out) : std::string("null");
-    Print("%s\n", SummaryJson(SummaryMembers(run.stats) + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
+    Print("%s\n", EndStopJson(Scenario::kTicks).c_str());
+    Print("%s\n", SummaryJson(SummaryMembers(run.stats) + run.stops.Json() + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
   }
   return status;
 }

@@ -338,13 +338,17 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
   const long long n = scans_++;
   Scan scan = recorded;
   for (float& r : scan)
-    if (r < o_.below || r > o_.above) r = std::numeric_limits<float>::infinity();
+    // -inf is something too near to measure, never "no return".
+    if ((r < o_.below && r != -std::numeric_limits<float>::infinity()) || r > o_.above)
+      r = std::numeric_limits<float>::infinity();
   if (saver_ != nullptr) saver_->Add(scan);
   if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
   pilot_.Step(scan.data(), candidate, step_);
   watch_.Observe(step_, n);
+  stops_.Count(step_);
+  ++records_;
   reached_ += step_.reached ? 1 : 0;
-  const std::string line = ScanLineOf(n, step_) + (turn != nullptr ? DriveText(step_) : std::string());
+  const std::string line = ScanLineOf(n, step_) + DriveText(step_);
   Report(n, step_, line, turn != nullptr ? TurnJsonMembers(*turn) : std::string());
   const bool drawn = std::binary_search(snapshots_.begin(), snapshots_.end(), n);
   const bool page_wants = viewer_.Wants();
@@ -377,6 +381,9 @@ void Replay::StopRecord(const TurnInfo& info) {
                                   ": is its motor turning, and its TX wired to the adapter's RX at the right "
                                   "baud rate? The robot is given a stop each time");
   }
+  ++records_;
+  const std::string name = SkipReasonName(info.skip);
+  stops_.CountSkip(name, info.skip == SkipReason::kTimeout ? "no turn in time" : "turn not planned (" + name + ")");
   if (o_.quiet) return;
   Print("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }
@@ -404,6 +411,7 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
                      "are the ranges in metres? millimetres read as metres land far off (--units mm)";
   if (!o_.json) {
     Print("reached the target on %lld of %lld scans\n", reached_, scans_);
+    Print("%s", stops_.Line(records_).c_str());
     Print("%s", summary_lines.c_str());
     if (units_hint) Print("hint: %s\n", hint);
   } else if (units_hint) {
@@ -415,9 +423,10 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
   if (status == kExitOk && o_.html && !o_.json && shown > 0 && shown < static_cast<std::size_t>(scans_))
     Print("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   if (o_.json) {
+    if (!o_.quiet) Print("%s\n", EndStopJson(records_).c_str());
     const bool page = status == kExitOk && o_.html;
     std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
-                    ",\"html_scans\":" + std::to_string(page ? shown : 0) + summary_members +
+                    ",\"html_scans\":" + std::to_string(page ? shown : 0) + stops_.Json() + summary_members +
                     ",\"warnings\":" + warnings_.Json() +
                     ",\"pictures\":" + (status == kExitOk ? PicturesJson(out_) : std::string("null"));
     Print("%s\n", SummaryJson(m).c_str());

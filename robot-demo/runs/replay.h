@@ -32,7 +32,8 @@ class Replay {
          OutputSet& out, RunWarnings& warnings);
   // Starts the pilot; the exit status when it cannot be.
   std::optional<int> Start();
-  // The per-scan step: maps readings outside [o.below, o.above] to +inf,
+  // The per-scan step: maps readings outside [o.below, o.above] to +inf (but
+  // -inf, too near to measure),
   // saves the scan, tracks, plans, prints the scan's line (unless quiet) and
   // captures its picture if chosen. `candidate`: a detector's, or null.
   // `turn`: what the scanner's stream told of it, or null; its line then
@@ -70,6 +71,8 @@ class Replay {
   OutputSet& out_;
   RunWarnings& warnings_;
   StepWatch watch_;
+  StopTally stops_;
+  long long records_ = 0;  // scans and stop records
   RunViewer viewer_;
   Pilot pilot_;
   PilotStep step_{};

@@ -54,6 +54,42 @@ void StepWatch::Observe(const PilotStep& step, long long n) {
                                        "stops while it is lost (is --follow the object's distance ahead?)");
 }
 
+void StopTally::Add(const std::string& name, const std::string& text) {
+  ++total_;
+  for (Entry& e : entries_)
+    if (e.name == name) {
+      ++e.count;
+      return;
+    }
+  entries_.push_back({name, text, 1});
+}
+
+void StopTally::Count(const PilotStep& step) {
+  if (step.command.speed > 0.0) return;
+  Add(PilotReasonName(step.reason), PilotReasonText(step.reason));
+}
+
+void StopTally::CountSkip(const std::string& name, const std::string& text) { Add(name, text); }
+
+std::string StopTally::Line(long long records) const {
+  std::string o = "not moving ahead on " + std::to_string(total_) + " of " + std::to_string(records) + " records";
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    o += (i == 0 ? ": " : ", ") + entries_[i].text + " " + std::to_string(entries_[i].count);
+  return o + "\n";
+}
+
+std::string StopTally::Json() const {
+  std::string o = ",\"stops\":{";
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    o += (i == 0 ? "" : ",") + JsonString(entries_[i].name) + ":" + std::to_string(entries_[i].count);
+  return o + "}";
+}
+
+std::string EndStopJson(long long records) {
+  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"end\":{\"records\":" + std::to_string(records) +
+         "},\"command\":{\"speed\":0,\"turn_rate\":0},\"stopped\":true,\"reason\":\"end\"}";
+}
+
 std::string StepJson(const PilotStep& step, long long n, const std::string& extra) {
   char buf[kPilotJsonMax];
   const std::size_t len = PilotStepJson(step, n, buf, sizeof buf);

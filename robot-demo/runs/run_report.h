@@ -47,6 +47,33 @@ class StepWatch {
 constexpr long long kInsideScansToWarn = 4;
 constexpr long long kLostScansToWarn = 11;
 
+// Why the robot did not move ahead, counted over a run: each step without
+// speed by its reason, each record that planned nothing by its own.
+class StopTally {
+ public:
+  void Count(const PilotStep& step);
+  // A record that planned nothing: `name` for JSON, `text` for people.
+  void CountSkip(const std::string& name, const std::string& text);
+  // "not moving ahead on 12 of 300 records: too little seen ahead 3, turning on the spot 9\n"
+  std::string Line(long long records) const;
+  // ,"stops":{"low_coverage":3,"turning":9}
+  std::string Json() const;
+
+ private:
+  struct Entry {
+    std::string name, text;
+    long long count;
+  };
+  void Add(const std::string& name, const std::string& text);
+  std::vector<Entry> entries_;  // in order of first appearance
+  long long total_ = 0;
+};
+
+// The record that closes every --json run before its summary: the command
+// a consumer reads last is a stop.
+// {"schema":1,"end":{"records":N},"command":{"speed":0,"turn_rate":0},"stopped":true,"reason":"end"}
+std::string EndStopJson(long long records);
+
 // The step's JSON object (PilotStepJson), with `extra` members (each
 // ",\"key\":value") added before its closing brace.
 std::string StepJson(const PilotStep& step, long long n, const std::string& extra = "");

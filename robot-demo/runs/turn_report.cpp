@@ -8,7 +8,15 @@
 
 namespace {
 
-const char* ReasonName(SkipReason r) {
+std::string Printf(const char* fmt, double a, double b = 0.0, double c = 0.0) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, fmt, a, b, c);
+  return buf;
+}
+
+}  // namespace
+
+const char* SkipReasonName(SkipReason r) {
   switch (r) {
     case SkipReason::kSlow: return "slow";
     case SkipReason::kFast: return "fast";
@@ -18,14 +26,6 @@ const char* ReasonName(SkipReason r) {
   }
   return "none";
 }
-
-std::string Printf(const char* fmt, double a, double b = 0.0, double c = 0.0) {
-  char buf[160];
-  std::snprintf(buf, sizeof buf, fmt, a, b, c);
-  return buf;
-}
-
-}  // namespace
 
 std::string JsonFloat(float v) {
   if (!std::isfinite(v)) return "null";
@@ -37,7 +37,11 @@ std::string JsonFloat(float v) {
 std::string DriveText(const PilotStep& step) {
   // + 0.0 turns a negative zero into the zero people expect to read.
   std::string s = Printf(", drive %.2f m/s, %.2f rad/s", step.command.speed + 0.0, step.command.turn_rate + 0.0);
-  return step.stopped ? s + " (stop)" : s;
+  if (step.command.speed > 0.0) return s;
+  const char* why = PilotReasonText(step.reason);
+  if (step.stopped) return s + " (stop: " + why + ")";
+  if (step.guard_stopped) return s + " (held: " + why + ")";
+  return s + " (" + why + ")";
 }
 
 std::string TurnJsonMembers(const TurnInfo& info) {
@@ -63,7 +67,7 @@ std::string StopLine(const TurnInfo& info) {
 std::string StopJson(const TurnInfo& info) {
   const bool turn = info.skip != SkipReason::kTimeout;
   std::string o = "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"skipped\":{\"reason\":\"" +
-                  ReasonName(info.skip) + "\"";
+                  SkipReasonName(info.skip) + "\"";
   o += ",\"turn\":" + (turn ? std::to_string(info.turn) : std::string("null"));
   o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
   o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));

@@ -10,8 +10,13 @@
 #include "input/turn_source.h"
 #include "scanpilot.h"
 
-// ", drive 0.50 m/s, 0.12 rad/s", and " (stop)" for a full stop.
+// ", drive 0.50 m/s, 0.12 rad/s", and when the robot does not move ahead,
+// why: " (stop: bad input)", " (held: unseen space ahead)", " (turning on
+// the spot)".
 std::string DriveText(const PilotStep& step);
+
+// "slow", "fast", "packets" or "timeout", as the stop records name them.
+const char* SkipReasonName(SkipReason r);
 
 // The members a planned turn adds to its step object: ,"turn":K,"rpm":R,"packets":P
 std::string TurnJsonMembers(const TurnInfo& info);

@@ -90,9 +90,13 @@ def json_run(cmd):
             objs.append(parse(line))
         except ValueError as e:
             fail("line %d is not JSON (%s): %s" % (i + 1, e, line[:200]))
-    steps, summary = objs[:-1], objs[-1]
+    steps, end, summary = objs[:-2], objs[-2] if len(objs) >= 2 else {}, objs[-1]
     if "summary" not in summary or any("summary" in o for o in steps):
         fail("the summary must be the last object and only that")
+    # The last command a consumer reads is a stop, in a record of its own.
+    if (end.get("end") != {"records": len(steps)} or end.get("reason") != "end" or end.get("stopped") is not True
+            or [float(end["command"][k]) for k in ("speed", "turn_rate")] != [0.0, 0.0]):
+        fail("no closing stop record before the summary: %r" % end)
     for n, o in enumerate(steps):
         if o["schema"] != 1 or o["scan"] != n:
             fail("object %d: schema %r, scan %r" % (n, o["schema"], o["scan"]))
@@ -108,7 +112,10 @@ def make(args, work, form, turns):
 
 KEYS = ["schema", "scan", "reached", "path_cells", "steering", "path_end", "bearing_rad", "bearing_deg", "tracked",
         "candidate_passed", "tracked_cell", "target_cell", "target_blocked", "command", "stopped",
-        "returns_inside_robot", "lost", "no_free_target", "no_path", "bad_input", "guard_stopped"]
+        "returns_inside_robot", "lost", "no_free_target", "no_path", "bad_input", "guard_stopped", "seen",
+        "seen_front", "near", "low_coverage", "unseen_held", "reason"]
+REASONS = {"driving", "not_live", "bad_input", "low_coverage", "lost", "no_path", "guard", "unseen", "near",
+           "turning", "arrived"}
 
 
 def case_lines(args, work):
@@ -144,11 +151,11 @@ def case_steps(args, work):
                                                                             "--out", os.path.join(work, "o")] + extra
         _, _, _, lines = json_run(cmd)
         lib, _ = run([args.steps, saved] + pilot)
-        if lines[:-1] != lib.splitlines():
+        if lines[:-2] != lib.splitlines():
             for n, (a, b) in enumerate(zip(lines, lib.splitlines())):
                 if a != b:
                     fail("scan %d differs:\nrobot-demo %s\nlibrary    %s" % (n, a, b))
-            fail("%d lines against %d" % (len(lines) - 1, len(lib.splitlines())))
+            fail("%d lines against %d" % (len(lines) - 2, len(lib.splitlines())))
     print("ok: robot-demo --json equals the library's steps")
 
 

@@ -210,7 +210,12 @@ def json_records(out):
     for o in objs:
         if o.get("schema") != 1:
             fail("object without schema 1: %r" % o)
-    return objs[:-1], objs[-1]["summary"]
+    # Every run ends on a stop: the last command a consumer reads is zero.
+    end = objs[-2] if len(objs) >= 2 else {}
+    if (end.get("end") != {"records": len(objs) - 2} or end.get("command") != {"speed": 0, "turn_rate": 0}
+            or end.get("reason") != "end" or end.get("stopped") is not True):
+        fail("no closing stop record before the summary: %r" % end)
+    return objs[:-2], objs[-1]["summary"]
 
 
 # ---- replays against the model ----------------------------------------------
@@ -242,7 +247,8 @@ def check_replay_against_model(a, tag, path, data, sc):
         fail("%s: a planned turn's line lacks its drive command" % tag)
     # The planner's answers are those of the saved scans replayed as degrees.
     again, _ = run([a.demo, "--scans", saved, "--out", os.path.join(a.work, tag + "-again")]) if want_scans else ("", "")
-    plain = [l.split(", drive ")[0] for l in lines if l.startswith("scan ")]
+    # Drive commands and reasons included: the same readings, the same step.
+    plain = [l for l in lines if l.startswith("scan ")]
     if plain != [l for l in again.splitlines() if l.startswith("scan ")]:
         fail("%s: the saved scans plan differently" % tag)
     check_json_against_model(a, tag, base, records, summary)

@@ -17,6 +17,7 @@ EMULATOR = [e for e in os.environ.get("SCANPILOT_TEST_EMULATOR", "").split(";") 
 from fractions import Fraction
 
 INF = math.inf
+NAN = math.nan
 
 
 def fail(msg):
@@ -94,24 +95,33 @@ def index_of(phi):
 
 
 def range_of(raw, lay):
+    """What a sample says of its degree: -inf too near to measure, a return,
+    inf no return, or NaN nothing (NaN, zero, negative, below the lower limit)."""
+    if raw == -INF:
+        return -INF
     m = raw / 1000.0 if lay.mm else raw * 1.0
-    if not (m > 0.0):
-        return INF
+    if math.isnan(m) or not (m > 0.0):
+        return NAN
     f = f32_round(m)
-    if math.isinf(f) or not (f > 0.0) or f < lay.min_range or f > lay.max_range:
+    if math.isinf(f) or f > lay.max_range:
         return INF
+    if not (f > 0.0) or f < lay.min_range:
+        return NAN
     return f
 
 
 def bin_turn(samples, lay):
-    """samples: (theta as a double, raw as a float32 value)."""
-    out = [INF] * 360
+    """samples: (theta as a double, raw as a float32 value). A degree no
+    usable sample reached stays NaN, unseen."""
+    out = [NAN] * 360
     for theta, raw in samples:
         if not math.isfinite(theta):
             continue
         phi = lay.zero - theta if lay.clockwise else lay.zero + theta
         i = index_of(phi)
-        out[i] = min(out[i], range_of(raw, lay))
+        v = range_of(raw, lay)
+        if not math.isnan(v) and (math.isnan(out[i]) or v < out[i]):
+            out[i] = v
     return out
 
 
@@ -266,7 +276,7 @@ def case_layouts(a):
                     if len(got) != 3:
                         fail("%s zero %s cw %s: %d scans" % (form, zero, cw, len(got)))
                     for scan, (bearing, idx) in zip(got, want.items()):
-                        hits = [i for i, v in enumerate(scan) if v != INF]
+                        hits = [i for i, v in enumerate(scan) if math.isfinite(v)]
                         if hits != [idx] or scan[idx] != f32_round(1.5):
                             fail("%s zero %s %s %s: bearing %s landed on %s, want %d"
                                  % (form, zero, "cw" if cw else "ccw", "mm" if mm else "m", bearing, hits, idx))
@@ -282,7 +292,7 @@ def case_layouts(a):
         run(a.demo, ["--scans", path, "--format", "samples", "--quiet", "--save-scans", saved,
                      "--out", os.path.join(a.work, "pic")] + lay.args())
         got = read_saved(saved)[0]
-        kept = [got[180 + 10 * k] != INF for k in range(4)]
+        kept = [math.isfinite(got[180 + 10 * k]) for k in range(4)]
         if kept != [True, False, True, False] or got[180] != f32_round(0.1) or got[200] != 4.0:
             fail("limits (%s): kept %s" % ("mm" if mm else "m", kept))
     print("ok: %d layouts" % checked)

@@ -3,6 +3,7 @@
 // pseudo-terminal set up as the scanner's port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -119,7 +120,9 @@ TEST(LdsTurnSource, ChunkSizesChangeNothingAndTheOpenTurnIsNeverPlanned) {
   }
   for (const Seen& r : runs) {
     ASSERT_EQ(r.results, runs[0].results);
-    ASSERT_EQ(r.scans, runs[0].scans);
+    ASSERT_EQ(r.scans.size(), runs[0].scans.size());
+    for (std::size_t k = 0; k < r.scans.size(); ++k)  // bits: unseen degrees are NaN
+      ASSERT_EQ(std::memcmp(r.scans[k].data(), runs[0].scans[k].data(), sizeof(Scan)), 0) << k;
   }
   ASSERT_EQ(runs[0].infos.size(), 3u);
   EXPECT_EQ(runs[0].infos[0].skip, SkipReason::kNone);
@@ -209,9 +212,91 @@ TEST(TurnReport, DriveCommandReadsAsPeopleExpect) {
   PilotStep s{};
   s.command = {0.5, -0.0};
   EXPECT_EQ(DriveText(s), ", drive 0.50 m/s, 0.00 rad/s");  // no "-0.00"
-  s.stopped = true;
+  s.stopped = s.bad_input = s.low_coverage = true;
+  s.reason = PilotReason::kLowCoverage;
   s.command = {0.0, 0.0};
-  EXPECT_EQ(DriveText(s), ", drive 0.00 m/s, 0.00 rad/s (stop)");
+  EXPECT_EQ(DriveText(s), ", drive 0.00 m/s, 0.00 rad/s (stop: too little seen ahead)");
+  s = PilotStep{};
+  s.guard_stopped = s.unseen_held = true;
+  s.reason = PilotReason::kUnseen;
+  s.command = {0.0, 0.6};
+  EXPECT_EQ(DriveText(s), ", drive 0.00 m/s, 0.60 rad/s (held: unseen space ahead)");
+}
+
+// ---- what a turn did not see ----------------------------------------------------------
+
+// Turns of a scene with a post 0.33 m straight ahead (sensor angles 357..3)
+// and walls 3 m off elsewhere, then one packet that closes the last turn.
+// `missing`: packets of the second turn never sent; `invalid`: its every
+// reading flagged invalid.
+Bytes PostTurns(const std::vector<int>& missing, bool invalid) {
+  Bytes out;
+  for (int turn = 0; turn < 2; ++turn)
+    for (int number = 0; number < lds::kPacketsPerTurn; ++number) {
+      if (turn == 1 && std::find(missing.begin(), missing.end(), number) != missing.end()) continue;
+      lds::Readings r;
+      for (int j = 0; j < 4; ++j) {
+        const int angle = 4 * number + j;
+        r[static_cast<std::size_t>(j)].distance = angle <= 3 || angle >= 357 ? 330 : 3000;
+        r[static_cast<std::size_t>(j)].strength = 500;
+        r[static_cast<std::size_t>(j)].invalid = turn == 1 && invalid;
+      }
+      const lds::PacketBytes p = lds::MakePacket(number, 300 * 64, r);
+      out.insert(out.end(), p.begin(), p.end());
+    }
+  const lds::PacketBytes p = lds::MakePacket(0, 300 * 64, lds::SceneReadings(lds::Options{}, 2, 0));
+  out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// The second turn of PostTurns as the pilot sees it, and its step.
+struct PostStep {
+  Scan whole, turn;
+  PilotStep step, whole_step;
+};
+
+PostStep StepPost(const std::vector<int>& missing, bool invalid) {
+  ScriptBytes bytes(PostTurns(missing, invalid), 4096);
+  LdsTurnSource src(bytes, Millimetres(), LdsGate{});
+  const Seen seen = ReadAll(src);
+  PostStep r{};
+  EXPECT_EQ(seen.scans.size(), 2u);
+  if (seen.scans.size() != 2) return r;
+  r.whole = seen.scans[0];
+  r.turn = seen.scans[1];
+  PilotConfig c;
+  c.goal = PilotGoal::Metres(1.0, 0.0);
+  Pilot pilot;
+  EXPECT_EQ(pilot.Start(c), PilotError::kNone);
+  pilot.Step(r.whole.data(), nullptr, r.whole_step);
+  pilot.Step(r.turn.data(), nullptr, r.step);
+  return r;
+}
+
+TEST(LdsTurnReadings, AnAllInvalidTurnSawNothingAndStops) {
+  const PostStep p = StepPost({}, true);
+  for (float v : p.turn) EXPECT_TRUE(std::isnan(v));
+  EXPECT_EQ(p.step.command.speed, 0.0);
+  EXPECT_EQ(p.step.command.turn_rate, 0.0);
+  EXPECT_EQ(p.step.reason, PilotReason::kLowCoverage);
+  EXPECT_TRUE(p.step.bad_input && p.step.stopped);
+}
+
+TEST(LdsTurnReadings, MissingPacketsOverAPostLeaveItUnseenAndHeld) {
+  // 81 of 90 packets, just enough for the gate: the nine missing cover the post.
+  const std::vector<int> missing = {85, 86, 87, 88, 89, 0, 1, 2, 3};
+  const PostStep p = StepPost(missing, false);
+  EXPECT_EQ(p.whole_step.command.speed, 0.0);  // the whole turn sees the post
+  for (int i = 0; i < 360; ++i) {
+    const int angle = (i + 180) % 360;  // sensor angle of reading i
+    const bool gone = angle >= 340 || angle < 16;
+    EXPECT_EQ(std::isnan(p.turn[static_cast<std::size_t>(i)]), gone) << i;
+    EXPECT_FALSE(std::isnan(p.whole[static_cast<std::size_t>(i)])) << i;
+  }
+  EXPECT_EQ(p.step.command.speed, 0.0);
+  EXPECT_EQ(p.step.reason, PilotReason::kUnseen);
+  EXPECT_TRUE(p.step.unseen_held && !p.step.stopped);
+  EXPECT_EQ(p.step.seen_front, 181 - 36);
 }
 
 // A pseudo-terminal in the state a login would leave it: cooked, echoing, 9600 baud.

@@ -91,6 +91,17 @@ TEST(RunHtmlText, HtmlEscapeCoversAttributesAndText) {
   EXPECT_EQ(XmlEscape("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9");
 }
 
+TEST(RunHtmlText, BothJsonWritersEscapeEveryControlByteAlikeDelIncluded) {
+  // The page's writer also escapes < > & (markup); every other ASCII byte,
+  // DEL among them, must come out of both the same.
+  for (int c = 1; c < 0x80; ++c) {
+    if (c == '<' || c == '>' || c == '&') continue;
+    const std::string one(1, static_cast<char>(c));
+    EXPECT_EQ(JsonString(one), run_html::JsonString(one)) << "byte " << c;
+  }
+  EXPECT_EQ(JsonString("\x7f"), "\"\\u007f\"");
+}
+
 TEST(RunHtmlText, JsonStringEscapes) {
   // A control character other than tab, LF and CR is no text: it arrives as U+FFFD.
   EXPECT_EQ(run_html::JsonString("a\"b\\c\n\t\x01<>&"),

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -87,7 +88,7 @@ std::vector<Scan> Turns(const std::string& text, ScanFormat f, const ScanLayout&
 int OnlyHit(const Scan& s) {
   int hit = -1;
   for (int i = 0; i < kScanReadings; ++i)
-    if (s[static_cast<std::size_t>(i)] != kInf) {
+    if (s[static_cast<std::size_t>(i)] != kInf && !std::isnan(s[static_cast<std::size_t>(i)])) {
       if (hit >= 0) return -2;
       hit = i;
     }
@@ -163,6 +164,9 @@ TEST(ScanSourceRanges, AnyCountOneTurnPerLine) {
   EXPECT_EQ(t[0][180], 1.5f);
   EXPECT_EQ(OnlyHit(t[1]), 90);  // the fourth of four: 270 deg counter-clockwise = right
   EXPECT_EQ(t[1][90], 2.0f);
+  // Degrees no sample reached, and zero ranges, saw nothing: NaN, not free.
+  EXPECT_EQ(std::count_if(t[0].begin(), t[0].end(), [](float v) { return std::isnan(v); }), 359);
+  EXPECT_EQ(std::count_if(t[1].begin(), t[1].end(), [](float v) { return std::isnan(v); }), 359);
   Turns("1 2 x\n", ScanFormat::kRanges, lay, &err);
   EXPECT_EQ(err, "1: range 3 'x' is not a number");
 }

@@ -40,7 +40,9 @@ def demo_steps(args, tmp_path):
                          capture_output=True, text=True, check=True).stdout
     lines = [json.loads(l, parse_int=float) for l in out.splitlines()]
     assert "summary" in lines[-1]
-    return lines[:-1], saved
+    assert lines[-2]["end"] == {"records": len(lines) - 2} and lines[-2]["reason"] == "end"
+    assert lines[-2]["command"] == {"speed": 0, "turn_rate": 0}
+    return lines[:-2], saved
 
 
 def compare(objects, saved, **config):

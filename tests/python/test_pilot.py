@@ -3,6 +3,8 @@ import ast
 import gc
 import json
 import math
+import threading
+import time
 import warnings
 from pathlib import Path
 
@@ -125,7 +127,10 @@ def test_other_numeric_types_convert_like_numpy_and_give_the_same_step():
                 assert got.to_json() == want
         mm = np.array([1000, 2000, 0, 1500] * 90, np.int32)
         p.step_even_turn(mm)
-        assert np.array_equal(p.readings, scanpilot.bin_even_scan(mm.astype(np.float32)))
+        # The step marks the zero ranges unseen (NaN) where bin_even_scan says no return.
+        got = p.readings
+        assert np.count_nonzero(np.isnan(got)) == 90
+        assert np.array_equal(np.where(np.isnan(got), np.inf, got), scanpilot.bin_even_scan(mm.astype(np.float32)))
 
 
 def test_numbers_beyond_float_range_become_inf_with_numpys_warning():
@@ -188,7 +193,7 @@ def same(a, b, f32):
         return list(a) == list(b) and all(same(a[k], b[k], f32) for k in a)
     if isinstance(a, (list, tuple)):
         return len(a) == len(b) and all(same(x, y, f32) for x, y in zip(a, b))
-    if isinstance(a, int):
+    if isinstance(a, (int, str)):
         return a == b
     if f32:
         return float(np.float32(a)) == a and f32_bits(a) == f32_bits(b)
@@ -267,3 +272,56 @@ def test_goal_and_tracker_can_change_between_steps():
             p.restart_tracker(-1.0)
         with pytest.raises(ValueError, match="goal"):
             p.set_goal(goal=(1.0, 0.0))
+
+
+def test_a_closed_pilot_has_no_readings_to_give():
+    p = scanpilot.Pilot()
+    p.step(room_scan())
+    assert p.readings.shape == (360,)
+    p.close()
+    with pytest.raises(RuntimeError, match="closed"):
+        p.readings
+
+
+def test_masked_readings_are_unseen_not_the_values_under_the_mask():
+    free = np.full(360, np.inf, np.float32)
+    with scanpilot.Pilot(goal=(1.5, 0.0)) as p:
+        assert p.step(free).speed == 0.5
+        ahead = np.ma.masked_array(free, mask=np.zeros(360, bool))
+        ahead.mask[170:191] = True  # "no return" underneath: free space if the mask were ignored
+        step = p.step(ahead)
+        assert (step.speed, step.reason, step.unseen_held) == (0.0, "unseen", True)
+        assert np.isnan(p.readings[170:191]).all() and np.isposinf(p.readings[:170]).all()
+        gone = p.step(np.ma.masked_all(360, np.float32))
+        assert (gone.speed, gone.turn_rate, gone.reason, gone.seen) == (0.0, 0.0, "low_coverage", 0)
+        # Samples too: a masked sample says nothing of its degree.
+        mm = np.ma.masked_array(np.full(360, 3000, np.int32), mask=np.arange(360) % 2 == 0)
+        p2 = p.step_samples(np.arange(360, dtype=np.float32), mm)
+        assert p2.seen == 180 and p2.reason == "low_coverage"
+
+
+def test_close_racing_a_step_raises_as_after_close_and_never_returns_a_stop():
+    # A step that passed the live check before close() took the lock used to
+    # come back as a bad_input stop; it must raise like any step after close().
+    scan = room_scan(person=None)
+    outcomes = []
+    for _ in range(20):
+        p = scanpilot.Pilot()
+        steps, ended = [], []
+
+        def stepper():
+            try:
+                while True:
+                    steps.append(p.step(scan))
+            except RuntimeError as e:
+                ended.append(str(e))
+
+        t = threading.Thread(target=stepper)
+        t.start()
+        time.sleep(0.002)
+        p.close()
+        t.join()
+        assert ended and "closed" in ended[0]
+        assert not any(s.bad_input for s in steps)
+        outcomes.append(len(steps))
+    assert sum(outcomes) > 0

@@ -32,18 +32,28 @@ def f32(x):
 
 def bin_laser_scan(m, min_range=0.0, max_range=math.inf):
     """360 readings of one message: sample k at (angle_min + k * inc) * 180/pi
-    degrees, index floor(phi + 180 + 0.5) mod 360, the nearest return wins."""
+    degrees, index floor(phi + 180 + 0.5) mod 360. Each degree takes its
+    smallest say: -inf (too near to measure), the nearest return, inf (no
+    return: inf or beyond the upper limit); a degree without any stays NaN
+    (NaN, zero, negative or below-the-lower-limit ranges say nothing)."""
     lo = max(f32(m.range_min), f32(min_range))
     hi = min(f32(m.range_max), max_range)
-    out = [math.inf] * 360
+    out = [math.nan] * 360
     amin, inc = f32(m.angle_min), f32(m.angle_increment)
     for k, r in enumerate(m.ranges):
         r = f32(r)
-        if not (math.isfinite(r) and r > 0 and lo <= r <= hi):
+        if r == -math.inf:
+            say = -math.inf
+        elif math.isnan(r) or not (r > 0) or r < lo:
             continue
+        elif r > hi:
+            say = math.inf
+        else:
+            say = r
         phi = (amin + float(k) * inc) * DEG_PER_RAD
         i = int(math.floor((phi + 180.0) + 0.5)) % 360
-        out[i] = min(out[i], r)
+        if math.isnan(out[i]) or say < out[i]:
+            out[i] = say
     return out
 
 
@@ -61,7 +71,7 @@ def run(cmd, want):
 
 def case_scans(args):
     saved = os.path.join(args.work, "saved.txt")
-    for extra, limits in (([], (0.0, math.inf)), (["--min-range", "0.5", "--max-range", "3"], (0.5, 3.0))):
+    for extra, limits in (([], (0.0, math.inf)), (["--min-range", "0.3", "--max-range", "3"], (0.3, 3.0))):
         run([args.demo, "--scans", args.bag, "--format", "rosbag", "--quiet", "--no-html", "--save-scans", saved,
              "--out", os.path.join(args.work, "o")] + extra, 0)
         got = saved_scans(saved)
@@ -101,8 +111,8 @@ def case_errors(args):
     write_bag(two, args.bag, ["/front/scan", "/rear/scan"], 3)
     one_line(run([args.demo, "--scans", two, "--format", "rosbag"] + out, 2), ["/front/scan", "/rear/scan", "--topic"])
     p = run([args.demo, "--scans", two, "--format", "rosbag", "--topic", "/rear/scan", "--json"] + out, 0)
-    if len(p.stdout.splitlines()) != 4:
-        fail("--topic /rear/scan: want 3 scans and a summary, got %r" % p.stdout)
+    if len(p.stdout.splitlines()) != 5 or '"end":{"records":3}' not in p.stdout.splitlines()[3]:
+        fail("--topic /rear/scan: want 3 scans, the closing stop and a summary, got %r" % p.stdout)
     one_line(run([args.demo, "--scans", two, "--format", "rosbag", "--topic", "/side"] + out, 2), ["/side"])
     cut = os.path.join(args.work, "cut.bag")
     with open(args.bag, "rb") as f:

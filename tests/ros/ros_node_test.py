@@ -100,13 +100,14 @@ def log_text(p):
 
 
 def expected_steps(demo, bag, work):
-    """robot-demo's replay of the same bag: one JSON line per scan, then its summary."""
+    """robot-demo's replay of the same bag: one JSON line per scan, a closing stop, then its summary."""
     out = subprocess.run([demo, '--scans', bag, '--out', os.path.join(work, 'demo-out')] + DEMO_ARGS,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     check(out.returncode == 0, 'robot-demo --format rosbag failed: ' + out.stderr.decode())
     lines = out.stdout.decode().splitlines()
-    check(len(lines) == SCANS + 1 and '"summary"' in lines[-1], 'robot-demo gave %d lines' % len(lines))
-    return lines[:-1]
+    check(len(lines) == SCANS + 2 and '"summary"' in lines[-1] and '"end"' in lines[-2],
+          'robot-demo gave %d lines' % len(lines))
+    return lines[:-2]  # without the closing stop record and the summary
 
 
 def run_node_case(args):
