@@ -5,12 +5,13 @@
 # pkg-config file). Each library adds its own compile options and links.
 # REQUIRES: libraries of this project its header needs; PRIVATE_REQUIRES:
 # ones it only links. Both are found again by its CMake package.
+# SOURCES: more sources; PC_PRIVATE: other pkg-config modules it links.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
 function(scanpilot_add_library name description)
-  cmake_parse_arguments(L "" "" "REQUIRES;PRIVATE_REQUIRES" ${ARGN})
-  add_library(${name} SHARED ${name}.cpp ${name}.h)
+  cmake_parse_arguments(L "" "" "REQUIRES;PRIVATE_REQUIRES;SOURCES;PC_PRIVATE" ${ARGN})
+  add_library(${name} SHARED ${name}.cpp ${name}.h ${L_SOURCES})
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
@@ -26,9 +27,11 @@ function(scanpilot_add_library name description)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     PUBLIC_HEADER ${name}.h)
-  scanpilot_install_library(${name} "${description}" "${L_REQUIRES}" "${L_PRIVATE_REQUIRES}")
+  scanpilot_install_library(${name} "${description}" "${L_REQUIRES}" "${L_PRIVATE_REQUIRES}" "${L_PC_PRIVATE}")
 endfunction()
 
+# An optional fifth argument lists pkg-config modules from outside the project
+# that the library links privately (static linking needs them).
 function(scanpilot_install_library name description requires private_requires)
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
   install(TARGETS ${name} EXPORT ${name}Targets
@@ -51,7 +54,11 @@ function(scanpilot_install_library name description requires private_requires)
   set(PC_NAME ${name})
   set(PC_DESCRIPTION "${description}")
   string(REPLACE ";" " " PC_REQUIRES "${requires}")
-  string(REPLACE ";" " " PC_REQUIRES_PRIVATE "${private_requires}")
+  set(pc_private ${private_requires})
+  if(ARGC GREATER 4)
+    list(APPEND pc_private ${ARGV4})
+  endif()
+  string(REPLACE ";" " " PC_REQUIRES_PRIVATE "${pc_private}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/library.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endfunction()

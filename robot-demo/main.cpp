@@ -10,10 +10,21 @@
 #include "runs/demo_run.h"
 #include "runs/replay.h"
 #include "runs/stop_signal.h"
+#ifdef SCANPILOT_HAVE_SCANSIM
+#include "sim_runs/sim_cli.h"
+#endif
 
 namespace {
 
 int Run(int argc, char** argv) {
+#ifdef SCANPILOT_HAVE_SCANSIM
+  if (WantsSimRun(argc, argv)) {
+    const int status = RunSim(argc, argv);
+    std::string why;
+    if ((status == kExitOk || status == kExitBelowMinSuccess) && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);
+    return status;
+  }
+#endif
   Options o;
   std::optional<int> early = ParseOptions(argc, argv, o);
   const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);

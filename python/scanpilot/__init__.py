@@ -71,3 +71,10 @@ __all__ = [
     "out_line", "path_grow", "print_path", "set_back", "set_border", "set_obst", "set_ranges", "set_target",
     "show_map", "start_pos", "thredhold",
 ]
+
+# The map simulator, when the module was built with it (scansim: yaml-cpp and libpng).
+try:
+    from ._scanpilot import SimMap, SimWorld, window_goal
+    __all__ += ["SimMap", "SimWorld", "window_goal"]
+except ImportError:
+    pass

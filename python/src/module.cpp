@@ -833,6 +833,10 @@ void BindConversions(py::module_& m) {
 
 }  // namespace
 
+#ifdef SCANPILOT_HAVE_SCANSIM
+void BindSim(py::module_& m);  // sim.cpp
+#endif
+
 PYBIND11_MODULE(_scanpilot, m) {
   m.doc() = "Bindings of the scanpilot, pathgrid, scanfollow and scanbin libraries.";
   m.attr("__version__") = SCANPILOT_VERSION;
@@ -846,5 +850,8 @@ PYBIND11_MODULE(_scanpilot, m) {
   BindPlanner(m);
   BindTracker(m);
   BindConversions(m);
+#ifdef SCANPILOT_HAVE_SCANSIM
+  BindSim(m);
+#endif
 }
 // clang-format on

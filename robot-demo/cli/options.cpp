@@ -68,6 +68,7 @@ const OptionInfo kOptions[] = {
     {"--device", true, kReplay},     {"--baud", true, kDevice},          {"--turn-timeout", true, kDevice},
     {"--turns", true, kLds},         {"--rpm-range", true, kLds},        {"--min-packets", true, kLds},
     {"--save-raw", true, kLds},      {"--topic", true, kReplay},
+    {"--goals", true, kReplay},      {"--max-speed", true, kAny},        {"--max-turn-rate", true, kAny},
 };
 
 const OptionInfo* Find(const std::string& arg) {
@@ -207,6 +208,10 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
     int n = 0;
     if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a whole number from 0 to 2147483647, got '" + val + "'");
     o.seed = static_cast<unsigned>(n);
+  } else if (arg == "--max-speed" || arg == "--max-turn-rate") {
+    double d = 0;
+    if (!ParseDouble(val, d) || d < 0 || d > 100) return UsageError(arg + " wants a number from 0 to 100, got '" + val + "'");
+    (arg == "--max-speed" ? o.max_speed : o.max_turn_rate) = d;
   } else {  // --robot-radius, --margin
     return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);
   }
@@ -220,6 +225,8 @@ std::optional<int> ParseReplayValue(const std::string& arg, const std::string& v
   } else if (arg == "--device") {
     if (val.empty()) return UsageError("--device needs the serial port's path, such as /dev/ttyUSB0");
     o.device = val;
+  } else if (arg == "--goals") {
+    return ParseFileName(arg, val, o.goals);
   } else if (arg == "--save-scans" || arg == "--candidates") {
     return ParseFileName(arg, val, arg == "--candidates" ? o.candidates : o.save_scans);
   } else if (arg == "--topic") {
@@ -344,6 +351,8 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
     return UsageError("--min-range must not be greater than --max-range");
   if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
   if (!o.candidates.empty() && !o.follow) return UsageError("--candidates go to the tracker: add --follow D");
+  if (!o.goals.empty() && (o.follow || target))
+    return UsageError("--goals gives a goal per scan: drop --follow, --target and --target-cell");
   if (!o.save_scans.empty() && CollidesWithOutput(o.save_scans, o.out))
     return UsageError("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
                       "; choose another name");
@@ -376,6 +385,8 @@ PilotConfig PilotConfigOf(const Options& o) {
   c.layout = o.layout;
   c.mount_yaw_deg = o.mount_yaw;
   c.upside_down = o.upside_down;
+  c.max_speed = o.max_speed;
+  c.max_turn_rate = o.max_turn_rate;
   c.mode = o.follow ? PilotMode::kFollow : PilotMode::kGoal;
   c.goal = PilotGoal::Cell(o.target.col, o.target.row);
   if (o.follow) c.follow_distance = o.follow_from;

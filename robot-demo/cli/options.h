@@ -38,6 +38,9 @@ struct Options {
   bool upside_down = false;
   std::string save_scans;
   std::string candidates;  // a detector's candidates, one line per scan
+  std::string goals;       // a goal per scan, robot frame (a map run's --save-scans)
+  // The robot's limits; the pilot's guard plans one period of them.
+  double max_speed = 0.5, max_turn_rate = 1.2;
   bool follow = false;
   float follow_from = 0.0f;  // the tracker's starting distance ahead, metres
   bool quiet = false;

@@ -20,6 +20,7 @@
 #include "input/bag_source.h"
 #include "input/ros2_source.h"
 #include "input/candidates.h"
+#include "input/goal_feed.h"
 #include "input/lds_source.h"
 #include "input/raw_recorder.h"
 #include "input/scan_source.h"
@@ -328,6 +329,11 @@ Replay::Replay(const Options& o, std::string name, std::vector<long long> snapsh
   std::sort(snapshots_.begin(), snapshots_.end());
 }
 
+void Replay::SetGoal(double x, double y) {
+  PilotGoal g;
+  if (PilotWindowGoal(x, y, g)) pilot_.SetGoal(g);
+}
+
 std::optional<int> Replay::Start() {
   const PilotError e = pilot_.Start(PilotConfigOf(o_));
   if (e == PilotError::kNone) return std::nullopt;
@@ -501,6 +507,7 @@ struct FileRun {
   bool regular = false;
   long long count = -1;  // scans, when a first pass counted them
   CandidateFeed candidates;
+  GoalFeed goals;
   ScanSaver saver;
   RawRecorder raw;
 };
@@ -519,6 +526,8 @@ int EndReplay(const Options& o, FileRun& run, RunEnd end, const std::optional<in
   if (end == RunEnd::kInput) {
     if (const auto bad = CheckRunEnd(o, run.name, run.regular, run.count, replay.Scans(), run.candidates, src))
       return *bad;
+    if (run.goals.IsOpen() && !run.goals.AtEnd())
+      return Fail(kExitBadInput, run.goals.Path() + ": has more lines than the recording has scans");
   } else {
     WarnUnreachedSnapshots(o, replay.Scans(), warnings);
   }
@@ -576,7 +585,17 @@ int RunReplay(const Options& o) {
   Progress progress(progress_on, run.count);
   PlayHooks hooks;
   if (!o.quiet && !o.json) hooks.header = HeaderLine(o, ReplayLead(run.name, run.count));
-  hooks.candidate = [&run](long long n, PilotPoint& p, bool& present) { return run.candidates.Next(n, p, present); };
+  std::string goals_why;
+  if (!run.goals.Open(o.goals, goals_why)) return Fail(kExitBadInput, goals_why);
+  hooks.candidate = [&run, &replay](long long n, PilotPoint& p, bool& present) -> std::optional<int> {
+    if (run.goals.IsOpen()) {
+      double x = 0, y = 0;
+      std::string why;
+      if (!run.goals.Next(x, y, why)) return Fail(kExitBadInput, why);
+      replay.SetGoal(x, y);
+    }
+    return run.candidates.Next(n, p, present);
+  };
   hooks.tick = [&progress](long long n) { progress.Tick(n); };
   std::optional<int> status;
   const RunEnd end = PlayTurns(o, *input.src, replay, hooks, status);

@@ -46,6 +46,8 @@ class Replay {
   // Draws the last scan stepped, unless already drawn (needs keep_last).
   void DrawLast();
   long long Scans() const { return scans_; }
+  // A goal for the next steps (robot frame, metres), through PilotWindowGoal.
+  void SetGoal(double x, double y);
   // The pilot, for inputs that convert scans with its mount (LaserScans).
   const Pilot& PilotOfRun() const { return pilot_; }
   // Prints the closing lines, `summary_lines` after the first (or the JSON

@@ -246,6 +246,10 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
     o += ",\"route\":" + Array(r.route, [](const std::array<double, 2>& p) {
       return "[" + Num(p[0], 3) + "," + Num(p[1], 3) + "]";
     });
+    if (r.cells_w > 0 && r.cells_h > 0 &&
+        r.cells.size() == static_cast<std::size_t>(r.cells_w) * static_cast<std::size_t>(r.cells_h))
+      o += ",\"cells\":{\"w\":" + std::to_string(r.cells_w) + ",\"h\":" + std::to_string(r.cells_h) +
+           ",\"data\":\"" + run_html::Base64(r.cells) + "\"}";
     o += "}";
   } else {
     o += ",\"room\":null";
@@ -254,7 +258,8 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
 }
 
 // One tick, in the order viewer.js reads it: [info, reached (0/1), path
-// length, bearing, distance, steering, path end, tracked, pose, person, grid].
+// length, bearing, distance, steering, path end, tracked, pose, person, grid
+// (, contact)].
 std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference) {
   std::string o = "[" + run_html::JsonString(t.info);
   o += t.reached ? ",1," : ",0,";
@@ -266,7 +271,9 @@ std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference)
   o += "," + (t.has_pose ? "[" + Num(t.pose_x, 3) + "," + Num(t.pose_y, 3) + "," + Num(t.pose_heading, 3) + "]"
                          : std::string("null"));
   o += "," + (t.has_person ? "[" + Num(t.person_x, 3) + "," + Num(t.person_y, 3) + "]" : std::string("null"));
-  return o + ",\"" + run_html::Base64(run_html::EncodeGrid(t, reference)) + "\"]";
+  o += ",\"" + run_html::Base64(run_html::EncodeGrid(t, reference)) + "\"";
+  if (t.has_contact) o += ",[" + Num(t.contact_x, 3) + "," + Num(t.contact_y, 3) + "]";
+  return o + "]";
 }
 
 // Copies `page` with {{TITLE}} replaced, in one pass: substituted text is

@@ -48,6 +48,8 @@ struct ViewerTick {
   bool has_distance = false;             // to the person, metres
   double distance = 0.0;
   std::string info;                      // the line the command line printed for this tick
+  bool has_contact = false;              // the run ended on a contact after this tick, here (room frame)
+  double contact_x = 0.0, contact_y = 0.0;
 };
 
 struct ViewerSegment {
@@ -62,6 +64,11 @@ struct ViewerRoom {
   std::vector<ViewerDisc> pillars;
   double width = 0.0, depth = 0.0;
   std::vector<std::array<double, 2>> route;  // person's planned route, may be empty
+  // An occupancy map under it all, when cells_w > 0: cells_w x cells_h cells
+  // covering width x depth, rows from the top (highest y) as in an image;
+  // 0 free, 1 wall, 2 unknown.
+  int cells_w = 0, cells_h = 0;
+  std::vector<unsigned char> cells;
 };
 
 // Everything about a run except its ticks.

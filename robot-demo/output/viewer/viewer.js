@@ -5,7 +5,7 @@
   // Records come one per tick (see TickJson in run_html.cpp); the drawing
   // wants one array per field.
   var FIELDS = ["info", "reached", "length", "bearing", "distance", "steering", "pathEnd", "tracked", "pose",
-                "person", "grid"];
+                "person", "grid", "contact"];
   FIELDS.forEach(function (f, i) { data[f] = data.ticks.map(function (t) { return t[i]; }); });
   data.ticks = null;
   var count = data.info.length;
@@ -383,14 +383,63 @@
   // ---- the room, seen from above ---------------------------------------------
   var room = data.room, roomCanvas = $("room"), rg = null, rs = 1, rW = 460, rH = 360;
   var RM = 24;
-  function RX(x) { return RM + x * rs; }
-  function RY(y) { return RM + 18 + (room.depth - y) * rs; }
+  // The part of the room in view (metres): all of it, or a window that
+  // follows the robot on a large map.
+  var view = { x: 0, y: 0, w: 0, h: 0 }, mapImage = null, zoomBox = null;
+  var ZOOM = 10;
+  function RX(x) { return RM + (x - view.x) * rs; }
+  function RY(y) { return RM + 18 + (view.y + view.h - y) * rs; }
+  // An occupancy map: one pixel a cell, drawn scaled without smoothing.
+  function buildMapImage(cells) {
+    var raw = atob(cells.data), c = document.createElement("canvas");
+    c.width = cells.w;
+    c.height = cells.h;
+    var g = c.getContext("2d"), img = g.createImageData(cells.w, cells.h);
+    var shade = [250, 34, 200];
+    for (var i = 0; i < cells.w * cells.h; ++i) {
+      var v = shade[raw.charCodeAt(i)] || 250;
+      img.data[4 * i] = img.data[4 * i + 1] = img.data[4 * i + 2] = v;
+      img.data[4 * i + 3] = 255;
+    }
+    g.putImageData(img, 0, 0);
+    return c;
+  }
+  function setView(n) {
+    var p = data.pose[n];
+    if (zoomBox && zoomBox.checked && p) {
+      view.w = Math.min(ZOOM, room.width);
+      view.h = Math.min(ZOOM * (rH - 2 * RM - 40) / (rW - 2 * RM), room.depth);
+      view.x = Math.max(0, Math.min(room.width - view.w, p[0] - view.w / 2));
+      view.y = Math.max(0, Math.min(room.depth - view.h, p[1] - view.h / 2));
+    } else {
+      view = { x: 0, y: 0, w: room.width, h: room.depth };
+    }
+    rs = Math.min((rW - 2 * RM) / view.w, (rH - 2 * RM - 40) / view.h);
+  }
   if (room && room.width > 0 && room.depth > 0) {
     $("room-box").hidden = false;
     $("room-legend").hidden = false;
+    if (room.cells) {
+      mapImage = buildMapImage(room.cells);
+      rW = 560;
+      if (room.width > 2 * ZOOM || room.depth > 2 * ZOOM) {
+        // Large maps: a window on the robot, or the whole map.
+        var label = document.createElement("label");
+        zoomBox = document.createElement("input");
+        zoomBox.type = "checkbox";
+        zoomBox.id = "room-zoom";
+        zoomBox.checked = true;
+        label.appendChild(zoomBox);
+        label.appendChild(document.createTextNode(" " + ZOOM + " m round the robot"));
+        $("room-box").appendChild(label);
+        zoomBox.addEventListener("change", function () { drawRoom(current); });
+      }
+    }
+    view = { x: 0, y: 0, w: room.width, h: room.depth };
     rs = (rW - 2 * RM) / room.width;
-    rH = Math.round(room.depth * rs + 2 * RM + 40);
+    rH = Math.round(Math.min(room.depth * rs, 1.2 * (rW - 2 * RM)) + 2 * RM + 40);
     rg = setupCanvas(roomCanvas, rW, rH);
+    if (!zoomBox) rs = Math.min(rs, (rH - 2 * RM - 40) / room.depth);
   }
 
   function polyline(g, pts, upto) {
@@ -408,11 +457,20 @@
 
   // Metre lines, walls, obstacles and the person's planned route.
   function drawRoomPlan(g) {
-    g.strokeStyle = "#eee";
+    g.save();
+    g.beginPath();
+    g.rect(RX(view.x), RY(view.y + view.h), view.w * rs, view.h * rs);
+    g.clip();
+    if (mapImage) {
+      g.imageSmoothingEnabled = false;
+      g.drawImage(mapImage, RX(0), RY(room.depth), room.width * rs, room.depth * rs);
+    }
+    var step = view.w > 40 ? 10 : (view.w > 20 ? 5 : 1);
+    g.strokeStyle = mapImage ? "rgba(0,0,0,0.08)" : "#eee";
     g.lineWidth = 1;
     g.beginPath();
-    for (var i = 0; i <= Math.floor(room.width); ++i) { g.moveTo(RX(i), RY(0)); g.lineTo(RX(i), RY(room.depth)); }
-    for (var j = 0; j <= Math.floor(room.depth); ++j) { g.moveTo(RX(0), RY(j)); g.lineTo(RX(room.width), RY(j)); }
+    for (var i = 0; i <= Math.floor(room.width); i += step) { g.moveTo(RX(i), RY(0)); g.lineTo(RX(i), RY(room.depth)); }
+    for (var j = 0; j <= Math.floor(room.depth); j += step) { g.moveTo(RX(0), RY(j)); g.lineTo(RX(room.width), RY(j)); }
     g.stroke();
     g.strokeStyle = "#333";
     g.lineWidth = 4;
@@ -434,6 +492,24 @@
       polyline(g, room.route, room.route.length);
       g.setLineDash([]);
     }
+    g.restore();
+  }
+
+  // Where the run ended on a contact.
+  function drawRoomContact(g) {
+    var c = data.contact[count - 1];
+    if (!c) return;
+    var x = RX(c[0]), y = RY(c[1]), k = 7;
+    g.strokeStyle = "#d62728";
+    g.lineWidth = 3;
+    g.beginPath();
+    g.moveTo(x - k, y - k); g.lineTo(x + k, y + k);
+    g.moveTo(x - k, y + k); g.lineTo(x + k, y - k);
+    g.stroke();
+    g.lineWidth = 2;
+    g.beginPath();
+    g.arc(x, y, 11, 0, 2 * Math.PI);
+    g.stroke();
   }
 
   // Where robot and person went up to tick n, and where they are.
@@ -480,15 +556,16 @@
   }
 
   function drawRoomScale(g) {
-    var sy = RY(0) + 22;
+    var m = view.w > 40 ? 10 : (view.w > 20 ? 5 : 1);
+    var sy = RY(view.y) + 22, x0 = RX(view.x), x1 = x0 + m * rs;
     g.strokeStyle = "black";
     g.lineWidth = 2;
     g.beginPath();
-    g.moveTo(RX(0), sy); g.lineTo(RX(1), sy);
-    g.moveTo(RX(0), sy - 5); g.lineTo(RX(0), sy + 5);
-    g.moveTo(RX(1), sy - 5); g.lineTo(RX(1), sy + 5);
+    g.moveTo(x0, sy); g.lineTo(x1, sy);
+    g.moveTo(x0, sy - 5); g.lineTo(x0, sy + 5);
+    g.moveTo(x1, sy - 5); g.lineTo(x1, sy + 5);
     g.stroke();
-    text(g, "1 m", RX(1) + 8, sy + 4);
+    text(g, m + " m", x1 + 8, sy + 4);
   }
 
   function drawRoom(n) {
@@ -497,9 +574,17 @@
     g.save();
     g.fillStyle = "white";
     g.fillRect(0, 0, rW, rH);
-    text(g, "Room, seen from above", RM, 16, "bold 13px 'DejaVu Sans', Arial, sans-serif");
+    text(g, mapImage ? "Map, seen from above" : "Room, seen from above", RM, 16,
+         "bold 13px 'DejaVu Sans', Arial, sans-serif");
+    setView(n);
     drawRoomPlan(g);
+    g.save();
+    g.beginPath();
+    g.rect(RX(view.x), RY(view.y + view.h), view.w * rs, view.h * rs);
+    g.clip();
     drawRoomTracks(g, n);
+    drawRoomContact(g);
+    g.restore();
     drawRoomScale(g);
     g.restore();
   }

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "sim_runs/map_pictures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "output/grid_view.h"
+#include "output/safe_text.h"
+#include "output/viewer/viewer_glue.h"
+
+namespace {
+
+// The map's own frame: metres from its lower-left corner along the image's axes.
+struct Frame {
+  double ox, oy, c, s;
+  explicit Frame(const SimMap& m) : ox(m.OriginX()), oy(m.OriginY()) { SimSinCos(m.OriginYaw(), s, c); }
+  void To(double x, double y, double& fx, double& fy) const {
+    const double dx = x - ox, dy = y - oy;
+    fx = c * dx + s * dy;
+    fy = c * dy - s * dx;
+  }
+};
+
+std::string F(double v, int decimals = 2) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+}  // namespace
+
+MapPictures::MapPictures(const SimMap& map, const MapRunSpec& spec, OutputSet& out, bool html)
+    : map_(map), spec_(spec) {
+  ViewerRunHeader h;
+  h.title = (spec.route.empty() ? "Goal run on " : "Follow run on ") + spec.map;
+  h.tick_name = "period";
+  h.has_room = true;
+  const double res = map.Resolution();
+  h.room.width = map.Width() * res;
+  h.room.depth = map.Height() * res;
+  h.room.cells_w = map.Width();
+  h.room.cells_h = map.Height();
+  h.room.cells.resize(static_cast<std::size_t>(map.Width()) * static_cast<std::size_t>(map.Height()));
+  for (int r = 0; r < map.Height(); ++r)
+    for (int c = 0; c < map.Width(); ++c)
+      h.room.cells[static_cast<std::size_t>(map.Height() - 1 - r) * static_cast<std::size_t>(map.Width()) +
+                   static_cast<std::size_t>(c)] = static_cast<unsigned char>(map.Cell(c, r));
+  const Frame f(map);
+  for (const SimPoint& p : spec.route) {
+    double x, y;
+    f.To(p.x, p.y, x, y);
+    h.room.route.push_back({x, y});
+  }
+  h.dt = kMapPeriod;
+  h.robot_radius = spec.robot_radius;
+  h.person_radius = 0.2;
+  viewer_ = std::make_unique<RunViewer>(out, h, html);
+}
+
+void MapPictures::Add(const MapPeriod& p, Pilot& pilot, const std::string& line) {
+  if (pending_) viewer_->Add(tick_);
+  pending_ = false;
+  if (!viewer_->Wants()) {
+    viewer_->Skip();
+    return;
+  }
+  const GridView v = CaptureGridView(pilot, *p.step);
+  ViewerTick& t = tick_;
+  t = ViewerTickFromGridView(v, line);
+  const Frame f(map_);
+  t.has_pose = true;
+  f.To(p.pose.x, p.pose.y, t.pose_x, t.pose_y);
+  t.pose_heading = p.pose.heading - map_.OriginYaw();
+  if (p.has_person) {
+    t.has_person = true;
+    f.To(p.person.x, p.person.y, t.person_x, t.person_y);
+    t.has_distance = true;
+    t.distance = std::hypot(p.pose.x - p.person.x, p.pose.y - p.person.y);
+  }
+  pending_ = true;
+}
+
+PictureFiles MapPictures::Finish(const MapResult& result) {
+  if (pending_ && result.contact.kind != SimContactKind::kNone) {
+    const Frame f(map_);
+    tick_.has_contact = true;
+    f.To(result.contact.px, result.contact.py, tick_.contact_x, tick_.contact_y);
+    tick_.info += "  -> contact with " + ContactText(result.contact);
+  }
+  if (pending_) viewer_->Add(tick_);
+  pending_ = false;
+  viewer_->Finish();
+  PictureFiles files;
+  files.emplace_back("run.svg", MapRunSvg(map_, spec_, result));
+  return files;
+}
+
+std::string MapRunSvg(const SimMap& map, const MapRunSpec& spec, const MapResult& result) {
+  const double res = map.Resolution();
+  const double width = map.Width() * res, depth = map.Height() * res;
+  // At most 1200 pixels a side, at most 80 pixels a metre.
+  const double scale = std::min({1200.0 / width, 1200.0 / depth, 80.0});
+  const double margin = 20.0, top = 64.0, legend = 60.0;
+  const double w = std::max(width * scale + 2 * margin, 520.0), h = depth * scale + top + margin + legend;
+  const Frame f(map);
+  auto X = [&](double mx) { return margin + mx * scale; };
+  auto Y = [&](double my) { return top + (depth - my) * scale; };
+  auto P = [&](double x, double y) {
+    double mx, my;
+    f.To(x, y, mx, my);
+    return std::make_pair(X(mx), Y(my));
+  };
+  std::string o = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + F(w, 0) + "\" height=\"" + F(h, 0) +
+                  "\" viewBox=\"0 0 " + F(w, 0) + " " + F(h, 0) +
+                  "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n"
+                  "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  const std::string title = (spec.route.empty() ? "Goal run on " : "Follow run on ") + spec.map;
+  o += "<text x=\"" + F(margin, 0) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\">" + XmlEscape(FitText(title, 90)) + "</text>\n";
+  std::string outcome = "outcome: " + result.outcome + " at t = " + F(result.time, 1) + " s, path " +
+                        F(result.path_length, 2) + " m, closest to a wall " + F(result.min_clearance, 3) + " m";
+  o += "<text x=\"" + F(margin, 0) + "\" y=\"42\">" + XmlEscape(outcome) + "</text>\n";
+  // The map: runs of wall and unknown cells along each row.
+  std::string walls, unknown;
+  for (int r = 0; r < map.Height(); ++r) {
+    for (int state = 1; state <= 2; ++state) {
+      std::string& into = state == 1 ? walls : unknown;
+      int c = 0;
+      while (c < map.Width()) {
+        if (static_cast<int>(map.Cell(c, r)) != state) {
+          ++c;
+          continue;
+        }
+        int e = c;
+        while (e < map.Width() && static_cast<int>(map.Cell(e, r)) == state) ++e;
+        into += "M" + F(X(c * res)) + " " + F(Y((r + 1) * res)) + "h" + F((e - c) * res * scale) + "v" +
+                F(res * scale) + "h-" + F((e - c) * res * scale) + "z";
+        c = e;
+      }
+    }
+  }
+  o += "<rect x=\"" + F(X(0)) + "\" y=\"" + F(Y(depth)) + "\" width=\"" + F(width * scale) + "\" height=\"" +
+       F(depth * scale) + "\" fill=\"#fafafa\" stroke=\"#999\"/>\n";
+  if (!unknown.empty()) o += "<path d=\"" + unknown + "\" fill=\"#c8c8c8\"/>\n";
+  if (!walls.empty()) o += "<path d=\"" + walls + "\" fill=\"#222\"/>\n";
+  auto polyline = [&](const std::vector<std::pair<double, double>>& pts, const std::string& style) {
+    if (pts.size() < 2) return std::string();
+    std::string d;
+    for (std::size_t i = 0; i < pts.size(); ++i) d += (i ? " " : "") + F(pts[i].first) + "," + F(pts[i].second);
+    return "<polyline points=\"" + d + "\" fill=\"none\" " + style + "/>\n";
+  };
+  // Route, person, robot.
+  std::vector<std::pair<double, double>> pts;
+  for (const SimPoint& p : spec.route) pts.push_back(P(p.x, p.y));
+  o += polyline(pts, "stroke=\"#e08a00\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
+  pts.clear();
+  for (const SimPoint& p : result.people) pts.push_back(P(p.x, p.y));
+  o += polyline(pts, "stroke=\"#e08a00\" stroke-opacity=\"0.6\" stroke-width=\"3\"");
+  pts.clear();
+  for (const SimPose& p : result.track) pts.push_back(P(p.x, p.y));
+  o += polyline(pts, "stroke=\"#1f5fbf\" stroke-width=\"2.5\" stroke-linejoin=\"round\"");
+  const double rr = std::max(spec.robot_radius * scale, 3.0);
+  const auto s = P(spec.start.x, spec.start.y);
+  o += "<circle cx=\"" + F(s.first) + "\" cy=\"" + F(s.second) + "\" r=\"" + F(rr) +
+       "\" fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
+  if (spec.has_goal) {
+    const auto g = P(spec.goal.x, spec.goal.y);
+    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"" + F(spec.goal_tolerance * scale) +
+         "\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\" stroke-width=\"1.5\"/>\n";
+    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"3\" fill=\"#2a9d3a\"/>\n";
+  }
+  if (!result.track.empty()) {
+    const SimPose& e = result.track.back();
+    const auto q = P(e.x, e.y);
+    o += "<circle cx=\"" + F(q.first) + "\" cy=\"" + F(q.second) + "\" r=\"" + F(rr) +
+         "\" fill=\"#1f5fbf\" fill-opacity=\"0.25\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
+  }
+  if (result.contact.kind != SimContactKind::kNone) {
+    const auto c = P(result.contact.px, result.contact.py);
+    const double k = 7.0;
+    o += "<path d=\"M" + F(c.first - k) + " " + F(c.second - k) + "L" + F(c.first + k) + " " + F(c.second + k) +
+         "M" + F(c.first - k) + " " + F(c.second + k) + "L" + F(c.first + k) + " " + F(c.second - k) +
+         "\" stroke=\"#d62728\" stroke-width=\"3\"/>\n";
+    o += "<circle cx=\"" + F(c.first) + "\" cy=\"" + F(c.second) + "\" r=\"11\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>\n";
+  }
+  // Legend and a metre scale.
+  double ly = h - legend + 18, lx = margin;
+  auto item = [&](const std::string& swatch, const std::string& label) {
+    o += swatch + "<text x=\"" + F(lx + 26) + "\" y=\"" + F(ly + 4) + "\">" + XmlEscape(label) + "</text>\n";
+    lx += 34 + 7.5 * static_cast<double>(label.size());
+  };
+  item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
+           "\" stroke=\"#1f5fbf\" stroke-width=\"2.5\"/>\n", "robot");
+  if (!spec.route.empty())
+    item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
+             "\" stroke=\"#e08a00\" stroke-width=\"3\"/>\n", "person");
+  if (spec.has_goal)
+    item("<circle cx=\"" + F(lx + 10) + "\" cy=\"" + F(ly) + "\" r=\"7\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\"/>\n",
+         "goal");
+  item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#222\"/>\n", "wall");
+  item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#c8c8c8\"/>\n", "unknown");
+  if (result.contact.kind != SimContactKind::kNone)
+    item("<path d=\"M" + F(lx + 4) + " " + F(ly - 6) + "l12 12m-12 0l12 -12\" stroke=\"#d62728\" stroke-width=\"3\"/>\n",
+         "contact");
+  const double metres = width > 20 ? 10.0 : 1.0;
+  const double sy = h - 16;
+  o += "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";
+  o += "<text x=\"" + F(margin + metres * scale + 6) + "\" y=\"" + F(sy + 4) + "\">" + F(metres, 0) + " m</text>\n";
+  return o + "</svg>\n";
+}
