@@ -146,8 +146,31 @@ struct PilotGains {
   // A tracked point (or goal) this near (m) gives nothing to turn toward.
   double min_face_distance = 0.05;
   // Kept beyond the robot's radius to every return after one period's move
-  // (m): one period's travel at full speed plus room for range noise.
+  // at full speed (m): one period's travel plus room for range noise.
   double guard_margin = 0.08;
+  // A slower move may end nearer, down to this at standstill (m): the
+  // guard's margin shrinks with the speed, so that the robot creeps through
+  // a gap a little wider than itself instead of standing at its mouth. 2 cm
+  // covers a 1 cm range noise twice.
+  double guard_floor = 0.02;
+  // Steer at the farthest route cell within this distance (m) that the
+  // straight line from the robot still follows: far enough to look past
+  // the next cell's corner, near enough to hug a bend between posts.
+  double lookahead = 0.6;
+  // Extra cost of a route step at the robot's radius from a return, in
+  // steps, falling to none at robot_radius + margin: the margin is the
+  // clearance the pilot prefers, not a wall. At 2 a route takes a detour
+  // up to about three times as long to keep its margin.
+  double clearance_cost = 2.0;
+  // Full speed from this edge clearance (m) up; below it the speed falls in
+  // proportion, to a quarter at contact: a 0.5 m/s robot then covers its
+  // last 30 cm in no less than 0.6 s.
+  double slow_clearance = 0.3;
+  // When no route exists: turn on the spot toward the more open side for at
+  // most this long (s) before stopping with no_path. 6 s is a full turn at
+  // 1.2 rad/s with a little to spare: every direction gets looked at once.
+  // The robot never reverses (speed stays >= 0).
+  double recovery_time = 6.0;
 };
 
 struct PilotConfig {
@@ -206,11 +229,12 @@ enum class PilotReason {
   kNear,         // held back from something nearer than the scanner measures (-inf)
   kTurning,      // the controller turns on the spot first
   kArrived,      // within the standoff of the path end
+  kRecovery,     // no route: turning on the spot toward open space, for a bounded time
 };
 
 // A word per reason for JSON and logs: "driving", "not_live", "bad_input",
 // "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
-// "arrived".
+// "arrived", "recovery".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
@@ -261,6 +285,13 @@ struct PilotStep {
   bool low_coverage;     // seen_front below kPilotMinFrontSeen: bad input, a stop
   bool unseen_held;      // the guard held back from unseen or -inf space (guard_stopped too)
   PilotReason reason;    // why the speed is zero, or kDriving
+  // The controller's own route (see the contract): found, its length in
+  // cells, and the point it steers at (robot frame; (0, 0) without one).
+  bool route_found;
+  int route_cells;
+  PilotPoint lookahead;
+  double clearance;      // robot edge to the nearest return (m); +inf without one
+  bool recovering;       // turning toward open space for want of a route
 };
 
 // What the planner saw and did on the last step, read back cell by cell.
@@ -328,7 +359,8 @@ class SCANPILOT_API Pilot {
 
  private:
   SCANPILOT_LOCAL void Plan(const PilotPoint* candidate, bool good_input, PilotStep& out);
-  SCANPILOT_LOCAL PilotCommand Control(PilotStep& s) const;
+  SCANPILOT_LOCAL PilotCommand Control(PilotStep& s);
+  SCANPILOT_LOCAL int OpenSide() const;
   SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
   SCANPILOT_LOCAL void Survey(PilotStep& out);
 
@@ -341,6 +373,8 @@ class SCANPILOT_API Pilot {
   float scratch_[kPilotReadings] = {};
   PilotStep last_{};
   unsigned char unseen_[kPilotReadings] = {};  // 1: the guard takes this degree as unseen
+  int turn_sign_ = 0;          // the way the last turn on the spot went (hysteresis)
+  double recovery_left_ = 0.0;  // seconds of recovery left before no_path stops the robot
 };
 
 // A scanner's own layout as the robot sees it when the scanner is mounted

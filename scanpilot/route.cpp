@@ -1,0 +1,302 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "route.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace scanpilot_route {
+namespace {
+
+constexpr int kCentre = 50;
+constexpr double kCellsPerMetre = 20.0;
+constexpr double kCell = 0.05;
+// Squared cell distance of a cell no return is near.
+constexpr std::uint16_t kFar = 0xFFFF;
+// How far a return's stamp reaches (cells): the preferred clearance of 0.5 m
+// at most, plus one.
+constexpr int kMaxReach = 11;
+constexpr int kPenaltySize = 2 * kMaxReach * kMaxReach + 1;
+constexpr int kLethal = -1;
+// Straight and diagonal steps.
+constexpr int kStraight = 10;
+constexpr int kDiagonal = 14;
+constexpr int kDirs = 8;
+constexpr int kDirCol[kDirs] = {1, -1, 0, 0, 1, 1, -1, -1};
+constexpr int kDirRow[kDirs] = {0, 0, 1, -1, 1, -1, 1, -1};
+// The nearest free cell to a goal that is too close to a return is looked
+// for this far round it (cells).
+constexpr int kGoalSearch = 10;
+
+int g_reach = 0;                    // stamp reach, cells
+int g_max_penalty = 0;              // the extra cost of a step at the radius
+int g_penalty[kPenaltySize];        // per squared cell distance: kLethal or extra cost
+std::uint16_t g_square[2 * kMaxReach + 1];
+std::uint16_t g_d2[kCells];         // squared cell distance to the nearest return's cell
+unsigned char g_occupied[kCells];
+int g_occupied_list[360];
+int g_cost[kCells];                 // cost from the robot
+int g_parent[kCells];
+unsigned char g_state[kCells];      // 0 new, 1 open, 2 closed
+int g_heap[kCells];
+int g_heap_pos[kCells];
+long long g_key[kCells];
+int g_heap_size = 0;
+int g_path[kCells];
+
+int Penalty(int cell) {
+  const int d2 = g_d2[cell];
+  return d2 < kPenaltySize ? g_penalty[d2] : 0;
+}
+
+int CellOf(double metres) {
+  const double v = kCentre + 0.5 + kCellsPerMetre * metres;
+  if (!(v >= 0.0 && v < kSide)) return -1;
+  return static_cast<int>(v);
+}
+
+double Metres(int cell) { return static_cast<double>(cell - kCentre) * kCell; }
+
+// ---- an indexed binary heap of cells by key ----
+
+bool Before(int a, int b) { return g_key[a] < g_key[b] || (g_key[a] == g_key[b] && a < b); }
+
+void Place(int at, int cell) {
+  g_heap[at] = cell;
+  g_heap_pos[cell] = at;
+}
+
+void SiftUp(int at) {
+  const int cell = g_heap[at];
+  while (at > 0) {
+    const int up = (at - 1) / 2;
+    if (!Before(cell, g_heap[up])) break;
+    Place(at, g_heap[up]);
+    at = up;
+  }
+  Place(at, cell);
+}
+
+void SiftDown(int at) {
+  const int cell = g_heap[at];
+  for (;;) {
+    int child = 2 * at + 1;
+    if (child >= g_heap_size) break;
+    if (child + 1 < g_heap_size && Before(g_heap[child + 1], g_heap[child])) ++child;
+    if (!Before(g_heap[child], cell)) break;
+    Place(at, g_heap[child]);
+    at = child;
+  }
+  Place(at, cell);
+}
+
+void Push(int cell) {
+  Place(g_heap_size, cell);
+  SiftUp(g_heap_size++);
+}
+
+int Pop() {
+  const int top = g_heap[0];
+  --g_heap_size;
+  if (g_heap_size > 0) {
+    Place(0, g_heap[g_heap_size]);
+    SiftDown(0);
+  }
+  return top;
+}
+
+// ---- the clearance field ----
+
+void Stamp(int row, int col) {
+  const int r0 = row - g_reach < 0 ? 0 : row - g_reach;
+  const int r1 = row + g_reach >= kSide ? kSide - 1 : row + g_reach;
+  const int c0 = col - g_reach < 0 ? 0 : col - g_reach;
+  const int c1 = col + g_reach >= kSide ? kSide - 1 : col + g_reach;
+  for (int r = r0; r <= r1; ++r) {
+    std::uint16_t* p = g_d2 + r * kSide;
+    const std::uint16_t base = g_square[r - row + g_reach];
+    const int shift = g_reach - col;
+    for (int c = c0; c <= c1; ++c) {
+      const std::uint16_t v = static_cast<std::uint16_t>(base + g_square[c + shift]);
+      p[c] = v < p[c] ? v : p[c];
+    }
+  }
+}
+
+void Field(const float* readings) {
+  std::memset(g_occupied, 0, sizeof g_occupied);
+  for (std::uint16_t& v : g_d2) v = kFar;
+  int n = 0;
+  for (int i = 0; i < 360; ++i) {
+    const double d = readings[i];
+    if (!(d > 0.0) || !std::isfinite(d)) continue;
+    const double a = i * (3.14159265358979323846 / 180.0);
+    const int row = CellOf(-d * std::cos(a)), col = CellOf(-d * std::sin(a));
+    if (row < 0 || col < 0) continue;
+    const int k = row * kSide + col;
+    if (g_occupied[k]) continue;
+    g_occupied[k] = 1;
+    g_occupied_list[n++] = k;
+  }
+  for (int j = 0; j < n; ++j) Stamp(g_occupied_list[j] / kSide, g_occupied_list[j] % kSide);
+}
+
+int Octile(int a, int b) {
+  int dr = a / kSide - b / kSide, dc = a % kSide - b % kSide;
+  dr = dr < 0 ? -dr : dr;
+  dc = dc < 0 ? -dc : dc;
+  const int lo = dr < dc ? dr : dc, hi = dr < dc ? dc : dr;
+  return kStraight * hi + (kDiagonal - kStraight) * lo;
+}
+
+// The goal's cell, or the free cell nearest it; -1 when none is near.
+int GoalCell(double gx, double gy, bool& moved) {
+  moved = false;
+  int row = CellOf(gx), col = CellOf(gy);
+  if (row < 0 || col < 0) {
+    // Pulled in along its bearing to the window's last cells.
+    const double reach = std::sqrt(gx * gx + gy * gy);
+    if (!(reach > 0.0)) return -1;
+    const double f = 2.45 / reach;
+    row = CellOf(gx * f);
+    col = CellOf(gy * f);
+    if (row < 0 || col < 0) return -1;
+  }
+  const int goal = row * kSide + col;
+  if (Penalty(goal) != kLethal) return goal;
+  moved = true;
+  int best = -1, best_d = 0;
+  for (int dr = -kGoalSearch; dr <= kGoalSearch; ++dr)
+    for (int dc = -kGoalSearch; dc <= kGoalSearch; ++dc) {
+      const int r = row + dr, c = col + dc;
+      if (r < 0 || r >= kSide || c < 0 || c >= kSide) continue;
+      const int d = dr * dr + dc * dc;
+      if (d > kGoalSearch * kGoalSearch || Penalty(r * kSide + c) == kLethal) continue;
+      if (best < 0 || d < best_d) {
+        best = r * kSide + c;
+        best_d = d;
+      }
+    }
+  return best;
+}
+
+// Search from the robot's cell to `goal`. A cell too close to a return may
+// be entered only from another one and only away from the return: the way
+// out when the robot already stands too close.
+bool Search(int start, int goal) {
+  std::memset(g_state, 0, sizeof g_state);
+  g_heap_size = 0;
+  g_cost[start] = 0;
+  g_parent[start] = -1;
+  g_key[start] = static_cast<long long>(Octile(start, goal)) << 16;
+  g_state[start] = 1;
+  Push(start);
+  while (g_heap_size > 0) {
+    const int cur = Pop();
+    g_state[cur] = 2;
+    if (cur == goal) return true;
+    const int row = cur / kSide, col = cur % kSide;
+    const bool cur_lethal = Penalty(cur) == kLethal;
+    for (int k = 0; k < kDirs; ++k) {
+      const int r = row + kDirRow[k], c = col + kDirCol[k];
+      if (r < 0 || r >= kSide || c < 0 || c >= kSide) continue;
+      const int next = r * kSide + c;
+      if (g_state[next] == 2) continue;
+      int pen = Penalty(next);
+      if (pen == kLethal) {
+        if (!cur_lethal || g_d2[next] <= g_d2[cur]) continue;
+        pen = g_max_penalty;
+      }
+      const bool diagonal = k >= 4;
+      const int step = diagonal ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen;
+      const int cost = g_cost[cur] + step;
+      if (g_state[next] == 1 && cost >= g_cost[next]) continue;
+      g_cost[next] = cost;
+      g_parent[next] = cur;
+      const int h = Octile(next, goal);
+      // Equal estimates go to the cell nearer the goal: fewer cells opened.
+      g_key[next] = (static_cast<long long>(cost + h) << 16) | h;
+      if (g_state[next] == 1) {
+        SiftUp(g_heap_pos[next]);
+      } else {
+        g_state[next] = 1;
+        Push(next);
+      }
+    }
+  }
+  return false;
+}
+
+// Squared distance (m^2) of cell `p` from the line through the robot and cell `q`.
+double OffLine(int p, int q) {
+  const double px = Metres(p / kSide), py = Metres(p % kSide);
+  const double qx = Metres(q / kSide), qy = Metres(q % kSide);
+  const double len2 = qx * qx + qy * qy;
+  const double cross = px * qy - py * qx;
+  return cross * cross / len2;
+}
+
+}  // namespace
+
+void Setup(double radius, double preferred, double clearance_cost) {
+  if (preferred < radius) preferred = radius;
+  g_reach = static_cast<int>(std::ceil(preferred * kCellsPerMetre)) + 1;
+  if (g_reach > kMaxReach) g_reach = kMaxReach;
+  for (int i = 0; i <= 2 * g_reach; ++i)
+    g_square[i] = static_cast<std::uint16_t>((i - g_reach) * (i - g_reach));
+  g_max_penalty = static_cast<int>(kStraight * clearance_cost + 0.5);
+  for (int d2 = 0; d2 < kPenaltySize; ++d2) {
+    const double dist = std::sqrt(static_cast<double>(d2)) * kCell;
+    if (dist < radius) {
+      g_penalty[d2] = kLethal;
+    } else if (dist < preferred) {
+      g_penalty[d2] = static_cast<int>(kStraight * clearance_cost * (preferred - dist) / (preferred - radius) + 0.5);
+    } else {
+      g_penalty[d2] = 0;
+    }
+  }
+  // Cells beyond the stamp's reach are as far as the reach.
+  for (int d2 = (g_reach + 1) * (g_reach + 1); d2 < kPenaltySize; ++d2) g_penalty[d2] = 0;
+}
+
+void Plan(const float* readings, double goal_x, double goal_y, double lookahead, Result& out) {
+  out = Result{};
+  Field(readings);
+  const int start = kCentre * kSide + kCentre;
+  const int goal = GoalCell(goal_x, goal_y, out.goal_moved);
+  if (goal < 0 || !Search(start, goal)) return;
+  int n = 0;
+  for (int c = goal; c != start; c = g_parent[c]) g_path[n++] = c;
+  // g_path runs from the goal back; reverse to walk from the robot.
+  for (int i = 0, j = n - 1; i < j; ++i, --j) {
+    const int t = g_path[i];
+    g_path[i] = g_path[j];
+    g_path[j] = t;
+  }
+  out.found = true;
+  out.cells = n;
+  if (n == 0) {
+    out.look_x = out.end_x = goal_x;
+    out.look_y = out.end_y = goal_y;
+    return;
+  }
+  out.end_x = Metres(g_path[n - 1] / kSide);
+  out.end_y = Metres(g_path[n - 1] % kSide);
+  // The farthest cell within the lookahead whose straight line from the
+  // robot keeps every earlier route cell within a cell's width: steering at
+  // it follows the route without cutting its corners.
+  const double ahead2 = lookahead * lookahead;
+  const double slack2 = kCell * kCell;
+  int pick = 0;
+  for (int k = 0; k < n; ++k) {
+    const double x = Metres(g_path[k] / kSide), y = Metres(g_path[k] % kSide);
+    if (k > 0 && x * x + y * y > ahead2) break;
+    bool follows = true;
+    for (int j = 0; j < k && follows; ++j) follows = OffLine(g_path[j], g_path[k]) <= slack2;
+    if (follows) pick = k;
+  }
+  out.look_x = Metres(g_path[pick] / kSide);
+  out.look_y = Metres(g_path[pick] % kSide);
+}
+
+}  // namespace scanpilot_route
