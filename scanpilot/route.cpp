@@ -43,6 +43,16 @@ int g_heap_pos[kCells];
 long long g_key[kCells];
 int g_heap_size = 0;
 int g_path[kCells];
+// The last route's first cells, in metres of its frame, and the cells they
+// fall on now.
+constexpr int kKeep = 80;
+// Extra cost of a step off the last route: a fifth of a straight step
+// per cell makes another way round win only when it is clearly shorter.
+constexpr int kOffRoute = 2;
+double g_prev_x[kKeep], g_prev_y[kKeep];
+int g_prev = 0;
+bool g_carried = false;  // g_on_route holds the last route
+unsigned char g_on_route[kCells];
 
 int Penalty(int cell) {
   const int d2 = g_d2[cell];
@@ -208,6 +218,7 @@ bool Search(int start, int goal) {
         pen = g_max_penalty;
       }
       const bool diagonal = k >= 4;
+      if (g_carried && !g_on_route[next]) pen += kOffRoute;
       const int step = diagonal ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen;
       const int cost = g_cost[cur] + step;
       if (g_state[next] == 1 && cost >= g_cost[next]) continue;
@@ -236,7 +247,25 @@ double OffLine(int p, int q) {
   return cross * cross / len2;
 }
 
+// Marks the last route, moved into this frame, three cells wide.
+void CarryRoute(const Motion& m) {
+  std::memset(g_on_route, 0, sizeof g_on_route);
+  const double c = std::cos(m.turn), s = std::sin(m.turn);
+  for (int i = 0; i < g_prev; ++i) {
+    const double px = g_prev_x[i] - m.x, py = g_prev_y[i] - m.y;
+    const int row = CellOf(c * px + s * py), col = CellOf(-s * px + c * py);
+    if (row < 0 || col < 0) continue;
+    for (int dr = -1; dr <= 1; ++dr)
+      for (int dc = -1; dc <= 1; ++dc) {
+        const int r = row + dr, cc = col + dc;
+        if (r >= 0 && r < kSide && cc >= 0 && cc < kSide) g_on_route[r * kSide + cc] = 1;
+      }
+  }
+}
+
 }  // namespace
+
+void Forget() { g_prev = 0; }
 
 void Setup(double radius, double preferred, double clearance_cost) {
   if (preferred < radius) preferred = radius;
@@ -259,11 +288,14 @@ void Setup(double radius, double preferred, double clearance_cost) {
   for (int d2 = (g_reach + 1) * (g_reach + 1); d2 < kPenaltySize; ++d2) g_penalty[d2] = 0;
 }
 
-void Plan(const float* readings, double goal_x, double goal_y, double lookahead, Result& out) {
+void Plan(const float* readings, double goal_x, double goal_y, double lookahead, const Motion* moved, Result& out) {
   out = Result{};
   Field(readings);
+  g_carried = moved != nullptr && g_prev > 0;
+  if (g_carried) CarryRoute(*moved);
   const int start = kCentre * kSide + kCentre;
   const int goal = GoalCell(goal_x, goal_y, out.goal_moved);
+  g_prev = 0;
   if (goal < 0 || !Search(start, goal)) return;
   int n = 0;
   for (int c = goal; c != start; c = g_parent[c]) g_path[n++] = c;
@@ -273,6 +305,11 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
     g_path[i] = g_path[j];
     g_path[j] = t;
   }
+  for (int i = 0; i < n && i < kKeep; ++i) {
+    g_prev_x[i] = Metres(g_path[i] / kSide);
+    g_prev_y[i] = Metres(g_path[i] % kSide);
+  }
+  g_prev = n < kKeep ? n : kKeep;
   out.found = true;
   out.cells = n;
   if (n == 0) {

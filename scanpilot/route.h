@@ -28,9 +28,19 @@ struct Result {
 // radius, at most 0.5) and the extra cost of a step at the radius, in steps.
 void Setup(double radius, double preferred, double clearance_cost);
 
+// The robot's move since the last Plan: ahead and left (m) and turned (rad).
+struct Motion {
+  double x, y, turn;
+};
+
 // Plans from the robot to (goal_x, goal_y) (metres, robot frame) through
-// the 360 readings (returns: finite and > 0). `lookahead` in metres.
-void Plan(const float* readings, double goal_x, double goal_y, double lookahead, Result& out);
+// the 360 readings (returns: finite and > 0). `lookahead` in metres. With
+// `moved`, the last route, carried into this frame, is a little cheaper to
+// walk again: two ways round of about the same length do not take turns.
+void Plan(const float* readings, double goal_x, double goal_y, double lookahead, const Motion* moved, Result& out);
+
+// Drops the last route (a new start, or steps without a route).
+void Forget();
 
 }  // namespace scanpilot_route
 

@@ -443,6 +443,8 @@ PilotError Pilot::Start(const PilotConfig& config) {
   InitHelper();
   SetBorder(border_);
   scanpilot_route::Setup(config.robot_radius, config.robot_radius + config.margin, config.gains.clearance_cost);
+  scanpilot_route::Forget();
+  last_ = PilotStep{};
   if (config.mode == PilotMode::kFollow) RestartTracker(config.follow_distance);
   stepped_ = false;
   turn_sign_ = 0;
@@ -730,8 +732,22 @@ PilotCommand Pilot::Control(PilotStep& s) {
     tx = config_.goal.x;
     ty = config_.goal.y;
   }
+  // How the robot moved since the last route, if it followed the last
+  // command: an arc of one period.
+  scanpilot_route::Motion moved{0.0, 0.0, 0.0};
+  const bool carry = last_.route_found;
+  if (carry) {
+    const double v = last_.command.speed, w = last_.command.turn_rate, t = config_.period;
+    moved.turn = w * t;
+    if (w != 0.0) {
+      moved.x = v / w * std::sin(moved.turn);
+      moved.y = v / w * (1.0 - std::cos(moved.turn));
+    } else {
+      moved.x = v * t;
+    }
+  }
   scanpilot_route::Result r;
-  scanpilot_route::Plan(readings_, tx, ty, g.lookahead, r);
+  scanpilot_route::Plan(readings_, tx, ty, g.lookahead, carry ? &moved : nullptr, r);
   s.route_found = r.found;
   s.route_cells = r.cells;
   s.lookahead = {static_cast<float>(r.look_x), static_cast<float>(r.look_y)};
