@@ -24,9 +24,14 @@ constexpr int kDiagonal = 14;
 constexpr int kDirs = 8;
 constexpr int kDirCol[kDirs] = {1, -1, 0, 0, 1, 1, -1, -1};
 constexpr int kDirRow[kDirs] = {0, 0, 1, -1, 1, -1, 1, -1};
-// The nearest free cell to a goal that is too close to a return is looked
-// for this far round it (cells).
-constexpr int kGoalSearch = 10;
+// A route may end this near the goal (m): the goal itself may lie in a
+// return's margin (a person, a goal drawn on a wall).
+constexpr double kGoalReach = 0.5;
+// A goal this far out (m) lies at or beyond the window's edge: a route may
+// end anywhere out there too, paying the straight line to the goal.
+constexpr double kRim = 2.3;
+// The search's goal node: reached from every cell where a route may end.
+constexpr int kEnd = kCells;
 
 int g_reach = 0;                    // stamp reach, cells
 int g_max_penalty = 0;              // the extra cost of a step at the radius
@@ -35,12 +40,13 @@ std::uint16_t g_square[2 * kMaxReach + 1];
 std::uint16_t g_d2[kCells];         // squared cell distance to the nearest return's cell
 unsigned char g_occupied[kCells];
 int g_occupied_list[360];
-int g_cost[kCells];                 // cost from the robot
-int g_parent[kCells];
+int g_cost[kCells + 1];             // cost from the robot
+int g_parent[kCells + 1];
 unsigned char g_state[kCells];      // 0 new, 1 open, 2 closed
-int g_heap[kCells];
-int g_heap_pos[kCells];
-long long g_key[kCells];
+int g_heap[kCells + 1];
+int g_heap_pos[kCells + 1];
+long long g_key[kCells + 1];
+unsigned char g_state_end = 0;
 int g_heap_size = 0;
 int g_path[kCells];
 // The last route's first cells, in metres of its frame, and the cells they
@@ -151,60 +157,57 @@ void Field(const float* readings) {
   for (int j = 0; j < n; ++j) Stamp(g_occupied_list[j] / kSide, g_occupied_list[j] % kSide);
 }
 
-int Octile(int a, int b) {
-  int dr = a / kSide - b / kSide, dc = a % kSide - b % kSide;
-  dr = dr < 0 ? -dr : dr;
-  dc = dc < 0 ? -dc : dc;
-  const int lo = dr < dc ? dr : dc, hi = dr < dc ? dc : dr;
-  return kStraight * hi + (kDiagonal - kStraight) * lo;
+// Straight-line cost from cell `c` to the goal (gx, gy), a little under
+// the steps' own so that it never overestimates.
+int ToGoal(int c, double gx, double gy) {
+  const double dx = Metres(c / kSide) - gx, dy = Metres(c % kSide) - gy;
+  return static_cast<int>(9.9 * kCellsPerMetre * std::sqrt(dx * dx + dy * dy));
 }
 
-// The goal's cell, or the free cell nearest it; -1 when none is near.
-int GoalCell(double gx, double gy, bool& moved) {
-  moved = false;
-  int row = CellOf(gx), col = CellOf(gy);
-  if (row < 0 || col < 0) {
-    // Pulled in along its bearing to the window's last cells.
-    const double reach = std::sqrt(gx * gx + gy * gy);
-    if (!(reach > 0.0)) return -1;
-    const double f = 2.45 / reach;
-    row = CellOf(gx * f);
-    col = CellOf(gy * f);
-    if (row < 0 || col < 0) return -1;
+// Whether a route may end on cell `c`: near the goal, or out on the
+// window's edge when the goal lies there or beyond.
+bool MayEnd(int c, double gx, double gy, bool far) {
+  const double x = Metres(c / kSide), y = Metres(c % kSide);
+  const double dx = x - gx, dy = y - gy;
+  if (dx * dx + dy * dy <= kGoalReach * kGoalReach) return true;
+  return far && x * x + y * y >= kRim * kRim;
+}
+
+void Open(int cell, int cost, int parent, int h) {
+  g_cost[cell] = cost;
+  g_parent[cell] = parent;
+  // Equal estimates go to the cell nearer the goal: fewer cells opened.
+  g_key[cell] = (static_cast<long long>(cost + h) << 16) | h;
+  const bool is_open = cell == kEnd ? g_state_end == 1 : g_state[cell] == 1;
+  if (is_open) {
+    SiftUp(g_heap_pos[cell]);
+    return;
   }
-  const int goal = row * kSide + col;
-  if (Penalty(goal) != kLethal) return goal;
-  moved = true;
-  int best = -1, best_d = 0;
-  for (int dr = -kGoalSearch; dr <= kGoalSearch; ++dr)
-    for (int dc = -kGoalSearch; dc <= kGoalSearch; ++dc) {
-      const int r = row + dr, c = col + dc;
-      if (r < 0 || r >= kSide || c < 0 || c >= kSide) continue;
-      const int d = dr * dr + dc * dc;
-      if (d > kGoalSearch * kGoalSearch || Penalty(r * kSide + c) == kLethal) continue;
-      if (best < 0 || d < best_d) {
-        best = r * kSide + c;
-        best_d = d;
-      }
-    }
-  return best;
+  if (cell == kEnd)
+    g_state_end = 1;
+  else
+    g_state[cell] = 1;
+  Push(cell);
 }
 
-// Search from the robot's cell to `goal`. A cell too close to a return may
-// be entered only from another one and only away from the return: the way
-// out when the robot already stands too close.
-bool Search(int start, int goal) {
+// Search from the robot's cell to the goal node. A cell too close to a
+// return may be entered only from another one and only away from the
+// return: the way out when the robot already stands too close. Returns the
+// cell the route ends on, or -1.
+int Search(int start, double gx, double gy) {
   std::memset(g_state, 0, sizeof g_state);
+  g_state_end = 0;
   g_heap_size = 0;
-  g_cost[start] = 0;
-  g_parent[start] = -1;
-  g_key[start] = static_cast<long long>(Octile(start, goal)) << 16;
-  g_state[start] = 1;
-  Push(start);
+  const bool far = gx * gx + gy * gy >= kRim * kRim;
+  Open(start, 0, -1, ToGoal(start, gx, gy));
   while (g_heap_size > 0) {
     const int cur = Pop();
+    if (cur == kEnd) return g_parent[kEnd];
     g_state[cur] = 2;
-    if (cur == goal) return true;
+    if (MayEnd(cur, gx, gy, far)) {
+      const int total = g_cost[cur] + ToGoal(cur, gx, gy);
+      if (g_state_end == 0 || total < g_cost[kEnd]) Open(kEnd, total, cur, 0);
+    }
     const int row = cur / kSide, col = cur % kSide;
     const bool cur_lethal = Penalty(cur) == kLethal;
     for (int k = 0; k < kDirs; ++k) {
@@ -217,25 +220,15 @@ bool Search(int start, int goal) {
         if (!cur_lethal || g_d2[next] <= g_d2[cur]) continue;
         pen = g_max_penalty;
       }
-      const bool diagonal = k >= 4;
       if (g_carried && !g_on_route[next]) pen += kOffRoute;
+      const bool diagonal = k >= 4;
       const int step = diagonal ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen;
       const int cost = g_cost[cur] + step;
       if (g_state[next] == 1 && cost >= g_cost[next]) continue;
-      g_cost[next] = cost;
-      g_parent[next] = cur;
-      const int h = Octile(next, goal);
-      // Equal estimates go to the cell nearer the goal: fewer cells opened.
-      g_key[next] = (static_cast<long long>(cost + h) << 16) | h;
-      if (g_state[next] == 1) {
-        SiftUp(g_heap_pos[next]);
-      } else {
-        g_state[next] = 1;
-        Push(next);
-      }
+      Open(next, cost, cur, ToGoal(next, gx, gy));
     }
   }
-  return false;
+  return -1;
 }
 
 // Squared distance (m^2) of cell `p` from the line through the robot and cell `q`.
@@ -294,9 +287,10 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
   g_carried = moved != nullptr && g_prev > 0;
   if (g_carried) CarryRoute(*moved);
   const int start = kCentre * kSide + kCentre;
-  const int goal = GoalCell(goal_x, goal_y, out.goal_moved);
   g_prev = 0;
-  if (goal < 0 || !Search(start, goal)) return;
+  const int goal = Search(start, goal_x, goal_y);
+  if (goal < 0) return;
+  out.goal_moved = goal != CellOf(goal_x) * kSide + CellOf(goal_y) || CellOf(goal_x) < 0 || CellOf(goal_y) < 0;
   int n = 0;
   for (int c = goal; c != start; c = g_parent[c]) g_path[n++] = c;
   // g_path runs from the goal back; reverse to walk from the robot.
