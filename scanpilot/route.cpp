@@ -11,12 +11,11 @@ namespace {
 constexpr int kCentre = 50;
 constexpr double kCellsPerMetre = 20.0;
 constexpr double kCell = 0.05;
-// Squared cell distance of a cell no return is near.
-constexpr std::uint16_t kFar = 0xFFFF;
+// Squared distance of a cell no return is near.
+constexpr float kFar = 1e9f;
 // How far a return's stamp reaches (cells): the preferred clearance of 0.5 m
 // at most, plus one.
 constexpr int kMaxReach = 11;
-constexpr int kPenaltySize = 2 * kMaxReach * kMaxReach + 1;
 constexpr int kLethal = -1;
 // Straight and diagonal steps.
 constexpr int kStraight = 10;
@@ -35,9 +34,12 @@ constexpr int kEnd = kCells;
 
 int g_reach = 0;                    // stamp reach, cells
 int g_max_penalty = 0;              // the extra cost of a step at the radius
-int g_penalty[kPenaltySize];        // per squared cell distance: kLethal or extra cost
-std::uint16_t g_square[2 * kMaxReach + 1];
-std::uint16_t g_d2[kCells];         // squared cell distance to the nearest return's cell
+double g_radius2 = 0.0;             // squared radius and preferred clearance, cells^2
+double g_preferred2 = 0.0;
+double g_radius_cells = 0.0, g_preferred_cells = 0.0, g_clearance_cost = 0.0;
+int g_penalty[kCells];              // per cell: kLethal or extra cost of a step onto it
+float g_point_row[360], g_point_col[360];
+float g_d2[kCells];                 // squared distance (cells^2) to the nearest return
 unsigned char g_occupied[kCells];
 int g_occupied_list[360];
 int g_cost[kCells + 1];             // cost from the robot
@@ -54,16 +56,13 @@ int g_path[kCells];
 constexpr int kKeep = 80;
 // Extra cost of a step off the last route: a fifth of a straight step
 // per cell makes another way round win only when it is clearly shorter.
-constexpr int kOffRoute = 2;
+constexpr int kOffRoute = 5;
 double g_prev_x[kKeep], g_prev_y[kKeep];
 int g_prev = 0;
 bool g_carried = false;  // g_on_route holds the last route
 unsigned char g_on_route[kCells];
 
-int Penalty(int cell) {
-  const int d2 = g_d2[cell];
-  return d2 < kPenaltySize ? g_penalty[d2] : 0;
-}
+int Penalty(int cell) { return g_penalty[cell]; }
 
 int CellOf(double metres) {
   const double v = kCentre + 0.5 + kCellsPerMetre * metres;
@@ -123,17 +122,21 @@ int Pop() {
 
 // ---- the clearance field ----
 
-void Stamp(int row, int col) {
+// The squared distance from every cell centre within reach to a return at
+// (pr, pc) in cell units: rotating the robot moves it smoothly, not a cell
+// at a time.
+void Stamp(int row, int col, float pr, float pc) {
   const int r0 = row - g_reach < 0 ? 0 : row - g_reach;
   const int r1 = row + g_reach >= kSide ? kSide - 1 : row + g_reach;
   const int c0 = col - g_reach < 0 ? 0 : col - g_reach;
   const int c1 = col + g_reach >= kSide ? kSide - 1 : col + g_reach;
   for (int r = r0; r <= r1; ++r) {
-    std::uint16_t* p = g_d2 + r * kSide;
-    const std::uint16_t base = g_square[r - row + g_reach];
-    const int shift = g_reach - col;
+    float* p = g_d2 + r * kSide;
+    const float dr = static_cast<float>(r) - pr;
+    const float base = dr * dr;
     for (int c = c0; c <= c1; ++c) {
-      const std::uint16_t v = static_cast<std::uint16_t>(base + g_square[c + shift]);
+      const float dc = static_cast<float>(c) - pc;
+      const float v = base + dc * dc;
       p[c] = v < p[c] ? v : p[c];
     }
   }
@@ -141,20 +144,39 @@ void Stamp(int row, int col) {
 
 void Field(const float* readings) {
   std::memset(g_occupied, 0, sizeof g_occupied);
-  for (std::uint16_t& v : g_d2) v = kFar;
+  for (float& v : g_d2) v = kFar;
   int n = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
     if (!(d > 0.0) || !std::isfinite(d)) continue;
     const double a = i * (3.14159265358979323846 / 180.0);
-    const int row = CellOf(-d * std::cos(a)), col = CellOf(-d * std::sin(a));
+    const double x = -d * std::cos(a), y = -d * std::sin(a);
+    const int row = CellOf(x), col = CellOf(y);
     if (row < 0 || col < 0) continue;
+    // Returns in one cell lie within its width of each other: the first
+    // stands for them all.
     const int k = row * kSide + col;
     if (g_occupied[k]) continue;
     g_occupied[k] = 1;
-    g_occupied_list[n++] = k;
+    g_occupied_list[n] = k;
+    g_point_row[n] = static_cast<float>(kCentre + kCellsPerMetre * x);
+    g_point_col[n] = static_cast<float>(kCentre + kCellsPerMetre * y);
+    ++n;
   }
-  for (int j = 0; j < n; ++j) Stamp(g_occupied_list[j] / kSide, g_occupied_list[j] % kSide);
+  for (int j = 0; j < n; ++j)
+    Stamp(g_occupied_list[j] / kSide, g_occupied_list[j] % kSide, g_point_row[j], g_point_col[j]);
+  for (int k = 0; k < kCells; ++k) {
+    const double d2 = g_d2[k];
+    if (d2 < g_radius2) {
+      g_penalty[k] = kLethal;
+    } else if (d2 < g_preferred2) {
+      g_penalty[k] = static_cast<int>(kStraight * g_clearance_cost * (g_preferred_cells - std::sqrt(d2)) /
+                                          (g_preferred_cells - g_radius_cells) +
+                                      0.5);
+    } else {
+      g_penalty[k] = 0;
+    }
+  }
 }
 
 // Straight-line cost from cell `c` to the goal (gx, gy), a little under
@@ -264,21 +286,12 @@ void Setup(double radius, double preferred, double clearance_cost) {
   if (preferred < radius) preferred = radius;
   g_reach = static_cast<int>(std::ceil(preferred * kCellsPerMetre)) + 1;
   if (g_reach > kMaxReach) g_reach = kMaxReach;
-  for (int i = 0; i <= 2 * g_reach; ++i)
-    g_square[i] = static_cast<std::uint16_t>((i - g_reach) * (i - g_reach));
+  g_radius_cells = radius * kCellsPerMetre;
+  g_preferred_cells = preferred * kCellsPerMetre;
+  g_radius2 = g_radius_cells * g_radius_cells;
+  g_preferred2 = preferred > radius ? g_preferred_cells * g_preferred_cells : g_radius2;
+  g_clearance_cost = clearance_cost;
   g_max_penalty = static_cast<int>(kStraight * clearance_cost + 0.5);
-  for (int d2 = 0; d2 < kPenaltySize; ++d2) {
-    const double dist = std::sqrt(static_cast<double>(d2)) * kCell;
-    if (dist < radius) {
-      g_penalty[d2] = kLethal;
-    } else if (dist < preferred) {
-      g_penalty[d2] = static_cast<int>(kStraight * clearance_cost * (preferred - dist) / (preferred - radius) + 0.5);
-    } else {
-      g_penalty[d2] = 0;
-    }
-  }
-  // Cells beyond the stamp's reach are as far as the reach.
-  for (int d2 = (g_reach + 1) * (g_reach + 1); d2 < kPenaltySize; ++d2) g_penalty[d2] = 0;
 }
 
 void Plan(const float* readings, double goal_x, double goal_y, double lookahead, const Motion* moved, Result& out) {

@@ -782,7 +782,9 @@ PilotCommand Pilot::Control(PilotStep& s) {
     // route lies behind, so that a route flipping sides behind the robot
     // cannot swing it left and right.
     int sign = alpha > 0.0 ? 1 : -1;
-    if (turn_sign_ != 0 && std::fabs(alpha) > kPi - g.drive_bearing) sign = turn_sign_;
+    if (turn_sign_ != 0 && spun_ < 2.0 * kPi) sign = turn_sign_;
+    if (sign != turn_sign_) spun_ = 0.0;
+    spun_ += max_turn * config_.period;
     turn_sign_ = sign;
     return {0.0, sign * max_turn};
   }

@@ -373,7 +373,10 @@ class SCANPILOT_API Pilot {
   float scratch_[kPilotReadings] = {};
   PilotStep last_{};
   unsigned char unseen_[kPilotReadings] = {};  // 1: the guard takes this degree as unseen
-  int turn_sign_ = 0;          // the way the last turn on the spot went (hysteresis)
+  // A turn on the spot keeps its way until the route comes round ahead or a
+  // whole turn is done: a route that flips sides cannot swing the robot.
+  int turn_sign_ = 0;
+  double spun_ = 0.0;           // radians turned on the spot this way
   double recovery_left_ = 0.0;  // seconds of recovery left before no_path stops the robot
 };
 
