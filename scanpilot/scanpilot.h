@@ -165,7 +165,7 @@ struct PilotGains {
   // Full speed from this edge clearance (m) up; below it the speed falls in
   // proportion, to a quarter at contact: a 0.5 m/s robot then covers its
   // last 30 cm in no less than 0.6 s.
-  double slow_clearance = 0.3;
+  double slow_clearance = 0.15;
   // When no route exists: turn on the spot toward the more open side for at
   // most this long (s) before stopping with no_path. 6 s is a full turn at
   // 1.2 rad/s with a little to spare: every direction gets looked at once.
