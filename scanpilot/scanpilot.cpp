@@ -210,6 +210,12 @@ bool AllNaN(const float* values, std::size_t n) {
   return true;
 }
 
+// Steps of recovery in the configured time (rounded).
+int RecoverySteps(const PilotConfig& c) {
+  const double n = std::floor(c.gains.recovery_time / c.period + 0.5);
+  return n < 1e6 ? static_cast<int>(n) : 1000000;
+}
+
 // ---- reading a pass back ----------------------------------------------------------
 
 // The planner does not tell where StartPos put the walker: the centre if
@@ -448,7 +454,7 @@ PilotError Pilot::Start(const PilotConfig& config) {
   if (config.mode == PilotMode::kFollow) RestartTracker(config.follow_distance);
   stepped_ = false;
   turn_sign_ = 0;
-  recovery_left_ = config.gains.recovery_time;
+  recovery_left_ = RecoverySteps(config);
   return PilotError::kNone;
 }
 
@@ -753,19 +759,19 @@ PilotCommand Pilot::Control(PilotStep& s) {
   s.lookahead = {static_cast<float>(r.look_x), static_cast<float>(r.look_y)};
   if (!r.found) {
     // Bounded: a turn on the spot toward open space, then a stop.
-    if (!(recovery_left_ > 0.0)) {
+    if (recovery_left_ <= 0) {
       s.no_path = true;
       s.reason = PilotReason::kNoPath;
       turn_sign_ = 0;
       return {0.0, 0.0};
     }
     if (turn_sign_ == 0) turn_sign_ = OpenSide();
-    recovery_left_ -= config_.period;
+    --recovery_left_;
     s.recovering = true;
     s.reason = PilotReason::kRecovery;
     return {0.0, turn_sign_ * max_turn};
   }
-  recovery_left_ = g.recovery_time;
+  recovery_left_ = RecoverySteps(config_);
   const double to_goal = std::hypot(tx, ty);
   if (r.cells == 0 || to_goal <= g.standoff) {
     // At the target: face the tracked point (or the goal) and stand.
@@ -923,7 +929,7 @@ std::size_t PilotStepJson(const PilotStep& s, long long scan, char* out, std::si
   j.Int(s.route_cells);
   j.Key("lookahead");
   j.Point(s.lookahead, s.route_found);
-  j.Key("clearance");
+  j.Key("scan_clearance");
   j.Double(s.clearance);
   j.Key("recovering");
   j.Bool(s.recovering);

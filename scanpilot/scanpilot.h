@@ -377,7 +377,7 @@ class SCANPILOT_API Pilot {
   // whole turn is done: a route that flips sides cannot swing the robot.
   int turn_sign_ = 0;
   double spun_ = 0.0;           // radians turned on the spot this way
-  double recovery_left_ = 0.0;  // seconds of recovery left before no_path stops the robot
+  int recovery_left_ = 0;       // steps of recovery left before no_path stops the robot
 };
 
 // A scanner's own layout as the robot sees it when the scanner is mounted

@@ -113,7 +113,8 @@ def make(args, work, form, turns):
 KEYS = ["schema", "scan", "reached", "path_cells", "steering", "path_end", "bearing_rad", "bearing_deg", "tracked",
         "candidate_passed", "tracked_cell", "target_cell", "target_blocked", "command", "stopped",
         "returns_inside_robot", "lost", "no_free_target", "no_path", "bad_input", "guard_stopped", "seen",
-        "seen_front", "near", "low_coverage", "unseen_held", "reason"]
+        "seen_front", "near", "low_coverage", "unseen_held", "reason",
+        "route_found", "route_cells", "lookahead", "scan_clearance", "recovering"]
 REASONS = {"driving", "not_live", "bad_input", "low_coverage", "lost", "no_path", "guard", "unseen", "near",
            "turning", "arrived"}
 

@@ -245,6 +245,8 @@ def case_replay(demo, work):
     cmd = [l for l in p.stdout.splitlines() if l.startswith("replay: robot-demo ")][0].split()[2:]
     live = json_lines(run(demo, base + ["--json"]).stdout)[:-1]
     again = json_lines(run(demo, cmd + ["--json", "--no-html", "--out", os.path.join(work, "out2")]).stdout)[:-1]
+    # A replay that ends while driving closes on a stop record; the map run has none.
+    again = [s for s in again if "end" not in s]
     strip = lambda s: {k: v for k, v in s.items() if k not in ("t", "pose", "person", "person_lost", "clearance")}
     assert len(live) == len(again), (len(live), len(again))
     for a, b in zip(live, again):
@@ -265,7 +267,8 @@ def case_replay(demo, work):
     cmd = [l for l in p.stdout.splitlines() if l.startswith("replay: robot-demo ")][0].split()[2:]
     assert "--candidates" in cmd and "--follow" in cmd, cmd
     live = json_lines(run(demo, base + ["--json"]).stdout)[:-1]
-    again = json_lines(run(demo, cmd + ["--json", "--no-html", "--out", os.path.join(work, "out2")]).stdout)[:-1]
+    again = [s for s in json_lines(run(demo, cmd + ["--json", "--no-html", "--out", os.path.join(work, "out2")]).stdout)[:-1]
+             if "end" not in s]
     assert len(live) == len(again) > 100 and all(strip(a) == b for a, b in zip(live, again)), "follow replay differs"
     assert any(s["candidate_passed"] for s in again)
 
