@@ -678,12 +678,14 @@ void Pilot::Survey(PilotStep& out) {
     ++out.seen;
     if (i >= 90 && i <= 270) ++out.seen_front;
   }
-  // One blind degree between two seen ones is too narrow to hide anything
-  // within the guard's reach.
+  // A blind run of at most kPilotMaxGap degrees between two seen ones is
+  // too narrow to hide anything the robot could hit within the guard's reach.
   for (int i = 0; i < kPilotReadings; ++i) {
-    const float before = readings_[(i + kPilotReadings - 1) % kPilotReadings];
-    const float after = readings_[(i + 1) % kPilotReadings];
-    if (SawNothing(readings_[i]) && SeenClear(before) && SeenClear(after)) unseen_[i] = 0;
+    if (!SeenClear(readings_[i])) continue;
+    int run = 0;
+    while (run <= kPilotMaxGap && SawNothing(readings_[(i + 1 + run) % kPilotReadings])) ++run;
+    if (run == 0 || run > kPilotMaxGap || !SeenClear(readings_[(i + 1 + run) % kPilotReadings])) continue;
+    for (int k = 1; k <= run; ++k) unseen_[(i + k) % kPilotReadings] = 0;
   }
 }
 

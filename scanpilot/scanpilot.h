@@ -43,15 +43,19 @@
 //     zero and negative readings saw nothing. The conversions (StepSamples,
 //     StepEvenTurn, StepLaserScan) mark a degree NaN when no usable sample
 //     fell in it (scanbin.h, the Seen variants): invalid samples, missing
-//     packets, ranges below the lower limit. A single unseen degree between
-//     two seen ones is taken as seen: at the guard's reach (under 0.4 m with
-//     the defaults) a degree spans under 7 mm.
+//     packets, ranges below the lower limit. A run of at most kPilotMaxGap
+//     unseen degrees between two seen ones is taken as seen: at the guard's
+//     reach (0.33 m with the defaults) two degrees span 12 mm, narrower than
+//     any leg or post the robot could hit, and real scanners drop single
+//     samples all the time (dark or glancing surfaces).
 //   * Too little seen ahead: fewer than kPilotMinFrontSeen of the 181
 //     degrees 90..270 seen is bad input (low_coverage), whatever the rest.
-//     Three quarters: a working scanner loses a few degrees to dark or
-//     glancing surfaces (the real recordings lose at most a few), while a
-//     broken message, a scan that covers part of the circle, or a turn
-//     missing a tenth of its packets and more loses far more.
+//     Three quarters: a working scanner loses some degrees to dark or
+//     glancing surfaces (a recorded 180-degree laser keeps 180 of 181, a
+//     cheap 360-degree scanner with 3 % dropouts about 165), while a broken
+//     message, a scan that covers part of the circle, a turn of which a
+//     quarter is flagged invalid, or one missing a quarter of its packets
+//     ahead loses far more.
 //   * The guard holds the robot (speed 0, turning allowed) when a period's
 //     move would end within robot_radius + guard_margin of a return, unless
 //     it gains clearance, and whenever the move heads within 60 degrees of
@@ -177,8 +181,8 @@ struct PilotConfig {
   // How raw samples map to the robot (StepSamples, StepEvenTurn); LaserScan
   // input is already counter-clockwise from the scanner's ahead and in
   // metres, so it takes only min_range and max_range from here. Readings
-  // outside [min_range, max_range] are no return: min_range masks the
-  // robot's own body.
+  // beyond max_range are no return; readings below min_range saw nothing
+  // (min_range masks the robot's own body, which hides what lies behind it).
   ScanLayout layout;
   // Where the scanner's own ahead points on the robot, degrees
   // counter-clockwise (180: mounted backwards), and whether it is mounted
@@ -239,6 +243,10 @@ SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
 SCANPILOT_API const char* PilotReasonText(PilotReason r);
+
+// The longest run of unseen degrees between two seen ones that the guard
+// takes as seen (see the contract).
+constexpr int kPilotMaxGap = 2;
 
 // Seen degrees of the front half (90..270, 181 degrees) needed to plan.
 constexpr int kPilotFrontDegrees = 181;
@@ -327,7 +335,8 @@ class SCANPILOT_API Pilot {
   bool RestartTracker(float distance);
 
   // One step from 360 readings (index = degree of the robot frame, metres;
-  // see pathgrid.h), taken as they are. `candidate`: a detector's guess of
+  // see pathgrid.h), taken as they are: +inf no return, NaN, zero or
+  // negative saw nothing, -inf too near to measure (see the contract). `candidate`: a detector's guess of
   // the followed object (follow mode), or null. Returns !out.bad_input.
   // Not live: bad_input and a stop.
   bool Step(const float* readings, const PilotPoint* candidate, PilotStep& out);

@@ -163,7 +163,7 @@ struct SimMap::Impl {
   std::vector<unsigned char> blocked;  // 1 where robots and rays stop
   // Chessboard distance in cells to the nearest blocked cell (the outside
   // counts when it is a wall): rays leap through open floor by it.
-  std::vector<std::uint16_t> clear;
+  std::vector<unsigned char> clear;  // capped at 255: a leap of 253 cells outreaches any range
 
   void Index() {
     blocked.resize(cells.size());
@@ -172,32 +172,32 @@ struct SimMap::Impl {
                    (cells[i] == static_cast<unsigned char>(SimCellState::kUnknown) && !open);
     clear.assign(cells.size(), 0);
     const int w = width, h = height;
-    auto at = [&](int c, int r) -> std::uint16_t& {
+    auto at = [&](int c, int r) -> unsigned char& {
       return clear[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)];
     };
     auto get = [&](int c, int r) -> int {
-      if (c < 0 || r < 0 || c >= w || r >= h) return open ? 65535 : 0;
+      if (c < 0 || r < 0 || c >= w || r >= h) return open ? 255 : 0;
       return at(c, r);
     };
     for (int r = 0; r < h; ++r)
       for (int c = 0; c < w; ++c) {
         if (Blocked(c, r)) continue;
-        int d = 65535;
+        int d = 255;
         for (int k = 0; k < 4; ++k) {
-          static const int dc[4] = {-1, 0, 1, -1}, dr[4] = {-1, -1, -1, 0};
+          const int dc[4] = {-1, 0, 1, -1}, dr[4] = {-1, -1, -1, 0};
           d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
         }
-        at(c, r) = static_cast<std::uint16_t>(std::min(d, 65535));
+        at(c, r) = static_cast<unsigned char>(std::min(d, 255));
       }
     for (int r = h - 1; r >= 0; --r)
       for (int c = w - 1; c >= 0; --c) {
         if (Blocked(c, r)) continue;
         int d = at(c, r);
         for (int k = 0; k < 4; ++k) {
-          static const int dc[4] = {1, 0, -1, 1}, dr[4] = {1, 1, 1, 0};
+          const int dc[4] = {1, 0, -1, 1}, dr[4] = {1, 1, 1, 0};
           d = std::min(d, get(c + dc[k], r + dr[k]) + 1);
         }
-        at(c, r) = static_cast<std::uint16_t>(std::min(d, 65535));
+        at(c, r) = static_cast<unsigned char>(std::min(d, 255));
       }
   }
   // 0 for a blocked cell, else its chessboard distance to the nearest
@@ -495,6 +495,10 @@ bool LoadYaml(const char* yaml_path, const SimMapOptions& options, SimMap::Impl&
     why = file + ": key 'resolution' must be > 0";
     return false;
   }
+  if (res < 1e-4 || res > 1e3) {
+    why = file + ": key 'resolution' " + std::to_string(res) + " m is outside 0.0001..1000";
+    return false;
+  }
   const YAML::Node origin = root["origin"];
   if (!origin) {
     why = file + ": missing key 'origin'";
@@ -599,7 +603,7 @@ bool SimMap::Load(const char* yaml_path, const SimMapOptions& options, char* err
 bool SimMap::Set(int width, int height, double resolution, double origin_x, double origin_y, double origin_yaw,
                  const unsigned char* cells, const SimMapOptions& options) {
   if (impl_ == nullptr || cells == nullptr || width <= 0 || height <= 0 || width > 32768 || height > 32768 ||
-      !(resolution > 0.0) || !Finite(resolution) || !Finite(origin_x) || !Finite(origin_y) || !Finite(origin_yaw))
+      !(resolution >= 1e-4) || !(resolution <= 1e3) || !Finite(origin_x) || !Finite(origin_y) || !Finite(origin_yaw))
     return false;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   for (std::size_t i = 0; i < n; ++i)
@@ -684,11 +688,12 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
   double t_at = 0.0;  // how far the ray has come
   int d = m.Info(col, row);  // the current cell's: 0 blocked, else cells of open floor round it
   for (;;) {
-    // Deep in open floor: every cell within d - 1 of this one is free, so
-    // the ray leaps (d - 2) cells on and carries on cell by cell from
-    // there; the first blocked cell and its distance are unchanged.
-    if (d >= 4) {
-      const double leap = t_at + static_cast<double>(d - 2) * res;
+    // In open floor: every cell within d - 1 of this one is free, so the
+    // ray leaps d - 1.5 cells on (half a cell short of any blocked one) and
+    // carries on cell by cell from there; the first blocked cell and its
+    // distance are unchanged.
+    if (d >= 3) {
+      const double leap = t_at + (static_cast<double>(d) - 1.5) * res;
       if (leap > max_range) return kInf;
       // The landing cell needs no exact rounding: its neighbours are free too.
       const double lx = (px + ux * leap) * inv_res, ly = (py + uy * leap) * inv_res;

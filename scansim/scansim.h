@@ -98,10 +98,11 @@ class SCANSIM_API SimMap {
   // Reads a map_server YAML and its image. False (map unchanged) with one
   // line in `error` ("FILE: what", naming the key or line) on any fault:
   // not YAML, a key missing or not a number, resolution not > 0 or not
-  // finite, thresholds outside [0, 1], an image missing, not PGM/PNG, not
+  // finite (or outside 0.0001..1000 m), thresholds outside [0, 1], an image missing, not PGM/PNG, not
   // 8-bit, cut short, or of another size than its header says.
   bool Load(const char* yaml_path, const SimMapOptions& options, char* error, std::size_t error_size);
-  // A map from memory: width x height cells (at most 2^15 each), cells[row *
+  // A map from memory: width x height cells (at most 2^15 each, resolution
+  // 0.0001..1000 m), cells[row *
   // width + col] with row 0 at the LOWEST y (the image upside down), states
   // as SimCellState. False on bad numbers or a null pointer.
   bool Set(int width, int height, double resolution, double origin_x, double origin_y, double origin_yaw,

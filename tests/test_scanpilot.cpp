@@ -789,10 +789,16 @@ TEST(pilotUnseen, NoReturnIsFreeAndLoneGapsAndTheBlindBackDoNotHold) {
   for (int i = 92; i < 270; i += 4) r[static_cast<std::size_t>(i)] = kNaN;
   EXPECT_EQ(b.Step(r).reason, PilotReason::kDriving);
   EXPECT_EQ(b.step.seen_front, kPilotMinFrontSeen);
-  // Two in a row is a gap the guard respects.
+  // kPilotMaxGap in a row still counts as seen; one more is a gap the guard respects.
   r = Empty();
-  r[180] = r[181] = kNaN;
+  for (int i = 180; i < 180 + kPilotMaxGap; ++i) r[static_cast<std::size_t>(i)] = kNaN;
+  EXPECT_EQ(b.Step(r).reason, PilotReason::kDriving);
+  r[180 + kPilotMaxGap] = kNaN;
   ExpectHeld(b.Step(r), PilotReason::kUnseen);
+  // A -inf degree is never bridged: it saw something too near.
+  r = Empty();
+  r[200] = -kInf;
+  ExpectHeld(b.Step(r), PilotReason::kNear);
   // A scanner that sees only the front half drives ahead, and turns toward
   // a goal behind without moving into the blind half.
   r = Empty();

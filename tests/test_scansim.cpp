@@ -4,14 +4,39 @@
 
 #include <cmath>
 #include <cstdio>
+#include <dlfcn.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "scansim.h"
+
+// Counts operator new in this process (the library's calls land here too),
+// outside sanitizer builds, whose runtime owns the allocator.
+#if defined(__SANITIZE_ADDRESS__)
+#define SCANSIM_TEST_NO_COUNT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SCANSIM_TEST_NO_COUNT 1
+#endif
+#endif
+#ifndef SCANSIM_TEST_NO_COUNT
+// Counts, then hands over to the C++ runtime's own operator new, so that
+// every delete still meets its allocator (a memory checker's too).
+static long g_news = 0;
+void* operator new(std::size_t n) {
+  using New = void* (*)(std::size_t);
+  static const New real = reinterpret_cast<New>(dlsym(RTLD_NEXT, sizeof(std::size_t) == 8 ? "_Znwm" : "_Znwj"));
+  ++g_news;
+  return real(n);
+}
+#endif
 
 namespace {
 
@@ -460,6 +485,42 @@ TEST_F(ScanSimWorld, APersonWalkingIntoTheRobotIsAContact) {
   EXPECT_NEAR(m.contact.px, 2.4, 2e-4);
   EXPECT_NEAR(w.Time(), 1.6, 2e-4);
   EXPECT_NEAR(w.RouteDuration(), 3.0, 1e-12);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScanSimWorld, ScansDetectionsAndMovesAllocateNothing) {
+#ifdef SCANSIM_TEST_NO_COUNT
+  GTEST_SKIP() << "the sanitizer owns the allocator in this build";
+#else
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload != nullptr && std::strstr(preload, "vgpreload") != nullptr)
+    GTEST_SKIP() << "a memory checker owns the allocator in this process";
+  SimConfig c;
+  c.range_noise = 0.01;
+  c.dropout = 0.05;
+  c.detector_false_alarm = 0.2;
+  SimWorld w;
+  char why[256];
+  ASSERT_TRUE(w.Start(map_, c, {2.0, 1.0, 0.3}, 3, why, sizeof why));
+  const double route[] = {3.5, 1.0, 3.5, 3.0};
+  const long setup = g_news;
+  ASSERT_TRUE(w.SetRoute(route, 2, why, sizeof why));
+  EXPECT_GT(g_news, setup);  // the counter sees the library's allocations
+  float scan[360];
+  std::vector<float> turn(720);
+  const long before = g_news;
+  for (int k = 0; k < 50; ++k) {
+    w.Scan(scan);
+    w.ScanTurn(turn.data(), turn.size());
+    (void)w.Detect();
+    (void)w.Move(0.3, 0.5, 0.1);
+    (void)w.Clearance(5.0);
+  }
+  EXPECT_EQ(g_news, before);
+#endif
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ import random
 ZERO_DEG = 37.5          # robot bearing of the sensor's 0 deg
 CLOCKWISE = True
 MAX_ECHO_MM = 8000       # beyond this the scanner reports 0
-BODY_POST = (150.0, 158.0, 0.055)  # robot bearings (deg) where a post sits, its distance (m)
+BODY_POST = (-158.0, -150.0, 0.055)  # robot bearings (deg) where a post sits (behind-right), its distance (m)
 
 
 def room():
@@ -85,7 +85,7 @@ def robot_bearing(theta):
 def sample(rng, world, pose, person, theta):
     """(range in mm, quality) for sensor angle theta."""
     phi = robot_bearing(theta) % 360.0
-    if BODY_POST[0] <= (phi + 180.0) % 360.0 <= BODY_POST[1]:   # behind-right, on the robot
+    if BODY_POST[0] <= phi - 360.0 * (phi > 180.0) <= BODY_POST[1]:   # behind-right, on the robot
         return int(round(BODY_POST[2] * 1000 + rng.uniform(-8, 8))), rng.randint(5, 15)
     d = cast(world, pose, person, phi)
     if not math.isfinite(d) or d * 1000 > MAX_ECHO_MM or rng.random() < 0.03:

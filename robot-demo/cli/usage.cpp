@@ -132,6 +132,8 @@ const char kUsage[] =
     "  --range-noise M       sigma of the simulated ranges' noise (default 0)\n"
     "  --dropout P           probability of a lost return (default 0)\n"
     "  --open-unknown        unknown cells and the outside are open floor, not walls\n"
+    "  --turn-samples N      N raw samples a turn, binned by the pilot (default: 360\n"
+    "                        readings in the robot frame)\n"
     "  --suite FILE          runs listed in a YAML file; a line each and a table\n"
     "  --shard K/N           only every N-th run of the suite, from the K-th\n"
     "  --merge FILE...       the table of shards' --json outputs, as one whole run\n"

@@ -249,11 +249,14 @@ int RunDemo(const Options& o) {
                 Scenario::kTicks * Scenario::kDt, 1.0 / Scenario::kDt, o.robot_radius);
   while (!world.Done()) {
     RunTick(run, world);
-    if (const auto status = StopStatus()) return *status;
+    if (const auto status = StopStatus()) {
+      if (o.json && !StdoutPipeClosed()) Print("%s\n", EndStopJson(world.Tick()).c_str());
+      return *status;
+    }
   }
   if (!o.json) {
     PrintSummary(run.stats);
-    Print("  %s", run.stops.Line(Scenario::kTicks).c_str());
+    Print("  %s", run.stops.Line(Scenario::kTicks, "ticks").c_str());
   }
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));

@@ -394,6 +394,12 @@ void Replay::StopRecord(const TurnInfo& info) {
   Print("%s\n", (o_.json ? StopJson(info) : StopLine(info)).c_str());
 }
 
+void Replay::EndStop() {
+  if (ended_ || !o_.json || o_.quiet || StdoutPipeClosed()) return;
+  ended_ = true;
+  Print("%s\n", EndStopJson(records_).c_str());
+}
+
 void Replay::AddPicture(long long n, const GridView& v) {
   if (n > INT_MAX) return;  // beyond the picture names' numbering
   const std::string what = "scan " + std::to_string(n);
@@ -429,7 +435,7 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
   if (status == kExitOk && o_.html && !o_.json && shown > 0 && shown < static_cast<std::size_t>(scans_))
     Print("run.html shows scans 0..%zu of %lld\n", shown - 1, scans_);
   if (o_.json) {
-    if (!o_.quiet) Print("%s\n", EndStopJson(records_).c_str());
+    EndStop();
     const bool page = status == kExitOk && o_.html;
     std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
                     ",\"html_scans\":" + std::to_string(page ? shown : 0) + stops_.Json() + summary_members +
@@ -516,7 +522,10 @@ struct FileRun {
 // replay cut short by a signal (or a closed pipe) keeps nothing.
 int EndReplay(const Options& o, FileRun& run, RunEnd end, const std::optional<int>& status, const TurnSource& src,
               Replay& replay, RunWarnings& warnings) {
-  if (const auto stopped = StopStatus()) return *stopped;
+  if (const auto stopped = StopStatus()) {
+    replay.EndStop();  // no summary, but the last command read is a stop
+    return *stopped;
+  }
   std::string lost;
   const bool stdout_ok = FlushStdout(lost);  // before any error line, so the two keep their order
   if (status) return *status;

@@ -43,6 +43,9 @@ class Replay {
   // A record that plans nothing and stops the robot (a turn not planned,
   // or no turn in time): its line or JSON object, unless quiet.
   void StopRecord(const TurnInfo& info);
+  // With --json (and not --quiet), the closing stop record, once: Finish
+  // prints it, and a run cut short by a signal calls it before leaving.
+  void EndStop();
   // Draws the last scan stepped, unless already drawn (needs keep_last).
   void DrawLast();
   long long Scans() const { return scans_; }
@@ -75,6 +78,7 @@ class Replay {
   StepWatch watch_;
   StopTally stops_;
   long long records_ = 0;  // scans and stop records
+  bool ended_ = false;     // the closing stop record is out
   RunViewer viewer_;
   Pilot pilot_;
   PilotStep step_{};

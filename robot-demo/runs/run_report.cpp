@@ -71,8 +71,8 @@ void StopTally::Count(const PilotStep& step) {
 
 void StopTally::CountSkip(const std::string& name, const std::string& text) { Add(name, text); }
 
-std::string StopTally::Line(long long records) const {
-  std::string o = "not moving ahead on " + std::to_string(total_) + " of " + std::to_string(records) + " records";
+std::string StopTally::Line(long long records, const char* noun) const {
+  std::string o = "not moving ahead on " + std::to_string(total_) + " of " + std::to_string(records) + " " + noun;
   for (std::size_t i = 0; i < entries_.size(); ++i)
     o += (i == 0 ? ": " : ", ") + entries_[i].text + " " + std::to_string(entries_[i].count);
   return o + "\n";

@@ -55,7 +55,8 @@ class StopTally {
   // A record that planned nothing: `name` for JSON, `text` for people.
   void CountSkip(const std::string& name, const std::string& text);
   // "not moving ahead on 12 of 300 records: too little seen ahead 3, turning on the spot 9\n"
-  std::string Line(long long records) const;
+  // (`noun`: what the run counts, "records" or "ticks").
+  std::string Line(long long records, const char* noun = "records") const;
   // ,"stops":{"low_coverage":3,"turning":9}
   std::string Json() const;
 

@@ -35,8 +35,9 @@ std::string JsonFloat(float v) {
 }
 
 std::string DriveText(const PilotStep& step) {
-  // + 0.0 turns a negative zero into the zero people expect to read.
-  std::string s = Printf(", drive %.2f m/s, %.2f rad/s", step.command.speed + 0.0, step.command.turn_rate + 0.0);
+  // Anything that prints as zero is written as a plain zero, never "-0.00".
+  const auto shown = [](double v) { return std::fabs(v) < 0.005 ? 0.0 : v; };
+  std::string s = Printf(", drive %.2f m/s, %.2f rad/s", shown(step.command.speed), shown(step.command.turn_rate));
   if (step.command.speed > 0.0) return s;
   const char* why = PilotReasonText(step.reason);
   if (step.stopped) return s + " (stop: " + why + ")";

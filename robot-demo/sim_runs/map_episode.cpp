@@ -67,13 +67,24 @@ bool CheckSpec(const MapRunSpec& s, const SimMap& map, std::string& why) {
       why = "the person's first point is " + std::to_string(d) + " m from the start; a follow run starts 0..6 m behind";
       return false;
     }
+    // The tracker starts straight ahead: the robot must face the person.
+    const SimPoint ahead = SimToRobot(s.start, s.route[0].x, s.route[0].y);
+    if (!(ahead.x > 0.0) || std::fabs(ahead.y) > ahead.x * 0.4) {
+      why = "the person's first point " + Pt(s.route[0].x, s.route[0].y) +
+            " is not ahead of the start's heading (within about 20 deg); a follow run starts facing the person";
+      return false;
+    }
   }
   if (!s.has_goal && s.route.empty()) {
     why = "a map run needs --goal or --person-route";
     return false;
   }
-  if (!(s.time_limit > 0.0) || !std::isfinite(s.time_limit) || s.time_limit > 1e6) {
-    why = "the time limit must be > 0 s";
+  if (!(s.time_limit > 0.0) || !std::isfinite(s.time_limit) || s.time_limit > 86400.0) {
+    why = "the time limit must be > 0 s and at most a day (86400 s)";
+    return false;
+  }
+  if (s.turn_samples < 0 || static_cast<std::size_t>(s.turn_samples) > kSimMaxTurnSamples) {
+    why = "turn samples must be 0..8192";
     return false;
   }
   if (!(s.goal_tolerance > 0.0) || !std::isfinite(s.goal_tolerance)) {
@@ -127,13 +138,15 @@ bool RunEpisode(const MapRunSpec& s, const SimMap& map, bool keep_track,
   const double limit = follow ? world.RouteDuration() + kFollowSettle : s.time_limit;
   const long long periods = static_cast<long long>(std::ceil(limit / kMapPeriod - 1e-9));
   float scan[kSimReadings];
+  std::vector<float> turn(static_cast<std::size_t>(s.turn_samples));
   PilotStep step{};
   double lost_run = 0.0, distance_sum = 0.0;
   r.outcome = follow ? "followed" : "timeout";
   for (long long n = 0; n < periods; ++n) {
     const double t = static_cast<double>(n) * kMapPeriod;
     const SimPose pose = world.Pose();
-    world.Scan(scan);
+    if (turn.empty()) world.Scan(scan);
+    else world.ScanTurn(turn.data(), turn.size());
     MapPeriod p{};
     p.n = n;
     p.t = t;
@@ -151,7 +164,10 @@ bool RunEpisode(const MapRunSpec& s, const SimMap& map, bool keep_track,
       PilotGoal goal;
       if (PilotWindowGoal(g.x, g.y, goal)) pilot.SetGoal(goal);
     }
-    pilot.Step(scan, p.has_candidate ? &p.candidate : nullptr, step);
+    if (turn.empty())
+      pilot.Step(scan, p.has_candidate ? &p.candidate : nullptr, step);
+    else
+      pilot.StepEvenTurn(turn.data(), turn.size(), p.has_candidate ? &p.candidate : nullptr, step);
     if (follow) {
       // The tracker's answer in the world, against where the person is.
       double sh, ch;

@@ -30,6 +30,9 @@ struct MapRunSpec {
   double robot_radius = 0.2, margin = 0.15;
   double max_speed = 0.5, max_turn_rate = 1.2;
   double range_noise = 0.0, dropout = 0.0;
+  // 0: the scanner gives 360 readings in the robot frame; N: N raw samples
+  // a turn, binned by the pilot (scanbin) like a real scanner's.
+  int turn_samples = 0;
   std::uint64_t seed = 7;
 };
 

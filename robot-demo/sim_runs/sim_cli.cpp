@@ -36,6 +36,7 @@ struct Overrides {
   std::optional<double> robot_radius, margin, max_speed, max_turn_rate, range_noise, dropout, goal_tolerance,
       time_limit, person_speed;
   std::optional<std::uint64_t> seed;
+  std::optional<int> turn_samples;
   bool open_unknown = false;
 
   void Apply(MapRunSpec& s) const {
@@ -49,6 +50,7 @@ struct Overrides {
     if (time_limit) s.time_limit = *time_limit;
     if (person_speed) s.person_speed = *person_speed;
     if (seed) s.seed = *seed;
+    if (turn_samples) s.turn_samples = *turn_samples;
     if (open_unknown) s.open_unknown = true;
   }
 };
@@ -112,7 +114,7 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
     if (!ParseList(val, o.goal, 2)) return Bad("--goal wants X,Y in metres, got '" + val + "'");
     o.has_goal = true;
   } else if (arg == "--goal-tolerance") return metres(o.over.goal_tolerance, 0.0, true, 1e6);
-  else if (arg == "--time-limit") return metres(o.over.time_limit, 0.0, true, 1e6);
+  else if (arg == "--time-limit") return metres(o.over.time_limit, 0.0, true, 86400.0);
   else if (arg == "--person-speed") return metres(o.over.person_speed, 0.0, false, 10.0);
   else if (arg == "--robot-radius") return metres(o.over.robot_radius, 0.0, true, 0.5);
   else if (arg == "--margin") return metres(o.over.margin, 0.0, false, 0.5);
@@ -121,6 +123,13 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
   else if (arg == "--range-noise") return metres(o.over.range_noise, 0.0, false, 1.0);
   else if (arg == "--dropout") return metres(o.over.dropout, 0.0, false, 1.0);
   else if (arg == "--min-success") return metres(o.min_success, 0.0, false, 1.0);
+  else if (arg == "--turn-samples") {
+    int n = 0;
+    const auto r = std::from_chars(val.data(), val.data() + val.size(), n);
+    if (r.ec != std::errc() || r.ptr != val.data() + val.size() || n < 1 || n > 8192)
+      return Bad("--turn-samples wants a number of samples a turn, 1..8192, got '" + val + "'");
+    o.over.turn_samples = n;
+  }
   else if (arg == "--seed") {
     unsigned long long n = 0;
     const auto r = std::from_chars(val.data(), val.data() + val.size(), n);
@@ -144,7 +153,7 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
 const char* const kValued[] = {"--map", "--suite", "--person-route", "--out", "--save-scans", "--start", "--goal",
                                "--goal-tolerance", "--time-limit", "--person-speed", "--robot-radius", "--margin",
                                "--max-speed", "--max-turn-rate", "--range-noise", "--dropout", "--min-success",
-                               "--seed", "--shard"};
+                               "--seed", "--shard", "--turn-samples"};
 
 bool IsValued(const std::string& a) {
   for (const char* v : kValued)
@@ -300,7 +309,21 @@ std::optional<int> BuildSpec(const SimOptions& o, MapRunSpec& s) {
   return std::nullopt;
 }
 
+// --save-scans naming a file the run writes into --out (run.svg, run.html),
+// which the pictures' commit would replace.
+bool SavesOverOutput(const std::string& save, const std::string& out) {
+  const auto slash = save.rfind('/');
+  const std::string name = slash == std::string::npos ? save : save.substr(slash + 1);
+  std::string dir = slash == std::string::npos ? "." : save.substr(0, slash);
+  std::string o = out;
+  while (o.size() > 1 && o.back() == '/') o.pop_back();
+  return OutputSet::IsOwnOutput(name) && (dir == o || "./" + o == dir || dir == "./" + o);
+}
+
 int RunMap(const SimOptions& o) {
+  if (!o.save_scans.empty() && SavesOverOutput(o.save_scans, o.out))
+    return *Bad("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
+               "; choose another name");
   MapRunSpec spec;
   if (const auto st = BuildSpec(o, spec)) return *st;
   SimMap map;
@@ -460,6 +483,12 @@ void ReadKeys(const YAML::Node& node, const std::string& file, const std::string
         throw SuiteError{file + ":" + std::to_string(v.Mark().line + 1) + ": " + what + " wants a whole number >= 0"};
       s.seed = static_cast<std::uint64_t>(d);
     } else if (key == "open_unknown") s.open_unknown = v.as<bool>();
+    else if (key == "turn_samples") {
+      const double d = Num(v, file, what);
+      if (d < 1 || d > 8192 || d != std::floor(d))
+        throw SuiteError{file + ":" + std::to_string(v.Mark().line + 1) + ": " + what + " wants 1..8192"};
+      s.turn_samples = static_cast<int>(d);
+    }
     else throw SuiteError{file + ":" + std::to_string(kv.first.Mark().line + 1) + ": " + where + ": unknown key '" + key + "'"};
   }
 }

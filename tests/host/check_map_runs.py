@@ -257,6 +257,14 @@ def case_replay(demo, work):
     assert open(other).read() != open(saved).read()
     run(demo, base + ["--save-scans", other])
     assert open(other).read() == open(saved).read()
+    # Raw samples of a turn, binned by the pilot: the planner's readings replay the same.
+    raw = base + ["--turn-samples", "500", "--save-scans", saved, "--quiet"]
+    p = run(demo, raw)
+    cmd = [l for l in p.stdout.splitlines() if l.startswith("replay: robot-demo ")][0].split()[2:]
+    live = json_lines(run(demo, raw[:-3] + ["--json"]).stdout)[:-1]
+    again = json_lines(run(demo, cmd + ["--json", "--no-html", "--out", os.path.join(work, "out3")]).stdout)[:-1]
+    assert len(live) == len(again) and all(strip(a) == b for a, b in zip(live, again)), "raw-turn replay differs"
+    assert open(saved).read() != open(other).read()
     # A follow run: the scans and the detector's candidates.
     write_room(work, "hall", 60, 30, [(30, r) for r in range(10, 30)])
     walk = os.path.join(work, "walk.txt")
@@ -306,11 +314,15 @@ def case_bad_input(demo, work):
         (["--map", room, "--start", "1,1,0", "--goal", "nan,2", "--out", out], "--goal", "X,Y"),
         (["--map", room, "--start", "1,1,0", "--goal", "3,2", "--range-noise", "nan", "--out", out],
          "--range-noise", "wants"),
+        (["--map", room, "--start", "1,1,0", "--goal", "3,2", "--out", out, "--save-scans", out + "/run.svg"],
+         "--save-scans", "one of the files the run writes"),
     ]
     empty = os.path.join(work, "bad", "empty.txt")
     open(empty, "w").write("# nothing\n\n")
     offroute = os.path.join(work, "bad", "off.txt")
     open(offroute, "w").write("2 1\n40 1\n")
+    okroute = os.path.join(work, "bad", "ok.txt")
+    open(okroute, "w").write("2 1\n3 1\n")
     nanroute = os.path.join(work, "bad", "nan.txt")
     open(nanroute, "w").write("2 1\nnan 1\n")
     cases += [
@@ -318,6 +330,8 @@ def case_bad_input(demo, work):
         (["--map", room, "--start", "1,1,0", "--person-route", offroute, "--out", out], "room.yaml",
          "route point 2"),
         (["--map", room, "--start", "1,1,0", "--person-route", nanroute, "--out", out], "nan.txt:2", "waypoint"),
+        (["--map", room, "--start", "1,1,180", "--person-route", okroute, "--out", out], "room.yaml",
+         "not ahead"),
     ]
     suite = os.path.join(work, "bad", "suite.yaml")
     open(suite, "w").write("runs:\n  - {map: ../room.yaml, start: [1, 1, 0], goal: [3, 2]}\n"

@@ -265,6 +265,19 @@ def case_signals():
         if p.returncode != 128 + sig or err.decode() != "robot-demo: interrupted (%s)\n" % signal.Signals(sig).name \
                 or b"scan 0:" not in out_text or os.path.exists(os.path.join(WORK, "waiting")):
             fail("blocked read, %s: status %d, stderr %r" % (signal.Signals(sig).name, p.returncode, err))
+    # With --json the last command a reader gets from an interrupted run is
+    # a stop, though no summary follows.
+    p = subprocess.Popen(CMD + ["--scans", "-", "--json", "--out", os.path.join(WORK, "waiting")],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdin.write(scan_line(0).encode())
+    p.stdin.flush()
+    time.sleep(0.5)
+    p.send_signal(signal.SIGINT)
+    out_text, err = p.communicate(timeout=20)
+    lines = out_text.decode().splitlines()
+    if p.returncode != 128 + signal.SIGINT or len(lines) != 2 or '"scan":0' not in lines[0] or \
+            lines[1] != '{"schema":1,"end":{"records":1},"command":{"speed":0,"turn_rate":0},"stopped":true,"reason":"end"}':
+        fail("interrupted --json run: status %d, output %r" % (p.returncode, lines))
     print("outcomes: %s" % outcomes)
     if outcomes.get("old", 0) < 10:
         fail("too few runs were interrupted to tell anything: %s" % outcomes)

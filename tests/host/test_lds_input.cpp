@@ -212,6 +212,8 @@ TEST(TurnReport, DriveCommandReadsAsPeopleExpect) {
   PilotStep s{};
   s.command = {0.5, -0.0};
   EXPECT_EQ(DriveText(s), ", drive 0.50 m/s, 0.00 rad/s");  // no "-0.00"
+  s.command = {0.5, -0.004};
+  EXPECT_EQ(DriveText(s), ", drive 0.50 m/s, 0.00 rad/s");  // nor for what rounds to it
   s.stopped = s.bad_input = s.low_coverage = true;
   s.reason = PilotReason::kLowCoverage;
   s.command = {0.0, 0.0};
