@@ -404,6 +404,11 @@ py::dict StepDict(const PilotStep& s) {
   d["low_coverage"] = s.low_coverage;
   d["unseen_held"] = s.unseen_held;
   d["reason"] = PilotReasonName(s.reason);
+  d["route_found"] = s.route_found;
+  d["route_cells"] = s.route_cells;
+  d["lookahead"] = PointDict(s.lookahead, s.route_found);
+  d["scan_clearance"] = Num(s.clearance);
+  d["recovering"] = s.recovering;
   return d;
 }
 
