@@ -638,7 +638,17 @@ outside follow mode, target and target_cell without a target).)doc")
                              "The guard held the robot back from unseen or -inf space.")
       .def_property_readonly("reason", [](const Step& s) { return std::string(PilotReasonName(s.s.reason)); },
                              "Why the speed is zero ('bad_input', 'low_coverage', 'lost', 'no_path', 'guard',\n"
-                             "'unseen', 'near', 'turning', 'arrived', 'not_live'), or 'driving'.")
+                             "'unseen', 'near', 'turning', 'arrived', 'recovery', 'not_live'), or 'driving'.")
+      .def_property_readonly("route_found", [](const Step& s) { return s.s.route_found; },
+                             "The controller found its own route toward the target.")
+      .def_property_readonly("route_cells", [](const Step& s) { return s.s.route_cells; },
+                             "Cells of that route, start excluded; 0 without one.")
+      .def_property_readonly("lookahead", [](const Step& s) { return PointTuple(s.s.lookahead, s.s.route_found); },
+                             "(x, y): the route point the controller steers at; None without a route.")
+      .def_property_readonly("scan_clearance", [](const Step& s) { return s.s.clearance; },
+                             "Robot edge to the nearest return (m); inf without one.")
+      .def_property_readonly("recovering", [](const Step& s) { return s.s.recovering; },
+                             "Turning on the spot toward open space for want of a route.")
       .def_property_readonly("stopped", [](const Step& s) { return s.s.stopped; }, "The command is a full stop.")
       .def("to_dict", [](const Step& s) { return StepDict(s.s); },
            R"doc(The object PilotStepJson writes for this step, without "schema" and "scan":
