@@ -21,6 +21,10 @@ constexpr int kLethal = -1;
 constexpr int kStraight = 10;
 constexpr int kDiagonal = 14;
 constexpr int kDirs = 8;
+// The straight line to the goal, a little under a straight step per cell so
+// that it never overestimates: routes stay the shortest (a heavier weight
+// opens fewer cells but leads into pockets).
+constexpr double kHeuristic = 9.9;
 constexpr int kDirCol[kDirs] = {1, -1, 0, 0, 1, 1, -1, -1};
 constexpr int kDirRow[kDirs] = {0, 0, 1, -1, 1, -1, 1, -1};
 // A route may end this near the goal (m): the goal itself may lie in a
@@ -34,6 +38,7 @@ constexpr int kEnd = kCells;
 
 int g_reach = 0;                    // stamp reach, cells
 int g_max_penalty = 0;              // the extra cost of a step at the radius
+int g_half[2 * kMaxReach + 1];      // half width of the stamp's disc per row
 double g_radius2 = 0.0;             // squared radius and preferred clearance, cells^2
 double g_preferred2 = 0.0;
 double g_radius_cells = 0.0, g_preferred_cells = 0.0, g_clearance_cost = 0.0;
@@ -128,9 +133,11 @@ int Pop() {
 void Stamp(int row, int col, float pr, float pc) {
   const int r0 = row - g_reach < 0 ? 0 : row - g_reach;
   const int r1 = row + g_reach >= kSide ? kSide - 1 : row + g_reach;
-  const int c0 = col - g_reach < 0 ? 0 : col - g_reach;
-  const int c1 = col + g_reach >= kSide ? kSide - 1 : col + g_reach;
   for (int r = r0; r <= r1; ++r) {
+    // Only the disc of the reach: farther cells pay nothing anyway.
+    const int half = g_half[r - row + g_reach];
+    const int c0 = col - half < 0 ? 0 : col - half;
+    const int c1 = col + half >= kSide ? kSide - 1 : col + half;
     float* p = g_d2 + r * kSide;
     const float dr = static_cast<float>(r) - pr;
     const float base = dr * dr;
@@ -179,17 +186,16 @@ void Field(const float* readings) {
   }
 }
 
-// Straight-line cost from cell `c` to the goal (gx, gy), a little under
-// the steps' own so that it never overestimates.
-int ToGoal(int c, double gx, double gy) {
-  const double dx = Metres(c / kSide) - gx, dy = Metres(c % kSide) - gy;
-  return static_cast<int>(9.9 * kCellsPerMetre * std::sqrt(dx * dx + dy * dy));
+// Straight-line cost from cell (row, col) to the goal (gx, gy).
+int ToGoal(int row, int col, double gx, double gy) {
+  const double dx = Metres(row) - gx, dy = Metres(col) - gy;
+  return static_cast<int>(kHeuristic * kCellsPerMetre * std::sqrt(dx * dx + dy * dy));
 }
 
-// Whether a route may end on cell `c`: near the goal, or out on the
+// Whether a route may end on cell (row, col): near the goal, or out on the
 // window's edge when the goal lies there or beyond.
-bool MayEnd(int c, double gx, double gy, bool far) {
-  const double x = Metres(c / kSide), y = Metres(c % kSide);
+bool MayEnd(int row, int col, double gx, double gy, bool far) {
+  const double x = Metres(row), y = Metres(col);
   const double dx = x - gx, dy = y - gy;
   if (dx * dx + dy * dy <= kGoalReach * kGoalReach) return true;
   return far && x * x + y * y >= kRim * kRim;
@@ -221,16 +227,16 @@ int Search(int start, double gx, double gy) {
   g_state_end = 0;
   g_heap_size = 0;
   const bool far = gx * gx + gy * gy >= kRim * kRim;
-  Open(start, 0, -1, ToGoal(start, gx, gy));
+  Open(start, 0, -1, ToGoal(start / kSide, start % kSide, gx, gy));
   while (g_heap_size > 0) {
     const int cur = Pop();
     if (cur == kEnd) return g_parent[kEnd];
     g_state[cur] = 2;
-    if (MayEnd(cur, gx, gy, far)) {
-      const int total = g_cost[cur] + ToGoal(cur, gx, gy);
+    const int row = cur / kSide, col = cur % kSide;
+    if (MayEnd(row, col, gx, gy, far)) {
+      const int total = g_cost[cur] + ToGoal(row, col, gx, gy);
       if (g_state_end == 0 || total < g_cost[kEnd]) Open(kEnd, total, cur, 0);
     }
-    const int row = cur / kSide, col = cur % kSide;
     const bool cur_lethal = Penalty(cur) == kLethal;
     for (int k = 0; k < kDirs; ++k) {
       const int r = row + kDirRow[k], c = col + kDirCol[k];
@@ -247,7 +253,7 @@ int Search(int start, double gx, double gy) {
       const int step = diagonal ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen;
       const int cost = g_cost[cur] + step;
       if (g_state[next] == 1 && cost >= g_cost[next]) continue;
-      Open(next, cost, cur, ToGoal(next, gx, gy));
+      Open(next, cost, cur, ToGoal(r, c, gx, gy));
     }
   }
   return -1;
@@ -284,8 +290,14 @@ void Forget() { g_prev = 0; }
 
 void Setup(double radius, double preferred, double clearance_cost) {
   if (preferred < radius) preferred = radius;
+  // A cell beyond the preferred clearance pays nothing; the reach covers
+  // it with a cell to spare for a return off its cell's centre.
   g_reach = static_cast<int>(std::ceil(preferred * kCellsPerMetre)) + 1;
   if (g_reach > kMaxReach) g_reach = kMaxReach;
+  for (int i = 0; i <= 2 * g_reach; ++i) {
+    const int d = i - g_reach;
+    g_half[i] = static_cast<int>(std::floor(std::sqrt(static_cast<double>(g_reach * g_reach - d * d))));
+  }
   g_radius_cells = radius * kCellsPerMetre;
   g_preferred_cells = preferred * kCellsPerMetre;
   g_radius2 = g_radius_cells * g_radius_cells;
