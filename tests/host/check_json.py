@@ -260,7 +260,7 @@ def case_demo(args, work):
     human, _ = run([args.demo] + out)
     if len(steps) != 300 or summary["ticks"] != 300 or err:
         fail("%d ticks, stderr %r" % (len(steps), err))
-    if "target reached: %d of 300 passes" % summary["reached"] not in human:
+    if "planner's path reached the target: %d of 300 passes" % summary["reached"] not in human:
         fail("reached %r disagrees with the summary for people" % summary["reached"])
     if "false detections rejected: %d of %d" % (summary["false_rejected"], summary["false_detections"]) not in human:
         fail("false detections disagree")
