@@ -2,8 +2,10 @@
 //
 // Once per scan it runs the tracker (scanfollow) when following, picks the
 // target cell (the goal, or the first free cell toward the tracked point),
-// plans (pathgrid), turns the steering point into a speed and a turn rate,
-// and holds the robot back when the move would bring it too close to a return.
+// plans (pathgrid, whose answer the step reports), finds its own route to
+// the target through a clearance field of the scan, steers at a point along
+// that route, and holds the robot back when the move would bring it too
+// close to a return.
 //
 //   PilotConfig config;                    // goal 1 m ahead, robot 0.2 m + 0.15 m margin
 //   config.mode = PilotMode::kFollow;
@@ -56,9 +58,30 @@
 //     message, a scan that covers part of the circle, a turn of which a
 //     quarter is flagged invalid, or one missing a quarter of its packets
 //     ahead loses far more.
+//   * The controller's route: a shortest path over the 100 x 100 grid of
+//     0.05 m cells, never through a cell whose centre lies nearer a return
+//     than robot_radius, paying extra (clearance_cost) for cells nearer
+//     than robot_radius + margin: the margin is preferred, and given up
+//     only where no other way exists. It ends near the target, or on the
+//     window's edge toward a goal at or beyond kPilotWindowReach, paying
+//     the straight line on. Unseen space counts as free for the route (the
+//     guard keeps the robot from it). The last route, carried along by the
+//     last command, is slightly cheaper to walk again, and a turn on the
+//     spot keeps its way until the route comes round ahead (at most one
+//     whole turn): no swinging left and right. The robot steers at the
+//     farthest route cell within `lookahead` that the straight line from
+//     it still follows, turns on the spot when that point lies beyond
+//     drive_bearing, and drives at max_speed * cos(bearing), slowed in
+//     proportion below slow_clearance of edge clearance (to a quarter).
+//     Without a route it turns on the spot toward the more open side for
+//     at most recovery_time (reason recovery), then stops with no_path.
+//     Every step searches at most the 10,000 cells, in fixed tables.
 //   * The guard holds the robot (speed 0, turning allowed) when a period's
-//     move would end within robot_radius + guard_margin of a return, unless
-//     it gains clearance, and whenever the move heads within 60 degrees of
+//     move would end within robot_radius + m of a return, m falling from
+//     guard_margin at max_speed to guard_floor at standstill, unless it
+//     gains clearance; it first tries half and a quarter of the speed. When
+//     it holds with the route straight ahead it turns (half the rate)
+//     toward the side with more room. It also holds whenever the move heads within 60 degrees of
 //     an unseen or -inf degree: such a degree may hide something anywhere
 //     from the robot's edge out, within the stopping distance too, and a
 //     move that close to it nears it by at least half its length. So the
@@ -66,7 +89,8 @@
 //   * The planner and the tracker get the readings as given: NaN, -inf and
 //     +inf all lie off their grid, so their results are those of +inf.
 //   * Results are bit-exact like the libraries' (CalAngle follows the C
-//     library's atanf; the controller uses the C library's cos, atan2, hypot).
+//     library's atanf; the controller uses the C library's cos, sin, atan2,
+//     hypot and sqrt).
 //
 // Frames and units
 //   Robot frame: X ahead, Y left, metres. A reading d at index i (degrees)
@@ -227,7 +251,7 @@ enum class PilotReason {
   kBadInput,     // the input could not be used
   kLowCoverage,  // too little seen ahead (bad_input too)
   kLost,         // follow mode: nothing near the tracked point
-  kNoPath,       // the pass could not take a step
+  kNoPath,       // no route toward the target, recovery over
   kGuard,        // held back from a return
   kUnseen,       // held back from space no reading covers
   kNear,         // held back from something nearer than the scanner measures (-inf)
@@ -280,7 +304,8 @@ struct PilotStep {
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
   bool lost;               // follow mode: no return near the tracked point; the command is a stop
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
-  bool no_path;            // the pass could not take a single step; the command is a stop
+  bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
+                           // 0 alone says the planner's pass could not take a step)
   bool bad_input;          // the input could not be used; the command is a stop
   bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
   bool stopped;            // the command is a full stop (lost, no path or bad input)

@@ -137,6 +137,11 @@ class Pilot:
         standoff: float = 0.4,
         min_face_distance: float = 0.05,
         guard_margin: float = 0.08,
+        guard_floor: float = 0.02,
+        lookahead: float = 0.6,
+        clearance_cost: float = 2.0,
+        slow_clearance: float = 0.15,
+        recovery_time: float = 6.0,
     ) -> None:
         """ValueError for an unknown keyword or a bad value; RuntimeError while another Pilot is live."""
     def close(self) -> None: ...

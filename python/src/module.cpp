@@ -215,6 +215,11 @@ const DoubleKey kDoubleKeys[] = {
     {"standoff", [](PilotConfig& c) -> double& { return c.gains.standoff; }},
     {"min_face_distance", [](PilotConfig& c) -> double& { return c.gains.min_face_distance; }},
     {"guard_margin", [](PilotConfig& c) -> double& { return c.gains.guard_margin; }},
+    {"guard_floor", [](PilotConfig& c) -> double& { return c.gains.guard_floor; }},
+    {"lookahead", [](PilotConfig& c) -> double& { return c.gains.lookahead; }},
+    {"clearance_cost", [](PilotConfig& c) -> double& { return c.gains.clearance_cost; }},
+    {"slow_clearance", [](PilotConfig& c) -> double& { return c.gains.slow_clearance; }},
+    {"recovery_time", [](PilotConfig& c) -> double& { return c.gains.recovery_time; }},
 };
 struct FloatKey {
   const char* name;
@@ -338,7 +343,8 @@ py::dict ConfigDict(PilotConfig c) {
   for (const char* k : {"zero_deg", "clockwise", "range_scale", "min_range", "max_range", "mount_yaw_deg",
                         "upside_down", "robot_radius", "margin", "max_speed", "max_turn_rate", "period",
                         "turn_gain", "drive_bearing", "min_steer", "approach_gain", "standoff",
-                        "min_face_distance", "guard_margin"})
+                        "min_face_distance", "guard_margin", "guard_floor", "lookahead", "clearance_cost",
+                        "slow_clearance", "recovery_time"})
     d[k] = any[k];
   return d;
 }
