@@ -796,7 +796,6 @@ PilotCommand Pilot::Control(PilotStep& s) {
     turn_sign_ = sign;
     return {0.0, sign * max_turn};
   }
-  turn_sign_ = 0;
   turn = std::clamp(g.turn_gain * alpha, -max_turn, max_turn);
   speed = config_.max_speed * std::cos(alpha);
   if (g.slow_clearance > 0.0) speed *= std::clamp(s.clearance / g.slow_clearance, 0.25, 1.0);
@@ -809,8 +808,8 @@ PilotCommand Pilot::Control(PilotStep& s) {
   if (!(speed > 0.0)) return {0.0, turn};
   // Never end a period nearer a return than the robot's radius plus a
   // margin that shrinks with the speed, unless the move gains clearance: try
-  // the speed, then half, then a quarter. Nor ever move toward space the
-  // scan did not see.
+  // the speed, then half, then a quarter, which may end at the floor
+  // itself. Nor ever move toward space the scan did not see.
   const double now = ScanClearance(readings_, 0.0, 0.0);
   const double floor = std::min(g.guard_floor, g.guard_margin);
   bool clear = false;
@@ -818,7 +817,8 @@ PilotCommand Pilot::Control(PilotStep& s) {
     const double a = turn * config_.period;
     const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
     const double after = ScanClearance(readings_, nx, ny);
-    const double need = config_.robot_radius + floor + (g.guard_margin - floor) * speed / config_.max_speed;
+    const double need =
+        config_.robot_radius + floor + (k == 2 ? 0.0 : (g.guard_margin - floor) * speed / config_.max_speed);
     if (after >= need || after >= now) {
       clear = true;
       if (const PilotReason why = UnseenAhead(nx, ny); why != PilotReason::kDriving) {
@@ -827,18 +827,21 @@ PilotCommand Pilot::Control(PilotStep& s) {
         return {0.0, turn};
       }
       s.reason = PilotReason::kDriving;
+      turn_sign_ = 0;
       return {speed, turn};
     }
   }
-  // Held: turn toward the route, or toward the side with more room when the
-  // route is straight ahead, rather than stand.
+  // Held: rather than stand, turn on the spot at half the rate, toward the
+  // side with more room, and keep that way (as any turn on the spot) until
+  // the robot drives again or has turned once round.
   s.guard_stopped = true;
   s.reason = PilotReason::kGuard;
-  if (std::fabs(turn) < 0.25 * max_turn) {
-    const int side = ScanClearance(readings_, 0.0, kCellSize) >= ScanClearance(readings_, 0.0, -kCellSize) ? 1 : -1;
-    turn = side * 0.5 * max_turn;
+  if (turn_sign_ == 0 || spun_ >= 2.0 * kPi) {
+    turn_sign_ = ScanClearance(readings_, 0.0, kCellSize) >= ScanClearance(readings_, 0.0, -kCellSize) ? 1 : -1;
+    spun_ = 0.0;
   }
-  return {0.0, turn};
+  spun_ += 0.5 * max_turn * config_.period;
+  return {0.0, turn_sign_ * 0.5 * max_turn};
 }
 
 // ---- reading back ---------------------------------------------------------------------
