@@ -39,6 +39,7 @@ constexpr int kEnd = kCells;
 int g_reach = 0;                    // stamp reach, cells
 int g_max_penalty = 0;              // the extra cost of a step at the radius
 int g_half[2 * kMaxReach + 1];      // half width of the stamp's disc per row
+double g_cos[360], g_sin[360];      // of each reading's degree
 double g_radius2 = 0.0;             // squared radius and preferred clearance, cells^2
 double g_preferred2 = 0.0;
 double g_radius_cells = 0.0, g_preferred_cells = 0.0, g_clearance_cost = 0.0;
@@ -156,8 +157,7 @@ void Field(const float* readings) {
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
     if (!(d > 0.0) || !std::isfinite(d)) continue;
-    const double a = i * (3.14159265358979323846 / 180.0);
-    const double x = -d * std::cos(a), y = -d * std::sin(a);
+    const double x = -d * g_cos[i], y = -d * g_sin[i];
     const int row = CellOf(x), col = CellOf(y);
     if (row < 0 || col < 0) continue;
     // Returns in one cell lie within its width of each other: the first
@@ -289,6 +289,11 @@ void CarryRoute(const Motion& m) {
 void Forget() { g_prev = 0; }
 
 void Setup(double radius, double preferred, double clearance_cost) {
+  for (int i = 0; i < 360; ++i) {
+    const double a = i * (3.14159265358979323846 / 180.0);
+    g_cos[i] = std::cos(a);
+    g_sin[i] = std::sin(a);
+  }
   if (preferred < radius) preferred = radius;
   // A cell beyond the preferred clearance pays nothing; the reach covers
   // it with a cell to spare for a return off its cell's centre.
