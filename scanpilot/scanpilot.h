@@ -191,9 +191,9 @@ struct PilotGains {
   // up to about three times as long to keep its margin.
   double clearance_cost = 2.0;
   // Full speed from this edge clearance (m) up; below it the speed falls in
-  // proportion, to a quarter at contact: a 0.5 m/s robot then covers its
-  // last 30 cm in no less than 0.6 s.
-  double slow_clearance = 0.15;
+  // proportion, to a quarter at contact. 10 cm is two periods' travel at
+  // 0.5 m/s: the robot slows only where one wrong period could touch.
+  double slow_clearance = 0.1;
   // When no route exists: turn on the spot toward the more open side for at
   // most this long (s) before stopping with no_path. 6 s is a full turn at
   // 1.2 rad/s with a little to spare: every direction gets looked at once.

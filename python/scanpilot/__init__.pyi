@@ -140,7 +140,7 @@ class Pilot:
         guard_floor: float = 0.02,
         lookahead: float = 0.6,
         clearance_cost: float = 2.0,
-        slow_clearance: float = 0.15,
+        slow_clearance: float = 0.1,
         recovery_time: float = 6.0,
     ) -> None:
         """ValueError for an unknown keyword or a bad value; RuntimeError while another Pilot is live."""
