@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "pathgrid.h"
+#include "route.h"
 #include "scanfollow.h"
 
 namespace {
@@ -119,7 +120,7 @@ PilotError Check(const PilotConfig& c) {
     return PilotError::kBadLimits;
   const PilotGains& g = c.gains;
   for (double v : {g.turn_gain, g.drive_bearing, g.min_steer, g.approach_gain, g.standoff, g.min_face_distance,
-                   g.guard_margin})
+                   g.guard_margin, g.guard_floor, g.lookahead, g.clearance_cost, g.slow_clearance, g.recovery_time})
     if (!FiniteNonNegative(v)) return PilotError::kBadGains;
   if (!LimitsShowGuard(c, l.min_range, l.max_range)) return PilotError::kBadRanges;
   return PilotError::kNone;
@@ -175,15 +176,17 @@ void ScreenTarget(PilotStep& s) {
 
 // ---- the controller -------------------------------------------------------------
 
-// Smallest distance from robot-frame point (x, y) to any return.
+// Smallest distance from robot-frame point (x, y) to any return: the
+// least square first, one root at the end.
 double ScanClearance(const float* scan, double x, double y) {
   double best = std::numeric_limits<double>::infinity();
   for (int i = 0; i < kPilotReadings; ++i) {
     const double d = scan[i];
     if (!std::isfinite(d) || d <= 0.0) continue;
-    best = std::min(best, std::hypot(d * g_dir_x[i] - x, d * g_dir_y[i] - y));
+    const double dx = d * g_dir_x[i] - x, dy = d * g_dir_y[i] - y;
+    best = std::min(best, dx * dx + dy * dy);
   }
-  return best;
+  return std::sqrt(best);
 }
 
 int ReturnsInside(const float* scan, double radius) {
@@ -206,6 +209,12 @@ bool AllNaN(const float* values, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
     if (!std::isnan(values[i])) return false;
   return true;
+}
+
+// Steps of recovery in the configured time (rounded).
+int RecoverySteps(const PilotConfig& c) {
+  const double n = std::floor(c.gains.recovery_time / c.period + 0.5);
+  return n < 1e6 ? static_cast<int>(n) : 1000000;
 }
 
 // ---- reading a pass back ----------------------------------------------------------
@@ -375,6 +384,7 @@ const char* PilotReasonName(PilotReason r) {
     case PilotReason::kNear: return "near";
     case PilotReason::kTurning: return "turning";
     case PilotReason::kArrived: return "arrived";
+    case PilotReason::kRecovery: return "recovery";
   }
   return "unknown";
 }
@@ -392,6 +402,7 @@ const char* PilotReasonText(PilotReason r) {
     case PilotReason::kNear: return "something too near to measure ahead";
     case PilotReason::kTurning: return "turning on the spot";
     case PilotReason::kArrived: return "arrived";
+    case PilotReason::kRecovery: return "no route: turning toward open space";
   }
   return "unknown";
 }
@@ -438,8 +449,13 @@ PilotError Pilot::Start(const PilotConfig& config) {
   BuildDirections();
   InitHelper();
   SetBorder(border_);
+  scanpilot_route::Setup(config.robot_radius, config.robot_radius + config.margin, config.gains.clearance_cost);
+  scanpilot_route::Forget();
+  last_ = PilotStep{};
   if (config.mode == PilotMode::kFollow) RestartTracker(config.follow_distance);
   stepped_ = false;
+  turn_sign_ = 0;
+  recovery_left_ = RecoverySteps(config);
   return PilotError::kNone;
 }
 
@@ -638,20 +654,18 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   stepped_ = true;
 
   out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
-  out.no_path = out.path_cells == 0;
+  out.clearance = ScanClearance(readings_, 0.0, 0.0) - config_.robot_radius;
   out.low_coverage = out.seen_front < kPilotMinFrontSeen;
   out.bad_input = !good_input || out.low_coverage;
-  out.stopped = out.lost || out.no_path || out.bad_input;
   if (!good_input)
     out.reason = PilotReason::kBadInput;
   else if (out.low_coverage)
     out.reason = PilotReason::kLowCoverage;
   else if (out.lost)
     out.reason = PilotReason::kLost;
-  else if (out.no_path)
-    out.reason = PilotReason::kNoPath;
   else
     out.command = Control(out);
+  out.stopped = out.lost || out.no_path || out.bad_input;
   last_ = out;
 }
 
@@ -694,46 +708,141 @@ PilotReason Pilot::UnseenAhead(double nx, double ny) const {
   return why;
 }
 
-// Drive only along a planned path toward a real target; otherwise stand and
-// turn toward the tracked point (or the goal). The last word is the guard's.
-PilotCommand Pilot::Control(PilotStep& s) const {
+// Which way to turn when nothing better says: toward the side whose front
+// quarter reaches farther (+1 left, -1 right); left on a tie.
+int Pilot::OpenSide() const {
+  double left = 0.0, right = 0.0;
+  for (int i = 90; i < 180; ++i) right += std::isfinite(readings_[i]) && readings_[i] > 0.0f ? readings_[i] : 5.0;
+  for (int i = 181; i <= 270; ++i) left += std::isfinite(readings_[i]) && readings_[i] > 0.0f ? readings_[i] : 5.0;
+  return right > left ? -1 : 1;
+}
+
+// Steer along the pilot's own route toward the target (the goal, or the
+// free cell toward the tracked point), slower near returns; turn on the
+// spot when the route starts behind; recover for a bounded time when there
+// is no route. The last word is the guard's.
+PilotCommand Pilot::Control(PilotStep& s) {
   const PilotGains& g = config_.gains;
+  const double max_turn = config_.max_turn_rate;
   const PilotPoint face = s.has_tracked ? s.tracked
                                         : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
                                                      static_cast<float>(CellToMetres(s.target.col))};
-  const double steer = std::hypot(s.steering.x, s.steering.y);
   double speed = 0.0, turn = 0.0;
   s.reason = PilotReason::kTurning;
-  if (s.has_target && s.path_cells > 0 && steer >= g.min_steer && std::isfinite(s.bearing)) {
-    turn = g.turn_gain * s.bearing;
-    if (std::fabs(s.bearing) < g.drive_bearing) speed = config_.max_speed * std::cos(s.bearing);
-    const double to_goal = std::hypot(s.path_end.x, s.path_end.y);
-    if (speed > 0.0 && !(g.approach_gain * (to_goal - g.standoff) > 0.0)) s.reason = PilotReason::kArrived;
-    speed = std::max(0.0, std::min(speed, g.approach_gain * (to_goal - g.standoff)));
-  } else if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance) {
-    turn = g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x));
+  if (!s.has_target) {
+    // Nowhere free to go toward the tracked point: face it and wait.
+    if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance)
+      turn = std::clamp(g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x)), -max_turn,
+                        max_turn);
+    return {0.0, turn};
   }
-  turn = std::clamp(turn, -config_.max_turn_rate, config_.max_turn_rate);
-  // Never end a period closer than the robot's radius plus a margin to any
-  // return, unless the move increases clearance.
-  // Nor ever move toward space the scan did not see.
-  if (speed > 0.0) {
+  double tx = CellToMetres(s.target.row), ty = CellToMetres(s.target.col);
+  if (config_.mode == PilotMode::kGoal && !config_.goal.is_cell) {
+    tx = config_.goal.x;
+    ty = config_.goal.y;
+  }
+  // How the robot moved since the last route, if it followed the last
+  // command: an arc of one period.
+  scanpilot_route::Motion moved{0.0, 0.0, 0.0};
+  const bool carry = last_.route_found;
+  if (carry) {
+    const double v = last_.command.speed, w = last_.command.turn_rate, t = config_.period;
+    moved.turn = w * t;
+    if (w != 0.0) {
+      moved.x = v / w * std::sin(moved.turn);
+      moved.y = v / w * (1.0 - std::cos(moved.turn));
+    } else {
+      moved.x = v * t;
+    }
+  }
+  scanpilot_route::Result r;
+  scanpilot_route::Plan(readings_, tx, ty, g.lookahead, carry ? &moved : nullptr, r);
+  s.route_found = r.found;
+  s.route_cells = r.cells;
+  s.lookahead = {static_cast<float>(r.look_x), static_cast<float>(r.look_y)};
+  if (!r.found) {
+    // Bounded: a turn on the spot toward open space, then a stop.
+    if (recovery_left_ <= 0) {
+      s.no_path = true;
+      s.reason = PilotReason::kNoPath;
+      turn_sign_ = 0;
+      return {0.0, 0.0};
+    }
+    if (turn_sign_ == 0) turn_sign_ = OpenSide();
+    --recovery_left_;
+    s.recovering = true;
+    s.reason = PilotReason::kRecovery;
+    return {0.0, turn_sign_ * max_turn};
+  }
+  recovery_left_ = RecoverySteps(config_);
+  const double to_goal = std::hypot(tx, ty);
+  if (r.cells == 0 || to_goal <= g.standoff) {
+    // At the target: face the tracked point (or the goal) and stand.
+    s.reason = PilotReason::kArrived;
+    if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance)
+      turn = std::clamp(g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x)), -max_turn,
+                        max_turn);
+    turn_sign_ = 0;
+    return {0.0, turn};
+  }
+  const double alpha = std::atan2(r.look_y, r.look_x);
+  if (std::fabs(alpha) >= g.drive_bearing) {
+    // Turn on the spot. Once a way round is chosen it is kept while the
+    // route lies behind, so that a route flipping sides behind the robot
+    // cannot swing it left and right.
+    int sign = alpha > 0.0 ? 1 : -1;
+    if (turn_sign_ != 0 && spun_ < 2.0 * kPi) sign = turn_sign_;
+    if (sign != turn_sign_) spun_ = 0.0;
+    spun_ += max_turn * config_.period;
+    turn_sign_ = sign;
+    return {0.0, sign * max_turn};
+  }
+  turn = std::clamp(g.turn_gain * alpha, -max_turn, max_turn);
+  speed = config_.max_speed * std::cos(alpha);
+  if (g.slow_clearance > 0.0) speed *= std::clamp(s.clearance / g.slow_clearance, 0.25, 1.0);
+  const double approach = g.approach_gain * (to_goal - g.standoff);
+  if (!(approach > 0.0)) {
+    s.reason = PilotReason::kArrived;
+    speed = 0.0;
+  }
+  speed = std::max(0.0, std::min(speed, approach));
+  if (!(speed > 0.0)) return {0.0, turn};
+  // Never end a period nearer a return than the robot's radius plus a
+  // margin that shrinks with the speed, unless the move gains clearance: try
+  // the speed, then half, then a quarter, which may end at the floor
+  // itself. Nor ever move toward space the scan did not see.
+  const double now = ScanClearance(readings_, 0.0, 0.0);
+  const double floor = std::min(g.guard_floor, g.guard_margin);
+  bool clear = false;
+  for (int k = 0; k < 3 && !clear; ++k, speed *= 0.5) {
     const double a = turn * config_.period;
     const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
     const double after = ScanClearance(readings_, nx, ny);
-    if (after < config_.robot_radius + g.guard_margin && after < ScanClearance(readings_, 0.0, 0.0)) {
-      speed = 0.0;
-      s.guard_stopped = true;
-      s.reason = PilotReason::kGuard;
-    } else if (const PilotReason why = UnseenAhead(nx, ny); why != PilotReason::kDriving) {
-      speed = 0.0;
-      s.guard_stopped = s.unseen_held = true;
-      s.reason = why;
-    } else {
+    const double need =
+        config_.robot_radius + floor + (k == 2 ? 0.0 : (g.guard_margin - floor) * speed / config_.max_speed);
+    if (after >= need || after >= now) {
+      clear = true;
+      if (const PilotReason why = UnseenAhead(nx, ny); why != PilotReason::kDriving) {
+        s.guard_stopped = s.unseen_held = true;
+        s.reason = why;
+        return {0.0, turn};
+      }
       s.reason = PilotReason::kDriving;
+      turn_sign_ = 0;
+      return {speed, turn};
     }
   }
-  return {speed, turn};
+  // Held: rather than stand, turn on the spot at half the rate, toward the
+  // side with more room, and keep that way (as any turn on the spot) until
+  // the robot drives again or has turned once round.
+  s.guard_stopped = true;
+  s.reason = PilotReason::kGuard;
+  if (turn_sign_ == 0 || spun_ >= 2.0 * kPi) {
+    turn_sign_ = ScanClearance(readings_, 0.0, kCellSize) >= ScanClearance(readings_, 0.0, -kCellSize) ? 1 : -1;
+    spun_ = 0.0;
+  }
+  spun_ += 0.5 * max_turn * config_.period;
+  return {0.0, turn_sign_ * 0.5 * max_turn};
 }
 
 // ---- reading back ---------------------------------------------------------------------
@@ -820,6 +929,16 @@ std::size_t PilotStepJson(const PilotStep& s, long long scan, char* out, std::si
   j.Raw("\"");
   j.Raw(PilotReasonName(s.reason));
   j.Raw("\"");
+  j.Key("route_found");
+  j.Bool(s.route_found);
+  j.Key("route_cells");
+  j.Int(s.route_cells);
+  j.Key("lookahead");
+  j.Point(s.lookahead, s.route_found);
+  j.Key("scan_clearance");
+  j.Double(s.clearance);
+  j.Key("recovering");
+  j.Bool(s.recovering);
   j.Raw("}");
   return j.Finish();
 }

@@ -3,8 +3,10 @@
 //
 // Once per scan it runs the tracker (scanfollow) when following, picks the
 // target cell (the goal, or the first free cell toward the tracked point),
-// plans (pathgrid), turns the steering point into a speed and a turn rate,
-// and holds the robot back when the move would bring it too close to a return.
+// plans (pathgrid, whose answer the step reports), finds its own route to
+// the target through a clearance field of the scan, steers at a point along
+// that route, and holds the robot back when the move would bring it too
+// close to a return.
 //
 //   PilotConfig config;                    // goal 1 m ahead, robot 0.2 m + 0.15 m margin
 //   config.mode = PilotMode::kFollow;
@@ -57,9 +59,30 @@
 //     message, a scan that covers part of the circle, a turn of which a
 //     quarter is flagged invalid, or one missing a quarter of its packets
 //     ahead loses far more.
+//   * The controller's route: a shortest path over the 100 x 100 grid of
+//     0.05 m cells, never through a cell whose centre lies nearer a return
+//     than robot_radius, paying extra (clearance_cost) for cells nearer
+//     than robot_radius + margin: the margin is preferred, and given up
+//     only where no other way exists. It ends near the target, or on the
+//     window's edge toward a goal at or beyond kPilotWindowReach, paying
+//     the straight line on. Unseen space counts as free for the route (the
+//     guard keeps the robot from it). The last route, carried along by the
+//     last command, is slightly cheaper to walk again, and a turn on the
+//     spot keeps its way until the route comes round ahead (at most one
+//     whole turn): no swinging left and right. The robot steers at the
+//     farthest route cell within `lookahead` that the straight line from
+//     it still follows, turns on the spot when that point lies beyond
+//     drive_bearing, and drives at max_speed * cos(bearing), slowed in
+//     proportion below slow_clearance of edge clearance (to a quarter).
+//     Without a route it turns on the spot toward the more open side for
+//     at most recovery_time (reason recovery), then stops with no_path.
+//     Every step searches at most the 10,000 cells, in fixed tables.
 //   * The guard holds the robot (speed 0, turning allowed) when a period's
-//     move would end within robot_radius + guard_margin of a return, unless
-//     it gains clearance, and whenever the move heads within 60 degrees of
+//     move would end within robot_radius + m of a return, m falling from
+//     guard_margin at max_speed to guard_floor at standstill, unless it
+//     gains clearance; it first tries half and a quarter of the speed. When
+//     it holds with the route straight ahead it turns (half the rate)
+//     toward the side with more room. It also holds whenever the move heads within 60 degrees of
 //     an unseen or -inf degree: such a degree may hide something anywhere
 //     from the robot's edge out, within the stopping distance too, and a
 //     move that close to it nears it by at least half its length. So the
@@ -67,7 +90,8 @@
 //   * The planner and the tracker get the readings as given: NaN, -inf and
 //     +inf all lie off their grid, so their results are those of +inf.
 //   * Results are bit-exact like the libraries' (CalAngle follows the C
-//     library's atanf; the controller uses the C library's cos, atan2, hypot).
+//     library's atanf; the controller uses the C library's cos, sin, atan2,
+//     hypot and sqrt).
 //
 // Frames and units
 //   Robot frame: X ahead, Y left, metres. A reading d at index i (degrees)
@@ -151,8 +175,31 @@ struct PilotGains {
   // A tracked point (or goal) this near (m) gives nothing to turn toward.
   double min_face_distance = 0.05;
   // Kept beyond the robot's radius to every return after one period's move
-  // (m): one period's travel at full speed plus room for range noise.
+  // at full speed (m): one period's travel plus room for range noise.
   double guard_margin = 0.08;
+  // A slower move may end nearer, down to this at standstill (m): the
+  // guard's margin shrinks with the speed, so that the robot creeps through
+  // a gap a little wider than itself instead of standing at its mouth. 2 cm
+  // covers a 1 cm range noise twice.
+  double guard_floor = 0.02;
+  // Steer at the farthest route cell within this distance (m) that the
+  // straight line from the robot still follows: far enough to look past
+  // the next cell's corner, near enough to hug a bend between posts.
+  double lookahead = 0.6;
+  // Extra cost of a route step at the robot's radius from a return, in
+  // steps, falling to none at robot_radius + margin: the margin is the
+  // clearance the pilot prefers, not a wall. At 2 a route takes a detour
+  // up to about three times as long to keep its margin.
+  double clearance_cost = 2.0;
+  // Full speed from this edge clearance (m) up; below it the speed falls in
+  // proportion, to a quarter at contact. 10 cm is two periods' travel at
+  // 0.5 m/s: the robot slows only where one wrong period could touch.
+  double slow_clearance = 0.1;
+  // When no route exists: turn on the spot toward the more open side for at
+  // most this long (s) before stopping with no_path. 6 s is a full turn at
+  // 1.2 rad/s with a little to spare: every direction gets looked at once.
+  // The robot never reverses (speed stays >= 0).
+  double recovery_time = 6.0;
 };
 
 struct PilotConfig {
@@ -205,17 +252,18 @@ enum class PilotReason {
   kBadInput,     // the input could not be used
   kLowCoverage,  // too little seen ahead (bad_input too)
   kLost,         // follow mode: nothing near the tracked point
-  kNoPath,       // the pass could not take a step
+  kNoPath,       // no route toward the target, recovery over
   kGuard,        // held back from a return
   kUnseen,       // held back from space no reading covers
   kNear,         // held back from something nearer than the scanner measures (-inf)
   kTurning,      // the controller turns on the spot first
   kArrived,      // within the standoff of the path end
+  kRecovery,     // no route: turning on the spot toward open space, for a bounded time
 };
 
 // A word per reason for JSON and logs: "driving", "not_live", "bad_input",
 // "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
-// "arrived".
+// "arrived", "recovery".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
@@ -257,7 +305,8 @@ struct PilotStep {
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
   bool lost;               // follow mode: no return near the tracked point; the command is a stop
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
-  bool no_path;            // the pass could not take a single step; the command is a stop
+  bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
+                           // 0 alone says the planner's pass could not take a step)
   bool bad_input;          // the input could not be used; the command is a stop
   bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
   bool stopped;            // the command is a full stop (lost, no path or bad input)
@@ -270,6 +319,13 @@ struct PilotStep {
   bool low_coverage;     // seen_front below kPilotMinFrontSeen: bad input, a stop
   bool unseen_held;      // the guard held back from unseen or -inf space (guard_stopped too)
   PilotReason reason;    // why the speed is zero, or kDriving
+  // The controller's own route (see the contract): found, its length in
+  // cells, and the point it steers at (robot frame; (0, 0) without one).
+  bool route_found;
+  int route_cells;
+  PilotPoint lookahead;
+  double clearance;      // robot edge to the nearest return (m); +inf without one
+  bool recovering;       // turning toward open space for want of a route
 };
 
 // What the planner saw and did on the last step, read back cell by cell.
@@ -338,7 +394,8 @@ class SCANPILOT_API Pilot {
 
  private:
   SCANPILOT_LOCAL void Plan(const PilotPoint* candidate, bool good_input, PilotStep& out);
-  SCANPILOT_LOCAL PilotCommand Control(PilotStep& s) const;
+  SCANPILOT_LOCAL PilotCommand Control(PilotStep& s);
+  SCANPILOT_LOCAL int OpenSide() const;
   SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
   SCANPILOT_LOCAL void Survey(PilotStep& out);
 
@@ -351,6 +408,11 @@ class SCANPILOT_API Pilot {
   float scratch_[kPilotReadings] = {};
   PilotStep last_{};
   unsigned char unseen_[kPilotReadings] = {};  // 1: the guard takes this degree as unseen
+  // A turn on the spot keeps its way until the route comes round ahead or a
+  // whole turn is done: a route that flips sides cannot swing the robot.
+  int turn_sign_ = 0;
+  double spun_ = 0.0;           // radians turned on the spot this way
+  int recovery_left_ = 0;       // steps of recovery left before no_path stops the robot
 };
 
 // A scanner's own layout as the robot sees it when the scanner is mounted

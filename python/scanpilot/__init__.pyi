@@ -81,7 +81,17 @@ class Step:
     @property
     def reason(self) -> str:
         """'driving', or why the speed is zero: 'bad_input', 'low_coverage', 'lost', 'no_path', 'guard', 'unseen',
-        'near', 'turning', 'arrived', 'not_live'."""
+        'near', 'turning', 'arrived', 'recovery', 'not_live'."""
+    @property
+    def route_found(self) -> bool: ...
+    @property
+    def route_cells(self) -> int: ...
+    @property
+    def lookahead(self) -> Optional[Point]: ...
+    @property
+    def scan_clearance(self) -> float: ...
+    @property
+    def recovering(self) -> bool: ...
     @property
     def stopped(self) -> bool: ...
     def to_dict(self) -> Dict[str, Any]:
@@ -128,6 +138,11 @@ class Pilot:
         standoff: float = 0.4,
         min_face_distance: float = 0.05,
         guard_margin: float = 0.08,
+        guard_floor: float = 0.02,
+        lookahead: float = 0.6,
+        clearance_cost: float = 2.0,
+        slow_clearance: float = 0.1,
+        recovery_time: float = 6.0,
     ) -> None:
         """ValueError for an unknown keyword or a bad value; RuntimeError while another Pilot is live."""
     def close(self) -> None: ...

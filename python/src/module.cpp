@@ -216,6 +216,11 @@ const DoubleKey kDoubleKeys[] = {
     {"standoff", [](PilotConfig& c) -> double& { return c.gains.standoff; }},
     {"min_face_distance", [](PilotConfig& c) -> double& { return c.gains.min_face_distance; }},
     {"guard_margin", [](PilotConfig& c) -> double& { return c.gains.guard_margin; }},
+    {"guard_floor", [](PilotConfig& c) -> double& { return c.gains.guard_floor; }},
+    {"lookahead", [](PilotConfig& c) -> double& { return c.gains.lookahead; }},
+    {"clearance_cost", [](PilotConfig& c) -> double& { return c.gains.clearance_cost; }},
+    {"slow_clearance", [](PilotConfig& c) -> double& { return c.gains.slow_clearance; }},
+    {"recovery_time", [](PilotConfig& c) -> double& { return c.gains.recovery_time; }},
 };
 struct FloatKey {
   const char* name;
@@ -339,7 +344,8 @@ py::dict ConfigDict(PilotConfig c) {
   for (const char* k : {"zero_deg", "clockwise", "range_scale", "min_range", "max_range", "mount_yaw_deg",
                         "upside_down", "robot_radius", "margin", "max_speed", "max_turn_rate", "period",
                         "turn_gain", "drive_bearing", "min_steer", "approach_gain", "standoff",
-                        "min_face_distance", "guard_margin"})
+                        "min_face_distance", "guard_margin", "guard_floor", "lookahead", "clearance_cost",
+                        "slow_clearance", "recovery_time"})
     d[k] = any[k];
   return d;
 }
@@ -405,6 +411,11 @@ py::dict StepDict(const PilotStep& s) {
   d["low_coverage"] = s.low_coverage;
   d["unseen_held"] = s.unseen_held;
   d["reason"] = PilotReasonName(s.reason);
+  d["route_found"] = s.route_found;
+  d["route_cells"] = s.route_cells;
+  d["lookahead"] = PointDict(s.lookahead, s.route_found);
+  d["scan_clearance"] = Num(s.clearance);
+  d["recovering"] = s.recovering;
   return d;
 }
 
@@ -634,7 +645,17 @@ outside follow mode, target and target_cell without a target).)doc")
                              "The guard held the robot back from unseen or -inf space.")
       .def_property_readonly("reason", [](const Step& s) { return std::string(PilotReasonName(s.s.reason)); },
                              "Why the speed is zero ('bad_input', 'low_coverage', 'lost', 'no_path', 'guard',\n"
-                             "'unseen', 'near', 'turning', 'arrived', 'not_live'), or 'driving'.")
+                             "'unseen', 'near', 'turning', 'arrived', 'recovery', 'not_live'), or 'driving'.")
+      .def_property_readonly("route_found", [](const Step& s) { return s.s.route_found; },
+                             "The controller found its own route toward the target.")
+      .def_property_readonly("route_cells", [](const Step& s) { return s.s.route_cells; },
+                             "Cells of that route, start excluded; 0 without one.")
+      .def_property_readonly("lookahead", [](const Step& s) { return PointTuple(s.s.lookahead, s.s.route_found); },
+                             "(x, y): the route point the controller steers at; None without a route.")
+      .def_property_readonly("scan_clearance", [](const Step& s) { return s.s.clearance; },
+                             "Robot edge to the nearest return (m); inf without one.")
+      .def_property_readonly("recovering", [](const Step& s) { return s.s.recovering; },
+                             "Turning on the spot toward open space for want of a route.")
       .def_property_readonly("stopped", [](const Step& s) { return s.s.stopped; }, "The command is a full stop.")
       .def("to_dict", [](const Step& s) { return StepDict(s.s); },
            R"doc(The object PilotStepJson writes for this step, without "schema" and "scan":

@@ -11,6 +11,9 @@ GridView CaptureGridView(Pilot& pilot, const PilotStep& step) {
   v.target = {step.target.col, step.target.row};
   v.raw_target = step.has_tracked ? Cell{step.tracked_cell.col, step.tracked_cell.row} : v.target;
   v.reached = step.reached;
+  v.speed = step.command.speed;
+  v.turn_rate = step.command.turn_rate;
+  v.reason = PilotReasonName(step.reason);
   v.fix_x = step.steering.x;
   v.fix_y = step.steering.y;
   v.face_x = step.path_end.x;

@@ -90,7 +90,7 @@ void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reac
 void PrintSummary(const RunStats& s) {
   Print("\nsummary\n");
   Print("  ticks: %d\n", Scenario::kTicks);
-  Print("  target reached: %d of %d passes\n", s.reached, Scenario::kTicks);
+  Print("  planner's path reached the target: %d of %d passes\n", s.reached, Scenario::kTicks);
   Print("  distance to the person (centres): mean %.2f m, worst %.2f m; closest gap %s m\n", s.MeanDistance(),
         s.WorstDistance(), Fixed(s.closest_person, 2).c_str());
   Print("  closest approach to a wall or obstacle: %s m (robot edge, at t=%.1fs); wall contacts: %d\n",
@@ -257,6 +257,7 @@ int RunDemo(const Options& o) {
   }
   if (!o.json) {
     PrintSummary(run.stats);
+    Print("  %s", run.stops.CommandLine(Scenario::kTicks, "ticks").c_str());
     Print("  %s", run.stops.Line(Scenario::kTicks, "ticks").c_str());
   }
   run.viewer.Finish();

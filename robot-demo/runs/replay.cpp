@@ -432,7 +432,8 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
   const char* hint = "no return came within the planner's grid (2.5 m each way) on any scan; "
                      "are the ranges in metres? millimetres read as metres land far off (--units mm)";
   if (!o_.json) {
-    Print("reached the target on %lld of %lld scans\n", reached_, scans_);
+    Print("the planner's path reached the target on %lld of %lld scans\n", reached_, scans_);
+    Print("%s", stops_.CommandLine(records_).c_str());
     Print("%s", stops_.Line(records_).c_str());
     Print("%s", summary_lines.c_str());
     if (units_hint) Print("hint: %s\n", hint);

@@ -66,11 +66,23 @@ void StopTally::Add(const std::string& name, const std::string& text) {
 }
 
 void StopTally::Count(const PilotStep& step) {
-  if (step.command.speed > 0.0) return;
+  if (step.command.speed > 0.0) {
+    ++drove_;
+    return;
+  }
+  ++(step.command.turn_rate != 0.0 ? turned_ : stood_);
   Add(PilotReasonName(step.reason), PilotReasonText(step.reason));
 }
 
-void StopTally::CountSkip(const std::string& name, const std::string& text) { Add(name, text); }
+void StopTally::CountSkip(const std::string& name, const std::string& text) {
+  ++stood_;
+  Add(name, text);
+}
+
+std::string StopTally::CommandLine(long long records, const char* noun) const {
+  return "commands: drove on " + std::to_string(drove_) + ", turned on the spot on " + std::to_string(turned_) +
+         ", stood still on " + std::to_string(stood_) + " of " + std::to_string(records) + " " + noun + "\n";
+}
 
 std::string StopTally::Line(long long records, const char* noun) const {
   std::string o = "not moving ahead on " + std::to_string(total_) + " of " + std::to_string(records) + " " + noun;
@@ -83,7 +95,8 @@ std::string StopTally::Json() const {
   std::string o = ",\"stops\":{";
   for (std::size_t i = 0; i < entries_.size(); ++i)
     o += (i == 0 ? "" : ",") + JsonString(entries_[i].name) + ":" + std::to_string(entries_[i].count);
-  return o + "}";
+  return o + "},\"commands\":{\"drove\":" + std::to_string(drove_) + ",\"turned\":" + std::to_string(turned_) +
+         ",\"stood\":" + std::to_string(stood_) + "}";
 }
 
 std::string EndStopJson(long long records) {

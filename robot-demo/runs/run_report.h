@@ -58,8 +58,10 @@ class StopTally {
   // "not moving ahead on 12 of 300 records: too little seen ahead 3, turning on the spot 9\n"
   // (`noun`: what the run counts, "records" or "ticks").
   std::string Line(long long records, const char* noun = "records") const;
-  // ,"stops":{"low_coverage":3,"turning":9}
+  // ,"stops":{"low_coverage":3,"turning":9},"commands":{"drove":288,"turned":9,"stood":3}
   std::string Json() const;
+  // "commands: drove on 288, turned on the spot on 9, stood still on 3 of 300 records\n"
+  std::string CommandLine(long long records, const char* noun = "records") const;
 
  private:
   struct Entry {
@@ -69,6 +71,8 @@ class StopTally {
   void Add(const std::string& name, const std::string& text);
   std::vector<Entry> entries_;  // in order of first appearance
   long long total_ = 0;
+  // What the robot was told: to drive, to turn on the spot, or nothing.
+  long long drove_ = 0, turned_ = 0, stood_ = 0;
 };
 
 // The record that closes every --json run before its summary: the command

@@ -253,6 +253,25 @@ def main():
         if has_tracked and not has_distance:
             check("tracked point" in text(driver, "status"), "no tracked point's distance in %r" % text(driver, "status"))
 
+        # Runs of the pilot show its command and why it does not drive ahead:
+        # in the status line, and as two coloured strips under the reached one.
+        has_command = driver.execute_script("""
+            var d = JSON.parse(document.getElementById('run-data').textContent);
+            return d.ticks.length > 0 && d.ticks.every(function (t) { return t[12] !== null && t[12] !== undefined; });""")
+        if has_command:
+            status = text(driver, "status")
+            check(re.search(r"drive -?\d+\.\d\d m/s, -?\d+\.\d\d rad/s", status), "no command in %r" % status)
+            inked = driver.execute_script("""
+                var c = document.getElementById('timeline'), r = window.devicePixelRatio || 1;
+                var g = c.getContext('2d'), out = [];
+                [36, 56].forEach(function (y) {   // the command and reason strips (CSS px)
+                  var d = g.getImageData(Math.round(200 * r), Math.round(y * r), Math.round(c.width - 212 * r), 1).data, n = 0;
+                  for (var i = 0; i < d.length; i += 4) if (!(d[i] === 246 && d[i + 1] === 246 && d[i + 2] === 246)) ++n;
+                  out.push(n / (d.length / 4));
+                });
+                return out;""")
+            check(inked[0] > 0.9, "the command strip is %.2f coloured" % inked[0])
+
         # In a 1400 x 1000 window the timeline is in view without scrolling.
         driver.set_window_size(1400, 1000)
         driver.refresh()

@@ -114,7 +114,8 @@ def make(args, work, form, turns):
 KEYS = ["schema", "scan", "reached", "path_cells", "steering", "path_end", "bearing_rad", "bearing_deg", "tracked",
         "candidate_passed", "tracked_cell", "target_cell", "target_blocked", "command", "stopped",
         "returns_inside_robot", "lost", "no_free_target", "no_path", "bad_input", "guard_stopped", "seen",
-        "seen_front", "near", "low_coverage", "unseen_held", "reason"]
+        "seen_front", "near", "low_coverage", "unseen_held", "reason",
+        "route_found", "route_cells", "lookahead", "scan_clearance", "recovering"]
 REASONS = {"driving", "not_live", "bad_input", "low_coverage", "lost", "no_path", "guard", "unseen", "near",
            "turning", "arrived"}
 
@@ -260,7 +261,7 @@ def case_demo(args, work):
     human, _ = run([args.demo] + out)
     if len(steps) != 300 or summary["ticks"] != 300 or err:
         fail("%d ticks, stderr %r" % (len(steps), err))
-    if "target reached: %d of 300 passes" % summary["reached"] not in human:
+    if "planner's path reached the target: %d of 300 passes" % summary["reached"] not in human:
         fail("reached %r disagrees with the summary for people" % summary["reached"])
     if "false detections rejected: %d of %d" % (summary["false_rejected"], summary["false_detections"]) not in human:
         fail("false detections disagree")

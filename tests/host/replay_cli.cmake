@@ -156,7 +156,7 @@ elseif(CASE STREQUAL "cr_only")
   file(WRITE ${dir}/cr.txt "# old Mac line ends\r${good}\r\r${good}\r${good}\r\n${good}")
   demo(0 "" --scans ${dir}/cr.txt --out ${out})
   expect("${stdout}" "^replaying 4 scans")
-  expect("${stdout}" "\nscan 3: [^\n]*\nreached the target on [0-9]+ of 4 scans\n")
+  expect("${stdout}" "\nscan 3: [^\n]*\nthe planner's path reached the target on [0-9]+ of 4 scans\ncommands: drove on [0-9]+, turned on the spot on [0-9]+, stood still on [0-9]+ of 4 records\n")
   # A lone CR ends a sample line too, so the turns split where the angle falls back.
   file(WRITE ${dir}/samples.txt "0 1\r90 1\r180 1\r0 2\r270 2\r")
   demo(0 "" --scans ${dir}/samples.txt --format samples --save-scans ${dir}/saved.txt --quiet --out ${out})
@@ -196,7 +196,7 @@ elseif(CASE STREQUAL "stdin")
   # A good pipe: first and last scan drawn by default.
   execute_process(COMMAND head -n 2 ${dir}/s.txt COMMAND ${DEMO} --scans - --out ${out}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE o ERROR_VARIABLE e)
-  expect("${o}" "of 2 scans\nnot moving ahead on 0 of 2 records\npictures: [^\n]*tick-000.svg, tick-001.svg\\)\n$")
+  expect("${o}" "of 2 scans\ncommands: drove on 2, turned on the spot on 0, stood still on 0 of 2 records\nnot moving ahead on 0 of 2 records\npictures: [^\n]*tick-000.svg, tick-001.svg\\)\n$")
   # Standard input redirected from a file is checked whole first, like a file.
   execute_process(COMMAND ${DEMO} --scans - --out ${out}2 INPUT_FILE ${dir}/s.txt
                   RESULT_VARIABLE rc OUTPUT_VARIABLE o ERROR_VARIABLE e)

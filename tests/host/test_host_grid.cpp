@@ -138,7 +138,6 @@ TEST(HostGridView, WalkStuckOnTheStartIsStillConsistent) {
   PilotStep step;
   pilot.Step(scan.data(), nullptr, step);
   ASSERT_EQ(step.path_cells, 0);
-  EXPECT_TRUE(step.no_path && step.stopped);
   const GridView v = CaptureGridView(pilot, step);
   EXPECT_TRUE(v.consistent);
   EXPECT_TRUE(v.path.empty());

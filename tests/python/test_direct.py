@@ -78,7 +78,7 @@ def test_goal_step_is_the_planner_sequence():
         steps = [p.step(s) for s in scans]
     cell = (scanpilot.metres_to_cell(0.4), scanpilot.metres_to_cell(1.6))
     hand = by_hand(scans, goal_cell=cell)
-    assert any(s.reached for s in steps) and steps[-1].no_path
+    assert any(s.reached for s in steps) and steps[-1].path_cells == 0
     for s, h in zip(steps, hand):
         assert_same(s, h)
 

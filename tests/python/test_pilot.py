@@ -15,7 +15,7 @@ import pytest
 import scanpilot
 from conftest import f32_bits, no_path_scan, room_scan, walk
 
-FLOAT32_KEYS = {"steering", "path_end", "bearing_rad", "tracked"}  # the rest of the numbers are double
+FLOAT32_KEYS = {"steering", "path_end", "bearing_rad", "tracked", "lookahead"}  # the rest of the numbers are double
 
 
 def test_config_keywords_round_trip_and_defaults_are_the_librarys():
@@ -226,7 +226,7 @@ def test_step_views_agree_with_the_library_json_in_every_kind_of_step():
     walled = no_path_scan()
     with scanpilot.Pilot(goal=(1.0, 0.0)) as p:
         steps = [p.step(room_scan(person=None)), p.step(blocked), p.step(walled), p.step(np.full(360, np.nan))]
-    assert steps[0].reached and steps[1].target_blocked and steps[2].no_path and steps[3].bad_input
+    assert steps[0].reached and steps[1].target_blocked and steps[2].path_cells == 0 and steps[3].bad_input
     with scanpilot.Pilot(mode="follow") as p:
         steps += [p.step(s, candidate=(1.0 + 0.01 * k, 0.0)) for k, s in enumerate(walk(4))]
         steps.append(p.step(room_scan(person=None)))  # the person is gone

@@ -259,8 +259,8 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
 }
 
 // One tick, in the order viewer.js reads it: [info, reached (0/1), path
-// length, bearing, distance, steering, path end, tracked, pose, person, grid
-// (, contact)].
+// length, bearing, distance, steering, path end, tracked, pose, person, grid,
+// contact, command [speed, turn rate, reason]] (null for none).
 std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference) {
   std::string o = "[" + run_html::JsonString(t.info);
   o += t.reached ? ",1," : ",0,";
@@ -273,7 +273,9 @@ std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference)
                          : std::string("null"));
   o += "," + (t.has_person ? "[" + Num(t.person_x, 3) + "," + Num(t.person_y, 3) + "]" : std::string("null"));
   o += ",\"" + run_html::Base64(run_html::EncodeGrid(t, reference)) + "\"";
-  if (t.has_contact) o += ",[" + Num(t.contact_x, 3) + "," + Num(t.contact_y, 3) + "]";
+  o += t.has_contact ? ",[" + Num(t.contact_x, 3) + "," + Num(t.contact_y, 3) + "]" : std::string(",null");
+  o += t.has_command ? ",[" + Num(t.speed, 2) + "," + Num(t.turn_rate, 2) + "," + run_html::JsonString(t.reason) + "]"
+                     : std::string(",null");
   return o + "]";
 }
 

@@ -6,7 +6,7 @@
   // Records come one per tick (see TickJson in run_html.cpp); the drawing
   // wants one array per field.
   var FIELDS = ["info", "reached", "length", "bearing", "distance", "steering", "pathEnd", "tracked", "pose",
-                "person", "grid", "contact"];
+                "person", "grid", "contact", "command"];
   FIELDS.forEach(function (f, i) { data[f] = data.ticks.map(function (t) { return t[i]; }); });
   data.ticks = null;
   var count = data.info.length;
@@ -25,7 +25,9 @@
   var hasTracked = !hasDistance && trackedDistance.some(function (v) { return v !== null; });
 
   function timelineRows() {
-    var rows = [{ kind: "strip", label: "target reached", h: 16 },
+    var rows = [{ kind: "strip", label: "planner's path reached", h: 16 },
+                { kind: "command", label: "command", h: 12 },
+                { kind: "reason", label: "why not driving", h: 12 },
                 { kind: "line", label: "path length", unit: " cells", values: data.length, colour: "#ff8c00", h: 40,
                   clips: true },
                 { kind: "line", label: "bearing", unit: " deg", values: data.bearing, colour: "#c01890", h: 40,
@@ -613,11 +615,36 @@
     return symmetric ? [-hi, hi] : [0, hi];
   }
 
-  // One row of the timeline: the reached strip, or a figure's line with its
-  // scale; keeps the row's value-to-y mapping in r.Y for the marker.
+  // The command strip: drove (green), turned on the spot (amber), stood (red).
+  function commandColour(c) {
+    if (!c) return "#f6f6f6";
+    if (c[0] > 0) return "#2e9e44";
+    return c[1] !== 0 ? "#e0a030" : "#c84040";
+  }
+  // The reason strip: one colour per reason, blank while driving.
+  var REASON_COLOURS = { lost: "#7b2fbf", no_path: "#c01890", bad_input: "#555555", low_coverage: "#888888",
+                         guard: "#d04010", unseen: "#1f5fbf", near: "#0b3d91", turning: "#e0a030",
+                         arrived: "#6aa84f", recovery: "#00897b", not_live: "#000000" };
+  function reasonColour(c) {
+    if (!c || c[2] === "driving") return "#f6f6f6";
+    return REASON_COLOURS[c[2]] || "#999999";
+  }
+
+  // One row of the timeline: the reached, command or reason strip, or a
+  // figure's line with its scale; keeps the row's value-to-y mapping in r.Y
+  // for the marker.
   function drawTimelineRow(g, r, colW) {
     g.fillStyle = "#f6f6f6";
     g.fillRect(TL_LEFT, r.y, tlW - TL_LEFT - TL_RIGHT, r.h);
+    if (r.kind === "command" || r.kind === "reason") {
+      for (var j = 0; j < count; ++j) {
+        g.fillStyle = r.kind === "command" ? commandColour(data.command[j]) : reasonColour(data.command[j]);
+        var a0 = Math.max(TL_LEFT, tickX(j) - colW / 2), a1 = Math.min(tlW - TL_RIGHT, tickX(j) + colW / 2 + 0.5);
+        g.fillRect(a0, r.y, a1 - a0, r.h);
+      }
+      text(g, r.label, 8, r.y + 10, "11px 'DejaVu Sans', Arial, sans-serif", "#333");
+      return;
+    }
     if (r.kind === "strip") {
       for (var i = 0; i < count; ++i) {
         g.fillStyle = data.reached[i] ? "#2e9e44" : "#e3a0a0";
@@ -740,8 +767,11 @@
     $("tick").textContent = String(n);
     $("tick-info").textContent = data.info[n];
     $("time").textContent = data.dt ? "t = " + (n * data.dt).toFixed(1) + " s" : "";
-    var parts = [data.reached[n] ? "target reached" : "target not reached",
+    var parts = [data.reached[n] ? "planner's path reached the target" : "planner's path short of the target",
                  "path " + data.length[n] + " cells", "bearing " + fmt(data.bearing[n], 1) + " deg"];
+    var c = data.command[n];
+    if (c) parts.push("drive " + fmt(c[0], 2) + " m/s, " + fmt(c[1], 2) + " rad/s" +
+                      (c[2] === "driving" ? "" : " (" + c[2].replace(/_/g, " ") + ")"));
     if (data.distance[n] !== null) parts.push("distance to the person " + fmt(data.distance[n], 2) + " m");
     if (hasTracked) parts.push("tracked point " + fmt(trackedDistance[n], 2) + " m away");
     $("status").textContent = parts.join(", ");

@@ -37,6 +37,10 @@ ViewerTick ViewerTickFromGridView(const GridView& v, const std::string& info) {
   t.bearing_deg = std::isfinite(v.bearing) ? static_cast<float>(static_cast<double>(v.bearing) * 180.0 / kPi)
                                            : std::numeric_limits<float>::quiet_NaN();
   t.info = info;
+  t.has_command = true;
+  t.speed = v.speed;
+  t.turn_rate = v.turn_rate;
+  t.reason = v.reason != nullptr ? v.reason : "";
   return t;
 }
 

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Wall time of Pilot::Step on BARN scans: 50 worlds, 20 poses each near the
+// start line, each with its goal 10 m ahead pulled to the window.
+//   step_time MAP_DIR [REPEATS]   (MAP_DIR: examples/maps/barn)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "scanpilot.h"
+#include "scansim.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: step_time MAP_DIR [REPEATS]\n");
+    return 2;
+  }
+  std::vector<float> goals, scans;
+  for (int w = 1; w <= 50; ++w) {
+    char path[1024];
+    std::snprintf(path, sizeof path, "%s/barn_%d.yaml", argv[1], w);
+    SimMap map;
+    char err[256];
+    if (!map.Load(path, SimMapOptions{}, err, sizeof err)) continue;
+    SimConfig sc;
+    sc.robot_radius = 0.215;
+    for (int k = 0; k < 20; ++k) {
+      SimWorld world;
+      const SimPose p{-2.25 + 0.05 * (k % 5), 3.0 + 0.1 * k, 1.5707963 + 0.1 * (k % 7 - 3)};
+      if (!world.Start(map, sc, p, 1, err, sizeof err)) continue;
+      float scan[kSimReadings];
+      world.Scan(scan);
+      const SimPoint g = SimToRobot(p, -2.25, 13.0);
+      goals.push_back(static_cast<float>(g.x));
+      goals.push_back(static_cast<float>(g.y));
+      scans.insert(scans.end(), scan, scan + kSimReadings);
+    }
+  }
+  const std::size_t n = goals.size() / 2;
+  if (n == 0) {
+    std::fprintf(stderr, "step_time: no BARN world in %s\n", argv[1]);
+    return 1;
+  }
+  PilotConfig c;
+  c.robot_radius = 0.215;
+  c.margin = 0.1;
+  Pilot pilot;
+  if (pilot.Start(c) != PilotError::kNone) return 1;
+  PilotStep step;
+  std::vector<double> per_step;
+  const int repeats = argc > 2 ? std::atoi(argv[2]) : 7;
+  for (int r = 0; r < repeats; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < n; ++i) {
+      PilotGoal goal;
+      PilotWindowGoal(goals[2 * i], goals[2 * i + 1], goal);
+      pilot.SetGoal(goal);
+      pilot.Step(&scans[kSimReadings * i], nullptr, step);
+    }
+    const auto t1 = std::chrono::steady_clock::now();
+    per_step.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count() / static_cast<double>(n));
+  }
+  std::sort(per_step.begin(), per_step.end());
+  std::printf("%zu scans: median %.1f us per step, fastest %.1f us\n", n, per_step[per_step.size() / 2],
+              per_step[0]);
+  return 0;
+}
