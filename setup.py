@@ -48,6 +48,10 @@ class CMakeBuild(build_ext):
         # A wheel keeps no symlinks: each library once, under its SONAME
         # (the name the loader looks for), the versioned file left out.
         staged = stage / "scanpilot"
+        # A library left by an earlier build under another ABI number is not this build's.
+        for p in dest.glob("lib*.so.*"):
+            if not (staged / p.name).exists():
+                p.unlink()
         link_targets = {os.readlink(p) for p in staged.iterdir() if p.is_symlink()}
         for p in staged.iterdir():
             if p.suffix in (".py", ".pyi", ".typed") or p.name in link_targets:

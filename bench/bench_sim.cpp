@@ -58,7 +58,7 @@ BENCHMARK(BM_Move);
 // A whole goal run with the benchmark's rules; timeouts run all 1,000 periods.
 void BM_GoalRun(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  MapRunSpec s;
+  MapRunPlan s;
   s.start = {-2.25, 3.0, 1.5707963267948966};
   s.has_goal = true;
   s.goal = {-2.25, 13.0};

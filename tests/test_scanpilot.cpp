@@ -251,7 +251,9 @@ TEST(pilotStop, NoPathIsAFullStop) {
     EXPECT_EQ(s.path_cells, 0) << "the planner's pass";
     // The pilot's own route keeps only the robot's radius and may still
     // find a way; without one it never drives.
-    if (!s.route_found) EXPECT_EQ(s.command.speed, 0.0);
+    if (!s.route_found) {
+      EXPECT_EQ(s.command.speed, 0.0);
+    }
   }
 }
 
