@@ -62,7 +62,6 @@ int main(int argc, char** argv) {
     per_step.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count() / static_cast<double>(n));
   }
   std::sort(per_step.begin(), per_step.end());
-  std::printf("%zu scans: median %.1f us per step, fastest %.1f us\n", n, per_step[per_step.size() / 2],
-              per_step[0]);
+  std::printf("%zu scans: median %.1f us per step, fastest %.1f us\n", n, per_step[per_step.size() / 2], per_step[0]);
   return 0;
 }

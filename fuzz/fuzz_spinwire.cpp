@@ -105,8 +105,9 @@ bool SameCounters(const SpinCounters& a, const SpinCounters& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const SpinProtocol p = data[0] % 3 == 0 ? SpinProtocol::kLd06 : data[0] % 3 == 1 ? SpinProtocol::kRplidar
-                                                                                    : SpinProtocol::kYdlidar;
+  const SpinProtocol p = data[0] % 3 == 0   ? SpinProtocol::kLd06
+                         : data[0] % 3 == 1 ? SpinProtocol::kRplidar
+                                            : SpinProtocol::kYdlidar;
   const uint8_t control = data[size - 1];
   Bytes b(data + 1, data + size - 1);
   if (data[0] & 4) Repair(p, b);

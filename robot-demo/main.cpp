@@ -22,7 +22,8 @@ int Run(int argc, char** argv) {
   if (WantsSimRun(argc, argv)) {
     const int status = RunSim(argc, argv);
     std::string why;
-    if ((status == kExitOk || status == kExitBelowMinSuccess) && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);
+    if ((status == kExitOk || status == kExitBelowMinSuccess) && !FlushStdout(why))
+      return Fail(kExitCannotWrite, "standard output: " + why);
     return status;
   }
 #endif

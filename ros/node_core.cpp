@@ -77,10 +77,10 @@ float AsFloat(double d) { return static_cast<float>(d); }
 
 const std::vector<std::string>& ParamNames() {
   static const std::vector<std::string> names = {
-      "mode",          "follow_distance", "goal_x",      "goal_y",       "mount_yaw",    "mount_yaw_deg",
-      "upside_down",   "robot_radius",    "margin",      "min_range",    "max_range",    "max_speed",
-      "max_turn_rate", "scan_period",     "scan_timeout", "max_scan_age", "diagnostic_period",
-      "goal_tolerance", "scan_queue",     "base_frame",  "laser_frame",  "use_tf"};
+      "mode",          "follow_distance", "goal_x",       "goal_y",       "mount_yaw",         "mount_yaw_deg",
+      "upside_down",   "robot_radius",    "margin",       "min_range",    "max_range",         "max_speed",
+      "max_turn_rate", "scan_period",     "scan_timeout", "max_scan_age", "diagnostic_period", "goal_tolerance",
+      "scan_queue",    "base_frame",      "laser_frame",  "use_tf"};
   return names;
 }
 
@@ -425,7 +425,8 @@ const NodeCore::ScanResult& NodeCore::Check(const ScanIn& scan, const ScanMeta* 
     if (age < 0.0) return Refuse(Refusal::kFuture, "stamped ahead of the clock by more than max_scan_age");
     return Refuse(Refusal::kStale, "stamped longer ago than max_scan_age");
   }
-  if (!(-age <= params_.max_scan_age)) return Refuse(Refusal::kFuture, "stamped ahead of the clock by more than max_scan_age");
+  if (!(-age <= params_.max_scan_age))
+    return Refuse(Refusal::kFuture, "stamped ahead of the clock by more than max_scan_age");
   if (has_stamp_ && meta->stamp < last_stamp_) return Refuse(Refusal::kBackwards, "stamped before the previous scan");
 
   bool centred = false;

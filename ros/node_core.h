@@ -163,16 +163,16 @@ const char* RefusalKey(Refusal r);  // JSON key of its counter
 
 // What the middleware knows about a scan besides its fields.
 struct ScanMeta {
-  std::string frame;          // header.frame_id
-  double stamp = 0.0;         // header.stamp, s on the node's ROS clock
-  double clock = 0.0;         // that clock now (sim time when use_sim_time)
-  bool has_mount = false;     // tf placed the frame (use_tf)
+  std::string frame;       // header.frame_id
+  double stamp = 0.0;      // header.stamp, s on the node's ROS clock
+  double clock = 0.0;      // that clock now (sim time when use_sim_time)
+  bool has_mount = false;  // tf placed the frame (use_tf)
   Mount mount;
   std::string mount_problem;  // why tf could not place it
   // A held goal re-expressed in the base frame for this scan (has_goal).
   bool has_goal = false;
   double goal_x = 0.0, goal_y = 0.0;
-  std::string goal_problem;   // why a held goal could not be re-expressed
+  std::string goal_problem;  // why a held goal could not be re-expressed
 };
 
 // The state of a goal given on a topic.
@@ -184,8 +184,8 @@ struct Health {
   enum Level { kOk = 0, kWarn = 1, kError = 2 };
   Level level = kOk;
   std::string message;
-  double scan_rate = 0.0;      // scans per second over the last report
-  double last_scan_age = -1;   // s since the last usable scan; -1: none yet
+  double scan_rate = 0.0;     // scans per second over the last report
+  double last_scan_age = -1;  // s since the last usable scan; -1: none yet
   long long scans = 0, stepped = 0, refused = 0, stops = 0;
   long long counts[static_cast<int>(Refusal::kCount)] = {};
   long long lost = 0, no_path = 0, bad_input = 0, guard = 0;  // stop reasons, since the start
@@ -197,10 +197,10 @@ class NodeCore {
     long long number = -1;          // counted from 0 over every scan received
     const char* refused = nullptr;  // not null: why the scan cannot be used (a bad-input step, zero twist)
     Refusal refusal = Refusal::kNone;
-    bool arrived = false;           // a held goal was reached: a zero twist
+    bool arrived = false;  // a held goal was reached: a zero twist
     Twist twist;
     PilotStep step{};
-    std::string json;               // PilotStepJson line, plus the node's own "node" object
+    std::string json;  // PilotStepJson line, plus the node's own "node" object
   };
 
   NodeCore();
@@ -264,7 +264,7 @@ class NodeCore {
   std::string laser_frame_;
   bool has_stamp_ = false;
   double last_stamp_ = 0.0, last_clock_ = 0.0;
-  double mount_yaw_deg_ = 0.0;   // what the pilot was started with
+  double mount_yaw_deg_ = 0.0;  // what the pilot was started with
   bool mount_upside_down_ = false;
   float centred_[kPilotReadings] = {};
   GoalState goal_state_ = GoalState::kNone;

@@ -175,8 +175,8 @@ class Node {
     if (params_.use_tf) PlaceScan(meta.frame, meta);
     const spnode::GoalState before = core_.Goal();
     if (before == spnode::GoalState::kActive || before == spnode::GoalState::kLost)
-      meta.has_goal = ToBase(core_.HeldGoalFrame(), core_.HeldGoalX(), core_.HeldGoalY(), 0.0, meta.goal_x,
-                             meta.goal_y, meta.goal_problem);
+      meta.has_goal = ToBase(core_.HeldGoalFrame(), core_.HeldGoalX(), core_.HeldGoalY(), 0.0, meta.goal_x, meta.goal_y,
+                             meta.goal_problem);
     const spnode::NodeCore::ScanResult& r = core_.OnScan(in, meta, t0);
     geometry_msgs::Twist twist;
     twist.linear.x = r.twist.linear_x;
@@ -187,8 +187,8 @@ class Node {
       const std::string& extra = r.refusal == spnode::Refusal::kNoTransform
                                      ? (meta.has_mount ? meta.goal_problem : meta.mount_problem)
                                      : std::string();
-      ROS_WARN_THROTTLE(2.0, "scan %lld refused (%s%s%s): zero command", r.number, r.refused,
-                        extra.empty() ? "" : ": ", extra.c_str());
+      ROS_WARN_THROTTLE(2.0, "scan %lld refused (%s%s%s): zero command", r.number, r.refused, extra.empty() ? "" : ": ",
+                        extra.c_str());
     } else if (r.step.bad_input) {
       ROS_WARN_THROTTLE(2.0, "scan %lld unusable (no reading, or bad range limits): zero command", r.number);
     }
@@ -277,8 +277,7 @@ class Node {
     if (!ToBase(msg->header.frame_id, msg->point.x, msg->point.y, msg->point.z, bx, by, why)) {
       ROS_WARN_THROTTLE(2.0, "person in frame \"%s\" ignored: tf cannot place it in %s%s%s",
                         spnode::Printable(msg->header.frame_id).c_str(), params_.base_frame.c_str(),
-                        why.empty() ? "" : ": ",
-                        why.c_str());
+                        why.empty() ? "" : ": ", why.c_str());
       return;
     }
     core_.OnPerson(bx, by, SteadyNow());

@@ -186,7 +186,8 @@ bool BinSamplesSeen(const float* angles_deg, const float* ranges, std::size_t n,
   const Limits lim = LimitsOf(layout);
   float bins[kReadings];
   BlankMarked(bins);
-  for (std::size_t k = 0; k < n; ++k) PutMarked(bins, Bearing(layout, static_cast<double>(angles_deg[k])), ranges[k], lim);
+  for (std::size_t k = 0; k < n; ++k)
+    PutMarked(bins, Bearing(layout, static_cast<double>(angles_deg[k])), ranges[k], lim);
   std::memcpy(out, bins, sizeof bins);
   return true;
 }
@@ -204,7 +205,8 @@ bool BinLaserScanSeen(float angle_min, float angle_increment, const float* range
   const double step = static_cast<double>(angle_increment);
   float bins[kReadings];
   BlankMarked(bins);
-  for (std::size_t k = 0; k < n; ++k) PutMarked(bins, (start + static_cast<double>(k) * step) * kDegPerRad, ranges[k], lim);
+  for (std::size_t k = 0; k < n; ++k)
+    PutMarked(bins, (start + static_cast<double>(k) * step) * kDegPerRad, ranges[k], lim);
   std::memcpy(out, bins, sizeof bins);
   return true;
 }

@@ -113,13 +113,11 @@ SCANBIN_API bool BinLaserScan(float angle_min, float angle_increment, const floa
 //         packets, a body the lower limit masks).
 // A degree with a return gets the same float as the old functions give it.
 // Bad arguments: false, and NaN in all 360 (nothing was seen).
-SCANBIN_API bool BinEvenScanSeen(const float* ranges, std::size_t n, const ScanLayout& layout,
-                                 float out[360]);
-SCANBIN_API bool BinSamplesSeen(const float* angles_deg, const float* ranges, std::size_t n,
-                                const ScanLayout& layout, float out[360]);
-SCANBIN_API bool BinLaserScanSeen(float angle_min, float angle_increment, const float* ranges,
-                                  std::size_t n, float range_min, float range_max,
-                                  float out[360]);
+SCANBIN_API bool BinEvenScanSeen(const float* ranges, std::size_t n, const ScanLayout& layout, float out[360]);
+SCANBIN_API bool BinSamplesSeen(const float* angles_deg, const float* ranges, std::size_t n, const ScanLayout& layout,
+                                float out[360]);
+SCANBIN_API bool BinLaserScanSeen(float angle_min, float angle_increment, const float* ranges, std::size_t n,
+                                  float range_min, float range_max, float out[360]);
 // Folds one marked result into another, as if their samples had been binned
 // together: a turn binned in pieces.
 SCANBIN_API void MergeSeen(float out[360], const float part[360]);

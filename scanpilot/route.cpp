@@ -36,21 +36,21 @@ constexpr double kRim = 2.3;
 // The search's goal node: reached from every cell where a route may end.
 constexpr int kEnd = kCells;
 
-int g_reach = 0;                    // stamp reach, cells
-int g_max_penalty = 0;              // the extra cost of a step at the radius
-int g_half[2 * kMaxReach + 1];      // half width of the stamp's disc per row
-double g_cos[360], g_sin[360];      // of each reading's degree
-double g_radius2 = 0.0;             // squared radius and preferred clearance, cells^2
+int g_reach = 0;                // stamp reach, cells
+int g_max_penalty = 0;          // the extra cost of a step at the radius
+int g_half[2 * kMaxReach + 1];  // half width of the stamp's disc per row
+double g_cos[360], g_sin[360];  // of each reading's degree
+double g_radius2 = 0.0;         // squared radius and preferred clearance, cells^2
 double g_preferred2 = 0.0;
 double g_radius_cells = 0.0, g_preferred_cells = 0.0, g_clearance_cost = 0.0;
-int g_penalty[kCells];              // per cell: kLethal or extra cost of a step onto it
+int g_penalty[kCells];  // per cell: kLethal or extra cost of a step onto it
 float g_point_row[360], g_point_col[360];
-float g_d2[kCells];                 // squared distance (cells^2) to the nearest return
+float g_d2[kCells];  // squared distance (cells^2) to the nearest return
 unsigned char g_occupied[kCells];
 int g_occupied_list[360];
-int g_cost[kCells + 1];             // cost from the robot
+int g_cost[kCells + 1];  // cost from the robot
 int g_parent[kCells + 1];
-unsigned char g_state[kCells];      // 0 new, 1 open, 2 closed
+unsigned char g_state[kCells];  // 0 new, 1 open, 2 closed
 int g_heap[kCells + 1];
 int g_heap_pos[kCells + 1];
 long long g_key[kCells + 1];

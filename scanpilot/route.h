@@ -15,11 +15,11 @@ constexpr int kSide = 100;
 constexpr int kCells = kSide * kSide;
 
 struct Result {
-  bool found;       // a route from the robot to the goal (or the free cell nearest it)
-  int cells;        // cells walked, start excluded
-  double look_x;    // where to steer: the farthest route cell within the lookahead
-  double look_y;    //   that the straight line from the robot still follows
-  double end_x;     // the route's last cell
+  bool found;     // a route from the robot to the goal (or the free cell nearest it)
+  int cells;      // cells walked, start excluded
+  double look_x;  // where to steer: the farthest route cell within the lookahead
+  double look_y;  //   that the straight line from the robot still follows
+  double end_x;   // the route's last cell
   double end_y;
   bool goal_moved;  // the goal cell itself was too close to a return
 };

@@ -594,7 +594,8 @@ bool Pilot::StepSamples(const float* angles_deg, const float* ranges, std::size_
 }
 
 bool Pilot::StepEvenTurn(const float* ranges, std::size_t n, const PilotPoint* candidate, PilotStep& out) {
-  const bool good = ::BinEvenScanSeen(ranges, n, MountedLayout(config_, config_.layout), readings_) && !AllNaN(ranges, n);
+  const bool good =
+      ::BinEvenScanSeen(ranges, n, MountedLayout(config_, config_.layout), readings_) && !AllNaN(ranges, n);
   Plan(candidate, good, out);
   return !out.bad_input;
 }

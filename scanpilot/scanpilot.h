@@ -231,13 +231,13 @@ struct PilotConfig {
 
 enum class PilotError {
   kNone,
-  kBusy,          // another Pilot is live in this process
-  kBadBorder,     // robot_radius or margin negative or not finite, or their sum over kPilotMaxBorder
-  kBadLayout,     // layout or mount numbers not finite, scale not > 0, min_range > max_range
-  kBadGoal,       // goal not finite or off the grid
-  kBadFollow,     // follow_distance not finite or not > 0
-  kBadLimits,     // speed or turn-rate limit, or period, not finite or negative (period: not > 0)
-  kBadGains,      // a gain not finite or negative
+  kBusy,       // another Pilot is live in this process
+  kBadBorder,  // robot_radius or margin negative or not finite, or their sum over kPilotMaxBorder
+  kBadLayout,  // layout or mount numbers not finite, scale not > 0, min_range > max_range
+  kBadGoal,    // goal not finite or off the grid
+  kBadFollow,  // follow_distance not finite or not > 0
+  kBadLimits,  // speed or turn-rate limit, or period, not finite or negative (period: not > 0)
+  kBadGains,   // a gain not finite or negative
   // The layout's range limits hide returns the guard must see: min_range
   // beyond robot_radius + margin, or max_range below the stopping distance
   // (robot_radius + max(margin, guard_margin) + max_speed * period).
@@ -316,16 +316,16 @@ struct PilotStep {
   int seen;
   int seen_front;
   int near_readings;
-  bool low_coverage;     // seen_front below kPilotMinFrontSeen: bad input, a stop
-  bool unseen_held;      // the guard held back from unseen or -inf space (guard_stopped too)
-  PilotReason reason;    // why the speed is zero, or kDriving
+  bool low_coverage;   // seen_front below kPilotMinFrontSeen: bad input, a stop
+  bool unseen_held;    // the guard held back from unseen or -inf space (guard_stopped too)
+  PilotReason reason;  // why the speed is zero, or kDriving
   // The controller's own route (see the contract): found, its length in
   // cells, and the point it steers at (robot frame; (0, 0) without one).
   bool route_found;
   int route_cells;
   PilotPoint lookahead;
-  double clearance;      // robot edge to the nearest return (m); +inf without one
-  bool recovering;       // turning toward open space for want of a route
+  double clearance;  // robot edge to the nearest return (m); +inf without one
+  bool recovering;   // turning toward open space for want of a route
 };
 
 // What the planner saw and did on the last step, read back cell by cell.
@@ -411,8 +411,8 @@ class SCANPILOT_API Pilot {
   // A turn on the spot keeps its way until the route comes round ahead or a
   // whole turn is done: a route that flips sides cannot swing the robot.
   int turn_sign_ = 0;
-  double spun_ = 0.0;           // radians turned on the spot this way
-  int recovery_left_ = 0;       // steps of recovery left before no_path stops the robot
+  double spun_ = 0.0;      // radians turned on the spot this way
+  int recovery_left_ = 0;  // steps of recovery left before no_path stops the robot
 };
 
 // A scanner's own layout as the robot sees it when the scanner is mounted

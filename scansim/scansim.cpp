@@ -4,12 +4,12 @@
 #include <png.h>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -78,7 +78,7 @@ struct Rng {
     return result;
   }
   double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }  // [0, 1)
-  double Gauss() {  // Marsaglia's polar method
+  double Gauss() {                                                            // Marsaglia's polar method
     double u, v, q;
     do {
       u = 2.0 * Uniform() - 1.0;
@@ -121,10 +121,22 @@ void SimSinCos(double a, double& s, double& c) {
   const double cs = 1.0 + pc;
   const double qf = k - 4.0 * std::floor(k * 0.25);  // exact: 0, 1, 2 or 3
   switch (static_cast<int>(qf)) {
-    case 0: s = sn; c = cs; break;
-    case 1: s = cs; c = -sn; break;
-    case 2: s = -sn; c = -cs; break;
-    default: s = -cs; c = sn; break;
+    case 0:
+      s = sn;
+      c = cs;
+      break;
+    case 1:
+      s = cs;
+      c = -sn;
+      break;
+    case 2:
+      s = -sn;
+      c = -cs;
+      break;
+    default:
+      s = -cs;
+      c = sn;
+      break;
   }
 }
 
@@ -212,7 +224,8 @@ struct SimMap::Impl {
     if (static_cast<unsigned long long>(col) >= static_cast<unsigned long long>(width) ||
         static_cast<unsigned long long>(row) >= static_cast<unsigned long long>(height))
       return !open;
-    return blocked[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)] != 0;
+    return blocked[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)] !=
+           0;
   }
   // World to map frame (metres from the lower-left corner, along the image's axes).
   void ToMap(double x, double y, double& mx, double& my) const {
@@ -393,8 +406,7 @@ bool ReadPgm(const std::string& path, std::vector<unsigned char>& pixels, int& w
   return true;
 }
 
-bool ReadPng(const std::string& path, std::vector<unsigned char>& pixels, int& width, int& height,
-             std::string& why) {
+bool ReadPng(const std::string& path, std::vector<unsigned char>& pixels, int& width, int& height, std::string& why) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -565,8 +577,8 @@ bool LoadYaml(const char* yaml_path, const SimMapOptions& options, SimMap::Impl&
     for (int c = 0; c < w; ++c) {
       const double p = pixels[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)];
       const double occupancy = negate != 0.0 ? p / maxval : (maxval - p) / maxval;
-      SimCellState s = occupancy > occ ? SimCellState::kWall
-                                       : (occupancy < fre ? SimCellState::kFree : SimCellState::kUnknown);
+      SimCellState s =
+          occupancy > occ ? SimCellState::kWall : (occupancy < fre ? SimCellState::kFree : SimCellState::kUnknown);
       // Image rows run from the top; map rows from the lowest y.
       map.cells[static_cast<std::size_t>(h - 1 - r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)] =
           static_cast<unsigned char>(s);
@@ -638,8 +650,8 @@ bool SimMap::OpenUnknown() const { return impl_ && impl_->open; }
 
 SimCellState SimMap::Cell(int col, int row) const {
   if (!Loaded() || col < 0 || row < 0 || col >= impl_->width || row >= impl_->height) return SimCellState::kUnknown;
-  return static_cast<SimCellState>(
-      impl_->cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(impl_->width) + static_cast<std::size_t>(col)]);
+  return static_cast<SimCellState>(impl_->cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(impl_->width) +
+                                                static_cast<std::size_t>(col)]);
 }
 
 bool SimMap::Blocked(int col, int row) const { return !Loaded() || impl_->Blocked(col, row); }
@@ -685,7 +697,7 @@ double SimMap::Cast(double x, double y, double dx, double dy, double max_range) 
   double tx = sx != 0 ? edge_x(col) : kInf;
   double ty = sy != 0 ? edge_y(row) : kInf;
   const double inv_res = 1.0 / res;
-  double t_at = 0.0;  // how far the ray has come
+  double t_at = 0.0;         // how far the ray has come
   int d = m.Info(col, row);  // the current cell's: 0 blocked, else cells of open floor round it
   for (;;) {
     // In open floor: every cell within d - 1 of this one is free, so the
@@ -851,13 +863,19 @@ bool SimWorld::Start(const SimMap& map, const SimConfig& c, const SimPose& start
     double v, lo, hi;
     bool lo_open;
   } checks[] = {
-      {"robot radius", c.robot_radius, 0.0, 10.0, true},   {"maximum speed", c.max_speed, 0.0, 100.0, false},
+      {"robot radius", c.robot_radius, 0.0, 10.0, true},
+      {"maximum speed", c.max_speed, 0.0, 100.0, false},
       {"maximum turn rate", c.max_turn_rate, 0.0, 100.0, false},
-      {"maximum range", c.max_range, 0.0, 1000.0, true},   {"range noise", c.range_noise, 0.0, 10.0, false},
-      {"dropout", c.dropout, 0.0, 1.0, false},             {"mounting yaw", c.mount_yaw_deg, -1e6, 1e6, false},
-      {"range scale", c.layout.range_scale, 0.0, 1e6, true}, {"layout zero", c.layout.zero_deg, -1e6, 1e6, false},
-      {"person radius", c.person_radius, 0.0, 10.0, true}, {"person speed", c.person_speed, 0.0, 100.0, false},
-      {"detector noise", c.detector_noise, 0.0, 10.0, false}, {"detector miss", c.detector_miss, 0.0, 1.0, false},
+      {"maximum range", c.max_range, 0.0, 1000.0, true},
+      {"range noise", c.range_noise, 0.0, 10.0, false},
+      {"dropout", c.dropout, 0.0, 1.0, false},
+      {"mounting yaw", c.mount_yaw_deg, -1e6, 1e6, false},
+      {"range scale", c.layout.range_scale, 0.0, 1e6, true},
+      {"layout zero", c.layout.zero_deg, -1e6, 1e6, false},
+      {"person radius", c.person_radius, 0.0, 10.0, true},
+      {"person speed", c.person_speed, 0.0, 100.0, false},
+      {"detector noise", c.detector_noise, 0.0, 10.0, false},
+      {"detector miss", c.detector_miss, 0.0, 1.0, false},
       {"detector false alarm", c.detector_false_alarm, 0.0, 1.0, false},
   };
   for (const Check& k : checks) {
@@ -979,8 +997,7 @@ void SimWorld::Scan(float out[kSimReadings]) {
 }
 
 bool SimWorld::ScanTurn(float* ranges, std::size_t n) {
-  if (impl_ == nullptr || impl_->map == nullptr || ranges == nullptr || n == 0 || n > kSimMaxTurnSamples)
-    return false;
+  if (impl_ == nullptr || impl_->map == nullptr || ranges == nullptr || n == 0 || n > kSimMaxTurnSamples) return false;
   Impl& w = *impl_;
   const SimPoint q = w.PersonAt(w.time);
   w.person_hits = 0;

@@ -142,8 +142,8 @@ class SCANSIM_API SimMap {
 };
 
 struct SimPose {
-  double x, y;      // metres, world frame
-  double heading;   // radians, counter-clockwise from the world's +x, in (-pi, pi]
+  double x, y;     // metres, world frame
+  double heading;  // radians, counter-clockwise from the world's +x, in (-pi, pi]
 };
 
 struct SimPoint {
@@ -185,9 +185,9 @@ struct SimContact {
 };
 
 struct SimMove {
-  SimPose pose;         // where the move ended (at the contact, if any)
-  double travelled;     // metres along the arc
-  double duration;      // seconds moved (less than asked after a contact)
+  SimPose pose;             // where the move ended (at the contact, if any)
+  double travelled;         // metres along the arc
+  double duration;          // seconds moved (less than asked after a contact)
   double speed, turn_rate;  // the command after clipping (NaN gives 0)
   SimContact contact;
 };

@@ -190,19 +190,19 @@ struct SpinTurn {
   float range_mm[kMaxSamples] = {};
   std::uint16_t strength[kMaxSamples] = {};  // intensity or quality; 0 where none is sent
   std::uint8_t flags[kMaxSamples] = {};
-  float rpm = 0.0f;        // mean of the packets' speed fields; 0 when the protocol sends none
-  unsigned packets = 0;    // good packets (nodes for kRplidar) in the turn
-  unsigned sectors = 0;    // 2-degree sectors [2k, 2k+2) holding at least one sample
+  float rpm = 0.0f;      // mean of the packets' speed fields; 0 when the protocol sends none
+  unsigned packets = 0;  // good packets (nodes for kRplidar) in the turn
+  unsigned sectors = 0;  // 2-degree sectors [2k, 2k+2) holding at least one sample
 };
 
 struct SpinCounters {
   std::uint64_t good_packets = 0;
-  std::uint64_t bad_packets = 0;       // framed, but their check or a field failed
-  std::uint64_t skipped_bytes = 0;     // dropped while looking for a packet
-  std::uint64_t resyncs = 0;           // runs of skipped bytes after a good packet
-  std::uint64_t dropped_samples = 0;   // beyond a turn's kMaxSamples
-  std::uint64_t dropped_turns = 0;     // unfinished turns dropped by DropPartial()
-  std::uint64_t descriptors = 0;       // kRplidar scan descriptors seen
+  std::uint64_t bad_packets = 0;      // framed, but their check or a field failed
+  std::uint64_t skipped_bytes = 0;    // dropped while looking for a packet
+  std::uint64_t resyncs = 0;          // runs of skipped bytes after a good packet
+  std::uint64_t dropped_samples = 0;  // beyond a turn's kMaxSamples
+  std::uint64_t dropped_turns = 0;    // unfinished turns dropped by DropPartial()
+  std::uint64_t descriptors = 0;      // kRplidar scan descriptors seen
   std::uint64_t turns = 0;
 };
 
@@ -230,7 +230,7 @@ class SpinDecoder {
   static constexpr std::size_t kBufferBytes = 10 + 2 * kMaxPacketSamples;
   SpinProtocol protocol_;
   bool ready_;
-  bool pending_;    // pkt_ holds the packet that starts the next turn
+  bool pending_;  // pkt_ holds the packet that starts the next turn
   bool skipping_;
   std::size_t have_;
   double rpm_sum_;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::size_t kNo = 0;                    // the bytes cannot begin a packet
+constexpr std::size_t kNo = 0;                               // the bytes cannot begin a packet
 constexpr std::size_t kMore = static_cast<std::size_t>(-1);  // they may; the length is not known yet
 
 unsigned Word(const unsigned char* p) { return static_cast<unsigned>(p[0]) | static_cast<unsigned>(p[1]) << 8; }
@@ -97,7 +97,7 @@ void SpinDecoder::Settle() {
     while (drop < have_) {
       const unsigned char* p = buf_ + drop;
       const std::size_t h = have_ - drop;
-      len = protocol_ == SpinProtocol::kLd06     ? LdFrame(p, h)
+      len = protocol_ == SpinProtocol::kLd06      ? LdFrame(p, h)
             : protocol_ == SpinProtocol::kRplidar ? RpFrame(p, h)
             : protocol_ == SpinProtocol::kYdlidar ? YdFrame(p, h)
                                                   : kNo;
@@ -150,7 +150,8 @@ void SpinDecoder::Settle() {
     } else if (protocol_ == SpinProtocol::kRplidar) {
       pkt_starts_turn_ = (p[0] & 1u) != 0;
       pkt_samples_ = 1;
-      pkt_angle_[0] = static_cast<float>(((static_cast<unsigned>(p[1]) >> 1) | static_cast<unsigned>(p[2]) << 7) / 64.0);
+      pkt_angle_[0] =
+          static_cast<float>(((static_cast<unsigned>(p[1]) >> 1) | static_cast<unsigned>(p[2]) << 7) / 64.0);
       pkt_range_[0] = static_cast<float>(Word(p + 3) / 4.0);
       pkt_strength_[0] = static_cast<std::uint16_t>(p[0] >> 2);
     } else {
@@ -188,7 +189,8 @@ void SpinDecoder::Settle() {
 
 // The packet just decoded joins the turn, or ends it and waits.
 void SpinDecoder::Take(std::size_t len) {
-  const bool begins = turn_.packets > 0 && (protocol_ == SpinProtocol::kLd06 ? pkt_start_ < last_start_ : pkt_starts_turn_);
+  const bool begins =
+      turn_.packets > 0 && (protocol_ == SpinProtocol::kLd06 ? pkt_start_ < last_start_ : pkt_starts_turn_);
   std::memmove(buf_, buf_ + len, have_ - len);
   have_ -= len;
   if (begins) {

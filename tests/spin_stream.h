@@ -163,7 +163,8 @@ class Writer {
     last_rev_ = Rev(rotor);
     const int n = first ? 1 : 40;
     const unsigned fsa = (static_cast<unsigned>(std::lround(Norm(rotor) * 64.0)) % (360u * 64u)) << 1 | 1u;
-    const unsigned lsa = (static_cast<unsigned>(std::lround(Norm(rotor + step * (n - 1)) * 64.0)) % (360u * 64u)) << 1 | 1u;
+    const unsigned lsa =
+        (static_cast<unsigned>(std::lround(Norm(rotor + step * (n - 1)) * 64.0)) % (360u * 64u)) << 1 | 1u;
     const double f = (fsa >> 1) / 64.0, l = (lsa >> 1) / 64.0;
     double span = l - f;
     if (span < 0) span += 360.0;

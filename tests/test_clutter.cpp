@@ -22,7 +22,8 @@ struct Floor {
   int cols, rows;
   std::vector<unsigned char> cells;
   Floor(double w, double h)
-      : cols(static_cast<int>(w / kRes)), rows(static_cast<int>(h / kRes)),
+      : cols(static_cast<int>(w / kRes)),
+        rows(static_cast<int>(h / kRes)),
         cells(static_cast<std::size_t>(cols * rows), 0) {
     Box(0, 0, w, kRes);
     Box(0, h - kRes, w, h);
@@ -144,9 +145,9 @@ TEST(clutter, DeadEndIsLeft) {
   // A pocket 1.2 m wide and 1 m deep opening toward the robot, the goal
   // straight behind it: the robot must leave the pocket and go round.
   Floor f(6.0, 8.0);
-  f.Box(2.4, 4.0, 3.6, 4.2);   // back
-  f.Box(2.2, 3.0, 2.4, 4.2);   // left side
-  f.Box(3.6, 3.0, 3.8, 4.2);   // right side
+  f.Box(2.4, 4.0, 3.6, 4.2);  // back
+  f.Box(2.2, 3.0, 2.4, 4.2);  // left side
+  f.Box(3.6, 3.0, 3.8, 4.2);  // right side
   SimMap map;
   const Outcome o = Drive(Load(map, f), {3.0, 1.0, kPi / 2}, 3.0, 6.5, 90.0);
   ExpectGotThere(o, 90.0);

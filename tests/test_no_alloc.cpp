@@ -380,8 +380,9 @@ TEST(allocFree, SpinDecodingAllocatesNothing) {
     o.drop_every = 11;
     const std::vector<uint8_t> bytes = spin::Write(k, o).bytes;
     static SpinDecoder dec(SpinProtocol::kLd06);
-    dec = SpinDecoder(k == spin::Kind::kLd06 ? SpinProtocol::kLd06
-                      : k == spin::Kind::kRplidar ? SpinProtocol::kRplidar : SpinProtocol::kYdlidar);
+    dec = SpinDecoder(k == spin::Kind::kLd06      ? SpinProtocol::kLd06
+                      : k == spin::Kind::kRplidar ? SpinProtocol::kRplidar
+                                                  : SpinProtocol::kYdlidar);
     std::size_t turns = 0;
     long calls;
     {

@@ -543,15 +543,16 @@ TEST(scanbinSeen, DegreesNoSampleReachesAreUnseenAndPiecesMergeLikeOneCall) {
   // 36 ranges at 1 degree from ahead: a tenth of the circle seen.
   std::vector<float> ranges(36, 2.0f);
   float part[360];
-  ASSERT_TRUE(BinLaserScanSeen(0.0f, static_cast<float>(3.14159265358979323846 / 180.0), ranges.data(),
-                               ranges.size(), 0.1f, 10.0f, part));
+  ASSERT_TRUE(BinLaserScanSeen(0.0f, static_cast<float>(3.14159265358979323846 / 180.0), ranges.data(), ranges.size(),
+                               0.1f, 10.0f, part));
   int seen = 0;
   for (float v : part) seen += std::isnan(v) ? 0 : 1;
   EXPECT_EQ(seen, 36);
   EXPECT_TRUE(std::isnan(part[0]) && std::isnan(part[179]) && part[180] == 2.0f && part[215] == 2.0f);
   // Even turn, then in halves merged: the same marks.
   std::vector<float> even(360);
-  for (int k = 0; k < 360; ++k) even[k] = k % 3 == 0 ? std::numeric_limits<float>::quiet_NaN() : 0.5f + static_cast<float>(k % 7);
+  for (int k = 0; k < 360; ++k)
+    even[k] = k % 3 == 0 ? std::numeric_limits<float>::quiet_NaN() : 0.5f + static_cast<float>(k % 7);
   float whole[360], a[360], b[360];
   ScanLayout l;
   ASSERT_TRUE(BinEvenScanSeen(even.data(), even.size(), l, whole));

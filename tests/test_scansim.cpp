@@ -2,15 +2,15 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <dlfcn.h>
 #include <cmath>
 #include <cstdio>
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <limits>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,8 +82,10 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string Yaml(const std::string& image, const std::string& extra = "") {
-  return "image: " + image + "\nresolution: 0.5\norigin: [1.0, 2.0, 0.0]\nnegate: 0\noccupied_thresh: 0.65\n"
-         "free_thresh: 0.196\n" + extra;
+  return "image: " + image +
+         "\nresolution: 0.5\norigin: [1.0, 2.0, 0.0]\nnegate: 0\noccupied_thresh: 0.65\n"
+         "free_thresh: 0.196\n" +
+         extra;
 }
 
 std::string Swap(std::string s, const std::string& from, const std::string& to) {
@@ -111,7 +113,8 @@ TEST(ScanSimRays, AgreeWithBruteForceOnRandomMaps) {
   for (int map_no = 0; map_no < 40; ++map_no) {
     // Small dense maps, and large sparse ones where rays leap through open floor.
     const bool sparse = map_no % 4 == 3;
-    const int w = (sparse ? 40 : 5) + static_cast<int>(gen() % 30), h = (sparse ? 40 : 5) + static_cast<int>(gen() % 30);
+    const int w = (sparse ? 40 : 5) + static_cast<int>(gen() % 30),
+              h = (sparse ? 40 : 5) + static_cast<int>(gen() % 30);
     const double res = 0.03 + 0.2 * u01(gen);
     const double ox = -3.0 + 6.0 * u01(gen), oy = -3.0 + 6.0 * u01(gen);
     const double density = sparse ? 0.002 + 0.01 * u01(gen) : 0.05 + 0.3 * u01(gen);
@@ -228,8 +231,10 @@ TEST(ScanSimMaps, BadFilesSayWhichFileAndWhat) {
   } cases[] = {
       {"image: [unclosed\n", "not YAML"},
       {"just a line\n", "not a map_server YAML"},
-      {"resolution: 0.5\norigin: [0, 0, 0]\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.2\n", "missing key 'image'"},
-      {"image: ok.pgm\norigin: [0, 0, 0]\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.2\n", "missing key 'resolution'"},
+      {"resolution: 0.5\norigin: [0, 0, 0]\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.2\n",
+       "missing key 'image'"},
+      {"image: ok.pgm\norigin: [0, 0, 0]\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.2\n",
+       "missing key 'resolution'"},
       {Swap(Yaml("ok.pgm"), "resolution: 0.5", "resolution: 0"), "'resolution' must be > 0"},
       {Swap(Yaml("ok.pgm"), "resolution: 0.5", "resolution: -1"), "'resolution' must be > 0"},
       {Swap(Yaml("ok.pgm"), "resolution: 0.5", "resolution: .nan"), "'resolution' is not finite"},

@@ -30,8 +30,9 @@ struct Decoded {
 };
 
 SpinProtocol ProtocolOf(spin::Kind k) {
-  return k == spin::Kind::kLd06 ? SpinProtocol::kLd06 : k == spin::Kind::kRplidar ? SpinProtocol::kRplidar
-                                                                                   : SpinProtocol::kYdlidar;
+  return k == spin::Kind::kLd06      ? SpinProtocol::kLd06
+         : k == spin::Kind::kRplidar ? SpinProtocol::kRplidar
+                                     : SpinProtocol::kYdlidar;
 }
 
 Decoded Decode(SpinProtocol proto, const Bytes& b, const std::function<std::size_t()>& chunk) {
@@ -76,8 +77,10 @@ void ExpectSame(const std::vector<spin::Turn>& want, const Decoded& got, bool ld
     SCOPED_TRACE("turn " + std::to_string(t));
     ASSERT_EQ(got.turns[t].samples.size(), want[t].samples.size());
     EXPECT_EQ(got.turns[t].packets, want[t].packets);
-    if (ld06) EXPECT_FLOAT_EQ(got.turns[t].rpm, static_cast<float>(want[t].speed_sum / want[t].packets / 6.0));
-    else EXPECT_EQ(got.turns[t].rpm, 0.0f);
+    if (ld06)
+      EXPECT_FLOAT_EQ(got.turns[t].rpm, static_cast<float>(want[t].speed_sum / want[t].packets / 6.0));
+    else
+      EXPECT_EQ(got.turns[t].rpm, 0.0f);
     for (std::size_t i = 0; i < want[t].samples.size(); ++i) {
       const spin::Sample& w = want[t].samples[i];
       const spin::Sample& g = got.turns[t].samples[i];
@@ -222,7 +225,8 @@ TEST(SpinWire, RplidarKeepsEveryIntactNodeThroughDamage) {
   std::size_t j = 0, matched = 0, extra = 0;
   for (const spin::Sample& g : got) {
     std::size_t k = j;
-    while (k < want.size() && k < j + 8 && !(std::fabs(g.angle - want[k].angle) < 1e-6 && g.range_mm == want[k].range_mm))
+    while (k < want.size() && k < j + 8 &&
+           !(std::fabs(g.angle - want[k].angle) < 1e-6 && g.range_mm == want[k].range_mm))
       ++k;
     if (k < want.size() && k < j + 8) {
       ++matched;

@@ -341,11 +341,11 @@ py::dict ConfigDict(PilotConfig c) {
   for (const auto& k : kDoubleKeys) any[k.name] = k.slot(c);
   for (const auto& k : kFloatKeys) any[k.name] = static_cast<double>(k.slot(c));
   for (const auto& k : kBoolKeys) any[k.name] = k.slot(c);
-  for (const char* k : {"zero_deg", "clockwise", "range_scale", "min_range", "max_range", "mount_yaw_deg",
-                        "upside_down", "robot_radius", "margin", "max_speed", "max_turn_rate", "period",
-                        "turn_gain", "drive_bearing", "min_steer", "approach_gain", "standoff",
-                        "min_face_distance", "guard_margin", "guard_floor", "lookahead", "clearance_cost",
-                        "slow_clearance", "recovery_time"})
+  for (const char* k :
+       {"zero_deg",     "clockwise",     "range_scale", "min_range",      "max_range",      "mount_yaw_deg",
+        "upside_down",  "robot_radius",  "margin",      "max_speed",      "max_turn_rate",  "period",
+        "turn_gain",    "drive_bearing", "min_steer",   "approach_gain",  "standoff",       "min_face_distance",
+        "guard_margin", "guard_floor",   "lookahead",   "clearance_cost", "slow_clearance", "recovery_time"})
     d[k] = any[k];
   return d;
 }

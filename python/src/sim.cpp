@@ -32,9 +32,10 @@ double Num(const py::kwargs& kw, const char* key, double fallback) {
 }
 
 SimConfig ConfigOf(const py::kwargs& kw) {
-  static const char* const kKeys[] = {"robot_radius", "max_speed", "max_turn_rate", "max_range", "range_noise",
-                                      "dropout", "mount_yaw_deg", "person_radius", "person_speed", "detector_noise",
-                                      "detector_miss", "detector_false_alarm", "seed", "start"};
+  static const char* const kKeys[] = {"robot_radius", "max_speed",      "max_turn_rate", "max_range",
+                                      "range_noise",  "dropout",        "mount_yaw_deg", "person_radius",
+                                      "person_speed", "detector_noise", "detector_miss", "detector_false_alarm",
+                                      "seed",         "start"};
   for (auto item : kw) {
     const std::string k = py::cast<std::string>(item.first);
     bool known = false;
@@ -79,7 +80,8 @@ struct PyWorld {
 }  // namespace
 
 void BindSim(py::module_& m) {
-  py::class_<SimMap, std::shared_ptr<SimMap>>(m, "SimMap", R"doc(SimMap(yaml_path, open_unknown=False): a map_server map.
+  py::class_<SimMap, std::shared_ptr<SimMap>>(m, "SimMap",
+                                              R"doc(SimMap(yaml_path, open_unknown=False): a map_server map.
 
 The YAML (image, resolution, origin, negate, occupied_thresh, free_thresh)
 with an 8-bit PGM or PNG. Unknown cells and the outside are walls unless
@@ -96,19 +98,24 @@ open_unknown. A bad file raises ValueError naming the file and the key or line.)
       .def_property_readonly("width", &SimMap::Width, "cells")
       .def_property_readonly("height", &SimMap::Height, "cells")
       .def_property_readonly("resolution", &SimMap::Resolution, "metres per cell")
-      .def_property_readonly("origin", [](const SimMap& s) { return py::make_tuple(s.OriginX(), s.OriginY(), s.OriginYaw()); },
-                             "(x, y, yaw) of the lower-left corner")
+      .def_property_readonly(
+          "origin", [](const SimMap& s) { return py::make_tuple(s.OriginX(), s.OriginY(), s.OriginYaw()); },
+          "(x, y, yaw) of the lower-left corner")
       .def("free", &SimMap::FreeAt, py::arg("x"), py::arg("y"), "The point is on the map and not in a wall.")
-      .def("cast", [](const SimMap& s, double x, double y, double heading, double max_range) {
-             double sn, cs;
-             SimSinCos(heading, sn, cs);
-             return s.Cast(x, y, cs, sn, max_range);
-           }, py::arg("x"), py::arg("y"), py::arg("heading"), py::arg("max_range") = 12.0,
-           "Distance along `heading` (radians) to the first wall cell; inf when none within max_range.")
+      .def(
+          "cast",
+          [](const SimMap& s, double x, double y, double heading, double max_range) {
+            double sn, cs;
+            SimSinCos(heading, sn, cs);
+            return s.Cast(x, y, cs, sn, max_range);
+          },
+          py::arg("x"), py::arg("y"), py::arg("heading"), py::arg("max_range") = 12.0,
+          "Distance along `heading` (radians) to the first wall cell; inf when none within max_range.")
       .def("wall_distance", &SimMap::WallDistance, py::arg("x"), py::arg("y"), py::arg("limit") = 5.0,
            "Distance to the nearest wall cell, at most `limit`.");
 
-  py::class_<PyWorld>(m, "SimWorld", R"doc(SimWorld(map, start=(x, y, heading), seed=7, **config): a disc robot on `map`.
+  py::class_<PyWorld>(m, "SimWorld",
+                      R"doc(SimWorld(map, start=(x, y, heading), seed=7, **config): a disc robot on `map`.
 
 start: metres and radians in the map's frame. Keywords: robot_radius (0.2),
 max_speed (0.5), max_turn_rate (1.2), max_range (12), range_noise (0),
@@ -125,60 +132,85 @@ A start off the map or touching a wall raises ValueError.)doc")
              return w;
            }),
            py::arg("map"), py::kw_only(), py::arg("start"), py::arg("seed") = 7)
-      .def("set_route", [](PyWorld& w, const std::vector<std::pair<double, double>>& route) {
-             std::vector<double> xy;
-             for (const auto& p : route) xy.insert(xy.end(), {p.first, p.second});
-             char why[256] = "";
-             if (!w.world.SetRoute(xy.data(), route.size(), why, sizeof why)) Refuse(why);
-           }, py::arg("route"), "A person walking these (x, y) points from time 0 at person_speed.")
-      .def("scan", [](PyWorld& w) {
-             py::array_t<float> out(kSimReadings);
-             w.world.Scan(out.mutable_data());
-             return out;
-           }, "360 readings from the robot (float32; index 180 ahead, 270 left, inf: no return).")
-      .def("scan_turn", [](PyWorld& w, std::size_t n) {
-             py::array_t<float> out(static_cast<py::ssize_t>(n));
-             if (!w.world.ScanTurn(out.mutable_data(), n)) Refuse("n: 1.." + std::to_string(kSimMaxTurnSamples));
-             return out;
-           }, py::arg("n"), "n raw samples of one turn in the scanner's own layout (mount_yaw_deg).")
-      .def("detect", [](PyWorld& w) -> py::object {
-             const SimDetection d = w.world.Detect();
-             if (!d.present) return py::none();
-             return py::make_tuple(d.x, d.y);
-           }, "The detector's candidate for the last scan, (x, y) in the robot frame, or None.")
-      .def("move", [](PyWorld& w, double speed, double turn_rate, double dt) {
-             const SimMove mv = w.world.Move(speed, turn_rate, dt);
-             if (mv.contact.kind != SimContactKind::kNone) w.contact = mv.contact;
-             py::dict d;
-             d["pose"] = PoseTuple(mv.pose);
-             d["travelled"] = mv.travelled;
-             d["duration"] = mv.duration;
-             d["speed"] = mv.speed;
-             d["turn_rate"] = mv.turn_rate;
-             d["contact"] = ContactObject(mv.contact);
-             return d;
-           }, py::arg("speed"), py::arg("turn_rate"), py::arg("dt") = 0.1,
-           "Drive the clipped command for dt seconds on its exact arc; stops at the first contact.")
-      .def_property_readonly("pose", [](const PyWorld& w) { return PoseTuple(w.world.Pose()); }, "(x, y, heading)")
+      .def(
+          "set_route",
+          [](PyWorld& w, const std::vector<std::pair<double, double>>& route) {
+            std::vector<double> xy;
+            for (const auto& p : route) xy.insert(xy.end(), {p.first, p.second});
+            char why[256] = "";
+            if (!w.world.SetRoute(xy.data(), route.size(), why, sizeof why)) Refuse(why);
+          },
+          py::arg("route"), "A person walking these (x, y) points from time 0 at person_speed.")
+      .def(
+          "scan",
+          [](PyWorld& w) {
+            py::array_t<float> out(kSimReadings);
+            w.world.Scan(out.mutable_data());
+            return out;
+          },
+          "360 readings from the robot (float32; index 180 ahead, 270 left, inf: no return).")
+      .def(
+          "scan_turn",
+          [](PyWorld& w, std::size_t n) {
+            py::array_t<float> out(static_cast<py::ssize_t>(n));
+            if (!w.world.ScanTurn(out.mutable_data(), n)) Refuse("n: 1.." + std::to_string(kSimMaxTurnSamples));
+            return out;
+          },
+          py::arg("n"), "n raw samples of one turn in the scanner's own layout (mount_yaw_deg).")
+      .def(
+          "detect",
+          [](PyWorld& w) -> py::object {
+            const SimDetection d = w.world.Detect();
+            if (!d.present) return py::none();
+            return py::make_tuple(d.x, d.y);
+          },
+          "The detector's candidate for the last scan, (x, y) in the robot frame, or None.")
+      .def(
+          "move",
+          [](PyWorld& w, double speed, double turn_rate, double dt) {
+            const SimMove mv = w.world.Move(speed, turn_rate, dt);
+            if (mv.contact.kind != SimContactKind::kNone) w.contact = mv.contact;
+            py::dict d;
+            d["pose"] = PoseTuple(mv.pose);
+            d["travelled"] = mv.travelled;
+            d["duration"] = mv.duration;
+            d["speed"] = mv.speed;
+            d["turn_rate"] = mv.turn_rate;
+            d["contact"] = ContactObject(mv.contact);
+            return d;
+          },
+          py::arg("speed"), py::arg("turn_rate"), py::arg("dt") = 0.1,
+          "Drive the clipped command for dt seconds on its exact arc; stops at the first contact.")
+      .def_property_readonly(
+          "pose", [](const PyWorld& w) { return PoseTuple(w.world.Pose()); }, "(x, y, heading)")
       .def_property_readonly("time", [](const PyWorld& w) { return w.world.Time(); })
-      .def_property_readonly("person", [](const PyWorld& w) -> py::object {
-             if (!w.world.HasPerson()) return py::none();
-             const SimPoint p = w.world.Person();
-             return py::make_tuple(p.x, p.y);
-           })
-      .def_property_readonly("contact", [](const PyWorld& w) { return ContactObject(w.contact); },
-                             "The contact that stopped the robot, or None.")
-      .def("clearance", [](const PyWorld& w, double limit) { return w.world.Clearance(limit); },
-           py::arg("limit") = 5.0, "The robot's edge to the nearest wall cell (m), at most limit.")
-      .def("to_robot", [](const PyWorld& w, double x, double y) {
-             const SimPoint p = SimToRobot(w.world.Pose(), x, y);
-             return py::make_tuple(p.x, p.y);
-           }, py::arg("x"), py::arg("y"), "A map point in the robot's frame (X ahead, Y left).");
+      .def_property_readonly("person",
+                             [](const PyWorld& w) -> py::object {
+                               if (!w.world.HasPerson()) return py::none();
+                               const SimPoint p = w.world.Person();
+                               return py::make_tuple(p.x, p.y);
+                             })
+      .def_property_readonly(
+          "contact", [](const PyWorld& w) { return ContactObject(w.contact); },
+          "The contact that stopped the robot, or None.")
+      .def(
+          "clearance", [](const PyWorld& w, double limit) { return w.world.Clearance(limit); }, py::arg("limit") = 5.0,
+          "The robot's edge to the nearest wall cell (m), at most limit.")
+      .def(
+          "to_robot",
+          [](const PyWorld& w, double x, double y) {
+            const SimPoint p = SimToRobot(w.world.Pose(), x, y);
+            return py::make_tuple(p.x, p.y);
+          },
+          py::arg("x"), py::arg("y"), "A map point in the robot's frame (X ahead, Y left).");
 
-  m.def("window_goal", [](double x, double y) {
+  m.def(
+      "window_goal",
+      [](double x, double y) {
         PilotGoal g;
         if (!PilotWindowGoal(x, y, g)) Refuse("goal: not finite");
         return py::make_tuple(g.x, g.y);
-      }, py::arg("x"), py::arg("y"),
+      },
+      py::arg("x"), py::arg("y"),
       "PilotWindowGoal: a robot-frame goal pulled onto the planner's reach (2.4 m) along its bearing.");
 }

@@ -58,20 +58,43 @@ struct OptionInfo {
 };
 
 const OptionInfo kOptions[] = {
-    {"--out", true, kAny},           {"--snapshot", true, kAny},         {"--seed", true, kAny},
-    {"--verbose", false, kAny},      {"--no-html", false, kAny},         {"--json", false, kAny},
-    {"--robot-radius", true, kAny},  {"--margin", true, kAny},           {"--scans", true, kReplay},
-    {"--format", true, kReplay},     {"--target", true, kReplay},        {"--target-cell", true, kReplay},
-    {"--follow", true, kReplay},     {"--candidates", true, kReplay},    {"--no-return-below", true, kReplay},
-    {"--no-return-above", true, kReplay}, {"--save-scans", true, kReplay}, {"--quiet", false, kReplay},
-    {"--zero-at", true, kScanner},   {"--clockwise", false, kScanner},   {"--units", true, kScanner},
-    {"--min-range", true, kScanner}, {"--max-range", true, kScanner},    {"--mount-yaw", true, kScanner},
+    {"--out", true, kAny},
+    {"--snapshot", true, kAny},
+    {"--seed", true, kAny},
+    {"--verbose", false, kAny},
+    {"--no-html", false, kAny},
+    {"--json", false, kAny},
+    {"--robot-radius", true, kAny},
+    {"--margin", true, kAny},
+    {"--scans", true, kReplay},
+    {"--format", true, kReplay},
+    {"--target", true, kReplay},
+    {"--target-cell", true, kReplay},
+    {"--follow", true, kReplay},
+    {"--candidates", true, kReplay},
+    {"--no-return-below", true, kReplay},
+    {"--no-return-above", true, kReplay},
+    {"--save-scans", true, kReplay},
+    {"--quiet", false, kReplay},
+    {"--zero-at", true, kScanner},
+    {"--clockwise", false, kScanner},
+    {"--units", true, kScanner},
+    {"--min-range", true, kScanner},
+    {"--max-range", true, kScanner},
+    {"--mount-yaw", true, kScanner},
     {"--upside-down", false, kScanner},
-    {"--device", true, kReplay},     {"--baud", true, kDevice},          {"--turn-timeout", true, kDevice},
-    {"--turns", true, kLds},         {"--rpm-range", true, kLds},        {"--min-packets", true, kLds},
-    {"--save-raw", true, kLds},      {"--topic", true, kReplay},
+    {"--device", true, kReplay},
+    {"--baud", true, kDevice},
+    {"--turn-timeout", true, kDevice},
+    {"--turns", true, kLds},
+    {"--rpm-range", true, kLds},
+    {"--min-packets", true, kLds},
+    {"--save-raw", true, kLds},
+    {"--topic", true, kReplay},
     {"--scanner", true, kReplay},
-    {"--goals", true, kReplay},      {"--max-speed", true, kAny},        {"--max-turn-rate", true, kAny},
+    {"--goals", true, kReplay},
+    {"--max-speed", true, kAny},
+    {"--max-turn-rate", true, kAny},
 };
 
 const OptionInfo* Find(const std::string& arg) {
@@ -104,12 +127,17 @@ std::optional<int> ParseScannerValue(const std::string& arg, const std::string& 
     else if (val == "samples") o.format = ScanFormat::kSamples;
     else if (val == "lds" || val == "ld06" || val == "rplidar" || val == "ydlidar") {
       o.format = ScanFormat::kLds;
-      o.stream = val == "lds" ? StreamKind::kLds22 : val == "ld06" ? StreamKind::kLd06
-                 : val == "rplidar" ? StreamKind::kRplidar : StreamKind::kYdlidar;
-    }
-    else if (val == "rosbag") o.format = ScanFormat::kRosbag;
-    else if (val == "rosbag2") o.format = ScanFormat::kRosbag2;
-    else return UsageError("--format wants degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2, got '" + val + "'");
+      o.stream = val == "lds"       ? StreamKind::kLds22
+                 : val == "ld06"    ? StreamKind::kLd06
+                 : val == "rplidar" ? StreamKind::kRplidar
+                                    : StreamKind::kYdlidar;
+    } else if (val == "rosbag")
+      o.format = ScanFormat::kRosbag;
+    else if (val == "rosbag2")
+      o.format = ScanFormat::kRosbag2;
+    else
+      return UsageError(
+          "--format wants degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2, got '" + val + "'");
   } else if (arg == "--units") {
     if (val == "m") o.layout.range_scale = kScanMetres;
     else if (val == "mm") o.layout.range_scale = kScanMillimetres;
@@ -218,7 +246,8 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
     o.seed = static_cast<unsigned>(n);
   } else if (arg == "--max-speed" || arg == "--max-turn-rate") {
     double d = 0;
-    if (!ParseDouble(val, d) || d < 0 || d > 100) return UsageError(arg + " wants a number from 0 to 100, got '" + val + "'");
+    if (!ParseDouble(val, d) || d < 0 || d > 100)
+      return UsageError(arg + " wants a number from 0 to 100, got '" + val + "'");
     (arg == "--max-speed" ? o.max_speed : o.max_turn_rate) = d;
   } else {  // --robot-radius, --margin
     return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);
@@ -229,7 +258,8 @@ std::optional<int> ParseRunValue(const std::string& arg, const std::string& val,
 // --scanner NAME: a model's protocol, rate, layout and gates; options after it override them.
 std::optional<int> ParseScanner(const std::string& val, Options& o) {
   if (val == "list") {
-    if (std::fputs(ScannerPresetTable().c_str(), stdout) == EOF) return Fail(kExitCannotWrite, "standard output: cannot write");
+    if (std::fputs(ScannerPresetTable().c_str(), stdout) == EOF)
+      return Fail(kExitCannotWrite, "standard output: cannot write");
     return kExitOk;
   }
   const ScannerPreset* p = FindScannerPreset(val);
@@ -313,7 +343,8 @@ std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only
   if (live && !lds)
     return UsageError("--device reads a scanner's serial stream: add --scanner MODEL (--scanner list) or --format lds");
   if (lds_only && !lds)
-    return UsageError("--turns, --rpm-range, --min-packets and --save-raw need --format lds (or ld06, rplidar, ydlidar)");
+    return UsageError(
+        "--turns, --rpm-range, --min-packets and --save-raw need --format lds (or ld06, rplidar, ydlidar)");
   if (device_only && !live) return UsageError("--baud and --turn-timeout go with --device");
   if (lds && o.units_given)
     return UsageError("--units: the scanner's stream is in millimetres by its protocol; drop --units");
@@ -342,7 +373,8 @@ std::optional<int> CheckBag(const Options& o) {
 std::optional<int> TakeBagPath(const std::string& path, Options& o) {
   if (path.empty()) return std::nullopt;
   if (!IsBag(o.format))
-    return UsageError("unknown option '" + path + "' (a bag goes after --format rosbag or rosbag2; other files after "
+    return UsageError("unknown option '" + path +
+                      "' (a bag goes after --format rosbag or rosbag2; other files after "
                       "--scans)");
   if (!o.scans.empty()) return UsageError("--scans " + o.scans + " and " + path + " are two inputs: give one of them");
   o.scans = path;
@@ -377,8 +409,9 @@ std::optional<int> CheckCombination(const Options& o, bool replay_only, bool sca
                       "--no-return-*, --save-scans and --quiet go with --scans or --device");
   const bool scanner = o.format != ScanFormat::kDegrees;
   if (scanner_only && !scanner)
-    return UsageError("--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
-                      "need --format ranges, samples, lds, rosbag or rosbag2");
+    return UsageError(
+        "--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
+        "need --format ranges, samples, lds, rosbag or rosbag2");
   if (scanner && (o.below_given || o.above_given))
     return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
   if (o.below_given && o.above_given && !(o.below < o.above))

@@ -61,7 +61,7 @@ struct Options {
   // --scanner preset) and what a live run sends the scanner.
   StreamKind stream = StreamKind::kLds22;
   ScannerControl control = ScannerControl::kNone;
-  std::string scanner;  // the --scanner preset's name, if any
+  std::string scanner;     // the --scanner preset's name, if any
   bool rpm_given = false;  // --rpm-range, or a preset's
 };
 

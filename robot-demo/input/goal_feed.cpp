@@ -49,11 +49,14 @@ bool GoalFeed::Next(double& x, double& y, std::string& why) {
   switch (reader_->Next(line)) {
     case LineReader::kLine: break;
     case LineReader::kEnd: why = path_ + ": ends before the scans do; it needs one goal per scan"; return false;
-    case LineReader::kTooLong: why = path_ + ":" + std::to_string(reader_->LineNumber()) + ": line too long"; return false;
+    case LineReader::kTooLong:
+      why = path_ + ":" + std::to_string(reader_->LineNumber()) + ": line too long";
+      return false;
     case LineReader::kReadError: why = path_ + ": cannot read: " + std::strerror(reader_->ReadErrno()); return false;
   }
   if (!ParseGoalLine(std::string(line), x, y)) {
-    why = path_ + ":" + std::to_string(reader_->LineNumber()) + ": expected a goal 'x y' in metres (two finite numbers)";
+    why =
+        path_ + ":" + std::to_string(reader_->LineNumber()) + ": expected a goal 'x y' in metres (two finite numbers)";
     return false;
   }
   return true;

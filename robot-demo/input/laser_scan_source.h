@@ -28,8 +28,8 @@ class LaserScanTurnSource : public TurnSource {
   }
 
   // The source for the bag at `path`, or null with the reader's one line in `why`.
-  static std::unique_ptr<TurnSource> Open(const std::string& path, const std::string& topic,
-                                          const PilotConfig& config, std::string& why) {
+  static std::unique_ptr<TurnSource> Open(const std::string& path, const std::string& topic, const PilotConfig& config,
+                                          std::string& why) {
     auto src = std::make_unique<LaserScanTurnSource>(config);
     if (src->bag_.Open(path, topic)) return src;
     why = src->bag_.Error();

@@ -57,8 +57,9 @@ bool StreamHasSpeed(StreamKind kind) { return kind == StreamKind::kLds22 || kind
 namespace {
 
 SpinProtocol SpinOf(StreamKind kind) {
-  return kind == StreamKind::kLd06 ? SpinProtocol::kLd06 : kind == StreamKind::kRplidar ? SpinProtocol::kRplidar
-                                                                                         : SpinProtocol::kYdlidar;
+  return kind == StreamKind::kLd06      ? SpinProtocol::kLd06
+         : kind == StreamKind::kRplidar ? SpinProtocol::kRplidar
+                                        : SpinProtocol::kYdlidar;
 }
 
 // Bytes of `data` inside good packets of `kind`.
@@ -116,16 +117,20 @@ std::size_t LdsTurnSource::Feed(const unsigned char* data, std::size_t n) {
 }
 // Done with the ready turn; the packet that ended it starts the next, as it arrived.
 void LdsTurnSource::Advance() {
-  if (spin_) spin_->NextTurn();
-  else decoder_.NextTurn();
+  if (spin_)
+    spin_->NextTurn();
+  else
+    decoder_.NextTurn();
   if (Assembling() > 0) turn_start_ = chunk_time_;
 }
 
 bool LdsTurnSource::Ready() const { return spin_ ? spin_->TurnReady() : decoder_.TurnReady(); }
 unsigned LdsTurnSource::Assembling() const { return spin_ ? spin_->Assembling() : decoder_.Assembling(); }
 void LdsTurnSource::DropPartial() {
-  if (spin_) spin_->DropPartial();
-  else decoder_.DropPartial();
+  if (spin_)
+    spin_->DropPartial();
+  else
+    decoder_.DropPartial();
 }
 
 WireCounters LdsTurnSource::Counters() const {
@@ -177,7 +182,8 @@ TurnSource::Result LdsTurnSource::Next(Scan& scan, TurnInfo& info) {
     const Result r = Fill(info);
     // Mostly skipped bytes and no turn to plan: name the format they may be in
     // (RPLIDAR's nodes are framed loosely enough to pass now and then in any stream).
-    if (r == kEnd && stats_.planned == 0 && stats_.wire.good_packets > 0 && stats_.wire.skipped_bytes * 2 > stats_.bytes)
+    if (r == kEnd && stats_.planned == 0 && stats_.wire.good_packets > 0 &&
+        stats_.wire.skipped_bytes * 2 > stats_.bytes)
       stats_.looks_like = StreamLooksLike(sniff_, sniff_len_, kind_);
     if (r == kEnd && stats_.wire.good_packets == 0 && stats_.bytes > 0) {
       // A capture in another protocol, or noise: one stop, and its likely format.
@@ -276,10 +282,14 @@ LdsTurnSource::Clock::time_point LdsTurnSource::After(Clock::time_point from) co
 void LdsTurnSource::Skip(TurnInfo& info, SkipReason why, double limit) {
   info.skip = why;
   info.limit = limit;
-  if (why == SkipReason::kSlow) ++stats_.slow;
-  else if (why == SkipReason::kFast) ++stats_.fast;
-  else if (why == SkipReason::kFewPackets || why == SkipReason::kCoverage) ++stats_.few_packets;
-  else ++stats_.clock;
+  if (why == SkipReason::kSlow)
+    ++stats_.slow;
+  else if (why == SkipReason::kFast)
+    ++stats_.fast;
+  else if (why == SkipReason::kFewPackets || why == SkipReason::kCoverage)
+    ++stats_.few_packets;
+  else
+    ++stats_.clock;
 }
 
 bool LdsTurnSource::OnTime(TurnInfo& info, double fraction) {
@@ -362,8 +372,10 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
   } else if (judge_rpm && !(rpm <= gate_.rpm_max)) {
     Skip(info, SkipReason::kFast, gate_.rpm_max);
   } else if (!covered) {
-    if (spin_) Skip(info, SkipReason::kCoverage, MinPackets(gate_, SpinTurn::kSectors));
-    else Skip(info, SkipReason::kFewPackets, MinPackets(gate_, info.packets_per_turn));
+    if (spin_)
+      Skip(info, SkipReason::kCoverage, MinPackets(gate_, SpinTurn::kSectors));
+    else
+      Skip(info, SkipReason::kFewPackets, MinPackets(gate_, info.packets_per_turn));
   }
   if (info.skip != SkipReason::kNone) {
     Advance();

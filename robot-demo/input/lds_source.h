@@ -63,8 +63,8 @@ class FileBytes : public ByteSource {
 // left NaN (unseen), distinct from +inf (no return). Every scanner's turns
 // (ScanTurn or SpinTurn arrays) come through here; samples past
 // kMaxTurnSamples are left out. False when scanbin refuses the layout.
-constexpr std::size_t kMaxTurnSamples = SpinTurn::kMaxSamples > ScanTurn::kMaxSamples ? SpinTurn::kMaxSamples
-                                                                                    : ScanTurn::kMaxSamples;
+constexpr std::size_t kMaxTurnSamples =
+    SpinTurn::kMaxSamples > ScanTurn::kMaxSamples ? SpinTurn::kMaxSamples : ScanTurn::kMaxSamples;
 bool TurnToReadings(const float* angle_deg, const float* range_mm, const std::uint8_t* flags, std::size_t count,
                     const ScanLayout& layout, Scan& scan);
 
@@ -108,9 +108,9 @@ struct LdsStats {
   long long planned = 0;
   long long slow = 0, fast = 0, few_packets = 0;  // turns not planned, by reason
   long long timeouts = 0;                          // stops for want of a turn
-  long long clock = 0;     // turns or unfinished turns refused by the wall clock (stale, late, early)
-  long long restarts = 0;  // scanner restarts after a timeout
-  bool sectors = false;    // coverage is counted in 2-degree sectors, not packets
+  long long clock = 0;               // turns or unfinished turns refused by the wall clock (stale, late, early)
+  long long restarts = 0;            // scanner restarts after a timeout
+  bool sectors = false;              // coverage is counted in 2-degree sectors, not packets
   const char* looks_like = nullptr;  // no good packet at all: the --format the bytes seem to be in
   float rpm_min = 0.0f, rpm_max = 0.0f;            // over the planned turns
   double rpm_sum = 0.0;

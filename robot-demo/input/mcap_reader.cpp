@@ -178,8 +178,7 @@ bool McapReader::TakeSchema(const std::uint8_t* p, std::size_t n) {
 bool McapReader::TakeChannel(const std::uint8_t* p, std::size_t n) {
   Fields f(p, n);
   McapChannel c;
-  if (!f.U16(c.id) || !f.U16(c.schema_id) || !f.String(c.topic) || !f.String(c.message_encoding) ||
-      !f.SkipSized32())
+  if (!f.U16(c.id) || !f.U16(c.schema_id) || !f.String(c.topic) || !f.String(c.message_encoding) || !f.SkipSized32())
     return false;
   for (const Schema& s : schemas_)
     if (s.id == c.schema_id) c.schema_name = s.name;
@@ -251,7 +250,7 @@ bool McapReader::OpenChunk() {
   if (size > kMaxRecordBytes) return Bad("a chunk of " + std::to_string(size) + " bytes: corrupt file?");
   if (!Decompress(compression, f.Here(), static_cast<std::size_t>(records), size))
     return Bad("a " + (compression.empty() ? std::string("stored") : compression) +
-                " chunk that does not decompress to its stated size");
+               " chunk that does not decompress to its stated size");
   if (crc != 0 && McapCrc32(chunk_.data(), chunk_.size()) != crc)
     return Bad("a chunk whose check sum is wrong: corrupt file");
   chunk_pos_ = 0;
@@ -296,9 +295,7 @@ McapReader::Result McapReader::Next(McapMessage& m) {
       return Fail("the record at byte " + std::to_string(at) + " runs past the end of the file: truncated?");
     switch (head[0]) {
       case kOpFooter:
-      case kOpDataEnd:
-        done_ = true;
-        return kEnd;
+      case kOpDataEnd: done_ = true; return kEnd;
       case kOpSchema:
       case kOpChannel:
       case kOpMessage:

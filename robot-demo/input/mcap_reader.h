@@ -89,8 +89,8 @@ class McapReader {
   std::vector<Schema> schemas_;
   std::vector<McapChannel> channels_;
   std::vector<std::int32_t> channel_index_;  // by channel id: into channels_, or -1
-  void* zstd_ = nullptr;                      // ZSTD_DCtx
-  void* lz4_ = nullptr;                       // LZ4F_dctx
+  void* zstd_ = nullptr;                     // ZSTD_DCtx
+  void* lz4_ = nullptr;                      // LZ4F_dctx
   std::string error_;
 };
 

@@ -257,6 +257,7 @@ class McapStorage : public Ros2Bag::Storage {
       }
     }
   }
+
  private:
   std::FILE* file_ = nullptr;
   McapReader reader_;
@@ -334,7 +335,8 @@ std::string Unpack(const std::string& from, std::string& why) {
     while (why.empty() && (input.pos < input.size || full)) {
       ZSTD_outBuffer output{ob.data(), ob.size(), 0};
       last = ZSTD_decompressStream(z, &output, &input);
-      if (ZSTD_isError(last)) why = "not a whole zstd file";
+      if (ZSTD_isError(last))
+        why = "not a whole zstd file";
       else if (std::fwrite(ob.data(), 1, output.pos, out) != output.pos)
         why = std::string("cannot write the unpacked file: ") + std::strerror(errno);
       full = output.pos == output.size;
@@ -464,8 +466,7 @@ bool Ros2Bag::OpenFile(std::size_t index) {
   std::string why;
   storage_ = OpenStorage(files_[index], why);
   std::vector<TopicInfo> infos;  // an MCAP file learns its channels here
-  if (!storage_ || !storage_->Topics(infos, why) || !storage_->Select(topic_, why))
-    return Fail(Printable(why));
+  if (!storage_ || !storage_->Topics(infos, why) || !storage_->Select(topic_, why)) return Fail(Printable(why));
   return true;
 }
 
@@ -484,16 +485,15 @@ bool Ros2Bag::Next(Ros2Scan& scan) {
   }
   const std::string which = "message " + std::to_string(read_) + " on " + Printable(topic_);
   if (got < 0) return Fail(Printable(why) + " at " + which);
-  if (size > kMaxMessageBytes)
-    return Fail(which + " is too large (" + std::to_string(size) + " bytes): corrupt bag?");
+  if (size > kMaxMessageBytes) return Fail(which + " is too large (" + std::to_string(size) + " bytes): corrupt bag?");
   if (compression_ == "zstd") {
     const unsigned long long n = ZSTD_getFrameContentSize(data, size);
     if (n == ZSTD_CONTENTSIZE_ERROR || n == ZSTD_CONTENTSIZE_UNKNOWN || n > kMaxMessageBytes)
       return Fail(which + " is not a whole zstd frame of at most " + std::to_string(kMaxMessageBytes) + " bytes");
     if (zstd_ == nullptr) zstd_ = ZSTD_createDCtx();
     inflated_.resize(static_cast<std::size_t>(n) + 1);
-    const std::size_t out = ZSTD_decompressDCtx(static_cast<ZSTD_DCtx*>(zstd_), inflated_.data(), inflated_.size(),
-                                                data, size);
+    const std::size_t out =
+        ZSTD_decompressDCtx(static_cast<ZSTD_DCtx*>(zstd_), inflated_.data(), inflated_.size(), data, size);
     if (zstd_ == nullptr || ZSTD_isError(out) || out != n) return Fail(which + " does not decompress");
     data = inflated_.data();
     size = out;

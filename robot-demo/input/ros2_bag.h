@@ -66,7 +66,7 @@ class Ros2Bag {
   std::vector<std::string> files_;
   std::vector<std::string> names_;     // as metadata.yaml lists them; empty for a lone file
   std::vector<std::string> unpacked_;  // temporary files of a bag compressed file by file
-  std::string compression_;  // per message: "zstd", or empty
+  std::string compression_;            // per message: "zstd", or empty
   std::unique_ptr<Storage> storage_;
   std::size_t file_ = 0;
   std::vector<std::string> topics_;

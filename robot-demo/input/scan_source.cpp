@@ -59,8 +59,7 @@ ScanSource::Result ScanSource::Next(Scan& scan) {
     case ScanFormat::kSamples: return NextSamples(scan);
     case ScanFormat::kLds:     // not text: LdsTurnSource reads it
     case ScanFormat::kRosbag:  // nor this: the bag source does
-    case ScanFormat::kRosbag2:
-      break;
+    case ScanFormat::kRosbag2: break;
   }
   return kEnd;
 }

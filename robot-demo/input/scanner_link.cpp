@@ -64,9 +64,12 @@ bool ScannerLink::Request(std::string& why) {
     if (left.count() <= 0) break;
     std::size_t n = 0;
     const ByteSource::Status st = port_.Read(got + have, sizeof got - have, n, static_cast<int>(left.count()));
-    if (st == ByteSource::kData) have += n;
-    else if (st == ByteSource::kTimeout) break;
-    else if (st == ByteSource::kInterrupted) continue;
+    if (st == ByteSource::kData)
+      have += n;
+    else if (st == ByteSource::kTimeout)
+      break;
+    else if (st == ByteSource::kInterrupted)
+      continue;
     else {
       why = "the device went away while starting the scan";
       return false;
@@ -74,7 +77,9 @@ bool ScannerLink::Request(std::string& why) {
   }
   if (have == sizeof got && std::memcmp(got, kDescriptor, sizeof got) == 0) return true;
   if (have == 0) {
-    why = "no answer to the start request within 2 s: is the scanner's RX wired to the adapter's TX, at the right baud rate?";
+    why =
+        "no answer to the start request within 2 s: is the scanner's RX wired to the adapter's TX, at the right baud "
+        "rate?";
     return false;
   }
   wrong_answer_ = true;

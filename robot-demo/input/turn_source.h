@@ -42,8 +42,8 @@ struct TurnInfo {
   // sectors (kCoverage), bytes (kGarbage), restarts so far (kRestart) or
   // seconds (kTimeout, kStale, kLate).
   double limit = 0.0;
-  double seconds = 0.0;    // kLate: how long the turn took to arrive
-  unsigned sectors = 0;    // kCoverage: 2-degree sectors seen, of 180
+  double seconds = 0.0;  // kLate: how long the turn took to arrive
+  unsigned sectors = 0;  // kCoverage: 2-degree sectors seen, of 180
 };
 
 struct LdsStats;

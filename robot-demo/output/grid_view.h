@@ -26,8 +26,8 @@ struct GridView {
   double robot_radius;                 // metres, for the drawing
   bool consistent;                     // replayed walk matches the real pass
   std::string title;
-  double speed, turn_rate;             // the step's command
-  const char* reason;                  // why the speed is zero, or "driving" (PilotReasonName)
+  double speed, turn_rate;  // the step's command
+  const char* reason;       // why the speed is zero, or "driving" (PilotReasonName)
 };
 
 // Call right after `step`, the pilot's last one, before the next. The

@@ -267,7 +267,9 @@ int RunDemo(const Options& o) {
   if (o.json) {
     const std::string pictures = status == kExitOk ? PicturesJson(out) : std::string("null");
     Print("%s\n", EndStopJson(Scenario::kTicks).c_str());
-    Print("%s\n", SummaryJson(SummaryMembers(run.stats) + run.stops.Json() + ",\"warnings\":[],\"pictures\":" + pictures).c_str());
+    Print("%s\n",
+          SummaryJson(SummaryMembers(run.stats) + run.stops.Json() + ",\"warnings\":[],\"pictures\":" + pictures)
+              .c_str());
   }
   return status;
 }

@@ -19,11 +19,11 @@
 
 #include "grid_frame.h"
 #include "input/bag_source.h"
-#include "input/ros2_source.h"
 #include "input/candidates.h"
 #include "input/goal_feed.h"
 #include "input/lds_source.h"
 #include "input/raw_recorder.h"
+#include "input/ros2_source.h"
 #include "input/scan_source.h"
 #include "output/grid_view.h"
 #include "output/viewer/viewer_glue.h"
@@ -199,8 +199,8 @@ std::string ScanRange(long long count) {
 std::optional<std::string> Emptiness(const std::string& name, long long scans, const TurnSource& src) {
   if (const LdsStats* s = src.Stats()) {
     if (s->turns > 0 && s->planned == 0 && s->looks_like != nullptr)
-      return name + ": no turn planned in " + std::to_string(s->bytes) + " bytes, most of them skipped: it looks like --format " +
-             s->looks_like;
+      return name + ": no turn planned in " + std::to_string(s->bytes) +
+             " bytes, most of them skipped: it looks like --format " + s->looks_like;
     if (s->turns > 0) return std::nullopt;
     return name + ": no complete scanner turn in " + std::to_string(s->bytes) + " bytes (" +
            std::to_string(s->wire.good_packets) + " good packets): " +

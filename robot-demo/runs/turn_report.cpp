@@ -95,21 +95,21 @@ std::string StopJson(const TurnInfo& info) {
   o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
   o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));
   o += ",\"limit\":" + JsonNumber(info.limit);
-  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart) o += ",\"seconds\":" + JsonNumber(info.seconds);
+  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart)
+    o += ",\"seconds\":" + JsonNumber(info.seconds);
   if (info.skip == SkipReason::kCoverage) o += ",\"sectors\":" + std::to_string(info.sectors);
   return o + "},\"command\":{\"speed\":0,\"turn_rate\":0}}";
 }
 
 std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
   auto n = [](std::uint64_t v) { return std::to_string(v); };
-  std::string o = ",\"bytes\":" + n(s.bytes) + ",\"packets\":" + n(s.wire.good_packets) +
-                  ",\"checksum_failures\":" + n(s.wire.checksum_failures) +
-                  ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) + ",\"turns\":" + std::to_string(s.turns) +
-                  ",\"turns_planned\":" + std::to_string(s.planned) +
-                  ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
-                  ",\"packets\":" + std::to_string(s.few_packets) + ",\"clock\":" + std::to_string(s.clock) + "}" +
-                  ",\"restarts\":" + std::to_string(s.restarts) +
-                  ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
+  std::string o =
+      ",\"bytes\":" + n(s.bytes) + ",\"packets\":" + n(s.wire.good_packets) +
+      ",\"checksum_failures\":" + n(s.wire.checksum_failures) + ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) +
+      ",\"turns\":" + std::to_string(s.turns) + ",\"turns_planned\":" + std::to_string(s.planned) +
+      ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
+      ",\"packets\":" + std::to_string(s.few_packets) + ",\"clock\":" + std::to_string(s.clock) + "}" +
+      ",\"restarts\":" + std::to_string(s.restarts) + ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
   if (s.planned > 0 && s.rpm_max > 0)  // 0: a replay of a scanner that sends no speed
     o += "{\"min\":" + JsonFloat(s.rpm_min) + ",\"mean\":" + JsonNumber(s.rpm_sum / static_cast<double>(s.planned)) +
          ",\"max\":" + JsonFloat(s.rpm_max) + "}";

@@ -145,8 +145,10 @@ bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
   for (long long n = 0; n < periods; ++n) {
     const double t = static_cast<double>(n) * kMapPeriod;
     const SimPose pose = world.Pose();
-    if (turn.empty()) world.Scan(scan);
-    else world.ScanTurn(turn.data(), turn.size());
+    if (turn.empty())
+      world.Scan(scan);
+    else
+      world.ScanTurn(turn.data(), turn.size());
     MapPeriod p{};
     p.n = n;
     p.t = t;
@@ -217,8 +219,10 @@ bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
     r.end_distance = Dist(end.x, end.y, q.x, q.y);
     r.mean_distance = r.periods > 0 ? distance_sum / static_cast<double>(r.periods) : 0.0;
     if (r.outcome != "collision") {
-      if (r.lost_longest > kFollowMaxLost) r.outcome = "lost";
-      else if (r.end_distance > kFollowEndDistance) r.outcome = "behind";
+      if (r.lost_longest > kFollowMaxLost)
+        r.outcome = "lost";
+      else if (r.end_distance > kFollowEndDistance)
+        r.outcome = "behind";
     }
     r.success = r.outcome == "followed";
   } else {

@@ -15,8 +15,8 @@
 
 // Everything that defines one run.
 struct MapRunPlan {
-  std::string name;      // for lines and tables
-  std::string map;       // map_server YAML
+  std::string name;  // for lines and tables
+  std::string map;   // map_server YAML
   bool open_unknown = false;
   SimPose start{0, 0, 0};  // heading in radians
   double start_yaw_deg = 0.0;
@@ -36,8 +36,8 @@ struct MapRunPlan {
   std::uint64_t seed = 7;
 };
 
-constexpr double kMapPeriod = 0.1;       // s per scan
-constexpr double kClearanceCap = 5.0;    // clearance figures stop here (m)
+constexpr double kMapPeriod = 0.1;     // s per scan
+constexpr double kClearanceCap = 5.0;  // clearance figures stop here (m)
 // A follow run's rules: it lasts until the route's end plus kFollowSettle;
 // it succeeds without a contact, without the person lost for longer than
 // kFollowMaxLost at a stretch, and with the robot within kFollowEndDistance
@@ -71,14 +71,14 @@ struct MapResult {
   double path_length = 0.0;  // m driven
   double min_clearance = kClearanceCap;
   long long periods = 0;
-  SimContact contact{};      // kind kNone without a contact
+  SimContact contact{};  // kind kNone without a contact
   double contact_t = 0.0;
   // Follow runs.
   bool follow = false;
   double lost_longest = 0.0, lost_total = 0.0;
-  double end_distance = 0.0;   // robot to person centres at the end
-  double mean_distance = 0.0;  // over the periods
-  double goal_distance = 0.0;  // goal runs: centre to goal at the end
+  double end_distance = 0.0;     // robot to person centres at the end
+  double mean_distance = 0.0;    // over the periods
+  double goal_distance = 0.0;    // goal runs: centre to goal at the end
   std::vector<SimPose> track;    // the robot's pose each period, then the last pose
   std::vector<SimPoint> people;  // the person's, alike (follow runs)
 };

@@ -116,7 +116,8 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
                   "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n"
                   "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   const std::string title = (plan.route.empty() ? "Goal run on " : "Follow run on ") + plan.map;
-  o += "<text x=\"" + F(margin, 0) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\">" + XmlEscape(FitText(title, 90)) + "</text>\n";
+  o += "<text x=\"" + F(margin, 0) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\">" +
+       XmlEscape(FitText(title, 90)) + "</text>\n";
   std::string outcome = "outcome: " + result.outcome + " at t = " + F(result.time, 1) + " s, path " +
                         F(result.path_length, 2) + " m, closest to a wall " + F(result.min_clearance, 3) + " m";
   o += "<text x=\"" + F(margin, 0) + "\" y=\"42\">" + XmlEscape(outcome) + "</text>\n";
@@ -178,10 +179,11 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
   if (result.contact.kind != SimContactKind::kNone) {
     const auto c = P(result.contact.px, result.contact.py);
     const double k = 7.0;
-    o += "<path d=\"M" + F(c.first - k) + " " + F(c.second - k) + "L" + F(c.first + k) + " " + F(c.second + k) +
-         "M" + F(c.first - k) + " " + F(c.second + k) + "L" + F(c.first + k) + " " + F(c.second - k) +
+    o += "<path d=\"M" + F(c.first - k) + " " + F(c.second - k) + "L" + F(c.first + k) + " " + F(c.second + k) + "M" +
+         F(c.first - k) + " " + F(c.second + k) + "L" + F(c.first + k) + " " + F(c.second - k) +
          "\" stroke=\"#d62728\" stroke-width=\"3\"/>\n";
-    o += "<circle cx=\"" + F(c.first) + "\" cy=\"" + F(c.second) + "\" r=\"11\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>\n";
+    o += "<circle cx=\"" + F(c.first) + "\" cy=\"" + F(c.second) +
+         "\" r=\"11\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>\n";
   }
   // Legend and a metre scale.
   double ly = h - legend + 18, lx = margin;
@@ -190,18 +192,23 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
     lx += 34 + 7.5 * static_cast<double>(label.size());
   };
   item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
-           "\" stroke=\"#1f5fbf\" stroke-width=\"2.5\"/>\n", "robot");
+           "\" stroke=\"#1f5fbf\" stroke-width=\"2.5\"/>\n",
+       "robot");
   if (!plan.route.empty())
     item("<line x1=\"" + F(lx) + "\" y1=\"" + F(ly) + "\" x2=\"" + F(lx + 20) + "\" y2=\"" + F(ly) +
-             "\" stroke=\"#e08a00\" stroke-width=\"3\"/>\n", "person");
+             "\" stroke=\"#e08a00\" stroke-width=\"3\"/>\n",
+         "person");
   if (plan.has_goal)
-    item("<circle cx=\"" + F(lx + 10) + "\" cy=\"" + F(ly) + "\" r=\"7\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\"/>\n",
+    item("<circle cx=\"" + F(lx + 10) + "\" cy=\"" + F(ly) +
+             "\" r=\"7\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\"/>\n",
          "goal");
   item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#222\"/>\n", "wall");
-  item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#c8c8c8\"/>\n", "unknown");
+  item("<rect x=\"" + F(lx + 3) + "\" y=\"" + F(ly - 7) + "\" width=\"14\" height=\"14\" fill=\"#c8c8c8\"/>\n",
+       "unknown");
   if (result.contact.kind != SimContactKind::kNone)
-    item("<path d=\"M" + F(lx + 4) + " " + F(ly - 6) + "l12 12m-12 0l12 -12\" stroke=\"#d62728\" stroke-width=\"3\"/>\n",
-         "contact");
+    item(
+        "<path d=\"M" + F(lx + 4) + " " + F(ly - 6) + "l12 12m-12 0l12 -12\" stroke=\"#d62728\" stroke-width=\"3\"/>\n",
+        "contact");
   const double metres = width > 20 ? 10.0 : 1.0;
   const double sy = h - 16;
   o += "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";

@@ -102,35 +102,49 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
     into = v;
     return std::nullopt;
   };
-  if (arg == "--map") o.map = val;
-  else if (arg == "--suite") o.suite = val;
-  else if (arg == "--person-route") o.route_file = val;
-  else if (arg == "--out") o.out = val;
-  else if (arg == "--save-scans") o.save_scans = val;
+  if (arg == "--map")
+    o.map = val;
+  else if (arg == "--suite")
+    o.suite = val;
+  else if (arg == "--person-route")
+    o.route_file = val;
+  else if (arg == "--out")
+    o.out = val;
+  else if (arg == "--save-scans")
+    o.save_scans = val;
   else if (arg == "--start") {
     if (!ParseList(val, o.start, 3)) return Bad("--start wants X,Y,YAW_DEG (metres, degrees), got '" + val + "'");
     o.has_start = true;
   } else if (arg == "--goal") {
     if (!ParseList(val, o.goal, 2)) return Bad("--goal wants X,Y in metres, got '" + val + "'");
     o.has_goal = true;
-  } else if (arg == "--goal-tolerance") return metres(o.over.goal_tolerance, 0.0, true, 1e6);
-  else if (arg == "--time-limit") return metres(o.over.time_limit, 0.0, true, 86400.0);
-  else if (arg == "--person-speed") return metres(o.over.person_speed, 0.0, false, 10.0);
-  else if (arg == "--robot-radius") return metres(o.over.robot_radius, 0.0, true, 0.5);
-  else if (arg == "--margin") return metres(o.over.margin, 0.0, false, 0.5);
-  else if (arg == "--max-speed") return metres(o.over.max_speed, 0.0, false, 10.0);
-  else if (arg == "--max-turn-rate") return metres(o.over.max_turn_rate, 0.0, false, 20.0);
-  else if (arg == "--range-noise") return metres(o.over.range_noise, 0.0, false, 1.0);
-  else if (arg == "--dropout") return metres(o.over.dropout, 0.0, false, 1.0);
-  else if (arg == "--min-success") return metres(o.min_success, 0.0, false, 1.0);
+  } else if (arg == "--goal-tolerance")
+    return metres(o.over.goal_tolerance, 0.0, true, 1e6);
+  else if (arg == "--time-limit")
+    return metres(o.over.time_limit, 0.0, true, 86400.0);
+  else if (arg == "--person-speed")
+    return metres(o.over.person_speed, 0.0, false, 10.0);
+  else if (arg == "--robot-radius")
+    return metres(o.over.robot_radius, 0.0, true, 0.5);
+  else if (arg == "--margin")
+    return metres(o.over.margin, 0.0, false, 0.5);
+  else if (arg == "--max-speed")
+    return metres(o.over.max_speed, 0.0, false, 10.0);
+  else if (arg == "--max-turn-rate")
+    return metres(o.over.max_turn_rate, 0.0, false, 20.0);
+  else if (arg == "--range-noise")
+    return metres(o.over.range_noise, 0.0, false, 1.0);
+  else if (arg == "--dropout")
+    return metres(o.over.dropout, 0.0, false, 1.0);
+  else if (arg == "--min-success")
+    return metres(o.min_success, 0.0, false, 1.0);
   else if (arg == "--turn-samples") {
     int n = 0;
     const auto r = std::from_chars(val.data(), val.data() + val.size(), n);
     if (r.ec != std::errc() || r.ptr != val.data() + val.size() || n < 1 || n > 8192)
       return Bad("--turn-samples wants a number of samples a turn, 1..8192, got '" + val + "'");
     o.over.turn_samples = n;
-  }
-  else if (arg == "--seed") {
+  } else if (arg == "--seed") {
     unsigned long long n = 0;
     const auto r = std::from_chars(val.data(), val.data() + val.size(), n);
     if (r.ec != std::errc() || r.ptr != val.data() + val.size() || val.empty())
@@ -150,10 +164,11 @@ std::optional<int> ParseSimOption(const std::string& arg, const std::string& val
   return std::nullopt;
 }
 
-const char* const kValued[] = {"--map", "--suite", "--person-route", "--out", "--save-scans", "--start", "--goal",
-                               "--goal-tolerance", "--time-limit", "--person-speed", "--robot-radius", "--margin",
-                               "--max-speed", "--max-turn-rate", "--range-noise", "--dropout", "--min-success",
-                               "--seed", "--shard", "--turn-samples"};
+const char* const kValued[] = {"--map",         "--suite",         "--person-route", "--out",
+                               "--save-scans",  "--start",         "--goal",         "--goal-tolerance",
+                               "--time-limit",  "--person-speed",  "--robot-radius", "--margin",
+                               "--max-speed",   "--max-turn-rate", "--range-noise",  "--dropout",
+                               "--min-success", "--seed",          "--shard",        "--turn-samples"};
 
 bool IsValued(const std::string& a) {
   for (const char* v : kValued)
@@ -169,10 +184,14 @@ std::optional<int> ParseSim(int argc, char** argv, SimOptions& o) {
       merging = true;
       continue;
     }
-    if (arg == "--json") o.json = true;
-    else if (arg == "--no-html") o.html = false;
-    else if (arg == "--quiet") o.quiet = true;
-    else if (arg == "--open-unknown") o.over.open_unknown = true;
+    if (arg == "--json")
+      o.json = true;
+    else if (arg == "--no-html")
+      o.html = false;
+    else if (arg == "--quiet")
+      o.quiet = true;
+    else if (arg == "--open-unknown")
+      o.over.open_unknown = true;
     else if (IsValued(arg)) {
       if (i + 1 >= argc) return Bad(arg + " needs a value");
       const std::string val = argv[++i];
@@ -267,9 +286,8 @@ std::string ResultMembers(const MapResult& r) {
                   ",\"min_clearance\":" + JsonNumber(r.min_clearance) + ",\"periods\":" + std::to_string(r.periods) +
                   ",\"contact\":" + ContactJson(r);
   if (r.follow)
-    s += ",\"follow\":{\"lost_longest\":" + JsonNumber(r.lost_longest) + ",\"lost_total\":" +
-         JsonNumber(r.lost_total) + ",\"end_distance\":" + JsonNumber(r.end_distance) + ",\"mean_distance\":" +
-         JsonNumber(r.mean_distance) + "}";
+    s += ",\"follow\":{\"lost_longest\":" + JsonNumber(r.lost_longest) + ",\"lost_total\":" + JsonNumber(r.lost_total) +
+         ",\"end_distance\":" + JsonNumber(r.end_distance) + ",\"mean_distance\":" + JsonNumber(r.mean_distance) + "}";
   else
     s += ",\"goal_distance\":" + JsonNumber(r.goal_distance);
   return s;
@@ -277,8 +295,8 @@ std::string ResultMembers(const MapResult& r) {
 
 void PrintResult(const MapResult& r) {
   if (r.outcome == "collision")
-    Print("outcome: collision at t=%.2fs, robot at (%.3f, %.3f) touching %s\n", r.contact_t, r.contact.x,
-          r.contact.y, ContactText(r.contact).c_str());
+    Print("outcome: collision at t=%.2fs, robot at (%.3f, %.3f) touching %s\n", r.contact_t, r.contact.x, r.contact.y,
+          ContactText(r.contact).c_str());
   else
     Print("outcome: %s at t=%.1fs\n", r.outcome.c_str(), r.time);
   Print("  path length %.2f m, closest to a wall %.3f m (robot edge)\n", r.path_length, r.min_clearance);
@@ -304,8 +322,7 @@ std::optional<int> BuildSpec(const SimOptions& o, MapRunPlan& s) {
     s.route_file = o.route_file;
   }
   o.over.Apply(s);
-  if (!(s.robot_radius + s.margin <= kPilotMaxBorder))
-    return Bad("--robot-radius + --margin may be at most 0.5 m");
+  if (!(s.robot_radius + s.margin <= kPilotMaxBorder)) return Bad("--robot-radius + --margin may be at most 0.5 m");
   return std::nullopt;
 }
 
@@ -323,7 +340,7 @@ bool SavesOverOutput(const std::string& save, const std::string& out) {
 int RunMap(const SimOptions& o) {
   if (!o.save_scans.empty() && SavesOverOutput(o.save_scans, o.out))
     return *Bad("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
-               "; choose another name");
+                "; choose another name");
   MapRunPlan plan;
   if (const auto st = BuildSpec(o, plan)) return *st;
   SimMap map;
@@ -347,8 +364,9 @@ int RunMap(const SimOptions& o) {
   }
   bool save_failed = false;
   if (!o.json && !o.quiet) {
-    Print("robot-demo: map %s (%d x %d cells of %g m), start (%.2f, %.2f) heading %g deg, ", TerminalText(plan.map).c_str(),
-          map.Width(), map.Height(), map.Resolution(), plan.start.x, plan.start.y, plan.start_yaw_deg);
+    Print("robot-demo: map %s (%d x %d cells of %g m), start (%.2f, %.2f) heading %g deg, ",
+          TerminalText(plan.map).c_str(), map.Width(), map.Height(), map.Resolution(), plan.start.x, plan.start.y,
+          plan.start_yaw_deg);
     if (follow)
       Print("following a person over %zu points at %.2f m/s\n", plan.route.size(), plan.person_speed);
     else
@@ -358,15 +376,18 @@ int RunMap(const SimOptions& o) {
   MapPictures pictures(map, plan, out, o.html);
   auto each = [&](const MapPeriod& p) {
     std::string extra = ",\"t\":" + JsonNumber(p.t) + ",\"pose\":" + PoseJson(p.pose);
-    if (p.has_person) extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
+    if (p.has_person)
+      extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
     extra += ",\"clearance\":" + JsonNumber(p.clearance);
     char line[200];
     std::snprintf(line, sizeof line,
                   "t=%5.1fs pose (%.2f, %.2f) heading %4.0f deg  clearance %.2f m  speed %.2f m/s  turn %+.2f rad/s%s",
                   p.t, p.pose.x, p.pose.y, p.pose.heading * 180.0 / kPi, p.clearance, p.step->command.speed,
                   p.step->command.turn_rate, p.step->stopped ? "  (stop)" : "");
-    if (o.json) Print("%s\n", StepJson(*p.step, p.n, extra).c_str());
-    else if (!o.quiet && p.n % 10 == 9) Print("%s\n", line);
+    if (o.json)
+      Print("%s\n", StepJson(*p.step, p.n, extra).c_str());
+    else if (!o.quiet && p.n % 10 == 9)
+      Print("%s\n", line);
     pictures.Add(p, *p.pilot, line);
     if (!o.save_scans.empty() && !save_failed) {
       Scan scan;
@@ -399,7 +420,8 @@ int RunMap(const SimOptions& o) {
   auto commit_saved = [&]() -> int {
     if (o.save_scans.empty()) return kExitOk;
     std::string e;
-    if (save_failed || !saver.Commit(e)) return Fail(kExitCannotWrite, o.save_scans + ": " + (e.empty() ? "write failed" : e));
+    if (save_failed || !saver.Commit(e))
+      return Fail(kExitCannotWrite, o.save_scans + ": " + (e.empty() ? "write failed" : e));
     if (!side.Commit(e)) return Fail(kExitCannotWrite, side_path + ": " + e);
     return kExitOk;
   };
@@ -434,14 +456,15 @@ double Num(const YAML::Node& n, const std::string& file, const std::string& what
   } catch (const YAML::Exception&) {
     throw SuiteError{file + ":" + std::to_string(n.Mark().line + 1) + ": " + what + " is not a number"};
   }
-  if (!std::isfinite(v)) throw SuiteError{file + ":" + std::to_string(n.Mark().line + 1) + ": " + what + " is not finite"};
+  if (!std::isfinite(v))
+    throw SuiteError{file + ":" + std::to_string(n.Mark().line + 1) + ": " + what + " is not finite"};
   return v;
 }
 
 std::vector<double> Nums(const YAML::Node& n, std::size_t count, const std::string& file, const std::string& what) {
   if (!n.IsSequence() || n.size() != count)
-    throw SuiteError{file + ":" + std::to_string(n.Mark().line + 1) + ": " + what + " wants " +
-                     std::to_string(count) + " numbers in [ ]"};
+    throw SuiteError{file + ":" + std::to_string(n.Mark().line + 1) + ": " + what + " wants " + std::to_string(count) +
+                     " numbers in [ ]"};
   std::vector<double> v;
   for (std::size_t i = 0; i < count; ++i) v.push_back(Num(n[i], file, what));
   return v;
@@ -449,13 +472,16 @@ std::vector<double> Nums(const YAML::Node& n, std::size_t count, const std::stri
 
 void ReadKeys(const YAML::Node& node, const std::string& file, const std::string& where, MapRunPlan& s,
               bool& has_start) {
-  if (!node.IsMap()) throw SuiteError{file + ":" + std::to_string(node.Mark().line + 1) + ": " + where + " is not a mapping"};
+  if (!node.IsMap())
+    throw SuiteError{file + ":" + std::to_string(node.Mark().line + 1) + ": " + where + " is not a mapping"};
   for (const auto& kv : node) {
     const std::string key = kv.first.as<std::string>();
     const YAML::Node& v = kv.second;
     const std::string what = where + " key '" + key + "'";
-    if (key == "name") s.name = v.as<std::string>();
-    else if (key == "map") s.map = Relative(file, v.as<std::string>());
+    if (key == "name")
+      s.name = v.as<std::string>();
+    else if (key == "map")
+      s.map = Relative(file, v.as<std::string>());
     else if (key == "start") {
       const auto n = Nums(v, 3, file, what);
       s.start = {n[0], n[1], n[2] * kPi / 180.0};
@@ -470,28 +496,39 @@ void ReadKeys(const YAML::Node& node, const std::string& file, const std::string
       s.route.clear();
       std::string why;
       if (!LoadRoute(s.route_file, s.route, why)) throw SuiteError{why};
-    } else if (key == "goal_tolerance") s.goal_tolerance = Num(v, file, what);
-    else if (key == "time_limit") s.time_limit = Num(v, file, what);
-    else if (key == "person_speed") s.person_speed = Num(v, file, what);
-    else if (key == "robot_radius") s.robot_radius = Num(v, file, what);
-    else if (key == "margin") s.margin = Num(v, file, what);
-    else if (key == "max_speed") s.max_speed = Num(v, file, what);
-    else if (key == "max_turn_rate") s.max_turn_rate = Num(v, file, what);
-    else if (key == "range_noise") s.range_noise = Num(v, file, what);
-    else if (key == "dropout") s.dropout = Num(v, file, what);
+    } else if (key == "goal_tolerance")
+      s.goal_tolerance = Num(v, file, what);
+    else if (key == "time_limit")
+      s.time_limit = Num(v, file, what);
+    else if (key == "person_speed")
+      s.person_speed = Num(v, file, what);
+    else if (key == "robot_radius")
+      s.robot_radius = Num(v, file, what);
+    else if (key == "margin")
+      s.margin = Num(v, file, what);
+    else if (key == "max_speed")
+      s.max_speed = Num(v, file, what);
+    else if (key == "max_turn_rate")
+      s.max_turn_rate = Num(v, file, what);
+    else if (key == "range_noise")
+      s.range_noise = Num(v, file, what);
+    else if (key == "dropout")
+      s.dropout = Num(v, file, what);
     else if (key == "seed") {
       const double d = Num(v, file, what);
       if (d < 0 || d != std::floor(d) || d > 9e15)
         throw SuiteError{file + ":" + std::to_string(v.Mark().line + 1) + ": " + what + " wants a whole number >= 0"};
       s.seed = static_cast<std::uint64_t>(d);
-    } else if (key == "open_unknown") s.open_unknown = v.as<bool>();
+    } else if (key == "open_unknown")
+      s.open_unknown = v.as<bool>();
     else if (key == "turn_samples") {
       const double d = Num(v, file, what);
       if (d < 1 || d > 8192 || d != std::floor(d))
         throw SuiteError{file + ":" + std::to_string(v.Mark().line + 1) + ": " + what + " wants 1..8192"};
       s.turn_samples = static_cast<int>(d);
-    }
-    else throw SuiteError{file + ":" + std::to_string(kv.first.Mark().line + 1) + ": " + where + ": unknown key '" + key + "'"};
+    } else
+      throw SuiteError{file + ":" + std::to_string(kv.first.Mark().line + 1) + ": " + where + ": unknown key '" + key +
+                       "'"};
   }
 }
 
@@ -594,9 +631,10 @@ std::string TableJson(const Table& t, const std::string& extra) {
   for (const auto& [k, n] : t.outcomes) outcomes += (outcomes.empty() ? "\"" : ",\"") + k + "\":" + std::to_string(n);
   return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"suite\":{\"runs\":" + std::to_string(t.runs) +
          ",\"success\":" + std::to_string(t.success) + ",\"success_rate\":" + JsonNumber(Rate(t)) +
-         ",\"collisions\":" + std::to_string(Count(t, "collision")) + ",\"timeouts\":" +
-         std::to_string(Count(t, "timeout")) + ",\"outcomes\":{" + outcomes + "},\"time_mean\":" +
-         JsonNumber(MeanTime(t)) + ",\"time_worst\":" + (t.success ? JsonNumber(t.time_worst) : "null") + extra + "}}";
+         ",\"collisions\":" + std::to_string(Count(t, "collision")) +
+         ",\"timeouts\":" + std::to_string(Count(t, "timeout")) + ",\"outcomes\":{" + outcomes +
+         "},\"time_mean\":" + JsonNumber(MeanTime(t)) +
+         ",\"time_worst\":" + (t.success ? JsonNumber(t.time_worst) : "null") + extra + "}}";
 }
 
 int MinSuccessStatus(const SimOptions& o, const Table& t) {
@@ -628,7 +666,8 @@ int RunSuite(const SimOptions& o) {
       char buf[512];
       SimMapOptions mo;
       mo.open_unknown = s.open_unknown;
-      if (!m->Load(s.map.c_str(), mo, buf, sizeof buf)) return Fail(kExitBadInput, o.suite + ": run '" + s.name + "': " + buf);
+      if (!m->Load(s.map.c_str(), mo, buf, sizeof buf))
+        return Fail(kExitBadInput, o.suite + ": run '" + s.name + "': " + buf);
       maps[key] = std::move(m);
     }
     std::string problem;
@@ -649,7 +688,8 @@ int RunSuite(const SimOptions& o) {
     } else if (!o.quiet) {
       Print("%4lld %-24s %-9s %6.1f s  path %6.2f m  clearance %6.3f m%s%s\n", i + 1,
             TerminalText(FitText(s.name, 24)).c_str(), r.outcome.c_str(), r.time, r.path_length, r.min_clearance,
-            r.outcome == "collision" ? "  touching " : "", r.outcome == "collision" ? ContactText(r.contact).c_str() : "");
+            r.outcome == "collision" ? "  touching " : "",
+            r.outcome == "collision" ? ContactText(r.contact).c_str() : "");
     }
     if (const auto status = StopStatus()) return *status;
   }
@@ -716,14 +756,18 @@ int RunMerge(const SimOptions& o) {
           !ParseNumber(t, r.time))
         return Fail(kExitBadInput, at + ": a run's index or time is not a number");
       r.success = succ == "true";
-      if (seen.count(r.index)) return Fail(kExitBadInput, at + ": run " + idx + " again (first in " + seen[r.index] + ")");
+      if (seen.count(r.index))
+        return Fail(kExitBadInput, at + ": run " + idx + " again (first in " + seen[r.index] + ")");
       seen[r.index] = at;
       rows.push_back(r);
     }
   }
-  if (suite_runs < 0) return Fail(kExitBadInput, "--merge: no suite line in the files (were they made with --suite --json?)");
+  if (suite_runs < 0)
+    return Fail(kExitBadInput, "--merge: no suite line in the files (were they made with --suite --json?)");
   for (long long i = 1; i <= suite_runs; ++i)
-    if (!seen.count(i)) return Fail(kExitBadInput, "--merge: run " + std::to_string(i) + " of " + std::to_string(suite_runs) + " is in none of the files");
+    if (!seen.count(i))
+      return Fail(kExitBadInput, "--merge: run " + std::to_string(i) + " of " + std::to_string(suite_runs) +
+                                     " is in none of the files");
   if (static_cast<long long>(rows.size()) != suite_runs)
     return Fail(kExitBadInput, "--merge: more runs than the suite's " + std::to_string(suite_runs));
   const Table t = MakeTable(rows);

@@ -85,10 +85,15 @@ TEST(NodeParams, DefaultsAreTheLibrarysAndNumbersMayBeIntegers) {
   EXPECT_EQ(p.base_frame, "base_link");
   EXPECT_EQ(p.scan_queue, 1);
 
-  ASSERT_EQ(Read({{"max_speed", Int(1)}, {"mode", Str("follow")}, {"follow_distance", Num(0.8)},
-                  {"upside_down", Bool(true)}, {"mount_yaw_deg", Int(180)}, {"max_range", Num(5.5)},
+  ASSERT_EQ(Read({{"max_speed", Int(1)},
+                  {"mode", Str("follow")},
+                  {"follow_distance", Num(0.8)},
+                  {"upside_down", Bool(true)},
+                  {"mount_yaw_deg", Int(180)},
+                  {"max_range", Num(5.5)},
                   {"use_tf", Bool(false)},
-                  {"scan_queue", Int(50)}, {"base_frame", Str("base_footprint")}},
+                  {"scan_queue", Int(50)},
+                  {"base_frame", Str("base_footprint")}},
                  p),
             "");
   EXPECT_EQ(p.config.max_speed, 1.0);
@@ -143,8 +148,8 @@ TEST(NodeParams, EachBadValueIsOneLineNamingIt) {
 
 TEST(NodeParams, RangesTheLibraryRefusesStopTheStart) {
   const std::vector<std::map<std::string, ParamValue>> bad = {
-      {{"robot_radius", Num(0.4)}},                 // 0.4 + 0.15 over the planner's 0.5
-      {{"goal_x", Num(3.0)}},                       // off the 5 m grid
+      {{"robot_radius", Num(0.4)}},  // 0.4 + 0.15 over the planner's 0.5
+      {{"goal_x", Num(3.0)}},        // off the 5 m grid
       {{"mode", Str("follow")}, {"follow_distance", Num(-1.0)}},
       {{"max_speed", Num(-0.1)}},
       {{"min_range", Num(2.0)}, {"max_range", Num(1.0)}},
@@ -407,42 +412,42 @@ TEST(NodeChecks, StaleFutureBackwardsAndForeignScansAreZeroWithTheirCounter) {
   open.At(-2.0, 0.0);
   const spnode::Mount at_origin;
   {
-  NodeCore core;
-  ASSERT_EQ(core.Start(Params({{"goal_x", Num(1.0)}, {"max_scan_age", Num(0.5)}}), 0.0), "");
-  auto step = [&](spnode::ScanMeta m) { return core.OnScan(open.In(), m, 1.0); };
-  ASSERT_EQ(step(Meta("laser", 1000.0, 1000.1, &at_origin)).refused, nullptr);
-  EXPECT_EQ(core.LaserFrame(), "laser") << "the first scan's frame is kept";
-  struct Case {
-    spnode::ScanMeta meta;
-    spnode::Refusal why;
-    const char* counter;
-  };
-  const std::vector<Case> cases = {
-      {Meta("laser", 999.8, 1000.4, &at_origin), spnode::Refusal::kStale, "\"stale\":1"},
-      {Meta("laser", 0.0, 1000.4, &at_origin), spnode::Refusal::kStale, "\"stale\":2"},  // the epoch
-      {Meta("laser", 1000.4 + 86400.0, 1000.4, &at_origin), spnode::Refusal::kFuture, "\"future\":1"},
-      {Meta("laser", 1001.0, 1000.4, &at_origin), spnode::Refusal::kFuture, "\"future\":2"},
-      {Meta("laser", 999.95, 1000.4, &at_origin), spnode::Refusal::kBackwards, "\"backwards\":1"},
-      {Meta("laser2", 1000.3, 1000.4, &at_origin), spnode::Refusal::kForeignFrame, "\"foreign_frame\":1"},
-      {Meta("map", 1000.3, 1000.4, &at_origin), spnode::Refusal::kForeignFrame, "\"foreign_frame\":2"},
-      {Meta("laser", 1000.3, 1000.4), spnode::Refusal::kNoTransform, "\"no_transform\":1"},
-  };
-  for (const Case& c : cases) {
-    const NodeCore::ScanResult& r = step(c.meta);
-    EXPECT_EQ(r.refusal, c.why) << c.counter;
-    ASSERT_NE(r.refused, nullptr) << c.counter;
-    EXPECT_EQ(r.twist.linear_x, 0.0) << c.counter;
-    EXPECT_EQ(r.twist.angular_z, 0.0) << c.counter;
-    EXPECT_TRUE(r.step.bad_input && r.step.stopped) << c.counter;
-    EXPECT_NE(r.json.find(c.counter), std::string::npos) << r.json;
-    EXPECT_NE(r.json.find(std::string("\"refused\":\"") + r.refused + "\""), std::string::npos) << r.json;
-  }
-  // The same scan, fresh and placed, drives again; a leading slash is the same frame.
-  const NodeCore::ScanResult& ok = step(Meta("/laser", 1000.35, 1000.4, &at_origin));
-  EXPECT_EQ(ok.refused, nullptr);
-  EXPECT_GT(ok.twist.linear_x, 0.0);
-  // A clock that went back (a bag played again) starts the stamps over.
-  EXPECT_EQ(step(Meta("laser", 10.0, 10.1, &at_origin)).refused, nullptr);
+    NodeCore core;
+    ASSERT_EQ(core.Start(Params({{"goal_x", Num(1.0)}, {"max_scan_age", Num(0.5)}}), 0.0), "");
+    auto step = [&](spnode::ScanMeta m) { return core.OnScan(open.In(), m, 1.0); };
+    ASSERT_EQ(step(Meta("laser", 1000.0, 1000.1, &at_origin)).refused, nullptr);
+    EXPECT_EQ(core.LaserFrame(), "laser") << "the first scan's frame is kept";
+    struct Case {
+      spnode::ScanMeta meta;
+      spnode::Refusal why;
+      const char* counter;
+    };
+    const std::vector<Case> cases = {
+        {Meta("laser", 999.8, 1000.4, &at_origin), spnode::Refusal::kStale, "\"stale\":1"},
+        {Meta("laser", 0.0, 1000.4, &at_origin), spnode::Refusal::kStale, "\"stale\":2"},  // the epoch
+        {Meta("laser", 1000.4 + 86400.0, 1000.4, &at_origin), spnode::Refusal::kFuture, "\"future\":1"},
+        {Meta("laser", 1001.0, 1000.4, &at_origin), spnode::Refusal::kFuture, "\"future\":2"},
+        {Meta("laser", 999.95, 1000.4, &at_origin), spnode::Refusal::kBackwards, "\"backwards\":1"},
+        {Meta("laser2", 1000.3, 1000.4, &at_origin), spnode::Refusal::kForeignFrame, "\"foreign_frame\":1"},
+        {Meta("map", 1000.3, 1000.4, &at_origin), spnode::Refusal::kForeignFrame, "\"foreign_frame\":2"},
+        {Meta("laser", 1000.3, 1000.4), spnode::Refusal::kNoTransform, "\"no_transform\":1"},
+    };
+    for (const Case& c : cases) {
+      const NodeCore::ScanResult& r = step(c.meta);
+      EXPECT_EQ(r.refusal, c.why) << c.counter;
+      ASSERT_NE(r.refused, nullptr) << c.counter;
+      EXPECT_EQ(r.twist.linear_x, 0.0) << c.counter;
+      EXPECT_EQ(r.twist.angular_z, 0.0) << c.counter;
+      EXPECT_TRUE(r.step.bad_input && r.step.stopped) << c.counter;
+      EXPECT_NE(r.json.find(c.counter), std::string::npos) << r.json;
+      EXPECT_NE(r.json.find(std::string("\"refused\":\"") + r.refused + "\""), std::string::npos) << r.json;
+    }
+    // The same scan, fresh and placed, drives again; a leading slash is the same frame.
+    const NodeCore::ScanResult& ok = step(Meta("/laser", 1000.35, 1000.4, &at_origin));
+    EXPECT_EQ(ok.refused, nullptr);
+    EXPECT_GT(ok.twist.linear_x, 0.0);
+    // A clock that went back (a bag played again) starts the stamps over.
+    EXPECT_EQ(step(Meta("laser", 10.0, 10.1, &at_origin)).refused, nullptr);
   }
   NodeCore pinned;
   ASSERT_EQ(pinned.Start(Params({{"laser_frame", Str("front_laser")}}), 0.0), "");
@@ -520,8 +525,11 @@ TEST(NodeMount, TfMountStepsLikeTheParameters) {
     std::vector<std::string> want, got;
     {
       NodeCore by_param;
-      ASSERT_EQ(by_param.Start(Params({{"mount_yaw", Num(kPi)}, {"upside_down", Bool(flip)}, {"use_tf", Bool(false)},
-                                       {"goal_x", Num(-1.0)}, {"goal_y", Num(0.4)}}),
+      ASSERT_EQ(by_param.Start(Params({{"mount_yaw", Num(kPi)},
+                                       {"upside_down", Bool(flip)},
+                                       {"use_tf", Bool(false)},
+                                       {"goal_x", Num(-1.0)},
+                                       {"goal_y", Num(0.4)}}),
                                0.0),
                 "");
       for (int k = 0; k < 3; ++k) want.push_back(PilotPart(by_param.OnScan(room.In(), 1.0 + k).json));
@@ -548,9 +556,9 @@ TEST(NodeMount, AnOffsetScannerIsReCentredOnTheRobot) {
   m.x = 0.4;
   Scan scan;
   scan.At(0.5, 0.0).At(-1.5, 0.0);
-  scan.ranges[45] = kNaN;       // -135 deg of the scanner: nothing seen
-  scan.ranges[90] = -kInf;      // -90 deg: something too close to measure
-  scan.ranges[270] = 40.0f;     // +90 deg: beyond range_max, no return
+  scan.ranges[45] = kNaN;    // -135 deg of the scanner: nothing seen
+  scan.ranges[90] = -kInf;   // -90 deg: something too close to measure
+  scan.ranges[270] = 40.0f;  // +90 deg: beyond range_max, no return
   float out[kPilotReadings];
   ASSERT_TRUE(spnode::CentredScan(scan.In(), m, out));
   // Independent model: bearing and distance of each point from the robot's centre.
@@ -579,7 +587,8 @@ TEST(NodeMount, AnOffsetScannerIsReCentredOnTheRobot) {
   std::vector<std::int8_t> grid;
   spnode::GridFromPass(core.Pass(), grid);
   EXPECT_EQ(grid[static_cast<std::size_t>(50 * 100 + GridIndex(1.9))], spnode::kOccupied);
-  EXPECT_EQ(grid[static_cast<std::size_t>(50 * 100 + GridIndex(1.45))], spnode::kFree) << "not where the scanner's origin would put it";
+  EXPECT_EQ(grid[static_cast<std::size_t>(50 * 100 + GridIndex(1.45))], spnode::kFree)
+      << "not where the scanner's origin would put it";
 }
 
 TEST(NodeGoals, AHeldGoalIsPulledIntoTheWindowAndReachedWithinTheTolerance) {
@@ -648,8 +657,8 @@ TEST(NodeHealth, AStaleLaserIsAnErrorAndRefusalsAWarning) {
   Scan open;
   open.At(-2.0, 0.0);
   const spnode::Mount at_origin;
-  for (int k = 0; k < 10; ++k) core.OnScan(open.In(), Meta("laser", 20.0 + 0.1 * k, 20.0 + 0.1 * k, &at_origin),
-                                           10.6 + 0.1 * k);
+  for (int k = 0; k < 10; ++k)
+    core.OnScan(open.In(), Meta("laser", 20.0 + 0.1 * k, 20.0 + 0.1 * k, &at_origin), 10.6 + 0.1 * k);
   core.OnScan(open.In(), Meta("laser", 1.0, 21.0, &at_origin), 11.6);
   h = core.Report(11.6);
   EXPECT_EQ(h.level, spnode::Health::kWarn) << h.message;

@@ -27,9 +27,7 @@ std::vector<std::uint8_t> Bytes(const std::string& path) {
 // A LaserScan in CDR, written field by field with explicit padding.
 class CdrWriter {
  public:
-  explicit CdrWriter(bool big) : big_(big) {
-    bytes_ = {0, static_cast<std::uint8_t>(big ? 0 : 1), 0, 0};
-  }
+  explicit CdrWriter(bool big) : big_(big) { bytes_ = {0, static_cast<std::uint8_t>(big ? 0 : 1), 0, 0}; }
   void U32(std::uint32_t v) {
     while ((bytes_.size() - 4) % 4 != 0) bytes_.push_back(0);
     for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * (big_ ? 3 - i : i))));
@@ -153,7 +151,9 @@ TEST(Mcap, TheIndependentWritersFilesInEveryLayout) {
   struct Case {
     const char* file;
     int scans;
-  } cases[] = {{"straight-zstd/straight-zstd_0.mcap", 147}, {"straight-lz4.mcap", 147}, {"straight-plain.mcap", 20},
+  } cases[] = {{"straight-zstd/straight-zstd_0.mcap", 147},
+               {"straight-lz4.mcap", 147},
+               {"straight-plain.mcap", 20},
                {"straight-unchunked.mcap", 12}};
   std::vector<std::uint8_t> last;
   for (const Case& c : cases) {

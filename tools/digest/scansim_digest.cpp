@@ -25,7 +25,9 @@ struct Hash {
     bytes += n;
   }
   template <typename T>
-  void Add(const T& v) { Add(&v, sizeof v); }
+  void Add(const T& v) {
+    Add(&v, sizeof v);
+  }
 };
 
 }  // namespace

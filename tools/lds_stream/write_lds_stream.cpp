@@ -107,9 +107,10 @@ int main(int argc, char** argv) {
     } else if (a == "--turns") {
       o.turns = so.turns = static_cast<int>(take(0, 10000));
       turns_given = true;
-    }
-    else if (a == "--rpm") o.speed = static_cast<uint16_t>(take(0, 1023) * 64);
-    else if (a == "--seed") o.seed = so.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFLL));
+    } else if (a == "--rpm")
+      o.speed = static_cast<uint16_t>(take(0, 1023) * 64);
+    else if (a == "--seed")
+      o.seed = so.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFLL));
     else if (a == "--spin-up") o.spin_up = true;
     else if (a == "--spin-down") o.spin_down = true;
     else if (a == "--markers") o.markers_in_data = true;
@@ -117,8 +118,10 @@ int main(int argc, char** argv) {
     else if (a == "--invalid-every") o.invalid_every = static_cast<int>(take(0, 1000000));
     else if (a == "--warning-every") o.warning_every = static_cast<int>(take(0, 1000000));
     else if (a == "--zero-every") o.zero_every = static_cast<int>(take(0, 1000000));
-    else if (a == "--flip-every") o.flip_every = so.flip_every = static_cast<int>(take(0, 1000000));
-    else if (a == "--drop-every") o.drop_every = so.drop_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--flip-every")
+      o.flip_every = so.flip_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--drop-every")
+      o.drop_every = so.drop_every = static_cast<int>(take(0, 1000000));
     else if (a == "--turn-rpm" || a == "--missing") {
       long f[3] = {0, 0, 0};
       const bool rpm = a == "--turn-rpm";
@@ -137,8 +140,9 @@ int main(int argc, char** argv) {
   if (protocol == "lds") {
     bytes = lds::Generate(o).bytes;
   } else {
-    const spin::Kind kind = protocol == "ld06" ? spin::Kind::kLd06 : protocol == "rplidar" ? spin::Kind::kRplidar
-                                                                                            : spin::Kind::kYdlidar;
+    const spin::Kind kind = protocol == "ld06"      ? spin::Kind::kLd06
+                            : protocol == "rplidar" ? spin::Kind::kRplidar
+                                                    : spin::Kind::kYdlidar;
     bytes = spin::Write(kind, so).bytes;
   }
   const std::string tmp = std::string(out) + ".tmp";

@@ -249,8 +249,8 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
     });
     if (r.cells_w > 0 && r.cells_h > 0 &&
         r.cells.size() == static_cast<std::size_t>(r.cells_w) * static_cast<std::size_t>(r.cells_h))
-      o += ",\"cells\":{\"w\":" + std::to_string(r.cells_w) + ",\"h\":" + std::to_string(r.cells_h) +
-           ",\"data\":\"" + run_html::Base64(r.cells) + "\"}";
+      o += ",\"cells\":{\"w\":" + std::to_string(r.cells_w) + ",\"h\":" + std::to_string(r.cells_h) + ",\"data\":\"" +
+           run_html::Base64(r.cells) + "\"}";
     o += "}";
   } else {
     o += ",\"room\":null";

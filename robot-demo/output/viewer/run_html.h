@@ -51,9 +51,9 @@ struct ViewerTick {
   std::string info;                      // the line the command line printed for this tick
   bool has_contact = false;              // the run ended on a contact after this tick, here (room frame)
   double contact_x = 0.0, contact_y = 0.0;
-  bool has_command = false;              // the drive command and why it does not drive ahead
+  bool has_command = false;  // the drive command and why it does not drive ahead
   double speed = 0.0, turn_rate = 0.0;
-  std::string reason;                    // PilotReasonName, "driving" when it drives
+  std::string reason;  // PilotReasonName, "driving" when it drives
 };
 
 struct ViewerSegment {
