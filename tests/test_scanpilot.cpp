@@ -265,7 +265,7 @@ TEST(pilotStop, NoRouteTurnsForABoundedTimeThenStops) {
   PilotConfig c = Goal(1.0, 0.0);
   Pilot p;
   ASSERT_EQ(p.Start(c), PilotError::kNone);
-  PilotStep s;
+  PilotStep s{};
   int recovering = 0;
   double way = 0.0;
   for (int k = 0; k < 100 && !s.no_path; ++k) {
