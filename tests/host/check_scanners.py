@@ -99,6 +99,11 @@ def finish(p, want, what):
 def case_models(a):
     """Each model live: turns planned, the closing stop, and the requests in order."""
     for model in MODELS:
+        if EMULATOR and model == "ydlidar-x4":
+            # qemu-user has no termios2 ioctl, so 128000 baud cannot be set
+            # under it; the X4's requests are checked on the host build.
+            print("skipped under the emulator: %s (128000 baud)" % model)
+            continue
         path, data = capture(a, model)
         dev = Device(a, model, path, rate_of(model, data))
         raw = os.path.join(a.work, model + "-raw.bin")
