@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <utility>
 #include <vector>
@@ -128,8 +129,14 @@ void CheckAgainstReference(const Bytes& b, const std::vector<Record>& recs, cons
       angles.push_back(smp.angle_deg);
       ranges.push_back(smp.range_mm);
     }
+    // Invalid or zero readings are unseen, and a turn of no sample is all unseen.
     Scan want{};
-    BinSamples(angles.data(), ranges.data(), angles.size(), layout, want.data());
+    if (angles.empty()) {
+      const float none = std::numeric_limits<float>::quiet_NaN();
+      BinSamplesSeen(&none, &none, 1, layout, want.data());
+    } else {
+      BinSamplesSeen(angles.data(), ranges.data(), angles.size(), layout, want.data());
+    }
     CHECK(SameBits(want, recs[t].scan), "turn %zu binned differently", t);
   }
   CHECK(planned == s.planned && s.slow + s.fast + s.few_packets == s.turns - s.planned, "planned counts");

@@ -13,7 +13,9 @@ unsigned Word(const unsigned char* p) { return static_cast<unsigned>(p[0]) | sta
 
 double Wrap360(double a) {
   a = std::fmod(a, 360.0);
-  return a < 0 ? a + 360.0 : a;
+  if (a < 0) a += 360.0;
+  // Just under a turn rounds to 360 as a float: that bearing is 0.
+  return static_cast<float>(a) >= 360.0f ? 0.0 : a;
 }
 
 // LD06 / LD19 --------------------------------------------------------------
