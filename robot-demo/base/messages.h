@@ -5,7 +5,10 @@
 
 #include <string>
 
-// Exit statuses of robot-demo.
+// Exit statuses of robot-demo. kExitCannotWrite and kExitDevice share 1:
+// both say the input was good and the world around the run failed, users'
+// scripts rely on 1 for a device that went away, and the error line tells
+// the two apart.
 constexpr int kExitOk = 0;
 constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
 constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
