@@ -6,32 +6,45 @@
 # pkg-config file). Each library adds its own compile options and links.
 # REQUIRES: libraries of this project its header needs; PRIVATE_REQUIRES:
 # ones it only links. Both are found again by its CMake package.
-# SOURCES: more sources; PC_PRIVATE: other pkg-config modules it links.
+# SOURCES: more sources; HEADERS: more public headers; PC_PRIVATE: other
+# pkg-config modules it links.
+#
+# Headers install into <prefix>/include/scanpilot (scanpilot_include_dir),
+# which the CMake packages and the .pc files name, so that `#include
+# <scanpilot.h>` works and no name such as `filter` lands directly in
+# /usr/include.
 # SOVERSION: the library's ABI number (its SONAME is lib<name>.so.<SOVERSION>),
 # by default the release's major; raise it where an incompatible ABI change
 # lands, and only there (tools/abi-check.sh holds each one to it).
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
+# (a macro, not a variable: this file is read once, in the first library's folder)
+macro(scanpilot_include_dir var)
+  set(${var} ${CMAKE_INSTALL_INCLUDEDIR}/scanpilot)
+endmacro()
+scanpilot_include_dir(SCANPILOT_INSTALL_INCLUDEDIR)
+
 # scanpilot_version.h, the release's version as macros, for every library's users.
 set(SCANPILOT_GENERATED_INCLUDE ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/scanpilot_version.h.in
   ${SCANPILOT_GENERATED_INCLUDE}/scanpilot_version.h @ONLY)
-install(FILES ${SCANPILOT_GENERATED_INCLUDE}/scanpilot_version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${SCANPILOT_GENERATED_INCLUDE}/scanpilot_version.h DESTINATION ${SCANPILOT_INSTALL_INCLUDEDIR})
 
 function(scanpilot_add_library name description)
-  cmake_parse_arguments(L "" "SOVERSION" "REQUIRES;PRIVATE_REQUIRES;SOURCES;PC_PRIVATE" ${ARGN})
+  cmake_parse_arguments(L "" "SOVERSION" "REQUIRES;PRIVATE_REQUIRES;SOURCES;HEADERS;PC_PRIVATE" ${ARGN})
+  scanpilot_include_dir(SCANPILOT_INSTALL_INCLUDEDIR)
   if(NOT DEFINED L_SOVERSION)
     set(L_SOVERSION ${PROJECT_VERSION_MAJOR})
   endif()
-  add_library(${name} SHARED ${name}.cpp ${name}.h ${L_SOURCES})
+  add_library(${name} SHARED ${name}.cpp ${name}.h ${L_HEADERS} ${L_SOURCES})
   # Every library's ABI is checked against its baseline, abi/lib<name>.abi.
   set_property(GLOBAL APPEND PROPERTY SCANPILOT_LIBRARIES ${name})
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
     $<BUILD_INTERFACE:${SCANPILOT_GENERATED_INCLUDE}>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    $<INSTALL_INTERFACE:${SCANPILOT_INSTALL_INCLUDEDIR}>)
   string(TOUPPER ${name} upper)
   target_compile_definitions(${name} PRIVATE ${upper}_BUILDING)
   target_link_libraries(${name} PRIVATE scanpilot_warnings m)
@@ -42,7 +55,7 @@ function(scanpilot_add_library name description)
     VISIBILITY_INLINES_HIDDEN ON
     VERSION ${L_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${L_SOVERSION}
-    PUBLIC_HEADER ${name}.h)
+    PUBLIC_HEADER "${name}.h;${L_HEADERS}")
   scanpilot_install_library(${name} "${description}" "${L_REQUIRES}" "${L_PRIVATE_REQUIRES}" "${L_PC_PRIVATE}")
 endfunction()
 
@@ -50,9 +63,10 @@ endfunction()
 # that the library links privately (static linking needs them).
 function(scanpilot_install_library name description requires private_requires)
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
+  scanpilot_include_dir(SCANPILOT_INSTALL_INCLUDEDIR)
   install(TARGETS ${name} EXPORT ${name}Targets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    PUBLIC_HEADER DESTINATION ${SCANPILOT_INSTALL_INCLUDEDIR})
   install(EXPORT ${name}Targets NAMESPACE ${name}:: DESTINATION ${cmakedir})
   set(config "include(CMakeFindDependencyMacro)\n")
   foreach(dep IN LISTS requires private_requires)

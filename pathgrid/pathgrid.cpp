@@ -6,6 +6,7 @@
 // Every float result is part of the contract down to the last bit, so the
 // precision of each intermediate is spelled out where it matters.
 #include "pathgrid.h"
+#include "pathgrid_grid.h"
 
 #include <cfloat>
 #include <climits>
@@ -23,23 +24,24 @@
 
 // ---- tables ---------------------------------------------------------------
 
-static constexpr int kGrid = 100;               // cells per side
-static constexpr int kCells = kGrid * kGrid;
-static constexpr int kCentre = 50;              // the robot's cell, both axes
+static constexpr int kGrid = kPathgridSide;  // cells per side
+static constexpr int kCells = kPathgridCells;
+static constexpr int kCentre = kPathgridCentre;  // the robot's cell, both axes
 static constexpr int kScan = 360;
 
 static constexpr int kDiskHalf = 10;            // disk kernel is 21 x 21
 static constexpr int kDiskSide = 2 * kDiskHalf + 1;
-static constexpr int kConeHalf = 127;           // cone kernel is 255 x 255
+static constexpr int kConeHalf = kPathgridConeTop;  // cone kernel is 255 x 255
 static constexpr int kConeSide = 2 * kConeHalf + 1;
 
 static constexpr unsigned char kBlocked = 255;
-static constexpr unsigned char kTargetMark = 255;
+static constexpr unsigned char kTargetMark = kPathgridTargetMark;
 static constexpr unsigned char kPathMark = 150;
 static constexpr int kBlockedCost = 999;
 static constexpr int kInitialBestCost = 256;
 static constexpr int kSteerMinSquared = 9;      // truncated distance > 2 cells
-static constexpr double kCellSize = 0.05;
+static constexpr double kCellSize = kPathgridCellSize;
+static constexpr double kPerMetre = kPathgridCellsPerMetre;
 static constexpr double kDegree = 0.017453292519943295;
 static constexpr float kDefaultBorder = 0.35f;
 static constexpr int kOffGrid = INT_MIN;        // cell of a reading that has none
@@ -171,7 +173,7 @@ static void ClearField(unsigned char* field) {
 // 20 * border in single precision (double would turn 0.35 into 6.99...),
 // truncated with saturation, clamped to the kernel's 0..10.
 static int BorderRadius(float border) {
-  const float cells = 20.0f * border;
+  const float cells = static_cast<float>(kPerMetre) * border;
   int r;
   if (std::isnan(cells)) {
     r = 0;
@@ -205,8 +207,8 @@ static void BuildCone() {
 static void BuildFactors() {
   for (int i = 0; i < kScan; ++i) {
     const double a = 0.0 - static_cast<double>(i) * kDegree;
-    x_sin[i] = 20.0 * std::sin(a);
-    y_cos[i] = -20.0 * std::cos(a);
+    x_sin[i] = kPerMetre * std::sin(a);
+    y_cos[i] = -kPerMetre * std::cos(a);
   }
 }
 
@@ -333,7 +335,7 @@ static void StampCone(unsigned char* field, bool fieldIsZero, int x, int y) {
 // Cell of one reading: trunc(r * factor + 50) in double, each operation
 // rounded on its own. Anything without an int value is off the grid.
 static int ReadingCell(double r, double factor) {
-  const double v = r * factor + 50.0;
+  const double v = r * factor + kCentre;
   if (!(v > -2147483649.0 && v < 2147483648.0)) return kOffGrid;
   return static_cast<int>(v);
 }

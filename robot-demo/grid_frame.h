@@ -6,6 +6,7 @@
 #ifndef SCANPILOT_GRID_FRAME_H
 #define SCANPILOT_GRID_FRAME_H
 
+#include "pathgrid_grid.h"
 #include "scanpilot.h"
 
 constexpr double kPi = 3.14159265358979323846;
@@ -15,10 +16,11 @@ struct Cell {
   int col, row;
 };
 
-constexpr int kGridCells = 100;     // cells per side
-constexpr int kCentreCell = 50;     // the robot's cell, both axes
-constexpr double kCellSize = 0.05;  // metres
-constexpr double kCellsPerMetre = 20.0;
+constexpr int kGridCells = kPathgridSide;        // cells per side
+constexpr int kCentreCell = kPathgridCentre;     // the robot's cell, both axes
+constexpr double kCellSize = kPathgridCellSize;  // metres
+constexpr double kCellsPerMetre = kPathgridCellsPerMetre;
+constexpr double kGridReach = kPathgridReach;  // metres from the robot to the grid's edge
 
 // Returned by MetresToCell for a value that lands below cell 0 (or is NaN).
 constexpr int kOffGridLow = -1;

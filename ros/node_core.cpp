@@ -285,7 +285,9 @@ void GridFromPass(const PilotPass& pass, std::vector<std::int8_t>& data) {
 
 void PathFromPass(const PilotPass& pass, std::vector<PilotPoint>& points) {
   points.clear();
-  auto metres = [](int cell) { return static_cast<float>(static_cast<double>(cell - 50) * kGridResolution); };
+  auto metres = [](int cell) {
+    return static_cast<float>(static_cast<double>(cell - kPathgridCentre) * kGridResolution);
+  };
   points.push_back({metres(pass.start.row), metres(pass.start.col)});
   for (int k = 0; k < pass.path_cells; ++k) points.push_back({metres(pass.path[k].row), metres(pass.path[k].col)});
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "pathgrid_grid.h"
 #include "scanpilot.h"
 
 namespace spnode {
@@ -87,8 +88,8 @@ const char* CheckScan(const ScanIn& s);
 // The planner's grid as an occupancy grid: 100 x 100 cells of 0.05 m, the
 // robot in the middle. Cell r covers [(r - 50) * 0.05, (r - 49) * 0.05) m.
 constexpr int kGridCells = kPilotGridCells;
-constexpr double kGridResolution = 0.05;
-constexpr double kGridOrigin = -2.5;
+constexpr double kGridResolution = kPathgridCellSize;
+constexpr double kGridOrigin = -kPathgridReach;
 constexpr std::int8_t kOccupied = 100;
 constexpr std::int8_t kFree = 0;
 

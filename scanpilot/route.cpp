@@ -8,9 +8,9 @@
 namespace scanpilot_route {
 namespace {
 
-constexpr int kCentre = 50;
-constexpr double kCellsPerMetre = 20.0;
-constexpr double kCell = 0.05;
+constexpr int kCentre = kPathgridCentre;
+constexpr double kCellsPerMetre = kPathgridCellsPerMetre;
+constexpr double kCell = kPathgridCellSize;
 // Squared distance of a cell no return is near.
 constexpr float kFar = 1e9f;
 // How far a return's stamp reaches (cells): the preferred clearance of 0.5 m

@@ -7,11 +7,13 @@
 #ifndef SCANPILOT_ROUTE_H
 #define SCANPILOT_ROUTE_H
 
+#include "pathgrid_grid.h"
+
 namespace scanpilot_route {
 
 // Grid of 100 x 100 cells of 0.05 m with the robot at the centre of cell
 // (50, 50): row = floor(50.5 + 20 X), column = floor(50.5 + 20 Y).
-constexpr int kSide = 100;
+constexpr int kSide = kPathgridSide;
 constexpr int kCells = kSide * kSide;
 
 struct Result {

@@ -12,6 +12,7 @@
 #include "pathgrid.h"
 #include "route.h"
 #include "scanfollow.h"
+#include "step_fields.h"
 
 namespace {
 
@@ -21,9 +22,9 @@ constexpr double kDegPerRad = 180.0 / kPi;
 constexpr float kNoReturn = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-constexpr int kCentreCell = 50;
-constexpr double kCellsPerMetre = 20.0;
-constexpr double kCellSize = 0.05;
+constexpr int kCentreCell = kPathgridCentre;
+constexpr double kCellsPerMetre = kPathgridCellsPerMetre;
+constexpr double kCellSize = kPathgridCellSize;
 constexpr int kOffGridLow = -1;
 constexpr int kOffGridHigh = 1000;
 
@@ -40,7 +41,7 @@ constexpr float kTrackFarLeft = 6.0f;   // readings 181..270
 
 // calPointCost of a blocked or walked cell, and of a target cell (attraction 255).
 constexpr int kVisited = 999;
-constexpr int kTargetCost = -255;
+constexpr int kTargetCost = -kPathgridTargetMark;
 
 // cos 60 deg: the guard's cone around an unseen degree.
 constexpr double kUnseenCos = 0.5;
@@ -294,8 +295,7 @@ class JsonOut {
   }
   void Float(float v) { Number(v); }
   void Double(double v) { Number(v); }
-  void Point(const PilotPoint& p, bool present) {
-    if (!present) return Raw("null");
+  void Point(const PilotPoint& p) {
     Raw("{");
     first_ = true;
     Key("x");
@@ -305,8 +305,7 @@ class JsonOut {
     Raw("}");
     first_ = false;
   }
-  void Cell(const PilotCell& c, bool present) {
-    if (!present) return Raw("null");
+  void Cell(const PilotCell& c) {
     Raw("[");
     Int(c.col);
     Raw(",");
@@ -322,6 +321,11 @@ class JsonOut {
     Double(c.turn_rate);
     Raw("}");
     first_ = false;
+  }
+  void Reason(PilotReason r) {
+    Raw("\"");
+    Raw(PilotReasonName(r));
+    Raw("\"");
   }
   std::size_t Finish() {
     if (size_ > 0) out_[std::min(len_, size_ - 1)] = '\0';
@@ -878,68 +882,14 @@ std::size_t PilotStepJson(const PilotStep& s, long long scan, char* out, std::si
   j.Int(kPilotJsonSchema);
   j.Key("scan");
   j.Int(scan);
-  j.Key("reached");
-  j.Bool(s.reached);
-  j.Key("path_cells");
-  j.Int(s.path_cells);
-  j.Key("steering");
-  j.Point(s.steering, true);
-  j.Key("path_end");
-  j.Point(s.path_end, true);
-  j.Key("bearing_rad");
-  j.Float(s.bearing);
-  j.Key("bearing_deg");
-  j.Double(s.bearing_deg);
-  j.Key("tracked");
-  j.Point(s.tracked, s.has_tracked);
-  j.Key("candidate_passed");
-  j.Bool(s.candidate_passed);
-  j.Key("tracked_cell");
-  j.Cell(s.tracked_cell, s.has_tracked);
-  j.Key("target_cell");
-  j.Cell(s.target, s.has_target);
-  j.Key("target_blocked");
-  j.Bool(s.target_blocked);
-  j.Key("command");
-  j.Command(s.command);
-  j.Key("stopped");
-  j.Bool(s.stopped);
-  j.Key("returns_inside_robot");
-  j.Int(s.returns_inside_robot);
-  j.Key("lost");
-  j.Bool(s.lost);
-  j.Key("no_free_target");
-  j.Bool(s.no_free_target);
-  j.Key("no_path");
-  j.Bool(s.no_path);
-  j.Key("bad_input");
-  j.Bool(s.bad_input);
-  j.Key("guard_stopped");
-  j.Bool(s.guard_stopped);
-  j.Key("seen");
-  j.Int(s.seen);
-  j.Key("seen_front");
-  j.Int(s.seen_front);
-  j.Key("near");
-  j.Int(s.near_readings);
-  j.Key("low_coverage");
-  j.Bool(s.low_coverage);
-  j.Key("unseen_held");
-  j.Bool(s.unseen_held);
-  j.Key("reason");
-  j.Raw("\"");
-  j.Raw(PilotReasonName(s.reason));
-  j.Raw("\"");
-  j.Key("route_found");
-  j.Bool(s.route_found);
-  j.Key("route_cells");
-  j.Int(s.route_cells);
-  j.Key("lookahead");
-  j.Point(s.lookahead, s.route_found);
-  j.Key("scan_clearance");
-  j.Double(s.clearance);
-  j.Key("recovering");
-  j.Bool(s.recovering);
+#define SCANPILOT_JSON_FIELD(key, kind, value, present) \
+  j.Key(key);                                           \
+  if (present)                                          \
+    j.kind(value);                                      \
+  else                                                  \
+    j.Raw("null");
+  SCANPILOT_STEP_FIELDS(SCANPILOT_JSON_FIELD)
+#undef SCANPILOT_JSON_FIELD
   j.Raw("}");
   return j.Finish();
 }

@@ -105,6 +105,7 @@
 
 #include <cstddef>
 
+#include "pathgrid_grid.h"
 #include "scanbin.h"
 
 #if defined(SCANPILOT_BUILDING)
@@ -115,8 +116,8 @@
 #define SCANPILOT_LOCAL
 #endif
 
-constexpr int kPilotGridCells = 100;  // per side
-constexpr int kPilotCells = kPilotGridCells * kPilotGridCells;
+constexpr int kPilotGridCells = kPathgridSide;  // per side (the grid: pathgrid_grid.h)
+constexpr int kPilotCells = kPathgridCells;
 constexpr int kPilotReadings = 360;
 // A cell's 8 neighbours as column and row steps, in the order the planner's
 // walker tries them (a tie goes to the earlier one).

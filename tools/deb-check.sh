@@ -85,6 +85,9 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q --no-install-recommends ./*.deb >"$area/install.log" 2>&1 ||
   { tail -20 "$area/install.log"; fail "apt-get install of the packages failed"; }
 lap install
+# Headers live in /usr/include/scanpilot: nothing of ours directly in /usr/include.
+loose=$(dpkg -L libscanpilot-dev | grep -E '^/usr/include/[^/]+$' | grep -vx /usr/include/scanpilot || true)
+[ -z "$loose" ] || fail "libscanpilot-dev puts files directly in /usr/include: $loose"
 
 # The README's program, as a user builds it against the packages.
 consumer="$area/consumer"

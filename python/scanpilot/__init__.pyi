@@ -10,6 +10,9 @@ __version__: str
 GRID_CELLS: int  # 100 cells per side, 0.05 m each, robot on (50, 50)
 READINGS: int  # 360 readings per scan
 MAX_BORDER: float  # robot_radius + margin may not exceed it (m)
+# Step.to_dict's keys in order, each with its kind: "Bool", "Int", "Float",
+# "Double", "Point", "Cell", "Command" or "Reason" (docs/json.md).
+STEP_FIELDS: Tuple[Tuple[str, str], ...]
 
 # A 1-D array of real numbers; float32 is taken as it is, other floats and
 # integers are converted (a copy). Never modified.

@@ -22,6 +22,7 @@
 #include "scanbin.h"
 #include "scanfollow.h"
 #include "scanpilot.h"
+#include "step_fields.h"
 
 namespace py = pybind11;
 
@@ -380,43 +381,40 @@ struct Step {
   PilotStep s{};
 };
 
-// The keys and order of PilotStepJson, without "schema" and "scan".
+// Each kind of step_fields.h as to_dict gives it: JSON's values in Python.
+struct DictValue {
+  static py::object Bool(bool v) { return py::bool_(v); }
+  static py::object Int(int v) { return py::int_(v); }
+  static py::object Float(float v) { return Num(v); }
+  static py::object Double(double v) { return Num(v); }
+  static py::object Point(PilotPoint p) { return PointDict(p, true); }
+  static py::object Cell(PilotCell c) { return CellList(c, true); }
+  static py::object Command(const PilotCommand& c) {
+    py::dict d;
+    d["speed"] = Num(c.speed);
+    d["turn_rate"] = Num(c.turn_rate);
+    return d;
+  }
+  static py::object Reason(PilotReason r) { return py::str(PilotReasonName(r)); }
+};
+
+// PilotStepJson's object without "schema" and "scan": the same list of fields.
 py::dict StepDict(const PilotStep& s) {
   py::dict d;
-  d["reached"] = s.reached;
-  d["path_cells"] = s.path_cells;
-  d["steering"] = PointDict(s.steering, true);
-  d["path_end"] = PointDict(s.path_end, true);
-  d["bearing_rad"] = Num(s.bearing);
-  d["bearing_deg"] = Num(s.bearing_deg);
-  d["tracked"] = PointDict(s.tracked, s.has_tracked);
-  d["candidate_passed"] = s.candidate_passed;
-  d["tracked_cell"] = CellList(s.tracked_cell, s.has_tracked);
-  d["target_cell"] = CellList(s.target, s.has_target);
-  d["target_blocked"] = s.target_blocked;
-  py::dict command;
-  command["speed"] = Num(s.command.speed);
-  command["turn_rate"] = Num(s.command.turn_rate);
-  d["command"] = command;
-  d["stopped"] = s.stopped;
-  d["returns_inside_robot"] = s.returns_inside_robot;
-  d["lost"] = s.lost;
-  d["no_free_target"] = s.no_free_target;
-  d["no_path"] = s.no_path;
-  d["bad_input"] = s.bad_input;
-  d["guard_stopped"] = s.guard_stopped;
-  d["seen"] = s.seen;
-  d["seen_front"] = s.seen_front;
-  d["near"] = s.near_readings;
-  d["low_coverage"] = s.low_coverage;
-  d["unseen_held"] = s.unseen_held;
-  d["reason"] = PilotReasonName(s.reason);
-  d["route_found"] = s.route_found;
-  d["route_cells"] = s.route_cells;
-  d["lookahead"] = PointDict(s.lookahead, s.route_found);
-  d["scan_clearance"] = Num(s.clearance);
-  d["recovering"] = s.recovering;
+#define SCANPILOT_DICT_FIELD(key, kind, value, present) \
+  d[key] = (present) ? DictValue::kind(value) : py::object(py::none());
+  SCANPILOT_STEP_FIELDS(SCANPILOT_DICT_FIELD)
+#undef SCANPILOT_DICT_FIELD
   return d;
+}
+
+// The same list as (key, kind) pairs, for programs that read the steps.
+py::tuple StepFields() {
+  py::list fields;
+#define SCANPILOT_FIELD_ENTRY(key, kind, value, present) fields.append(py::make_tuple(key, #kind));
+  SCANPILOT_STEP_FIELDS(SCANPILOT_FIELD_ENTRY)
+#undef SCANPILOT_FIELD_ENTRY
+  return py::tuple(fields);
 }
 
 std::string StepJson(const PilotStep& s, long long scan) {
@@ -865,6 +863,7 @@ PYBIND11_MODULE(_scanpilot, m) {
   m.attr("GRID_CELLS") = kPilotGridCells;
   m.attr("READINGS") = kPilotReadings;
   m.attr("MAX_BORDER") = kPilotMaxBorder;
+  m.attr("STEP_FIELDS") = StepFields();
   BindStep(m);
   BindPass(m);
   BindPilot(m);

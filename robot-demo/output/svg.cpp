@@ -257,7 +257,9 @@ struct GridCanvas {
 std::size_t At(int col, int row) { return static_cast<std::size_t>(row * kGridCells + col); }
 
 // 16 shades of pull for free cells, -1 for blocked ones, 16 on a target.
-int PullLevel(int attraction) { return attraction < 0 ? -1 : (attraction >= 255 ? 16 : attraction * 15 / 127); }
+int PullLevel(int attraction) {
+  return attraction < 0 ? -1 : (attraction >= kPathgridTargetMark ? 16 : attraction * 15 / kPathgridConeTop);
+}
 
 // Free cells shaded by their pull toward the target, one rectangle per run.
 std::string Attraction(const GridCanvas& k, const GridView& v) {
@@ -312,7 +314,7 @@ std::string ScanReturns(const GridCanvas& k, const Scan& scan) {
     const double d = scan[static_cast<std::size_t>(i)];
     if (!std::isfinite(d)) continue;
     const double x = -d * std::cos(i * kPi / 180.0), y = -d * std::sin(i * kPi / 180.0);
-    if (std::fabs(x) >= 2.5 || std::fabs(y) >= 2.5) continue;
+    if (std::fabs(x) >= kGridReach || std::fabs(y) >= kGridReach) continue;
     o += Circle(k.MX(y), k.MY(x), 1.8, "fill=\"#d62728\"");
   }
   return o;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include <pathgrid.h>
+#include <pathgrid_grid.h>
 #include <scanbin.h>
 #include <scanfollow.h>
 #include <scanpilot.h>
@@ -17,9 +18,10 @@ int main() {
   InitHelper();
   SetRanges(scan);
   ClearTarget();
-  SetTarget(50, 60);
+  SetTarget(kPathgridCentre, kPathgridCentre + 10);
   const bool reached = OutLine();
-  const bool plan_ok = reached && GetHelperNum() == 10 && GetFaceX() == 0.5f && GetFaceY() == 0.0f;
+  const bool plan_ok = reached && GetHelperNum() == 10 && GetFaceX() == static_cast<float>(10 * kPathgridCellSize) &&
+                       GetFaceY() == 0.0f && calPointCost(kPathgridCentre, 0) == -PathgridConeAt(0, -60);
 
   // A candidate 5 cm from the tracked point comes back unchanged.
   for (int i = 175; i <= 185; ++i) scan[i] = 1.0f;

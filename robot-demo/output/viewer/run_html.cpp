@@ -19,7 +19,7 @@ constexpr std::string_view kDataMarker = "{{DATA}}";
 
 constexpr int kN = kGridCells;
 constexpr int kCells = kN * kN;
-constexpr double kGridHalf = 2.5;  // metres from the robot to the grid's edge
+constexpr double kGridHalf = kGridReach;
 
 // A path cell that is not a neighbour of the one before: the step code past
 // the last of kStepCol/kStepRow, followed by the cell.
@@ -53,14 +53,9 @@ int Predict(const std::vector<unsigned char>& a, int col, int row) {
   return std::clamp(at(col - 1, row) + at(col, row - 1) - at(col - 1, row - 1), 0, 255);
 }
 
-// Pull of a cell (dcol, drow) away from a target: 255 on it, falling by one
-// per whole cell of distance. sqrt of an exact integer rounds the same in
-// every IEEE implementation, so the page's reader computes the same value.
-int Cone(int dcol, int drow) {
-  if (dcol == 0 && drow == 0) return 255;
-  const double d = std::sqrt(static_cast<double>(dcol) * dcol + static_cast<double>(drow) * drow);
-  return d >= 127.0 ? 0 : 127 - static_cast<int>(d);
-}
+// Pull of a cell (dcol, drow) away from a target, as the planner stamps it;
+// the page's reader computes the same from the grid numbers it is given.
+int Cone(int dcol, int drow) { return PathgridConeAt(dcol, drow); }
 
 bool Blocked(const ViewerTick& t, std::size_t k) { return k < t.blocked.size() && t.blocked[k] != 0; }
 
@@ -235,6 +230,10 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
   for (int i = 0; i < kSteps; ++i)
     o += (i ? ",[" : "[") + std::to_string(kStepCol[i]) + "," + std::to_string(kStepRow[i]) + "]";
   o += "]";
+  // The grid's numbers, so that the page's drawing and cone cannot disagree with the planner's.
+  o += ",\"grid\":{\"side\":" + std::to_string(kPathgridSide) + ",\"centre\":" + std::to_string(kPathgridCentre) +
+       ",\"cellsPerMetre\":" + Num(kPathgridCellsPerMetre, 6) + ",\"coneTop\":" + std::to_string(kPathgridConeTop) +
+       ",\"mark\":" + std::to_string(kPathgridTargetMark) + "}";
   if (run.has_room) {
     const ViewerRoom& r = run.room;
     o += ",\"room\":{\"width\":" + Num(r.width, 3) + ",\"depth\":" + Num(r.depth, 3);

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 "use strict";
 (function () {
-  var N = 100, CELLS = N * N;
   var data = JSON.parse(document.getElementById("run-data").textContent);
+  // The planner's grid and cone, as the page's writer takes them from the planner.
+  var GRID = data.grid, N = GRID.side, CELLS = N * N, CENTRE = GRID.centre, PER_METRE = GRID.cellsPerMetre;
+  var REACH = CENTRE / PER_METRE, CONE_TOP = GRID.coneTop, MARK = GRID.mark;
   // Records come one per tick (see TickJson in run_html.cpp); the drawing
   // wants one array per field.
   var FIELDS = ["info", "reached", "length", "bearing", "distance", "steering", "pathEnd", "tracked", "pose",
@@ -121,9 +123,9 @@
   }
 
   function cone(dcol, drow) {
-    if (dcol === 0 && drow === 0) return 255;
+    if (dcol === 0 && drow === 0) return MARK;
     var d = Math.sqrt(dcol * dcol + drow * drow);
-    return d >= 127 ? 0 : 127 - Math.floor(d);
+    return d >= CONE_TOP ? 0 : CONE_TOP - Math.floor(d);
   }
 
   // Mode 1 predicts each cell from its left, upper and upper-left
@@ -208,10 +210,10 @@
     var spare = window.innerHeight - header - timelineHeight(timelineRows()) - 40 - OY - 46;
     return Math.max(3, Math.min(6, Math.floor(spare / 10) / 10));
   })();
-  function CX(colf) { return OX + (100 - colf) * C; }
-  function CY(rowf) { return OY + (100 - rowf) * C; }
-  function MX(ym) { return CX(50 + 20 * ym); }
-  function MY(xm) { return CY(50 + 20 * xm); }
+  function CX(colf) { return OX + (N - colf) * C; }
+  function CY(rowf) { return OY + (N - rowf) * C; }
+  function MX(ym) { return CX(CENTRE + PER_METRE * ym); }
+  function MY(xm) { return CY(CENTRE + PER_METRE * xm); }
 
   function setupCanvas(canvas, w, h) {
     var ratio = window.devicePixelRatio || 1;
@@ -225,7 +227,7 @@
   }
 
   var gridCanvas = $("grid");
-  var gridW = OX + 100 * C + 40, gridH = OY + 100 * C + 46;
+  var gridW = OX + N * C + 40, gridH = OY + N * C + 46;
   var gg = setupCanvas(gridCanvas, gridW, gridH);
   var cellImage = document.createElement("canvas");
   cellImage.width = N;
@@ -244,12 +246,12 @@
     var px = pixels.data;
     for (var row = 0; row < N; ++row)
       for (var col = 0; col < N; ++col) {
-        var k = row * N + col, o = ((99 - row) * N + (99 - col)) * 4;
+        var k = row * N + col, o = ((N - 1 - row) * N + (N - 1 - col)) * 4;
         var rgb = [255, 255, 255];
         if (t.blocked[k]) {
           rgb = [0x5a, 0x5a, 0x5a];
         } else {
-          var a = t.attraction[k], level = a >= 255 ? 16 : Math.floor(a * 15 / 127);
+          var a = t.attraction[k], level = a >= MARK ? 16 : Math.floor(a * 15 / CONE_TOP);
           if (level > 0 && level < 16) {
             var alpha = 0.04 + 0.03 * level;
             rgb = [255 + (0x2e - 255) * alpha, 255 + (0x9e - 255) * alpha, 255 + (0x44 - 255) * alpha];
@@ -262,7 +264,7 @@
       }
     cellCtx.putImageData(pixels, 0, 0);
     g.imageSmoothingEnabled = false;
-    g.drawImage(cellImage, OX, OY, 100 * C, 100 * C);
+    g.drawImage(cellImage, OX, OY, N * C, N * C);
   }
 
   // Metre grid and labels.
@@ -272,8 +274,8 @@
     g.lineWidth = 0.7;
     for (var m = -2; m <= 2; ++m) {
       g.beginPath();
-      g.moveTo(MX(m), CY(100)); g.lineTo(MX(m), CY(0));
-      g.moveTo(CX(100), MY(m)); g.lineTo(CX(0), MY(m));
+      g.moveTo(MX(m), CY(N)); g.lineTo(MX(m), CY(0));
+      g.moveTo(CX(N), MY(m)); g.lineTo(CX(0), MY(m));
       g.stroke();
       var label = (m > 0 ? "+" : "") + m + " m";
       text(g, label, MX(m) - 10, CY(0) + 16, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
@@ -282,7 +284,7 @@
     g.setLineDash([]);
     g.strokeStyle = "#333";
     g.lineWidth = 1;
-    g.strokeRect(OX, OY, 100 * C, 100 * C);
+    g.strokeRect(OX, OY, N * C, N * C);
   }
 
   // Scan returns.
@@ -292,7 +294,7 @@
       var v = t.scan[d];
       if (isNaN(v)) continue;
       var x = -v * Math.cos(d * Math.PI / 180), y = -v * Math.sin(d * Math.PI / 180);
-      if (Math.abs(x) >= 2.5 || Math.abs(y) >= 2.5) continue;
+      if (Math.abs(x) >= REACH || Math.abs(y) >= REACH) continue;
       g.beginPath();
       g.arc(MX(y), MY(x), 1.8, 0, 2 * Math.PI);
       g.fill();
@@ -315,7 +317,7 @@
     g.strokeRect(CX(t.start[0] + 1) - 2, CY(t.start[1] + 1) - 2, C + 4, C + 4);
     g.lineWidth = 1.5;
     g.beginPath();
-    g.arc(MX(0), MY(0), data.robotRadius * 20 * C, 0, 2 * Math.PI);
+    g.arc(MX(0), MY(0), data.robotRadius * PER_METRE * C, 0, 2 * Math.PI);
     g.stroke();
     g.lineWidth = 2;
     g.beginPath();
@@ -378,7 +380,7 @@
     drawPathAndRobot(g, t);
     drawMarks(g, t, n);
     text(g, "rows: +X (ahead) up", OX - 50, OY - 8, "11px 'DejaVu Sans', Arial, sans-serif", "#555");
-    text(g, "columns: +Y (robot's left) to the left", OX + 100 * C / 2 - 110, gridH - 8, "13px 'DejaVu Sans', Arial, sans-serif", "#555");
+    text(g, "columns: +Y (robot's left) to the left", OX + N * C / 2 - 110, gridH - 8, "13px 'DejaVu Sans', Arial, sans-serif", "#555");
     g.restore();
     return t;
   }
