@@ -344,17 +344,24 @@ TurnSamples ReadTurn(const SpinDecoder* spin, const WireDecoder& decoder, const 
   TurnSamples s;
   if (spin != nullptr) {
     const SpinTurn& t = spin->Turn();
-    s = {t.angle_deg, t.range_mm, t.flags, t.count, static_cast<double>(t.sectors) / SpinTurn::kSectors,
-         t.sectors >= MinPackets(gate, SpinTurn::kSectors)};
+    s.angle = t.angle_deg;
+    s.range = t.range_mm;
+    s.flags = t.flags;
+    s.count = t.count;
+    s.fraction = static_cast<double>(t.sectors) / SpinTurn::kSectors;
+    s.covered = t.sectors >= MinPackets(gate, SpinTurn::kSectors);
     info.rpm = t.rpm;
     info.packets = t.packets;
     info.sectors = t.sectors;
     return s;
   }
   const ScanTurn& t = decoder.Turn();
-  s = {t.angle_deg, t.range_mm, t.flags, t.count,
-       t.packets_per_turn > 0 ? static_cast<double>(t.packets) / t.packets_per_turn : 0.0,
-       t.packets >= MinPackets(gate, t.packets_per_turn)};
+  s.angle = t.angle_deg;
+  s.range = t.range_mm;
+  s.flags = t.flags;
+  s.count = t.count;
+  s.fraction = t.packets_per_turn > 0 ? static_cast<double>(t.packets) / t.packets_per_turn : 0.0;
+  s.covered = t.packets >= MinPackets(gate, t.packets_per_turn);
   info.rpm = t.rpm;
   info.packets = t.packets;
   info.packets_per_turn = t.packets_per_turn;
