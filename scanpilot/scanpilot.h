@@ -198,7 +198,8 @@ struct PilotGains {
   // When no route exists: turn on the spot toward the more open side for at
   // most this long (s) before stopping with no_path. 6 s is a full turn at
   // 1.2 rad/s with a little to spare: every direction gets looked at once.
-  // The robot never reverses (speed stays >= 0).
+  // The robot never reverses (speed stays >= 0). Follow mode's search for
+  // a lost object is bounded by the same time; 0 stops at once, as lost.
   double recovery_time = 6.0;
 };
 
@@ -259,11 +260,12 @@ enum class PilotReason {
   kTurning,      // the controller turns on the spot first
   kArrived,      // within the standoff of the path end
   kRecovery,     // no route: turning on the spot toward open space, for a bounded time
+  kSearch,       // follow mode: lost, heading for where the object was last seen (bounded; speed may be > 0)
 };
 
 // A word per reason for JSON and logs: "driving", "not_live", "bad_input",
 // "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
-// "arrived", "recovery".
+// "arrived", "recovery", "search".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
@@ -304,12 +306,13 @@ struct PilotStep {
   // Flags a robot must act on.
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
   bool lost;               // follow mode: no return near the tracked point; the command is a stop
+                           // unless reason is search
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
   bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
                            // 0 alone says the planner's pass could not take a step)
   bool bad_input;          // the input could not be used; the command is a stop
   bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
-  bool stopped;            // the command is a full stop (lost, no path or bad input)
+  bool stopped;            // the command is a full stop (lost after the search, no path or bad input)
   // What the scan saw (see the contract): degrees with a usable reading,
   // of all 360 and of the 181 ahead (90..270), and degrees -inf (nearer
   // than the scanner measures).
@@ -398,6 +401,7 @@ class SCANPILOT_API Pilot {
   SCANPILOT_LOCAL int OpenSide() const;
   SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
   SCANPILOT_LOCAL void Survey(PilotStep& out);
+  SCANPILOT_LOCAL void Track(const PilotPoint* candidate, bool good_input, PilotStep& out);
 
   PilotConfig config_{};
   bool live_ = false;

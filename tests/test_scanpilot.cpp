@@ -162,29 +162,45 @@ TEST(pilotCommand, NeverMovesToEndNearerThanRadiusPlusMarginToAReturn) {
   EXPECT_GT(guarded, 0) << "the clutter never came near enough to test the guard";
 }
 
-TEST(pilotStop, LostTrackerStopsAndStaysStoppedUntilTheObjectReturns) {
-  Pilot p;
-  ASSERT_EQ(p.Start(Follow(1.0f)), PilotError::kNone);
+TEST(pilotStop, LostTrackerSearchesForABoundedTimeThenStopsUntilTheObjectReturns) {
   const Readings person = WithObject(180, 4, 1.0f);
-  PilotStep s;
-  p.Step(person.data(), nullptr, s);
-  EXPECT_FALSE(s.lost);
-  EXPECT_TRUE(s.has_target);
-  EXPECT_GT(s.path_cells, 0);
-  EXPECT_FALSE(s.stopped);
-
-  // Gone: the planner would still find a way to the last tracked point.
-  const Readings gone = WithObject(90, 3, 1.5f);
-  for (int k = 0; k < 3; ++k) {
-    p.Step(gone.data(), nullptr, s);
-    EXPECT_TRUE(s.lost);
-    EXPECT_TRUE(s.stopped);
-    EXPECT_TRUE(IsFullStop(s));
+  const Readings gone = WithObject(90, 3, 1.5f);  // only something off to the right
+  for (const double search : {0.0, 0.3, 6.0}) {
+    SCOPED_TRACE(search);
+    PilotConfig c = Follow(1.0f);
+    c.gains.recovery_time = search;
+    Pilot p;
+    ASSERT_EQ(p.Start(c), PilotError::kNone);
+    PilotStep s;
+    p.Step(person.data(), nullptr, s);
+    EXPECT_FALSE(s.lost);
+    EXPECT_TRUE(s.has_target);
     EXPECT_GT(s.path_cells, 0);
+    EXPECT_FALSE(s.stopped);
+    // Gone: within the search time the robot heads for where it was seen
+    // (straight ahead), then stops.
+    const int searching = static_cast<int>(search / c.period + 0.5);
+    for (int k = 0; k < 3; ++k) {
+      p.Step(gone.data(), nullptr, s);
+      EXPECT_TRUE(s.lost);
+      EXPECT_GT(s.path_cells, 0);
+      if (k < searching) {
+        EXPECT_EQ(s.reason, PilotReason::kSearch);
+        EXPECT_FALSE(s.stopped);
+        EXPECT_GT(s.command.speed, 0.0);
+        EXPECT_LT(std::fabs(s.command.turn_rate), 0.5);  // roughly ahead
+      } else {
+        EXPECT_EQ(s.reason, PilotReason::kLost);
+        EXPECT_TRUE(s.stopped);
+        EXPECT_TRUE(IsFullStop(s));
+      }
+    }
+    // Back where it was (the robot has moved at most 0.15 m toward it).
+    p.Step(person.data(), nullptr, s);
+    EXPECT_FALSE(s.lost);
+    EXPECT_FALSE(s.stopped);
+    EXPECT_NEAR(s.tracked.x, 1.0, 0.05);
   }
-  p.Step(person.data(), nullptr, s);
-  EXPECT_FALSE(s.lost);
-  EXPECT_FALSE(s.stopped);
 }
 
 TEST(pilotStop, BadInputIsAFullStop) {
