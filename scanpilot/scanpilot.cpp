@@ -849,9 +849,24 @@ PilotCommand Pilot::Control(PilotStep& s) {
     return {0.0, turn};
   }
   double tx = CellToMetres(s.target.row), ty = CellToMetres(s.target.col);
+  // How far is still to go: to the goal, or to the free space before the
+  // followed object.
+  double to_goal = std::hypot(tx, ty);
   if (config_.mode == PilotMode::kGoal && !config_.goal.is_cell) {
     tx = config_.goal.x;
     ty = config_.goal.y;
+    to_goal = std::hypot(tx, ty);
+  } else if (config_.mode == PilotMode::kFollow) {
+    // The route goes to the object itself, round what stands between: the
+    // free cell on the straight line toward it lies right behind a door
+    // frame when the object has gone through the door at an angle, and
+    // heading there would stop the robot at the frame. The distance still
+    // counts to the free space before it, as the free cell does in the open.
+    const double reach = std::hypot(static_cast<double>(face.x), static_cast<double>(face.y));
+    const double pull = reach > kMaxTargetReach ? kMaxTargetReach / reach : 1.0;
+    tx = face.x * pull;
+    ty = face.y * pull;
+    to_goal = reach - border_;
   }
   // How the robot moved since the last route, if it followed the last
   // command: an arc of one period.
@@ -877,7 +892,6 @@ PilotCommand Pilot::Control(PilotStep& s) {
     return {0.0, turn_sign_ * max_turn};
   }
   recovery_left_ = RecoverySteps(config_);
-  const double to_goal = std::hypot(tx, ty);
   if (r.cells == 0 || to_goal <= g.standoff) {
     // At the target: face the tracked point (or the goal) and stand.
     s.reason = PilotReason::kArrived;

@@ -203,6 +203,37 @@ TEST(pilotStop, LostTrackerSearchesForABoundedTimeThenStopsUntilTheObjectReturns
   }
 }
 
+TEST(pilotStop, LostObjectIsFoundAgainFromACandidateWhereItCanHaveGone) {
+  // Lost straight ahead; the detector then sees it 1.2 m off at 35 degrees
+  // left (within reach after a second), and another one far off to the right.
+  Pilot p;
+  ASSERT_EQ(p.Start(Follow(1.0f)), PilotError::kNone);
+  PilotStep s;
+  const Readings person = WithObject(180, 4, 1.0f);
+  p.Step(person.data(), nullptr, s);
+  ASSERT_FALSE(s.lost);
+  Readings gone = Empty();
+  for (int k = 0; k < 10; ++k) p.Step(gone.data(), nullptr, s);
+  ASSERT_EQ(s.reason, PilotReason::kSearch);
+  const int at = 180 + 35;  // 35 degrees left
+  Readings back = WithObject(at, 4, 1.2f);
+  const PilotPoint far_off{0.5f, -3.0f};
+  p.Step(back.data(), &far_off, s);
+  EXPECT_TRUE(s.lost) << "a candidate beyond where the object can have got to";
+  const double a = at * kPi / 180.0;
+  const PilotPoint there{static_cast<float>(-1.2 * std::cos(a)), static_cast<float>(-1.2 * std::sin(a))};
+  p.Step(back.data(), &there, s);
+  EXPECT_FALSE(s.lost);
+  EXPECT_FALSE(s.stopped);
+  EXPECT_TRUE(s.candidate_passed);
+  EXPECT_EQ(s.tracked.x, there.x);
+  EXPECT_EQ(s.tracked.y, there.y);
+  // And the tracker follows it from there without the detector.
+  p.Step(back.data(), nullptr, s);
+  EXPECT_FALSE(s.lost);
+  EXPECT_NEAR(std::atan2(s.tracked.y, s.tracked.x), 35.0 * kPi / 180.0, 0.05);
+}
+
 TEST(pilotStop, BadInputIsAFullStop) {
   Pilot p;
   ASSERT_EQ(p.Start(Goal(1.0, 0.0)), PilotError::kNone);
