@@ -64,6 +64,9 @@ struct Search {
   int unseen_steps;      // steps since then
   int left;              // steps of search left before lost stops the robot
   bool active;           // heading for last_seen, the tracker held
+  // Candidates that keep telling the tracker it follows something else.
+  PilotPoint doubt_at;  // the last of them, carried along like last_seen
+  int doubts;           // how many in a row, each near the one before
 };
 Search g_search{};
 // Scans of one return each that walk the tracker's point round (Reseat).
@@ -74,6 +77,12 @@ float g_hop[kPilotReadings];
 // robot's own top speed covers in the time since: nothing followed outruns
 // its follower for long.
 constexpr double kReacquireReach = 0.5;
+// The tracker follows whatever returns lie near its point, and a person
+// passing a wall's corner can leave it on the corner. A detector's
+// candidate that lies beyond the gather radius of the tracked point on this
+// many scans in a row (half a second at 10 Hz), each near the last, moves
+// the tracker to it: a lone false alarm does not.
+constexpr int kDoubtsToMove = 5;
 
 // ---- tables -------------------------------------------------------------------
 
@@ -548,7 +557,7 @@ bool Pilot::RestartTracker(float distance) {
   config_.follow_distance = distance;
   thredhold(distance);
   last_tracked_ = {distance, 0.0f};
-  g_search = {last_tracked_, 0, RecoverySteps(config_), false};
+  g_search = {last_tracked_, 0, RecoverySteps(config_), false, last_tracked_, 0};
   return true;
 }
 
@@ -747,7 +756,12 @@ void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) 
   Search& q = g_search;
   const float cx = candidate != nullptr ? candidate->x : kNaN;
   const float cy = candidate != nullptr ? candidate->y : kNaN;
-  if (stepped_) q.last_seen = Carry(q.last_seen, Moved(last_.command, config_.period));
+  const bool has_candidate = std::isfinite(cx) && std::isfinite(cy);
+  if (stepped_) {
+    const scanpilot_route::Motion m = Moved(last_.command, config_.period);
+    q.last_seen = Carry(q.last_seen, m);
+    q.doubt_at = Carry(q.doubt_at, m);
+  }
   out.lost = q.active || !ReturnNear(readings_, last_tracked_);
   // Found again: a detector's candidate where the object can have got to,
   // or, as the tracker itself would, a return near where it was last seen.
@@ -755,17 +769,29 @@ void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) 
   if (out.lost && good_input) {
     const double since = std::min(q.unseen_steps * config_.period, config_.gains.recovery_time);
     const double reach = kReacquireReach + config_.max_speed * since;
-    if (std::isfinite(cx) && std::isfinite(cy) && std::hypot(cx - q.last_seen.x, cy - q.last_seen.y) <= reach)
-      reseated = Reseat({cx, cy});
+    if (has_candidate && std::hypot(cx - q.last_seen.x, cy - q.last_seen.y) <= reach) reseated = Reseat({cx, cy});
     if (!reseated && ReturnNear(readings_, q.last_seen)) reseated = Reseat(q.last_seen);
+  } else if (has_candidate && good_input) {
+    if (std::hypot(cx - last_tracked_.x, cy - last_tracked_.y) > kGatherRadius) {
+      const bool steady = q.doubts > 0 && std::hypot(cx - q.doubt_at.x, cy - q.doubt_at.y) <= kGatherRadius;
+      q.doubts = steady ? q.doubts + 1 : 1;
+      q.doubt_at = {cx, cy};
+      if (q.doubts >= kDoubtsToMove) reseated = Reseat({cx, cy});
+    } else {
+      q.doubts = 0;
+    }
   }
+  if (reseated) q.doubts = 0;
   out.has_tracked = true;
   filter(cx, cy, q.active && !reseated ? nullptr : readings_, scratch_, out.tracked.x, out.tracked.y);
   out.candidate_passed = candidate != nullptr && out.tracked.x == cx && out.tracked.y == cy;
   if (reseated) out.lost = !ReturnNear(readings_, out.tracked);
   last_tracked_ = out.tracked;
   if (!out.lost) {
-    q = {out.tracked, 0, RecoverySteps(config_), false};
+    q.last_seen = out.tracked;
+    q.unseen_steps = 0;
+    q.left = RecoverySteps(config_);
+    q.active = false;
     return;
   }
   ++q.unseen_steps;

@@ -234,6 +234,34 @@ TEST(pilotStop, LostObjectIsFoundAgainFromACandidateWhereItCanHaveGone) {
   EXPECT_NEAR(std::atan2(s.tracked.y, s.tracked.x), 35.0 * kPi / 180.0, 0.05);
 }
 
+TEST(pilotStop, TrackerLeftOnAPostFollowsSteadyCandidatesNotALoneOne) {
+  // The tracker holds a post straight ahead; the detector sees the person
+  // 1.2 m off at 35 degrees left, scan after scan.
+  Pilot p;
+  ASSERT_EQ(p.Start(Follow(1.0f)), PilotError::kNone);
+  Readings both = WithObject(180, 4, 1.0f);
+  const int at = 180 + 35;
+  for (int i = at - 4; i <= at + 4; ++i) both[static_cast<std::size_t>(i)] = 1.2f;
+  const double a = at * kPi / 180.0;
+  const PilotPoint person{static_cast<float>(-1.2 * std::cos(a)), static_cast<float>(-1.2 * std::sin(a))};
+  const PilotPoint stray{1.5f, -1.5f};  // a false alarm
+  PilotStep s;
+  auto on_post = [&s] { return std::fabs(s.tracked.y) < 0.1f; };
+  // Four in a row, a false alarm, then four again: never five in a row.
+  for (int k = 0; k < 9; ++k) {
+    p.Step(both.data(), k == 4 ? &stray : &person, s);
+    EXPECT_TRUE(on_post()) << k;
+    EXPECT_FALSE(s.lost);
+  }
+  p.Step(both.data(), &person, s);
+  EXPECT_FALSE(on_post());
+  EXPECT_TRUE(s.candidate_passed);
+  EXPECT_EQ(s.tracked.x, person.x);
+  EXPECT_EQ(s.tracked.y, person.y);
+  p.Step(both.data(), nullptr, s);
+  EXPECT_NEAR(std::atan2(s.tracked.y, s.tracked.x), 35.0 * kPi / 180.0, 0.05);
+}
+
 TEST(pilotStop, BadInputIsAFullStop) {
   Pilot p;
   ASSERT_EQ(p.Start(Goal(1.0, 0.0)), PilotError::kNone);
