@@ -24,6 +24,7 @@
 #include "output/safe_text.h"
 #include "runs/pass_line.h"
 #include "runs/run_report.h"
+#include "runs/turn_report.h"
 #include "sim_runs/map_episode.h"
 #include "sim_runs/map_pictures.h"
 
@@ -379,11 +380,11 @@ int RunMap(const SimOptions& o) {
     if (p.has_person)
       extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
     extra += ",\"clearance\":" + JsonNumber(p.clearance);
-    char line[200];
+    char line[256];
     std::snprintf(line, sizeof line,
                   "t=%5.1fs pose (%.2f, %.2f) heading %4.0f deg  clearance %.2f m  speed %.2f m/s  turn %+.2f rad/s%s",
                   p.t, p.pose.x, p.pose.y, p.pose.heading * 180.0 / kPi, p.clearance, p.step->command.speed,
-                  p.step->command.turn_rate, p.step->stopped ? "  (stop)" : "");
+                  p.step->command.turn_rate, WhyText(*p.step).c_str());
     if (o.json)
       Print("%s\n", StepJson(*p.step, p.n, extra).c_str());
     else if (!o.quiet && p.n % 10 == 9)
