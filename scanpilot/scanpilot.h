@@ -77,6 +77,21 @@
 //     Without a route it turns on the spot toward the more open side for
 //     at most recovery_time (reason recovery), then stops with no_path.
 //     Every step searches at most the 10,000 cells, in fixed tables.
+//   * Following: the route goes to the tracked point itself (pulled in to
+//     kPilotWindowReach), round whatever stands between, such as a door
+//     frame the object went past at an angle; the speed and the standoff
+//     count the distance to the free space before it (its distance less
+//     robot_radius + margin). The planner's pass still gets the first free
+//     cell toward it. When the tracker holds no return near its point
+//     (lost), the pilot carries the point where the object was last seen
+//     along with its own commands and heads for it, the tracker held, for
+//     at most recovery_time (reason search, lost set, not a stop), then
+//     stops (reason lost). A detector's candidate within 0.5 m plus what
+//     max_speed covers since then, or a return within 0.3 m of that point,
+//     ends the search: the tracker is put on it. Five candidates in a row
+//     beyond 0.3 m of a tracked point that is not lost, each within 0.3 m
+//     of the last, move the tracker to them too: a person passing a wall's
+//     corner can leave the tracker's point on the corner.
 //   * The guard holds the robot (speed 0, turning allowed) when a period's
 //     move would end within robot_radius + m of a return, m falling from
 //     guard_margin at max_speed to guard_floor at standstill, unless it
