@@ -279,8 +279,9 @@ bool Reseat(PilotPoint p) {
   // Degrees off the side axis (reading 90 or 270); 90 would be reading 180,
   // which the tracker never reads.
   const int off = std::clamp(static_cast<int>(std::lround(90.0 - std::fabs(bearing))), 1, 89);
-  // Hops of at most 0.25 m, inside the gather radius with room for rounding.
-  const int hop = std::max(1, static_cast<int>(2.0 * std::asin(std::min(1.0, 0.125 / d)) * kDegPerRad));
+  // Hops of at most 0.25 m (an arc's chord is shorter than the arc), inside
+  // the gather radius with room for rounding.
+  const int hop = std::max(1, static_cast<int>(0.25 / d * kDegPerRad));
   thredhold(r);
   for (float& v : g_hop) v = kNoReturn;
   float ox = 0.0f, oy = 0.0f;

@@ -313,15 +313,14 @@ struct PilotStep {
   bool has_tracked;        // follow mode
   PilotPoint tracked;      // the tracker's answer: the candidate when it passed, else the scan average
   bool candidate_passed;   // a candidate was given and came back unchanged
-  PilotCell tracked_cell;  // the tracked point's cell (pulled in to 2.4 m), before screening
+  PilotCell tracked_cell;  // the tracked point's cell (pulled in to 2.4 m; searching: the last-seen point's)
   bool has_target;         // a target cell was set for the pass
-  PilotCell target;        // the target cell (goal, or the first free cell toward the tracked point)
+  PilotCell target;        // the target cell (goal, or the first free cell toward tracked_cell)
   bool target_blocked;     // the target cell lies inside an inflated return
   PilotCommand command;
   // Flags a robot must act on.
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
-  bool lost;               // follow mode: no return near the tracked point; the command is a stop
-                           // unless reason is search
+  bool lost;               // follow mode: no return near the tracked point; a stop unless reason is search
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
   bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
                            // 0 alone says the planner's pass could not take a step)
