@@ -863,9 +863,9 @@ PilotCommand Pilot::Control(PilotStep& s) {
   const PilotGains& g = config_.gains;
   const double max_turn = config_.max_turn_rate;
   const PilotPoint face = g_search.active ? g_search.last_seen
-                         : s.has_tracked ? s.tracked
-                                         : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
-                                                     static_cast<float>(CellToMetres(s.target.col))};
+                          : s.has_tracked ? s.tracked
+                                          : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
+                                                       static_cast<float>(CellToMetres(s.target.col))};
   double speed = 0.0, turn = 0.0;
   s.reason = PilotReason::kTurning;
   if (!s.has_target) {

@@ -320,7 +320,7 @@ struct PilotStep {
   PilotCommand command;
   // Flags a robot must act on.
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
-  bool lost;               // follow mode: no return near the tracked point; a stop unless reason is search
+  bool lost;                 // follow mode: no return near the tracked point; a stop unless reason is search
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
   bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
                            // 0 alone says the planner's pass could not take a step)

@@ -183,7 +183,8 @@ FollowOutcome Follow(const SimMap& map, SimPose start, const std::vector<double>
   SimWorld world;
   char err[256];
   FollowOutcome o;
-  if (!world.Start(map, sc, start, 1, err, sizeof err) || !world.SetRoute(route.data(), route.size() / 2, err, sizeof err)) {
+  if (!world.Start(map, sc, start, 1, err, sizeof err) ||
+      !world.SetRoute(route.data(), route.size() / 2, err, sizeof err)) {
     ADD_FAILURE() << err;
     return o;
   }

@@ -260,7 +260,8 @@ int RunDemo(const Options& o) {
     PrintSummary(run.stats);
     Print("  %s", run.stops.CommandLine(Scenario::kTicks, "ticks").c_str());
     Print("  %s", run.stops.Line(Scenario::kTicks, "ticks").c_str());
-    if (const std::string lost = run.stops.LostLine(Scenario::kTicks, "ticks"); !lost.empty()) Print("  %s", lost.c_str());
+    if (const std::string lost = run.stops.LostLine(Scenario::kTicks, "ticks"); !lost.empty())
+      Print("  %s", lost.c_str());
   }
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));

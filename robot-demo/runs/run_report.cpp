@@ -51,7 +51,8 @@ void StepWatch::Observe(const PilotStep& step, long long n) {
   if (lost_from_ < 0) lost_from_ = n;
   if (n - lost_from_ + 1 == kLostScansToWarn)
     warnings_.Warn("tracker_lost", "the tracker held no return near the tracked point from scan " +
-                                       std::to_string(lost_from_) + " for more than a second of scans; the robot "
+                                       std::to_string(lost_from_) +
+                                       " for more than a second of scans; the robot "
                                        "heads for where it was last seen for a while, then stops (is --follow the "
                                        "object's distance ahead?)");
 }
@@ -109,7 +110,8 @@ std::string StopTally::Json() const {
     o += (i == 0 ? "" : ",") + JsonString(entries_[i].name) + ":" + std::to_string(entries_[i].count);
   return o + "},\"commands\":{\"drove\":" + std::to_string(drove_) + ",\"turned\":" + std::to_string(turned_) +
          ",\"stood\":" + std::to_string(stood_) + "}" +
-         (lost_ > 0 ? ",\"lost\":{\"records\":" + std::to_string(lost_) + ",\"stopped\":" + std::to_string(lost_stopped_) + "}"
+         (lost_ > 0 ? ",\"lost\":{\"records\":" + std::to_string(lost_) +
+                          ",\"stopped\":" + std::to_string(lost_stopped_) + "}"
                     : std::string());
 }
 
