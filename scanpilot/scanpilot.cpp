@@ -58,6 +58,33 @@ std::atomic<int> g_claimed{0};
 double g_dir_x[kPilotReadings];
 double g_dir_y[kPilotReadings];
 
+// Follow mode's search for a lost object. One Pilot is live per process, so
+// its state lives here beside the planner's and the tracker's.
+struct Search {
+  PilotPoint last_seen;  // where the object was last seen, carried along by the commands since
+  int unseen_steps;      // steps since then
+  int left;              // steps of search left before lost stops the robot
+  bool active;           // heading for last_seen, the tracker held
+  // Candidates that keep telling the tracker it follows something else.
+  PilotPoint doubt_at;  // the last of them, carried along like last_seen
+  int doubts;           // how many in a row, each near the one before
+};
+Search g_search{};
+// Scans of one return each that walk the tracker's point round (Reseat).
+float g_hop[kPilotReadings];
+
+// A detector's candidate is taken as the lost object when it lies within
+// this distance (m) of where the object was last seen, widened by what the
+// robot's own top speed covers in the time since: nothing followed outruns
+// its follower for long.
+constexpr double kReacquireReach = 0.5;
+// The tracker follows whatever returns lie near its point, and a person
+// passing a wall's corner can leave it on the corner. A detector's
+// candidate that lies beyond the gather radius of the tracked point on this
+// many scans in a row (half a second at 10 Hz), each near the last, moves
+// the tracker to it: a lone false alarm does not.
+constexpr int kDoubtsToMove = 5;
+
 // ---- tables -------------------------------------------------------------------
 
 void BuildDirections() {
@@ -146,12 +173,12 @@ bool ReturnNear(const float* r, PilotPoint t) {
   return false;
 }
 
-// Tracked point -> cell, pulled in to 2.4 m so that it stays on the grid,
+// Followed point -> cell, pulled in to 2.4 m so that it stays on the grid,
 // then walked toward the robot until it leaves the inflated returns (the
 // followed object is one of them). Needs this scan's SetRanges. A
 // non-finite point gives no target.
-void ScreenTarget(PilotStep& s) {
-  float tx = s.tracked.x, ty = s.tracked.y;
+void ScreenTarget(PilotPoint followed, PilotStep& s) {
+  float tx = followed.x, ty = followed.y;
   const float reach = std::hypot(tx, ty);
   if (std::isfinite(reach) && reach > kMaxTargetReach) {
     tx = tx * kMaxTargetReach / reach;
@@ -216,6 +243,57 @@ bool AllNaN(const float* values, std::size_t n) {
 int RecoverySteps(const PilotConfig& c) {
   const double n = std::floor(c.gains.recovery_time / c.period + 0.5);
   return n < 1e6 ? static_cast<int>(n) : 1000000;
+}
+
+// How the robot moved in one period if it followed `c`: an arc.
+scanpilot_route::Motion Moved(const PilotCommand& c, double period) {
+  scanpilot_route::Motion m{0.0, 0.0, c.turn_rate * period};
+  if (c.turn_rate != 0.0) {
+    m.x = c.speed / c.turn_rate * std::sin(m.turn);
+    m.y = c.speed / c.turn_rate * (1.0 - std::cos(m.turn));
+  } else {
+    m.x = c.speed * period;
+  }
+  return m;
+}
+
+// A point of the last frame in the frame after the move `m`.
+PilotPoint Carry(PilotPoint p, const scanpilot_route::Motion& m) {
+  const double c = std::cos(m.turn), s = std::sin(m.turn);
+  const double x = p.x - m.x, y = p.y - m.y;
+  return {static_cast<float>(c * x + s * y), static_cast<float>(-s * x + c * y)};
+}
+
+// Puts the tracker's point on p, to the degree: a restart straight ahead at
+// p's distance, then scans of a single return at that distance, each within
+// the tracker's gather radius of the last, round to p's bearing. The
+// tracker has no other way to be told where to look. False, the tracker
+// untouched, when p lies where the tracker does not read (behind, too near
+// or too far).
+bool Reseat(PilotPoint p) {
+  const double d = std::hypot(static_cast<double>(p.x), static_cast<double>(p.y));
+  const double bearing = std::atan2(static_cast<double>(p.y), static_cast<double>(p.x)) * kDegPerRad;
+  const bool left = bearing > 0.0;
+  const float r = static_cast<float>(d);
+  if (!(r > kTrackNear + 0.05f && r < (left ? kTrackFarLeft : kTrackFarRight)) || !(std::fabs(bearing) < 89.0))
+    return false;
+  // Degrees off the side axis (reading 90 or 270); 90 would be reading 180,
+  // which the tracker never reads.
+  const int off = std::clamp(static_cast<int>(std::lround(90.0 - std::fabs(bearing))), 1, 89);
+  // Hops of at most 0.25 m (an arc's chord is shorter than the arc), inside
+  // the gather radius with room for rounding.
+  const int hop = std::max(1, static_cast<int>(0.25 / d * kDegPerRad));
+  thredhold(r);
+  for (float& v : g_hop) v = kNoReturn;
+  float ox = 0.0f, oy = 0.0f;
+  for (int i = 90; i != off;) {
+    i = std::max(off, i - hop);
+    const int index = left ? 270 - i : 90 + i;
+    g_hop[index] = r;
+    filter(kNaN, kNaN, g_hop, g_hop, ox, oy);
+    g_hop[index] = kNoReturn;
+  }
+  return true;
 }
 
 // ---- reading a pass back ----------------------------------------------------------
@@ -389,6 +467,7 @@ const char* PilotReasonName(PilotReason r) {
     case PilotReason::kTurning: return "turning";
     case PilotReason::kArrived: return "arrived";
     case PilotReason::kRecovery: return "recovery";
+    case PilotReason::kSearch: return "search";
   }
   return "unknown";
 }
@@ -407,6 +486,7 @@ const char* PilotReasonText(PilotReason r) {
     case PilotReason::kTurning: return "turning on the spot";
     case PilotReason::kArrived: return "arrived";
     case PilotReason::kRecovery: return "no route: turning toward open space";
+    case PilotReason::kSearch: return "lost: heading for where it was last seen";
   }
   return "unknown";
 }
@@ -482,6 +562,7 @@ bool Pilot::RestartTracker(float distance) {
   config_.follow_distance = distance;
   thredhold(distance);
   last_tracked_ = {distance, 0.0f};
+  g_search = {last_tracked_, 0, RecoverySteps(config_), false, last_tracked_, 0};
   return true;
 }
 
@@ -629,18 +710,10 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   }
   Survey(out);
   const bool follow = config_.mode == PilotMode::kFollow;
-  if (follow) {
-    const float cx = candidate != nullptr ? candidate->x : kNaN;
-    const float cy = candidate != nullptr ? candidate->y : kNaN;
-    out.lost = !ReturnNear(readings_, last_tracked_);
-    out.has_tracked = true;
-    filter(cx, cy, readings_, scratch_, out.tracked.x, out.tracked.y);
-    out.candidate_passed = candidate != nullptr && out.tracked.x == cx && out.tracked.y == cy;
-    last_tracked_ = out.tracked;
-  }
+  if (follow) Track(candidate, good_input, out);
   SetRanges(readings_);
   if (follow) {
-    ScreenTarget(out);
+    ScreenTarget(g_search.active ? g_search.last_seen : out.tracked, out);
     out.no_free_target = !out.has_target;
   } else {
     GoalCell(config_.goal, out.target);
@@ -666,12 +739,76 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
     out.reason = PilotReason::kBadInput;
   else if (out.low_coverage)
     out.reason = PilotReason::kLowCoverage;
-  else if (out.lost)
+  else if (out.lost && !g_search.active)
     out.reason = PilotReason::kLost;
   else
     out.command = Control(out);
-  out.stopped = out.lost || out.no_path || out.bad_input;
+  if (g_search.active && out.reason != PilotReason::kBadInput && out.reason != PilotReason::kLowCoverage) {
+    const PilotReason r = out.reason;
+    if (r == PilotReason::kDriving || r == PilotReason::kTurning || r == PilotReason::kArrived)
+      out.reason = PilotReason::kSearch;
+  }
+  out.stopped = (out.lost && !g_search.active) || out.no_path || out.bad_input;
   last_ = out;
+}
+
+// The tracker's step, and the search when it has lost the object: the
+// robot heads for where it was last seen, the tracker held (what lies near
+// its old point in a frame that has moved is not the object), until a
+// detector's candidate turns up where the object can have got to, or the
+// search time is over.
+void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) {
+  Search& q = g_search;
+  const float cx = candidate != nullptr ? candidate->x : kNaN;
+  const float cy = candidate != nullptr ? candidate->y : kNaN;
+  const bool has_candidate = std::isfinite(cx) && std::isfinite(cy);
+  if (stepped_) {
+    const scanpilot_route::Motion m = Moved(last_.command, config_.period);
+    q.last_seen = Carry(q.last_seen, m);
+    q.doubt_at = Carry(q.doubt_at, m);
+  }
+  out.lost = q.active || !ReturnNear(readings_, last_tracked_);
+  // Found again: a detector's candidate where the object can have got to,
+  // or, as the tracker itself would, a return near where it was last seen.
+  bool reseated = false;
+  if (out.lost && good_input) {
+    const double since = std::min(q.unseen_steps * config_.period, config_.gains.recovery_time);
+    const double reach = kReacquireReach + config_.max_speed * since;
+    if (has_candidate && std::hypot(cx - q.last_seen.x, cy - q.last_seen.y) <= reach) reseated = Reseat({cx, cy});
+    if (!reseated && ReturnNear(readings_, q.last_seen)) reseated = Reseat(q.last_seen);
+  } else if (has_candidate && good_input) {
+    if (std::hypot(cx - last_tracked_.x, cy - last_tracked_.y) > kGatherRadius) {
+      const bool steady = q.doubts > 0 && std::hypot(cx - q.doubt_at.x, cy - q.doubt_at.y) <= kGatherRadius;
+      q.doubts = steady ? q.doubts + 1 : 1;
+      q.doubt_at = {cx, cy};
+      if (q.doubts >= kDoubtsToMove) reseated = Reseat({cx, cy});
+    } else {
+      q.doubts = 0;
+    }
+  }
+  if (reseated) q.doubts = 0;
+  out.has_tracked = true;
+  filter(cx, cy, q.active && !reseated ? nullptr : readings_, scratch_, out.tracked.x, out.tracked.y);
+  out.candidate_passed = candidate != nullptr && out.tracked.x == cx && out.tracked.y == cy;
+  if (reseated) out.lost = !ReturnNear(readings_, out.tracked);
+  last_tracked_ = out.tracked;
+  if (!out.lost) {
+    q.last_seen = out.tracked;
+    q.unseen_steps = 0;
+    q.left = RecoverySteps(config_);
+    q.active = false;
+    return;
+  }
+  ++q.unseen_steps;
+  const bool was_active = q.active;
+  q.active = good_input && q.left > 0;
+  if (q.active) {
+    --q.left;
+  } else if (was_active && Reseat(q.last_seen)) {
+    // Search over: the tracker looks where the object was last seen, the
+    // place its old point meant before the robot moved.
+    last_tracked_ = q.last_seen;
+  }
 }
 
 // Which degrees saw what, and which the guard must take as unseen.
@@ -729,9 +866,10 @@ int Pilot::OpenSide() const {
 PilotCommand Pilot::Control(PilotStep& s) {
   const PilotGains& g = config_.gains;
   const double max_turn = config_.max_turn_rate;
-  const PilotPoint face = s.has_tracked ? s.tracked
-                                        : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
-                                                     static_cast<float>(CellToMetres(s.target.col))};
+  const PilotPoint face = g_search.active ? g_search.last_seen
+                          : s.has_tracked ? s.tracked
+                                          : PilotPoint{static_cast<float>(CellToMetres(s.target.row)),
+                                                       static_cast<float>(CellToMetres(s.target.col))};
   double speed = 0.0, turn = 0.0;
   s.reason = PilotReason::kTurning;
   if (!s.has_target) {
@@ -742,24 +880,29 @@ PilotCommand Pilot::Control(PilotStep& s) {
     return {0.0, turn};
   }
   double tx = CellToMetres(s.target.row), ty = CellToMetres(s.target.col);
+  // How far is still to go: to the goal, or to the free space before the
+  // followed object.
+  double to_goal = std::hypot(tx, ty);
   if (config_.mode == PilotMode::kGoal && !config_.goal.is_cell) {
     tx = config_.goal.x;
     ty = config_.goal.y;
+    to_goal = std::hypot(tx, ty);
+  } else if (config_.mode == PilotMode::kFollow) {
+    // The route goes to the object itself, round what stands between: the
+    // free cell on the straight line toward it lies right behind a door
+    // frame when the object has gone through the door at an angle, and
+    // heading there would stop the robot at the frame. The distance still
+    // counts to the free space before it, as the free cell does in the open.
+    const double reach = std::hypot(static_cast<double>(face.x), static_cast<double>(face.y));
+    const double pull = reach > kMaxTargetReach ? kMaxTargetReach / reach : 1.0;
+    tx = face.x * pull;
+    ty = face.y * pull;
+    to_goal = reach - border_;
   }
   // How the robot moved since the last route, if it followed the last
   // command: an arc of one period.
-  scanpilot_route::Motion moved{0.0, 0.0, 0.0};
   const bool carry = last_.route_found;
-  if (carry) {
-    const double v = last_.command.speed, w = last_.command.turn_rate, t = config_.period;
-    moved.turn = w * t;
-    if (w != 0.0) {
-      moved.x = v / w * std::sin(moved.turn);
-      moved.y = v / w * (1.0 - std::cos(moved.turn));
-    } else {
-      moved.x = v * t;
-    }
-  }
+  const scanpilot_route::Motion moved = carry ? Moved(last_.command, config_.period) : scanpilot_route::Motion{};
   scanpilot_route::Result r;
   scanpilot_route::Plan(readings_, tx, ty, g.lookahead, carry ? &moved : nullptr, r);
   s.route_found = r.found;
@@ -780,7 +923,6 @@ PilotCommand Pilot::Control(PilotStep& s) {
     return {0.0, turn_sign_ * max_turn};
   }
   recovery_left_ = RecoverySteps(config_);
-  const double to_goal = std::hypot(tx, ty);
   if (r.cells == 0 || to_goal <= g.standoff) {
     // At the target: face the tracked point (or the goal) and stand.
     s.reason = PilotReason::kArrived;

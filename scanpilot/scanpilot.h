@@ -77,6 +77,21 @@
 //     Without a route it turns on the spot toward the more open side for
 //     at most recovery_time (reason recovery), then stops with no_path.
 //     Every step searches at most the 10,000 cells, in fixed tables.
+//   * Following: the route goes to the tracked point itself (pulled in to
+//     kPilotWindowReach), round whatever stands between, such as a door
+//     frame the object went past at an angle; the speed and the standoff
+//     count the distance to the free space before it (its distance less
+//     robot_radius + margin). The planner's pass still gets the first free
+//     cell toward it. When the tracker holds no return near its point
+//     (lost), the pilot carries the point where the object was last seen
+//     along with its own commands and heads for it, the tracker held, for
+//     at most recovery_time (reason search, lost set, not a stop), then
+//     stops (reason lost). A detector's candidate within 0.5 m plus what
+//     max_speed covers since then, or a return within 0.3 m of that point,
+//     ends the search: the tracker is put on it. Five candidates in a row
+//     beyond 0.3 m of a tracked point that is not lost, each within 0.3 m
+//     of the last, move the tracker to them too: a person passing a wall's
+//     corner can leave the tracker's point on the corner.
 //   * The guard holds the robot (speed 0, turning allowed) when a period's
 //     move would end within robot_radius + m of a return, m falling from
 //     guard_margin at max_speed to guard_floor at standstill, unless it
@@ -199,7 +214,8 @@ struct PilotGains {
   // When no route exists: turn on the spot toward the more open side for at
   // most this long (s) before stopping with no_path. 6 s is a full turn at
   // 1.2 rad/s with a little to spare: every direction gets looked at once.
-  // The robot never reverses (speed stays >= 0).
+  // The robot never reverses (speed stays >= 0). Follow mode's search for
+  // a lost object is bounded by the same time; 0 stops at once, as lost.
   double recovery_time = 6.0;
 };
 
@@ -260,11 +276,12 @@ enum class PilotReason {
   kTurning,      // the controller turns on the spot first
   kArrived,      // within the standoff of the path end
   kRecovery,     // no route: turning on the spot toward open space, for a bounded time
+  kSearch,       // follow mode: lost, heading for where the object was last seen (bounded; speed may be > 0)
 };
 
 // A word per reason for JSON and logs: "driving", "not_live", "bad_input",
 // "low_coverage", "lost", "no_path", "guard", "unseen", "near", "turning",
-// "arrived", "recovery".
+// "arrived", "recovery", "search".
 SCANPILOT_API const char* PilotReasonName(PilotReason r);
 // The same for people: "bad input", "too little seen ahead", "unseen space
 // ahead", ...
@@ -297,20 +314,20 @@ struct PilotStep {
   bool has_tracked;        // follow mode
   PilotPoint tracked;      // the tracker's answer: the candidate when it passed, else the scan average
   bool candidate_passed;   // a candidate was given and came back unchanged
-  PilotCell tracked_cell;  // the tracked point's cell (pulled in to 2.4 m), before screening
+  PilotCell tracked_cell;  // the tracked point's cell (pulled in to 2.4 m; searching: the last-seen point's)
   bool has_target;         // a target cell was set for the pass
-  PilotCell target;        // the target cell (goal, or the first free cell toward the tracked point)
+  PilotCell target;        // the target cell (goal, or the first free cell toward tracked_cell)
   bool target_blocked;     // the target cell lies inside an inflated return
   PilotCommand command;
   // Flags a robot must act on.
   int returns_inside_robot;  // readings nearer than robot_radius (a missing min_range?)
-  bool lost;               // follow mode: no return near the tracked point; the command is a stop
+  bool lost;                 // follow mode: no return near the tracked point; a stop unless reason is search
   bool no_free_target;     // follow mode: every cell toward the tracked point is blocked
   bool no_path;            // no route and the recovery is over; the command is a stop (path_cells
                            // 0 alone says the planner's pass could not take a step)
   bool bad_input;          // the input could not be used; the command is a stop
   bool guard_stopped;      // the guard held the robot back from a return (speed 0, turning allowed)
-  bool stopped;            // the command is a full stop (lost, no path or bad input)
+  bool stopped;            // the command is a full stop (lost after the search, no path or bad input)
   // What the scan saw (see the contract): degrees with a usable reading,
   // of all 360 and of the 181 ahead (90..270), and degrees -inf (nearer
   // than the scanner measures).
@@ -399,6 +416,7 @@ class SCANPILOT_API Pilot {
   SCANPILOT_LOCAL int OpenSide() const;
   SCANPILOT_LOCAL PilotReason UnseenAhead(double nx, double ny) const;
   SCANPILOT_LOCAL void Survey(PilotStep& out);
+  SCANPILOT_LOCAL void Track(const PilotPoint* candidate, bool good_input, PilotStep& out);
 
   PilotConfig config_{};
   bool live_ = false;

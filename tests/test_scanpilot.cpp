@@ -162,29 +162,104 @@ TEST(pilotCommand, NeverMovesToEndNearerThanRadiusPlusMarginToAReturn) {
   EXPECT_GT(guarded, 0) << "the clutter never came near enough to test the guard";
 }
 
-TEST(pilotStop, LostTrackerStopsAndStaysStoppedUntilTheObjectReturns) {
+TEST(pilotStop, LostTrackerSearchesForABoundedTimeThenStopsUntilTheObjectReturns) {
+  const Readings person = WithObject(180, 4, 1.0f);
+  const Readings gone = WithObject(90, 3, 1.5f);  // only something off to the right
+  for (const double search : {0.0, 0.3, 6.0}) {
+    SCOPED_TRACE(search);
+    PilotConfig c = Follow(1.0f);
+    c.gains.recovery_time = search;
+    Pilot p;
+    ASSERT_EQ(p.Start(c), PilotError::kNone);
+    PilotStep s;
+    p.Step(person.data(), nullptr, s);
+    EXPECT_FALSE(s.lost);
+    EXPECT_TRUE(s.has_target);
+    EXPECT_GT(s.path_cells, 0);
+    EXPECT_FALSE(s.stopped);
+    // Gone: within the search time the robot heads for where it was seen
+    // (straight ahead), then stops.
+    const int searching = static_cast<int>(search / c.period + 0.5);
+    for (int k = 0; k < 3; ++k) {
+      p.Step(gone.data(), nullptr, s);
+      EXPECT_TRUE(s.lost);
+      EXPECT_GT(s.path_cells, 0);
+      if (k < searching) {
+        EXPECT_EQ(s.reason, PilotReason::kSearch);
+        EXPECT_FALSE(s.stopped);
+        EXPECT_GT(s.command.speed, 0.0);
+        EXPECT_LT(std::fabs(s.command.turn_rate), 0.5);  // roughly ahead
+      } else {
+        EXPECT_EQ(s.reason, PilotReason::kLost);
+        EXPECT_TRUE(s.stopped);
+        EXPECT_TRUE(IsFullStop(s));
+      }
+    }
+    // Back where it was (the robot has moved at most 0.15 m toward it).
+    p.Step(person.data(), nullptr, s);
+    EXPECT_FALSE(s.lost);
+    EXPECT_FALSE(s.stopped);
+    EXPECT_NEAR(s.tracked.x, 1.0, 0.05);
+  }
+}
+
+TEST(pilotStop, LostObjectIsFoundAgainFromACandidateWhereItCanHaveGone) {
+  // Lost straight ahead; the detector then sees it 1.2 m off at 35 degrees
+  // left (within reach after a second), and another one far off to the right.
   Pilot p;
   ASSERT_EQ(p.Start(Follow(1.0f)), PilotError::kNone);
-  const Readings person = WithObject(180, 4, 1.0f);
   PilotStep s;
+  const Readings person = WithObject(180, 4, 1.0f);
   p.Step(person.data(), nullptr, s);
+  ASSERT_FALSE(s.lost);
+  Readings gone = Empty();
+  for (int k = 0; k < 10; ++k) p.Step(gone.data(), nullptr, s);
+  ASSERT_EQ(s.reason, PilotReason::kSearch);
+  const int at = 180 + 35;  // 35 degrees left
+  Readings back = WithObject(at, 4, 1.2f);
+  const PilotPoint far_off{0.5f, -3.0f};
+  p.Step(back.data(), &far_off, s);
+  EXPECT_TRUE(s.lost) << "a candidate beyond where the object can have got to";
+  const double a = at * kPi / 180.0;
+  const PilotPoint there{static_cast<float>(-1.2 * std::cos(a)), static_cast<float>(-1.2 * std::sin(a))};
+  p.Step(back.data(), &there, s);
   EXPECT_FALSE(s.lost);
-  EXPECT_TRUE(s.has_target);
-  EXPECT_GT(s.path_cells, 0);
   EXPECT_FALSE(s.stopped);
+  EXPECT_TRUE(s.candidate_passed);
+  EXPECT_EQ(s.tracked.x, there.x);
+  EXPECT_EQ(s.tracked.y, there.y);
+  // And the tracker follows it from there without the detector.
+  p.Step(back.data(), nullptr, s);
+  EXPECT_FALSE(s.lost);
+  EXPECT_NEAR(std::atan2(s.tracked.y, s.tracked.x), 35.0 * kPi / 180.0, 0.05);
+}
 
-  // Gone: the planner would still find a way to the last tracked point.
-  const Readings gone = WithObject(90, 3, 1.5f);
-  for (int k = 0; k < 3; ++k) {
-    p.Step(gone.data(), nullptr, s);
-    EXPECT_TRUE(s.lost);
-    EXPECT_TRUE(s.stopped);
-    EXPECT_TRUE(IsFullStop(s));
-    EXPECT_GT(s.path_cells, 0);
+TEST(pilotStop, TrackerLeftOnAPostFollowsSteadyCandidatesNotALoneOne) {
+  // The tracker holds a post straight ahead; the detector sees the person
+  // 1.2 m off at 35 degrees left, scan after scan.
+  Pilot p;
+  ASSERT_EQ(p.Start(Follow(1.0f)), PilotError::kNone);
+  Readings both = WithObject(180, 4, 1.0f);
+  const int at = 180 + 35;
+  for (int i = at - 4; i <= at + 4; ++i) both[static_cast<std::size_t>(i)] = 1.2f;
+  const double a = at * kPi / 180.0;
+  const PilotPoint person{static_cast<float>(-1.2 * std::cos(a)), static_cast<float>(-1.2 * std::sin(a))};
+  const PilotPoint stray{1.5f, -1.5f};  // a false alarm
+  PilotStep s;
+  auto on_post = [&s] { return std::fabs(s.tracked.y) < 0.1f; };
+  // Four in a row, a false alarm, then four again: never five in a row.
+  for (int k = 0; k < 9; ++k) {
+    p.Step(both.data(), k == 4 ? &stray : &person, s);
+    EXPECT_TRUE(on_post()) << k;
+    EXPECT_FALSE(s.lost);
   }
-  p.Step(person.data(), nullptr, s);
-  EXPECT_FALSE(s.lost);
-  EXPECT_FALSE(s.stopped);
+  p.Step(both.data(), &person, s);
+  EXPECT_FALSE(on_post());
+  EXPECT_TRUE(s.candidate_passed);
+  EXPECT_EQ(s.tracked.x, person.x);
+  EXPECT_EQ(s.tracked.y, person.y);
+  p.Step(both.data(), nullptr, s);
+  EXPECT_NEAR(std::atan2(s.tracked.y, s.tracked.x), 35.0 * kPi / 180.0, 0.05);
 }
 
 TEST(pilotStop, BadInputIsAFullStop) {

@@ -643,7 +643,8 @@ outside follow mode, target and target_cell without a target).)doc")
                              "The guard held the robot back from unseen or -inf space.")
       .def_property_readonly("reason", [](const Step& s) { return std::string(PilotReasonName(s.s.reason)); },
                              "Why the speed is zero ('bad_input', 'low_coverage', 'lost', 'no_path', 'guard',\n"
-                             "'unseen', 'near', 'turning', 'arrived', 'recovery', 'not_live'), or 'driving'.")
+                             "'unseen', 'near', 'turning', 'arrived', 'recovery', 'not_live'), or 'driving';\n"
+                             "'search' when following a lost object toward where it was last seen.")
       .def_property_readonly("route_found", [](const Step& s) { return s.s.route_found; },
                              "The controller found its own route toward the target.")
       .def_property_readonly("route_cells", [](const Step& s) { return s.s.route_cells; },

@@ -52,7 +52,8 @@ void StepWatch::Observe(const PilotStep& step, long long n) {
     warnings_.Warn("tracker_lost", "the tracker held no return near the tracked point from scan " +
                                        std::to_string(lost_from_) +
                                        " for more than a second of scans; the robot "
-                                       "stops while it is lost (is --follow the object's distance ahead?)");
+                                       "heads for where it was last seen for a while, then stops (is --follow the "
+                                       "object's distance ahead?)");
 }
 
 void StopTally::Add(const std::string& name, const std::string& text) {
@@ -66,6 +67,10 @@ void StopTally::Add(const std::string& name, const std::string& text) {
 }
 
 void StopTally::Count(const PilotStep& step) {
+  if (step.lost) {
+    ++lost_;
+    lost_stopped_ += step.stopped ? 1 : 0;
+  }
   if (step.command.speed > 0.0) {
     ++drove_;
     return;
@@ -84,6 +89,13 @@ std::string StopTally::CommandLine(long long records, const char* noun) const {
          ", stood still on " + std::to_string(stood_) + " of " + std::to_string(records) + " " + noun + "\n";
 }
 
+std::string StopTally::LostLine(long long records, const char* noun) const {
+  if (lost_ == 0) return "";
+  return "tracker lost on " + std::to_string(lost_) + " of " + std::to_string(records) + " " + noun +
+         ": searching where last seen on " + std::to_string(lost_ - lost_stopped_) + ", stopped on " +
+         std::to_string(lost_stopped_) + "\n";
+}
+
 std::string StopTally::Line(long long records, const char* noun) const {
   std::string o = "not moving ahead on " + std::to_string(total_) + " of " + std::to_string(records) + " " + noun;
   for (std::size_t i = 0; i < entries_.size(); ++i)
@@ -96,7 +108,10 @@ std::string StopTally::Json() const {
   for (std::size_t i = 0; i < entries_.size(); ++i)
     o += (i == 0 ? "" : ",") + JsonString(entries_[i].name) + ":" + std::to_string(entries_[i].count);
   return o + "},\"commands\":{\"drove\":" + std::to_string(drove_) + ",\"turned\":" + std::to_string(turned_) +
-         ",\"stood\":" + std::to_string(stood_) + "}";
+         ",\"stood\":" + std::to_string(stood_) + "}" +
+         (lost_ > 0 ? ",\"lost\":{\"records\":" + std::to_string(lost_) +
+                          ",\"stopped\":" + std::to_string(lost_stopped_) + "}"
+                    : std::string());
 }
 
 std::string EndStopJson(long long records) {

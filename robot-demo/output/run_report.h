@@ -59,9 +59,13 @@ class StopTally {
   // (`noun`: what the run counts, "records" or "ticks").
   std::string Line(long long records, const char* noun = "records") const;
   // ,"stops":{"low_coverage":3,"turning":9},"commands":{"drove":288,"turned":9,"stood":3}
+  // and, when the tracker was lost, ,"lost":{"records":40,"stopped":10}
   std::string Json() const;
   // "commands: drove on 288, turned on the spot on 9, stood still on 3 of 300 records\n"
   std::string CommandLine(long long records, const char* noun = "records") const;
+  // Following: "tracker lost on 40 of 300 records: searching where last seen on 30, stopped on 10\n",
+  // or nothing when it never was.
+  std::string LostLine(long long records, const char* noun = "records") const;
 
  private:
   struct Entry {
@@ -73,6 +77,8 @@ class StopTally {
   long long total_ = 0;
   // What the robot was told: to drive, to turn on the spot, or nothing.
   long long drove_ = 0, turned_ = 0, stood_ = 0;
+  // Steps with the tracker lost, and those of them the search drove or turned.
+  long long lost_ = 0, lost_stopped_ = 0;
 };
 
 // The record that closes every --json run before its summary: the command

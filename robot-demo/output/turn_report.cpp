@@ -47,11 +47,15 @@ std::string DriveText(const PilotStep& step) {
   // Anything that prints as zero is written as a plain zero, never "-0.00".
   const auto shown = [](double v) { return std::fabs(v) < 0.005 ? 0.0 : v; };
   std::string s = Printf(", drive %.2f m/s, %.2f rad/s", shown(step.command.speed), shown(step.command.turn_rate));
-  if (step.command.speed > 0.0) return s;
+  return s + WhyText(step);
+}
+
+std::string WhyText(const PilotStep& step) {
+  if (step.command.speed > 0.0 && step.reason == PilotReason::kDriving) return "";
   const char* why = PilotReasonText(step.reason);
-  if (step.stopped) return s + " (stop: " + why + ")";
-  if (step.guard_stopped) return s + " (held: " + why + ")";
-  return s + " (" + why + ")";
+  if (step.stopped) return std::string(" (stop: ") + why + ")";
+  if (step.guard_stopped) return std::string(" (held: ") + why + ")";
+  return std::string(" (") + why + ")";
 }
 
 std::string TurnJsonMembers(const TurnInfo& info) {

@@ -15,6 +15,9 @@
 // why: " (stop: bad input)", " (held: unseen space ahead)", " (turning on
 // the spot)".
 std::string DriveText(const PilotStep& step);
+// The parenthesis alone, " (stop: bad input)", ...; nothing while driving.
+// Searching for a lost object drives too, and says so.
+std::string WhyText(const PilotStep& step);
 
 // "slow", "fast", "packets" or "timeout", as the stop records name them.
 const char* SkipReasonName(SkipReason r);

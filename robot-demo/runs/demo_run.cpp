@@ -83,10 +83,11 @@ struct RunStats {
   double WorstDistance() const { return *std::max_element(distance.begin(), distance.end()); }
 };
 
-void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, bool reached) {
-  Print("t=%5.1fs robot=(%s, %s) heading %4s deg  person=(%s, %s)  distance %s m  %s\n", (tick + 1) * Scenario::kDt,
-        Fixed(p.x, 2).c_str(), Fixed(p.y, 2).c_str(), Fixed(p.heading * 180.0 / kPi, 0).c_str(), Fixed(q.x, 2).c_str(),
-        Fixed(q.y, 2).c_str(), Fixed(distance, 2).c_str(), reached ? "target reached" : "target not reached");
+void PrintStatusLine(int tick, const Pose& p, Vec2 q, double distance, const PilotStep& step) {
+  Print("t=%5.1fs robot=(%s, %s) heading %4s deg  person=(%s, %s)  distance %s m  %s  planner's path %s\n",
+        (tick + 1) * Scenario::kDt, Fixed(p.x, 2).c_str(), Fixed(p.y, 2).c_str(),
+        Fixed(p.heading * 180.0 / kPi, 0).c_str(), Fixed(q.x, 2).c_str(), Fixed(q.y, 2).c_str(),
+        Fixed(distance, 2).c_str(), DriveText(step).substr(2).c_str(), step.reached ? "reached" : "short");
 }
 
 void PrintSummary(const RunStats& s) {
@@ -219,7 +220,7 @@ void RunTick(DemoRun& run, Scenario& world) {
   run.trace.robot.push_back(p);
   run.trace.person.push_back(q);
   run.stats.CountMove(world.World(), tick, p, q);
-  if (!run.o.json && (tick + 1) % 10 == 0) PrintStatusLine(tick, p, q, run.stats.distance.back(), t.step.reached);
+  if (!run.o.json && (tick + 1) % 10 == 0) PrintStatusLine(tick, p, q, run.stats.distance.back(), t.step);
 }
 
 }  // namespace
@@ -261,6 +262,8 @@ int RunDemo(const Options& o) {
     PrintSummary(run.stats);
     Print("  %s", run.stops.CommandLine(Scenario::kTicks, "ticks").c_str());
     Print("  %s", run.stops.Line(Scenario::kTicks, "ticks").c_str());
+    if (const std::string lost = run.stops.LostLine(Scenario::kTicks, "ticks"); !lost.empty())
+      Print("  %s", lost.c_str());
   }
   run.viewer.Finish();
   run.files.emplace_back("run.svg", RunSvg(world.World(), world.Route(), run.trace));

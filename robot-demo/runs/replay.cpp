@@ -163,6 +163,7 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
     Print("the planner's path reached the target on %lld of %lld scans\n", reached_, scans_);
     Print("%s", stops_.CommandLine(records_).c_str());
     Print("%s", stops_.Line(records_).c_str());
+    Print("%s", stops_.LostLine(records_).c_str());
     Print("%s", summary_lines.c_str());
     if (units_hint) Print("hint: %s\n", hint);
   } else if (units_hint) {

@@ -14,6 +14,7 @@
 #include "output/run_report.h"
 #include "output/scan_saver.h"
 #include "output/staged_file.h"
+#include "output/turn_report.h"
 #include "sim_runs/map_pictures.h"
 #include "sim_runs/route_file.h"
 
@@ -151,11 +152,11 @@ std::string PeriodJson(const MapPeriod& p) {
 }
 
 std::string PeriodLine(const MapPeriod& p) {
-  char line[200];
+  char line[256];
   std::snprintf(line, sizeof line,
                 "t=%5.1fs pose (%.2f, %.2f) heading %4.0f deg  clearance %.2f m  speed %.2f m/s  turn %+.2f rad/s%s",
                 p.t, p.pose.x, p.pose.y, p.pose.heading * 180.0 / kPi, p.clearance, p.step->command.speed,
-                p.step->command.turn_rate, p.step->stopped ? "  (stop)" : "");
+                p.step->command.turn_rate, WhyText(*p.step).c_str());
   return line;
 }
 

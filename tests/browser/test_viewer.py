@@ -272,6 +272,54 @@ def main():
                 return out;""")
             check(inked[0] > 0.9, "the command strip is %.2f coloured" % inked[0])
 
+            # The legend under the timeline names every colour the strips
+            # use: the colour at the middle of each tick's column, read off
+            # the canvas, must be a swatch of its row, and every reason of
+            # the run must be named once.
+            legend = driver.execute_script(r"""
+                var d = JSON.parse(document.getElementById('run-data').textContent);
+                var c = document.getElementById('timeline'), r = window.devicePixelRatio || 1, g = c.getContext('2d');
+                var n = d.ticks.length, w = c.width / r - 200 - 12;
+                function at(j) { return 200 + (n > 1 ? j * w / (n - 1) : w / 2); }
+                var marker = at(window.runViewer.current());
+                function hex(y, j) {
+                  var x = Math.min(at(j), 200 + w - 1);
+                  var p = g.getImageData(Math.round(x * r), Math.round(y * r), 1, 1).data;
+                  return '#' + [p[0], p[1], p[2]].map(function (v) { return ('0' + v.toString(16)).slice(-2); }).join('');
+                }
+                var rows = Array.prototype.map.call(document.querySelectorAll('#timeline-legend > div'), function (div) {
+                  return { title: div.querySelector('b').textContent,
+                           keys: Array.prototype.map.call(div.querySelectorAll('.key'), function (k) {
+                             return [k.querySelector('i').getAttribute('data-colour'), k.textContent]; }) };
+                });
+                // Only ticks whose neighbours are alike: narrow columns blend at their edges.
+                function kind(t) { return t[12][0] > 0 ? 0 : t[12][1] !== 0 ? 1 : 2; }
+                function alike(j, f) {
+                  return Math.abs(at(j) - marker) > 4 && (j === 0 || f(d.ticks[j - 1]) === f(d.ticks[j])) && (j === n - 1 || f(d.ticks[j + 1]) === f(d.ticks[j]));
+                }
+                var used = { command: {}, reason: {} }, reasons = {};
+                d.ticks.forEach(function (t, j) {
+                  if (alike(j, kind)) used.command[hex(36, j)] = true;
+                  if (t[12][2] === 'driving') return;
+                  reasons[t[12][2]] = true;
+                  if (alike(j, function (u) { return u[12][2]; })) used.reason[hex(56, j)] = true;
+                });
+                return { rows: rows, command: Object.keys(used.command), reason: Object.keys(used.reason),
+                         reasons: Object.keys(reasons), shown: !!document.getElementById('timeline-legend').offsetHeight };""")
+            rows = {r["title"]: r["keys"] for r in legend["rows"]}
+            check(legend["shown"], "the timeline's legend is not shown")
+            for title, strip in (("command:", "command"), ("why not driving:", "reason")):
+                keys = rows.get(title)
+                check(keys is not None, "no %r row in the timeline's legend: %r" % (title, list(rows)))
+                colours = {k[0] for k in (keys or [])}
+                for colour in legend[strip]:
+                    check(colour in colours, "the %s strip's %s is not in its legend row %r" % (strip, colour, keys))
+            reason_keys = rows.get("why not driving:") or []
+            check(len(reason_keys) == max(1, len(legend["reasons"])),
+                  "legend reasons %r for the run's %r" % ([k[1] for k in reason_keys], legend["reasons"]))
+            check(len({k[0] for k in reason_keys}) == len(reason_keys) or len(legend["reasons"]) <= 1,
+                  "two reasons share a colour in the legend: %r" % reason_keys)
+
         # In a 1400 x 1000 window the timeline is in view without scrolling.
         driver.set_window_size(1400, 1000)
         driver.refresh()

@@ -117,7 +117,7 @@ KEYS = ["schema", "scan", "reached", "path_cells", "steering", "path_end", "bear
         "seen_front", "near", "low_coverage", "unseen_held", "reason",
         "route_found", "route_cells", "lookahead", "scan_clearance", "recovering"]
 REASONS = {"driving", "not_live", "bad_input", "low_coverage", "lost", "no_path", "guard", "unseen", "near",
-           "turning", "arrived"}
+           "turning", "arrived", "recovery", "search"}
 
 
 def case_lines(args, work):
@@ -193,15 +193,28 @@ def case_warnings(args, work):
         fail("with --min-range 0.1 nothing to say: %r %r" % (err, summary["warnings"]))
 
     lost = os.path.join(work, "lost.txt")
-    write_degrees(lost, [person_ahead()] * 5 + [[None] * 360] * 20)
+    # Gone for 70 scans: the pilot searches where the person was for its
+    # recovery time (6 s, 60 scans at the assumed 10 Hz), then stops.
+    write_degrees(lost, [person_ahead()] * 5 + [[None] * 360] * 70)
     steps, summary, err, _ = json_run([args.demo, "--scans", lost, "--follow", "1.0"] + out)
     if [w["code"] for w in summary["warnings"]] != ["tracker_lost"] or len(warning_lines(err)) != 1:
         fail("lost tracker: %r %r" % (summary["warnings"], err))
-    for o in steps[5:]:
-        if not (o["lost"] and o["stopped"] and float(o["command"]["speed"]) == 0 and float(o["command"]["turn_rate"]) == 0):
-            fail("scan %d: a lost tracker must stop the robot: %r" % (o["scan"], o))
+    for o in steps[5:65]:
+        if not (o["lost"] and not o["stopped"] and o["reason"] == "search"):
+            fail("scan %d: a lost tracker is searched for first: %r" % (o["scan"], o))
+    if not any(float(o["command"]["speed"]) > 0 for o in steps[5:65]):
+        fail("the search never drove toward where the person was")
+    for o in steps[65:]:
+        if not (o["lost"] and o["stopped"] and o["reason"] == "lost" and float(o["command"]["speed"]) == 0 and
+                float(o["command"]["turn_rate"]) == 0):
+            fail("scan %d: after the search a lost tracker must stop the robot: %r" % (o["scan"], o))
     if any(o["lost"] for o in steps[:5]) or not any(float(o["command"]["speed"]) > 0 for o in steps[:5]):
         fail("while the person is there the robot follows")
+    if summary.get("lost") != {"records": 70, "stopped": 10} or summary["stops"].get("lost") != 10:
+        fail("the summary's lost and stops: %r %r" % (summary.get("lost"), summary["stops"]))
+    human, _ = run([args.demo, "--scans", lost, "--follow", "1.0"] + out)
+    if "tracker lost on 70 of 75 records: searching where last seen on 60, stopped on 10\n" not in human:
+        fail("the human summary does not count the lost scans: %r" % human[-400:])
 
     _, summary, err, _ = json_run([args.demo, "--scans", log, "--format", "ranges"] + LAYOUT + out)
     if "looks_like_samples" not in [w["code"] for w in summary["warnings"]] or "--format samples" not in err:

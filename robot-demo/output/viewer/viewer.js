@@ -618,18 +618,61 @@
   }
 
   // The command strip: drove (green), turned on the spot (amber), stood (red).
+  var COMMAND_COLOURS = [["#2e9e44", "drove"], ["#e0a030", "turned on the spot"], ["#c84040", "stood still"]];
   function commandColour(c) {
     if (!c) return "#f6f6f6";
-    if (c[0] > 0) return "#2e9e44";
-    return c[1] !== 0 ? "#e0a030" : "#c84040";
+    if (c[0] > 0) return COMMAND_COLOURS[0][0];
+    return c[1] !== 0 ? COMMAND_COLOURS[1][0] : COMMAND_COLOURS[2][0];
   }
   // The reason strip: one colour per reason, blank while driving.
-  var REASON_COLOURS = { lost: "#7b2fbf", no_path: "#c01890", bad_input: "#555555", low_coverage: "#888888",
-                         guard: "#d04010", unseen: "#1f5fbf", near: "#0b3d91", turning: "#e0a030",
-                         arrived: "#6aa84f", recovery: "#00897b", not_live: "#000000" };
+  var REASON_COLOURS = { lost: "#7b2fbf", search: "#b07cdf", no_path: "#c01890", bad_input: "#555555",
+                         low_coverage: "#888888", guard: "#d04010", unseen: "#1f5fbf", near: "#0b3d91",
+                         turning: "#e0a030", arrived: "#6aa84f", recovery: "#00897b", not_live: "#000000" };
+  var REASON_LABELS = { lost: "lost the tracked point", search: "lost: heading for where it was last seen",
+                        no_path: "no path", bad_input: "bad input", low_coverage: "too little seen ahead",
+                        guard: "too close to a return", unseen: "unseen space ahead",
+                        near: "something too near to measure", turning: "turning on the spot first",
+                        arrived: "arrived", recovery: "no route: turning toward open space",
+                        not_live: "pilot not started" };
+  var OTHER_REASON = "#999999";
   function reasonColour(c) {
     if (!c || c[2] === "driving") return "#f6f6f6";
-    return REASON_COLOURS[c[2]] || "#999999";
+    return REASON_COLOURS[c[2]] || OTHER_REASON;
+  }
+
+  // Under the timeline: what the colours of its strips mean. The reasons
+  // listed are those of this run, in the order they first come.
+  function buildTimelineLegend() {
+    var box = $("timeline-legend");
+    if (!box) return;
+    function row(title, entries) {
+      var line = document.createElement("div");
+      var head = document.createElement("b");
+      head.textContent = title + ":";
+      line.appendChild(head);
+      entries.forEach(function (e) {
+        var item = document.createElement("span");
+        item.className = "key";
+        var swatch = document.createElement("i");
+        swatch.style.background = e[0];
+        swatch.setAttribute("data-colour", e[0]);
+        item.appendChild(swatch);
+        item.appendChild(document.createTextNode(e[1]));
+        line.appendChild(item);
+      });
+      box.appendChild(line);
+    }
+    row("planner's path reached", [["#2e9e44", "the target"], ["#e3a0a0", "short of it"]]);
+    var withCommand = data.command.some(function (c) { return c; });
+    if (!withCommand) return;
+    row("command", COMMAND_COLOURS);
+    var seen = {}, reasons = [];
+    data.command.forEach(function (c) {
+      if (!c || c[2] === "driving" || seen[c[2]]) return;
+      seen[c[2]] = true;
+      reasons.push([reasonColour(c), REASON_LABELS[c[2]] || String(c[2]).replace(/_/g, " ")]);
+    });
+    row("why not driving", reasons.length ? reasons : [["#f6f6f6", "drove on every " + data.tickName]]);
   }
 
   // One row of the timeline: the reached, command or reason strip, or a
@@ -868,6 +911,7 @@
     return;
   }
   buildTimeline();
+  buildTimelineLegend();
   var start = fromHash();
   show(start === null ? 0 : start, start !== null && start < count);
 })();
