@@ -6,11 +6,12 @@
 #include <csignal>
 #include <new>
 
+#include "base/messages.h"
+#include "base/std_streams.h"
+#include "base/stop_signal.h"
 #include "cli/options.h"
-#include "output/output_set.h"
 #include "runs/demo_run.h"
 #include "runs/replay.h"
-#include "runs/stop_signal.h"
 #ifdef SCANPILOT_HAVE_SCANSIM
 #include "sim_runs/sim_cli.h"
 #endif

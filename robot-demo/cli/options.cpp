@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "base/messages.h"
+#include "base/std_streams.h"
+#include "cli/usage.h"
 #include "grid_frame.h"
 #include "input/serial_port.h"
 #include "output/output_set.h"

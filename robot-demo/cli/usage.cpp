@@ -1,12 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "cli/usage.h"
 
-#include <cstdio>
-
-#include "output/output_set.h"
-#include "output/safe_text.h"
-#include "runs/stop_signal.h"
-
 const char kUsage[] =
     "usage: robot-demo [--out DIR] [--snapshot N[,N...]] [--seed N] [--verbose] [--no-html]\n"
     "                  [--json] [--robot-radius M] [--margin M]\n"
@@ -164,16 +158,3 @@ const char kUsage[] =
     "SIGINT, SIGTERM or SIGHUP stop a run cleanly: nothing of it is kept, status\n"
     "128 + the signal. Status 1: an output could not be written; 2: bad input;\n"
     "3: a suite's success rate below --min-success.\n";
-
-int Fail(int status, const std::string& msg) {
-  if (StopSignal() == 0 && !StdoutPipeClosed()) Notice(msg);
-  return status;
-}
-
-int UsageError(const std::string& msg) {
-  Notice(msg);
-  std::fputs("Try 'robot-demo --help'.\n", stderr);
-  return kExitBadInput;
-}
-
-void Notice(const std::string& msg) { std::fprintf(stderr, "robot-demo: %s\n", TerminalText(msg).c_str()); }

@@ -8,17 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
+#include "base/std_streams.h"
+#include "base/stop_signal.h"
 #include "input/lds_source.h"
-#include "input/raw_recorder.h"
-#include "input/scan_saver.h"
 #include "input/scanner_link.h"
 #include "input/serial_port.h"
 #include "output/output_set.h"
 #include "output/pictures.h"
+#include "output/raw_recorder.h"
+#include "output/run_report.h"
+#include "output/scan_saver.h"
+#include "output/turn_report.h"
 #include "runs/replay.h"
-#include "runs/run_report.h"
-#include "runs/stop_signal.h"
-#include "runs/turn_report.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "input/scan_text.h"
+#include "base/scan.h"
 
 // One scan cannot tell a backwards mount from a robot with a wall behind it:
 // the readings are the same. Motion can: a still world slides toward the

@@ -17,20 +17,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/messages.h"
+#include "base/std_streams.h"
+#include "base/stop_signal.h"
 #include "grid_frame.h"
 #include "input/bag_source.h"
 #include "input/candidates.h"
 #include "input/goal_feed.h"
 #include "input/lds_source.h"
-#include "input/raw_recorder.h"
 #include "input/ros2_source.h"
 #include "input/scan_source.h"
 #include "output/grid_view.h"
+#include "output/pass_line.h"
+#include "output/raw_recorder.h"
+#include "output/turn_report.h"
 #include "output/viewer/viewer_glue.h"
 #include "runs/live.h"
-#include "runs/pass_line.h"
-#include "runs/stop_signal.h"
-#include "runs/turn_report.h"
 
 namespace {
 

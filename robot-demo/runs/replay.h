@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "input/scan_saver.h"
 #include "input/scan_text.h"
 #include "input/turn_source.h"
 #include "output/output_set.h"
 #include "output/pictures.h"
+#include "output/run_report.h"
+#include "output/scan_saver.h"
 #include "output/viewer/run_viewer.h"
-#include "runs/run_report.h"
 #include "scanpilot.h"
 
 // Plans each scan with the run's pilot, prints its line (or JSON object),
