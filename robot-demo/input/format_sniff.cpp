@@ -56,8 +56,10 @@ long CountNumbers(std::string_view line) {
   return count;
 }
 
-// The text format whose lines these are, by how many numbers they hold.
-// Only lines wholly inside the head count; blank lines and comments do not.
+// The text format whose lines these are, by how many numbers they hold: all
+// must agree, and at least two whole lines inside the head say so; a first
+// line that is not numbers (a header) is passed over, blank lines and
+// comments too. A file of 360-number lines with one bad line is no ranges log.
 Content TextShape(const unsigned char* data, std::size_t n) {
   const std::string_view text(reinterpret_cast<const char*>(data), n);
   int lines = 0, degrees = 0, samples = 0, ranges = 0;
@@ -69,18 +71,24 @@ Content TextShape(const unsigned char* data, std::size_t n) {
     start = end + 1;
     const std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line[first] == '#') continue;
-    ++lines;
     const long k = CountNumbers(line);
-    if (k == 360) ++degrees;
-    else if (k == 2 || k == 3) ++samples;
-    else if (k >= 4) ++ranges;
+    if (k < 0 && lines == 0 && degrees + samples + ranges == 0) {
+      lines = -1;  // the header; counts as no line
+    } else if (k == 360) {
+      ++degrees;
+    } else if (k == 2 || k == 3) {
+      ++samples;
+    } else if (k >= 4) {
+      ++ranges;
+    } else {
+      return Content::kUnknown;
+    }
+    ++lines;
   }
-  // One line may be a header or a cut first sample; the rest must agree.
-  if (lines == 0) return Content::kUnknown;
-  const int need = lines > 1 ? lines - 1 : 1;
-  if (degrees >= need) return Content::kDegrees;
-  if (samples >= need) return Content::kSamples;
-  if (ranges + degrees >= need && ranges > 0) return Content::kRanges;
+  if (lines < 2) return Content::kUnknown;
+  if (degrees == lines) return Content::kDegrees;
+  if (samples == lines) return Content::kSamples;
+  if (ranges == lines) return Content::kRanges;
   return Content::kUnknown;
 }
 
@@ -165,7 +173,7 @@ std::string FormatAdvice(const Sniffed& s, ScanFormat format, const char* protoc
       if (text && (format != ScanFormat::kDegrees || s.content == Content::kDegrees) &&
           (format != ScanFormat::kSamples || s.content == Content::kSamples))
         return "";
-      use = s.content == Content::kDegrees ? "the default format (no --format)"
+      use = s.content == Content::kDegrees ? "no --format"
                                            : std::string("--format ") + TextFormatName(s.content);
       break;
     }

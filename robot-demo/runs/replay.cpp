@@ -23,9 +23,11 @@
 #include "grid_frame.h"
 #include "input/bag_source.h"
 #include "input/candidates.h"
+#include "input/format_sniff.h"
 #include "input/goal_feed.h"
 #include "input/lds_source.h"
 #include "input/ros2_source.h"
+#include "input/scanners.h"
 #include "input/scan_source.h"
 #include "output/grid_view.h"
 #include "output/pass_line.h"
@@ -191,6 +193,49 @@ FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name
   return f;
 }
 
+// The scans show a robot that backs away and never drives ahead: either it
+// did, or its scanner faces backwards. The option that turns it round.
+std::string MountWarning(const Options& o, long long n, const MountWatch& w) {
+  char buf[320];
+  const int n_printed = std::snprintf(buf, sizeof buf, "the scans show the robot backing away, %.1f m by scan %lld, and "
+                                      "%.1f m ahead: if it drove ahead, ",
+                                      w.Backward(), n, w.Forward());
+  std::string text(buf, static_cast<std::size_t>(std::max(n_printed, 0)));
+  if (o.format == ScanFormat::kDegrees) return text + "its readings are turned half a turn (index 180 must be ahead)";
+  std::snprintf(buf, sizeof buf, "its scanner faces backwards: give --mount-yaw %g",
+                std::fmod(o.mount_yaw + 180.0, 360.0));
+  return text + buf;
+}
+
+// What the recording's content says about --format: the option that replays
+// it, or empty (it fits, it says nothing, or it cannot be looked at unread).
+std::string FormatAdviceFor(const Options& o, const Sniffed& s) {
+  const char* protocol = o.format == ScanFormat::kLds ? StreamKindName(o.stream) : nullptr;
+  return FormatAdvice(s, o.format, protocol, s.protocol != nullptr ? ScannerPresetNamesFor(s.protocol) : "");
+}
+
+bool IsTextFormat(ScanFormat f) {
+  return f == ScanFormat::kDegrees || f == ScanFormat::kRanges || f == ScanFormat::kSamples;
+}
+
+// A recording plainly in another format (a bag, a raw stream, text given as a
+// stream or a bag) is named with its --format before any parse error could
+// speak of its first bytes. Text in another text format is left to fail on
+// its first wrong line, which then names the format (CheckWholeFile): the
+// ranges format reads a samples log, with a warning.
+std::optional<int> CheckContentFits(const Options& o, const std::string& name) {
+  if (o.scans.empty() || o.scans == "-") return std::nullopt;
+  const Sniffed s = SniffPath(o.scans);
+  const bool text = s.content == Content::kDegrees || s.content == Content::kRanges || s.content == Content::kSamples;
+  const bool stream = s.content == Content::kRaw || s.content == Content::kBinary;
+  const bool bag = s.content == Content::kRosbag1 || s.content == Content::kRos2;
+  // Between two raw protocols the stream's own reader names the other one.
+  if (!bag && !(stream && o.format != ScanFormat::kLds) && !(text && !IsTextFormat(o.format))) return std::nullopt;
+  const std::string advice = FormatAdviceFor(o, s);
+  if (advice.empty()) return std::nullopt;
+  return Fail(kExitBadInput, name + ": " + advice);
+}
+
 // "scans 0..N-1", or "no scans".
 std::string ScanRange(long long count) {
   return count > 0 ? "scans 0.." + std::to_string(count - 1) : std::string("no scans");
@@ -232,7 +277,15 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   }
   progress.Done();  // before any line, so that it starts a line of its own
   if (StopSignal() != 0) return Interrupted();
-  if (r == TurnSource::kError) return Fail(kExitBadInput, SourceError(name, *check.src));
+  if (r == TurnSource::kError) {
+    std::string line = SourceError(name, *check.src);
+    // (Unless the line names a format already.)
+    const std::string advice = IsTextFormat(o.format) && line.find("--format") == std::string::npos
+                                   ? FormatAdviceFor(o, SniffPath(o.scans))
+                                   : std::string();
+    if (!advice.empty()) line += "; it looks like " + advice;
+    return Fail(kExitBadInput, line);
+  }
   if (const auto empty = Emptiness(name, count, *check.src)) return Fail(kExitBadInput, *empty);
   for (int n : o.snapshots)
     if (n >= count) return UsageError("--snapshot " + std::to_string(n) + ": the file has " + ScanRange(count));
@@ -359,6 +412,7 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
   if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
   pilot_.Step(scan.data(), candidate, step_);
   watch_.Observe(step_, n);
+  if (mount_.Observe(scan)) warnings_.Warn("mounted_backwards", MountWarning(o_, n, mount_));
   stops_.Count(step_);
   ++records_;
   reached_ += step_.reached ? 1 : 0;
@@ -585,6 +639,7 @@ int RunReplay(const Options& o) {
   if (const auto status = OpenSavedFiles(o, run)) return *status;
   const bool from_stdin = o.scans == "-";
   run.name = from_stdin ? "standard input" : o.scans;
+  if (const auto status = CheckContentFits(o, run.name)) return *status;
   std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
   if (in == nullptr) return Fail(kExitBadInput, run.name + ": cannot open: " + std::strerror(errno));
   const FileCloser closer{from_stdin ? nullptr : in};

@@ -52,6 +52,10 @@ TEST(FormatSniff, TextShapes) {
   // A header line of its own does not decide; an unfinished last line is not counted.
   EXPECT_EQ(Text("angle range\n1 2\n3 4\n5 6\n7").content, Content::kSamples);
   EXPECT_EQ(Text("hello world\nthis is prose\n").content, Content::kUnknown);
+  // One whole line tells nothing; a degrees file with one line too long is no ranges log.
+  EXPECT_EQ(Text("0.037 1263 38\n").content, Content::kUnknown);
+  EXPECT_EQ(Text(degrees + Numbers(361) + "\n" + degrees).content, Content::kUnknown);
+  EXPECT_EQ(Text("0.037 1263 38\n" + degrees).content, Content::kUnknown);
   EXPECT_EQ(Text(Numbers(360)).content, Content::kUnknown);  // no whole line
   EXPECT_EQ(Text("").content, Content::kUnknown);
   const std::string noise("\x01\x02\x00\xff\x13\x37\x00\x00\x42\x10", 10);
@@ -77,12 +81,12 @@ TEST(FormatSniff, AdviceNamesTheFormat) {
   EXPECT_EQ(FormatAdvice(samples, ScanFormat::kDegrees, nullptr, ""),
             "text of one 'angle range' sample a line: replay it with --format samples");
   EXPECT_EQ(FormatAdvice(samples, ScanFormat::kSamples, nullptr, ""), "");
-  const Sniffed degrees = Text(Numbers(360) + "\n");
+  const Sniffed degrees = Text(Numbers(360) + "\n" + Numbers(360) + "\n");
   EXPECT_EQ(FormatAdvice(degrees, ScanFormat::kSamples, nullptr, ""),
-            "text of 360 readings a line: replay it with the default format (no --format)");
+            "text of 360 readings a line: replay it with no --format");
   EXPECT_EQ(FormatAdvice(degrees, ScanFormat::kRanges, nullptr, ""), "");  // 360 even ranges are a turn too
   EXPECT_EQ(FormatAdvice(degrees, ScanFormat::kRosbag, nullptr, ""),
-            "text of 360 readings a line: replay it with the default format (no --format)");
+            "text of 360 readings a line: replay it with no --format");
   const Sniffed ranges = Text(Numbers(468) + "\n" + Numbers(468) + "\n");
   EXPECT_EQ(FormatAdvice(ranges, ScanFormat::kDegrees, nullptr, ""),
             "text of one turn of ranges a line: replay it with --format ranges");
