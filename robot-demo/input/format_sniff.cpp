@@ -168,13 +168,13 @@ std::string FormatAdvice(const Sniffed& s, ScanFormat format, const char* protoc
     case Content::kDegrees:
     case Content::kRanges:
     case Content::kSamples: {
-      const bool text = format == ScanFormat::kDegrees || format == ScanFormat::kRanges || format == ScanFormat::kSamples;
+      const bool text =
+          format == ScanFormat::kDegrees || format == ScanFormat::kRanges || format == ScanFormat::kSamples;
       // A ranges line of 360 readings is a turn of the ranges format too.
       if (text && (format != ScanFormat::kDegrees || s.content == Content::kDegrees) &&
           (format != ScanFormat::kSamples || s.content == Content::kSamples))
         return "";
-      use = s.content == Content::kDegrees ? "no --format"
-                                           : std::string("--format ") + TextFormatName(s.content);
+      use = s.content == Content::kDegrees ? "no --format" : std::string("--format ") + TextFormatName(s.content);
       break;
     }
     case Content::kRaw:
@@ -184,8 +184,9 @@ std::string FormatAdvice(const Sniffed& s, ScanFormat format, const char* protoc
       break;
     case Content::kBinary:
       if (format == ScanFormat::kLds || format == ScanFormat::kRosbag || format == ScanFormat::kRosbag2) return "";
-      return std::string(s.what) + ": if it is a raw capture of a scanner's port, give its model with --scanner "
-                                   "(--scanner list)";
+      return std::string(s.what) +
+             ": if it is a raw capture of a scanner's port, give its model with --scanner "
+             "(--scanner list)";
     case Content::kUnknown: return "";
   }
   return std::string(s.what) + ": replay it with " + use;

@@ -11,14 +11,14 @@
 #include "input/scan_source.h"
 
 enum class Content {
-  kUnknown,   // nothing certain: empty, unreadable, or text of no known shape
-  kRosbag1,   // "#ROSBAG V2.0"
-  kRos2,      // a folder with metadata.yaml, an sqlite3 file or an MCAP file
-  kDegrees,   // text, 360 numbers a line
-  kRanges,    // text, a turn of 4 or more numbers a line (not 360)
-  kSamples,   // text, "angle range [quality]" a line
-  kRaw,       // binary: a scanner's serial stream in `protocol`
-  kBinary,    // binary, no protocol known
+  kUnknown,  // nothing certain: empty, unreadable, or text of no known shape
+  kRosbag1,  // "#ROSBAG V2.0"
+  kRos2,     // a folder with metadata.yaml, an sqlite3 file or an MCAP file
+  kDegrees,  // text, 360 numbers a line
+  kRanges,   // text, a turn of 4 or more numbers a line (not 360)
+  kSamples,  // text, "angle range [quality]" a line
+  kRaw,      // binary: a scanner's serial stream in `protocol`
+  kBinary,   // binary, no protocol known
 };
 
 struct Sniffed {

@@ -8,10 +8,10 @@
 namespace {
 
 constexpr int kN = kScanReadings;
-constexpr int kMaxTurnDegrees = 25;       // between two compared scans
-constexpr double kMaxChange = 0.3;        // metres; more is something moving or an edge
-constexpr double kMinMove = 0.003;        // metres per pair, below the noise of a still robot
-constexpr int kMinPerSide = 10;           // surface readings ahead and behind, each
+constexpr int kMaxTurnDegrees = 25;  // between two compared scans
+constexpr double kMaxChange = 0.3;   // metres; more is something moving or an edge
+constexpr double kMinMove = 0.003;   // metres per pair, below the noise of a still robot
+constexpr int kMinPerSide = 10;      // surface readings ahead and behind, each
 
 bool Seen(float r) { return std::isfinite(r) && r > 0.0f; }
 

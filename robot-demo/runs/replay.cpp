@@ -27,8 +27,8 @@
 #include "input/goal_feed.h"
 #include "input/lds_source.h"
 #include "input/ros2_source.h"
-#include "input/scanners.h"
 #include "input/scan_source.h"
+#include "input/scanners.h"
 #include "output/grid_view.h"
 #include "output/pass_line.h"
 #include "output/raw_recorder.h"
@@ -197,7 +197,8 @@ FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name
 // did, or its scanner faces backwards. The option that turns it round.
 std::string MountWarning(const Options& o, long long n, const MountWatch& w) {
   char buf[320];
-  const int n_printed = std::snprintf(buf, sizeof buf, "the scans show the robot backing away, %.1f m by scan %lld, and "
+  const int n_printed = std::snprintf(buf, sizeof buf,
+                                      "the scans show the robot backing away, %.1f m by scan %lld, and "
                                       "%.1f m ahead: if it drove ahead, ",
                                       w.Backward(), n, w.Forward());
   std::string text(buf, static_cast<std::size_t>(std::max(n_printed, 0)));

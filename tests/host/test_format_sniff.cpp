@@ -33,7 +33,8 @@ TEST(FormatSniff, RealBagsAndCaptures) {
   const struct {
     const char* file;
     const char* protocol;
-  } captures[] = {{"ld06.bin", "ld06"}, {"rplidar.bin", "rplidar"}, {"ydlidar.bin", "ydlidar"}, {"xv11-lds.bin", "lds"}};
+  } captures[] = {
+      {"ld06.bin", "ld06"}, {"rplidar.bin", "rplidar"}, {"ydlidar.bin", "ydlidar"}, {"xv11-lds.bin", "lds"}};
   for (const auto& c : captures) {
     const Sniffed s = SniffPath(kCaptures + c.file);
     ASSERT_EQ(s.content, Content::kRaw) << c.file;
