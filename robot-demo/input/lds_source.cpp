@@ -91,11 +91,13 @@ std::uint64_t GoodBytes(const unsigned char* data, std::size_t n, StreamKind kin
 
 }  // namespace
 
-const char* StreamLooksLike(const unsigned char* data, std::size_t n, StreamKind not_this) {
+namespace {
+
+const char* BestProtocol(const unsigned char* data, std::size_t n, const StreamKind* not_this) {
   const char* best = nullptr;
   std::uint64_t most = n / 2;
   for (StreamKind k : {StreamKind::kLds22, StreamKind::kLd06, StreamKind::kRplidar, StreamKind::kYdlidar}) {
-    if (k == not_this) continue;
+    if (not_this != nullptr && k == *not_this) continue;
     const std::uint64_t good = GoodBytes(data, n, k);
     if (good >= most) {
       most = good;
@@ -104,6 +106,14 @@ const char* StreamLooksLike(const unsigned char* data, std::size_t n, StreamKind
   }
   return best;
 }
+
+}  // namespace
+
+const char* StreamLooksLike(const unsigned char* data, std::size_t n, StreamKind not_this) {
+  return BestProtocol(data, n, &not_this);
+}
+
+const char* StreamLooksLikeAny(const unsigned char* data, std::size_t n) { return BestProtocol(data, n, nullptr); }
 
 LdsTurnSource::LdsTurnSource(ByteSource& bytes, StreamKind kind, const ScanLayout& layout, const LdsGate& gate,
                              RawSink* raw, StreamControl* control)

@@ -88,6 +88,8 @@ bool StreamHasSpeed(StreamKind kind);
 // The protocol `data` holds, other than `not_this`, or null: the one whose
 // good packets fill most of it, at least half.
 const char* StreamLooksLike(const unsigned char* data, std::size_t n, StreamKind not_this);
+// The same among all the protocols.
+const char* StreamLooksLikeAny(const unsigned char* data, std::size_t n);
 
 // A scanner that can be stopped and started again (request/response ones).
 class StreamControl {

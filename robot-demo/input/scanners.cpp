@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -41,6 +42,14 @@ const ScannerPreset* FindScannerPreset(const std::string& name) {
 std::string ScannerPresetNames() {
   std::string s;
   for (const ScannerPreset& p : kPresets) s += (s.empty() ? "" : ", ") + std::string(p.name);
+  return s;
+}
+
+std::string ScannerPresetNamesFor(const char* protocol) {
+  std::string s;
+  for (const ScannerPreset& p : kPresets)
+    if (protocol != nullptr && std::strcmp(StreamKindName(p.kind), protocol) == 0)
+      s += (s.empty() ? "" : ", ") + std::string(p.name);
   return s;
 }
 

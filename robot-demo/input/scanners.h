@@ -35,6 +35,8 @@ struct ScannerPreset {
 const ScannerPreset* FindScannerPreset(const std::string& name);
 // The names, "a, b, c", for a usage message.
 std::string ScannerPresetNames();
+// The names of the models that speak `protocol` (as --format writes it), "a, b".
+std::string ScannerPresetNamesFor(const char* protocol);
 // The table `--scanner list` prints.
 std::string ScannerPresetTable();
 // The usable speeds of every model of a protocol: --format's default gate.

@@ -43,15 +43,17 @@ bool OutputSet::Open(const std::string& dir) {
   }
   dir_ = dir;
   while (dir_.size() > 1 && dir_.back() == '/') dir_.pop_back();
-  // Each missing level, outermost first, as mkdir -p would.
-  for (std::size_t pos = 1; pos <= dir_.size() && Ok(); ++pos) {
-    if (pos < dir_.size() && dir_[pos] != '/') continue;
-    const std::string level = dir_.substr(0, pos);
-    if (::mkdir(level.c_str(), 0777) == 0)
-      created_.push_back(level);
-    else if (errno != EEXIST)
-      Fail(dir_ + ": cannot create directory: " + std::strerror(errno));
-  }
+  // The folder itself is made, not a missing parent: a mistyped path must
+  // not grow a tree of folders (--save-scans refuses a missing parent too).
+  const std::size_t slash = dir_.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : dir_.substr(0, slash);
+  struct stat st {};
+  if (::stat(parent.c_str(), &st) != 0 && errno == ENOENT)
+    Fail(dir_ + ": its parent folder " + parent + " does not exist; create it first, or choose another --out");
+  else if (::mkdir(dir_.c_str(), 0777) == 0)
+    created_.push_back(dir_);
+  else if (errno != EEXIST)
+    Fail(dir_ + ": cannot create directory: " + std::strerror(errno));
   if (Ok() && !IsDirectory(dir_)) Fail(dir_ + ": not a directory");
   if (Ok() && Lock() && lock_fd_ >= 0) RepairStale(dir_);
   std::string tmpl = dir_ + "/" + kStagingPrefix + "XXXXXX";

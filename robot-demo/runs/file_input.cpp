@@ -8,12 +8,25 @@
 #include "base/messages.h"
 #include "base/stop_signal.h"
 #include "input/bag_source.h"
+#include "input/format_sniff.h"
 #include "input/ros2_source.h"
 #include "input/scan_source.h"
+#include "input/scanners.h"
 #include "output/progress.h"
 #include "runs/play_loop.h"
 
 namespace {
+
+// What the recording's content says about --format: the option that replays
+// it, or empty (it fits, it says nothing, or it cannot be looked at unread).
+std::string FormatAdviceFor(const Options& o, const Sniffed& s) {
+  const char* protocol = o.format == ScanFormat::kLds ? StreamKindName(o.stream) : nullptr;
+  return FormatAdvice(s, o.format, protocol, s.protocol != nullptr ? ScannerPresetNamesFor(s.protocol) : "");
+}
+
+bool IsTextFormat(ScanFormat f) {
+  return f == ScanFormat::kDegrees || f == ScanFormat::kRanges || f == ScanFormat::kSamples;
+}
 
 // A line of the ranges format that looks like a sample is worth a word.
 void WarnAboutFormat(const ScanSource& src, const std::string& name, RunWarnings& warnings) {
@@ -110,7 +123,15 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   }
   progress.Done();  // before any line, so that it starts a line of its own
   if (StopSignal() != 0) return Interrupted();
-  if (r == TurnSource::kError) return Fail(kExitBadInput, SourceError(name, *check.src));
+  if (r == TurnSource::kError) {
+    std::string line = SourceError(name, *check.src);
+    // (Unless the line names a format already.)
+    const std::string advice = IsTextFormat(o.format) && line.find("--format") == std::string::npos
+                                   ? FormatAdviceFor(o, SniffPath(o.scans))
+                                   : std::string();
+    if (!advice.empty()) line += "; it looks like " + advice;
+    return Fail(kExitBadInput, line);
+  }
   if (const auto empty = Emptiness(name, count, *check.src)) return Fail(kExitBadInput, *empty);
   for (int n : o.snapshots)
     if (n >= count) return UsageError("--snapshot " + std::to_string(n) + ": the file has " + ScanRange(count));
@@ -118,4 +139,17 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
     return Fail(kExitBadInput, name + ": cannot read twice: " + std::strerror(errno));
   std::clearerr(in);
   return std::nullopt;
+}
+
+std::optional<int> CheckContentFits(const Options& o, const std::string& name) {
+  if (o.scans.empty() || o.scans == "-") return std::nullopt;
+  const Sniffed s = SniffPath(o.scans);
+  const bool text = s.content == Content::kDegrees || s.content == Content::kRanges || s.content == Content::kSamples;
+  const bool stream = s.content == Content::kRaw || s.content == Content::kBinary;
+  const bool bag = s.content == Content::kRosbag1 || s.content == Content::kRos2;
+  // Between two raw protocols the stream's own reader names the other one.
+  if (!bag && !(stream && o.format != ScanFormat::kLds) && !(text && !IsTextFormat(o.format))) return std::nullopt;
+  const std::string advice = FormatAdviceFor(o, s);
+  if (advice.empty()) return std::nullopt;
+  return Fail(kExitBadInput, name + ": " + advice);
 }

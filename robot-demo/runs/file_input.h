@@ -36,4 +36,11 @@ std::optional<std::string> Emptiness(const std::string& name, long long scans, c
 std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std::FILE* in, bool progress_on,
                                   RunWarnings& warnings, long long& count);
 
+// A recording plainly in another format (a bag, a raw stream, text given as a
+// stream or a bag) is named with its --format before any parse error could
+// speak of its first bytes: the exit status then. Text in another text format
+// is left to fail on its first wrong line, which then names the format
+// (CheckWholeFile): the ranges format reads a samples log, with a warning.
+std::optional<int> CheckContentFits(const Options& o, const std::string& name);
+
 #endif

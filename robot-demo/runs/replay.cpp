@@ -18,6 +18,21 @@
 
 namespace {
 
+// The scans show a robot that backs away and never drives ahead: either it
+// did, or its scanner faces backwards. The option that turns it round.
+std::string MountWarning(const Options& o, long long n, const MountWatch& w) {
+  char buf[320];
+  const int n_printed = std::snprintf(buf, sizeof buf,
+                                      "the scans show the robot backing away, %.1f m by scan %lld, and "
+                                      "%.1f m ahead: if it drove ahead, ",
+                                      w.Backward(), n, w.Forward());
+  std::string text(buf, static_cast<std::size_t>(std::max(n_printed, 0)));
+  if (o.format == ScanFormat::kDegrees) return text + "its readings are turned half a turn (index 180 must be ahead)";
+  std::snprintf(buf, sizeof buf, "its scanner faces backwards: give --mount-yaw %g",
+                std::fmod(o.mount_yaw + 180.0, 360.0));
+  return text + buf;
+}
+
 // The scan's line, as printed and as the viewer shows it.
 std::string ScanLineOf(long long n, const PilotStep& p) {
   const PassFigures f{p.reached,    p.path_cells, p.steering.x, p.steering.y,
@@ -85,6 +100,7 @@ const PilotStep& Replay::Step(const Scan& recorded, const PilotPoint* candidate,
   if (!any_on_grid_) any_on_grid_ = AnyReturnOnGrid(scan);
   pilot_.Step(scan.data(), candidate, step_);
   watch_.Observe(step_, n);
+  if (mount_.Observe(scan)) warnings_.Warn("mounted_backwards", MountWarning(o_, n, mount_));
   stops_.Count(step_);
   ++records_;
   reached_ += step_.reached ? 1 : 0;

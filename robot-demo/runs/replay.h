@@ -18,6 +18,7 @@
 #include "output/run_report.h"
 #include "output/scan_saver.h"
 #include "output/viewer/run_viewer.h"
+#include "runs/mount_watch.h"
 #include "scanpilot.h"
 
 // Plans each scan with the run's pilot, prints its line (or JSON object),
@@ -77,6 +78,7 @@ class Replay {
   OutputSet& out_;
   RunWarnings& warnings_;
   StepWatch watch_;
+  MountWatch mount_;
   StopTally stops_;
   long long records_ = 0;  // scans and stop records
   bool ended_ = false;     // the closing stop record is out

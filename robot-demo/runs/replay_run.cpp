@@ -117,6 +117,7 @@ int RunReplay(const Options& o) {
   if (const auto status = run.saved.Open()) return *status;
   const bool from_stdin = o.scans == "-";
   run.name = from_stdin ? "standard input" : o.scans;
+  if (const auto status = CheckContentFits(o, run.name)) return *status;
   std::FILE* in = from_stdin ? stdin : std::fopen(o.scans.c_str(), "rb");
   if (in == nullptr) return Fail(kExitBadInput, run.name + ": cannot open: " + std::strerror(errno));
   const FileCloser closer{from_stdin ? nullptr : in};

@@ -185,7 +185,14 @@ TEST_F(OutputFolder, FailedCommitPutsThePreviousContentBack) {
 }
 
 TEST_F(OutputFolder, AbandonedSetLeavesNoTrace) {
-  const fs::path dir = root_ / "new" / "deeper";
+  const fs::path dir = root_ / "new";
+  {
+    // A missing parent is refused, and nothing made.
+    OutputSet out;
+    EXPECT_FALSE(out.Open((dir / "deeper").string()));
+    EXPECT_NE(out.Error().find("parent folder"), std::string::npos) << out.Error();
+  }
+  EXPECT_FALSE(fs::exists(dir));
   {
     OutputSet out;
     ASSERT_TRUE(out.Open(dir.string() + "/"));
