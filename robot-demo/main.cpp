@@ -6,6 +6,7 @@
 #include <csignal>
 #include <new>
 
+#include "cli/command_line.h"
 #include "cli/options.h"
 #include "output/output_set.h"
 #include "runs/demo_run.h"
@@ -13,14 +14,30 @@
 #include "runs/stop_signal.h"
 #ifdef SCANPILOT_HAVE_SCANSIM
 #include "sim_runs/sim_cli.h"
+#include "sim_runs/sim_options.h"
 #endif
 
 namespace {
 
+// Every run's options, grouped by run, whichever run was asked for.
+std::string FullHelp() {
+  CommandLine cl;
+  Options o;
+  std::vector<std::string> bare;
+  AddHostOptions(cl, o, bare);
+#ifdef SCANPILOT_HAVE_SCANSIM
+  SimOptions so;
+  AddSimOptions(cl, so, false);
+#endif
+  return cl.Help();
+}
+
 int Run(int argc, char** argv) {
 #ifdef SCANPILOT_HAVE_SCANSIM
   if (WantsSimRun(argc, argv)) {
-    const int status = RunSim(argc, argv);
+    SimOptions so;
+    if (const auto early = ParseSimOptions(argc, argv, so, FullHelp)) return *early;
+    const int status = RunSim(so);
     std::string why;
     if ((status == kExitOk || status == kExitBelowMinSuccess) && !FlushStdout(why))
       return Fail(kExitCannotWrite, "standard output: " + why);
@@ -28,7 +45,7 @@ int Run(int argc, char** argv) {
   }
 #endif
   Options o;
-  std::optional<int> early = ParseOptions(argc, argv, o);
+  std::optional<int> early = ParseOptions(argc, argv, o, FullHelp);
   const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);
   // A failed run has said why already; a good one must not hide lost output.
   std::string why;

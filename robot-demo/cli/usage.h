@@ -12,8 +12,6 @@ constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard ou
 constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
 constexpr int kExitDevice = 1;       // a live device failed or went away during the run
 
-// What --help prints.
-extern const char kUsage[];
 
 // "robot-demo: MSG" on standard error, MSG escaped for a terminal
 // (TerminalText); returns `status`. Says nothing once the run was

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The options of map runs, suites and merges (--map, --suite, --merge).
+#ifndef SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
+#define SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim_runs/map_episode.h"
+
+class CommandLine;
+
+// Values a command line sets for every run (a suite's own values give way to them).
+struct Overrides {
+  std::optional<double> robot_radius, margin, max_speed, max_turn_rate, range_noise, dropout, goal_tolerance,
+      time_limit, person_speed;
+  std::optional<std::uint64_t> seed;
+  std::optional<int> turn_samples;
+  bool open_unknown = false;
+
+  void Apply(MapRunPlan& s) const;
+};
+
+struct SimOptions {
+  std::string map, suite, route_file;
+  std::vector<std::string> merge;
+  bool has_start = false, has_goal = false;
+  double start[3] = {0, 0, 0};
+  double goal[2] = {0, 0};
+  Overrides over;
+  std::string out = "robot-demo-out";
+  bool json = false, html = true, quiet = false;
+  std::string save_scans;
+  int shard_k = 1, shard_n = 1;
+  bool shard_given = false;
+  std::optional<double> min_success;
+};
+
+// True when the command line asks for a map run, a suite or a merge.
+bool WantsSimRun(int argc, char** argv);
+// Declares the options of map runs, suites and merges into `cl`, to be read
+// into `o`; with `shared`, also those a replay has too (--out, --seed, ...),
+// with the limits of a map run.
+void AddSimOptions(CommandLine& cl, SimOptions& o, bool shared);
+// Fills `o`; returns the exit status when the program should stop here.
+std::optional<int> ParseSimOptions(int argc, char** argv, SimOptions& o, const std::function<std::string()>& help);
+
+#endif
