@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/usage.h"
-#include "output/output_set.h"
+#include "base/messages.h"
+#include "base/std_streams.h"
 #include "scanpilot_version.h"
 
 namespace {
@@ -50,15 +50,14 @@ std::optional<int> PrintOut(const std::string& text) {
 }
 
 std::string RunsText(unsigned runs) {
-  static const std::pair<unsigned, const char*> kNames[] = {
-      {kDemoRun, "the demo"}, {kReplayRun, "--scans"}, {kLiveRun, "--device"},
-      {kMapRun, "--map"},     {kSuiteRun, "--suite"},  {kMergeRun, "--merge"}};
+  static const std::pair<unsigned, const char*> kNames[] = {{kDemoRun, "the demo"}, {kReplayRun, "--scans"},
+                                                            {kLiveRun, "--device"}, {kMapRun, "--map"},
+                                                            {kSuiteRun, "--suite"}, {kMergeRun, "--merge"}};
   std::vector<std::string> names;
   for (const auto& [bit, name] : kNames)
     if (runs & bit) names.push_back(name);
   std::string s;
-  for (std::size_t i = 0; i < names.size(); ++i)
-    s += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+  for (std::size_t i = 0; i < names.size(); ++i) s += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
   return s;
 }
 
@@ -71,8 +70,8 @@ std::size_t Distance(const std::string& a, const std::string& b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i)
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      std::size_t v = std::min({d[(i - 1) * w + j] + 1, d[i * w + j - 1] + 1,
-                                d[(i - 1) * w + j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      std::size_t v = std::min(
+          {d[(i - 1) * w + j] + 1, d[i * w + j - 1] + 1, d[(i - 1) * w + j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) v = std::min(v, d[(i - 2) * w + j - 2] + 1);
       d[i * w + j] = v;
     }
@@ -129,8 +128,10 @@ std::string NearestOption(const std::string& typed, const std::vector<std::strin
   bool tie = false;
   for (const std::string& k : known) {
     const std::size_t d = Distance(typed, k);
-    if (best.empty() || d < best_d) best = k, best_d = d, tie = false;
-    else if (d == best_d) tie = true;
+    if (best.empty() || d < best_d)
+      best = k, best_d = d, tie = false;
+    else if (d == best_d)
+      tie = true;
   }
   const std::size_t limit = std::max<std::size_t>(1, (std::max(typed.size(), best.size()) - 2) / 3);
   return !best.empty() && !tie && best_d <= limit ? best : std::string();
@@ -144,10 +145,12 @@ CommandLine::CommandLine() : app_("", "robot-demo") {
 void CommandLine::AddOther() {
   if (app_.get_option_no_throw("--version") != nullptr) return;
   // Taken in order, as the options before them are: an error before --help wins.
-  app_.add_flag_callback("-h,--help", [] { throw CLI::CallForHelp(); }, "this text")
+  app_.add_flag_callback(
+          "-h,--help", [] { throw CLI::CallForHelp(); }, "this text")
       ->group("Other")
       ->trigger_on_parse();
-  app_.add_flag_callback("--version", [] { throw CLI::CallForVersion(); }, "the release number")
+  app_.add_flag_callback(
+          "--version", [] { throw CLI::CallForVersion(); }, "the release number")
       ->group("Other")
       ->trigger_on_parse();
 }
@@ -169,9 +172,8 @@ CLI::Option* CommandLine::Value(const std::string& name, const std::string& type
   return opt;
 }
 
-CLI::Option* CommandLine::Real(const std::string& name, const std::string& type, const std::string& help,
-                               unsigned runs, double lo, double hi, const std::string& wants,
-                               std::function<void(double)> set) {
+CLI::Option* CommandLine::Real(const std::string& name, const std::string& type, const std::string& help, unsigned runs,
+                               double lo, double hi, const std::string& wants, std::function<void(double)> set) {
   const CLI::Range range(lo, hi);
   return Value(name, type, help, runs, [=](const std::string& v) {
     double d = 0;

@@ -40,8 +40,8 @@ class CommandLine {
                      Take take);
   // A decimal number in lo..hi (CLI11's range check), said as "NAME wants
   // WANTS, got 'VALUE'" otherwise.
-  CLI::Option* Real(const std::string& name, const std::string& type, const std::string& help, unsigned runs,
-                    double lo, double hi, const std::string& wants, std::function<void(double)> set);
+  CLI::Option* Real(const std::string& name, const std::string& type, const std::string& help, unsigned runs, double lo,
+                    double hi, const std::string& wants, std::function<void(double)> set);
   CLI::Option* Whole(const std::string& name, const std::string& type, const std::string& help, unsigned runs,
                      unsigned long long lo, unsigned long long hi, const std::string& wants,
                      std::function<void(unsigned long long)> set);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/messages.h"
 #include "cli/command_line.h"
 #include "cli/options.h"
 #include "output/output_set.h"
@@ -96,7 +97,8 @@ std::optional<int> CheckValues(const Options& o) {
                       "; choose another name");
   if (!(o.robot_radius + o.margin <= kPilotMaxBorder)) {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "--robot-radius + --margin is %.3g m; the planner inflates returns by at most %.1f m",
+    std::snprintf(buf, sizeof buf,
+                  "--robot-radius + --margin is %.3g m; the planner inflates returns by at most %.1f m",
                   o.robot_radius + o.margin, kPilotMaxBorder);
     return UsageError(buf);
   }

@@ -5,9 +5,10 @@
 #include <limits>
 #include <sstream>
 
+#include "base/messages.h"
 #include "cli/command_line.h"
-#include "grid_frame.h"
 #include "cli/help_text.h"
+#include "grid_frame.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ std::string TakeTarget(const std::string& v, Options& o) {
 std::string TakeTargetCell(const std::string& v, Options& o) {
   std::string a, b;
   int x = 0, y = 0;
-  if (!SplitAt(v, ',', a, b) || !ParseInteger(a, x) || !ParseInteger(b, y) || !OnGrid(x, y)) return Wants("COL,ROW in 0..99", v);
+  if (!SplitAt(v, ',', a, b) || !ParseInteger(a, x) || !ParseInteger(b, y) || !OnGrid(x, y))
+    return Wants("COL,ROW in 0..99", v);
   o.target = {x, y};
   return "";
 }
@@ -53,8 +55,10 @@ std::string TakeFormat(const std::string& v, Options& o) {
   for (const auto& [name, format] : kFormats) {
     if (v != name) continue;
     o.format = format;
-    o.stream = v == "ld06" ? StreamKind::kLd06 : v == "rplidar" ? StreamKind::kRplidar
-             : v == "ydlidar" ? StreamKind::kYdlidar : StreamKind::kLds22;
+    o.stream = v == "ld06"      ? StreamKind::kLd06
+               : v == "rplidar" ? StreamKind::kRplidar
+               : v == "ydlidar" ? StreamKind::kYdlidar
+                                : StreamKind::kLds22;
     return "";
   }
   return Wants("degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2", v);
@@ -131,8 +135,8 @@ void AddRunOptions(CommandLine& cl, Options& o) {
           "kept beyond the radius (default 0.15); the planner\n"
           "inflates every return by radius + margin, at most 0.5",
           kEveryRun, 0, 1e30, "metres >= 0", [&o](double m) { o.margin = m; });
-  cl.Real("--max-speed", "V", "the robot's speed limit, m/s (default 0.5)", kEveryRun, 0, 100,
-          "a number from 0 to 100", [&o](double v) { o.max_speed = v; });
+  cl.Real("--max-speed", "V", "the robot's speed limit, m/s (default 0.5)", kEveryRun, 0, 100, "a number from 0 to 100",
+          [&o](double v) { o.max_speed = v; });
   cl.Real("--max-turn-rate", "W", "its turn-rate limit, rad/s (default 1.2)", kEveryRun, 0, 100,
           "a number from 0 to 100", [&o](double v) { o.max_turn_rate = v; });
 }

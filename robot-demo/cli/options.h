@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/scanners.h"
-#include "cli/usage.h"
+#include "base/messages.h"
 #include "grid_frame.h"
 #include "input/lds_source.h"
 #include "input/scan_source.h"
+#include "input/scanners.h"
 #include "scanbin.h"
 #include "scanpilot.h"
 

@@ -92,9 +92,10 @@ void AddStreamOptions(CommandLine& cl, Options& o) {
   cl.Value("--rpm-range", "MIN,MAX", "plan only turns at MIN..MAX rpm (default 200,400)", kScanRuns,
            [&o](const std::string& v) { return TakeRpmRange(v, o); });
   cl.Whole("--min-packets", "P", "plan only turns with P % of their 90 packets (default\n90)", kScanRuns, 0, 100,
-           "a percentage of a turn's packets, 0..100", [&o](unsigned long long p) { o.min_packets = static_cast<int>(p); });
-  cl.Whole("--turns", "N", "stop after N planned turns", kScanRuns, 1, 2147483647,
-           "a number of planned turns >= 1", [&o](unsigned long long n) { o.turns = static_cast<long long>(n); });
+           "a percentage of a turn's packets, 0..100",
+           [&o](unsigned long long p) { o.min_packets = static_cast<int>(p); });
+  cl.Whole("--turns", "N", "stop after N planned turns", kScanRuns, 1, 2147483647, "a number of planned turns >= 1",
+           [&o](unsigned long long n) { o.turns = static_cast<long long>(n); });
   cl.Value("--save-raw", "FILE", "record the bytes the run read, to replay them with\n--format lds --scans FILE",
            kScanRuns, NonEmpty(o.save_raw, "needs a file name"));
 }

@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "runs/stop_signal.h"
+#include "base/stop_signal.h"
 
 namespace {
 

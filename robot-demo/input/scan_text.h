@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-constexpr int kScanReadings = 360;
-using Scan = std::array<float, kScanReadings>;
+#include "base/scan.h"
 
 struct ScanParseError {
   int line;             // 1-based; 0 when the error concerns the whole text

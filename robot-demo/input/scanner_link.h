@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "cli/scanners.h"
 #include "input/lds_source.h"
+#include "input/scanners.h"
 #include "input/serial_port.h"
 
 class ScannerLink : public StreamControl {

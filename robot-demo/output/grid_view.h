@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/scan.h"
 #include "grid_frame.h"
-#include "input/scan_text.h"
 #include "scanpilot.h"
 
 struct GridView {

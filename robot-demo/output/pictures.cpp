@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/usage.h"
+#include "base/messages.h"
+#include "base/safe_text.h"
+#include "base/std_streams.h"
 #include "output/svg.h"
-#include "output/safe_text.h"
 
 std::vector<int> DefaultSnapshots(int count) {
   std::vector<int> out;

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "base/safe_text.h"
 #include "grid_frame.h"
-#include "output/safe_text.h"
 
 namespace {
 

@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
+#include "base/std_streams.h"
 #include "grid_frame.h"
 #include "output/grid_view.h"
 #include "output/output_set.h"
+#include "output/pass_line.h"
 #include "output/pictures.h"
+#include "output/run_report.h"
 #include "output/svg.h"
+#include "output/turn_report.h"
 #include "output/viewer/run_viewer.h"
 #include "output/viewer/viewer_glue.h"
-#include "runs/pass_line.h"
-#include "runs/run_report.h"
-#include "runs/turn_report.h"
 #include "scanpilot.h"
 #include "world/scenario.h"
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/safe_text.h"
 #include "output/grid_view.h"
-#include "output/safe_text.h"
 #include "output/viewer/viewer_glue.h"
 
 namespace {

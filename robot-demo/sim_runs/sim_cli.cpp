@@ -16,14 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/usage.h"
-#include "input/scan_saver.h"
-#include "input/staged_file.h"
+#include "base/messages.h"
+#include "base/safe_text.h"
+#include "base/std_streams.h"
 #include "output/output_set.h"
+#include "output/pass_line.h"
 #include "output/pictures.h"
-#include "output/safe_text.h"
-#include "runs/pass_line.h"
-#include "runs/run_report.h"
+#include "output/run_report.h"
+#include "output/scan_saver.h"
+#include "output/staged_file.h"
 #include "sim_runs/map_episode.h"
 #include "sim_runs/map_pictures.h"
 #include "sim_runs/sim_options.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "base/messages.h"
 #include "cli/command_line.h"
-#include "cli/usage.h"
 
 namespace {
 
@@ -57,7 +57,8 @@ std::string TakeShard(const std::string& v, SimOptions& o) {
 void AddShared(CommandLine& cl, SimOptions& o) {
   cl.Value("--out", "DIR", "", kSimRuns, Named(o.out));
   cl.Value("--save-scans", "OUT", "", kMapRun, Named(o.save_scans));
-  cl.Whole("--seed", "N", "", kSimRuns, 0, ~0ull, "a whole number >= 0", [&o](unsigned long long n) { o.over.seed = n; });
+  cl.Whole("--seed", "N", "", kSimRuns, 0, ~0ull, "a whole number >= 0",
+           [&o](unsigned long long n) { o.over.seed = n; });
   cl.Flag("--json", "", kSimRuns, [&o] { o.json = true; });
   cl.Flag("--no-html", "", kSimRuns, [&o] { o.html = false; });
   cl.Flag("--quiet", "", kSimRuns, [&o] { o.quiet = true; });
@@ -70,16 +71,16 @@ void AddShared(CommandLine& cl, SimOptions& o) {
 void AddMapOptions(CommandLine& cl, SimOptions& o) {
   cl.Group("Map runs (--map; docs/maps.md)");
   cl.Value("--map", "FILE.yaml",
-                              "a map_server map (PGM or PNG); a simulated robot drives\n"
-                              "from --start (metres, degrees) to --goal X,Y or behind a\n"
-                              "person walking --person-route FILE ('x y' a line)",
-                              kMapRun, Named(o.map));
+           "a map_server map (PGM or PNG); a simulated robot drives\n"
+           "from --start (metres, degrees) to --goal X,Y or behind a\n"
+           "person walking --person-route FILE ('x y' a line)",
+           kMapRun, Named(o.map));
   cl.Value("--start", "X,Y,YAW_DEG", "where the robot starts", kMapRun,
-                                Pair(o.start, 3, o.has_start, "X,Y,YAW_DEG (metres, degrees)"));
-  CLI::Option* goal = cl.Value("--goal", "X,Y", "where it drives to, in metres", kMapRun,
-                               Pair(o.goal, 2, o.has_goal, "X,Y in metres"));
-  CLI::Option* route = cl.Value("--person-route", "FILE", "the person's waypoints, 'x y' a line", kMapRun,
-                                Named(o.route_file));
+           Pair(o.start, 3, o.has_start, "X,Y,YAW_DEG (metres, degrees)"));
+  CLI::Option* goal =
+      cl.Value("--goal", "X,Y", "where it drives to, in metres", kMapRun, Pair(o.goal, 2, o.has_goal, "X,Y in metres"));
+  CLI::Option* route =
+      cl.Value("--person-route", "FILE", "the person's waypoints, 'x y' a line", kMapRun, Named(o.route_file));
   Number(cl, "--goal-tolerance", "M", "reached within M of the goal (default 0.5)", kSimRuns, 0.0, true, 1e6,
          o.over.goal_tolerance);
   Number(cl, "--time-limit", "S", "a goal run's time out (default 60)", kSimRuns, 0.0, true, 86400.0,
@@ -88,13 +89,13 @@ void AddMapOptions(CommandLine& cl, SimOptions& o) {
          o.over.person_speed);
   Number(cl, "--range-noise", "M", "sigma of the simulated ranges' noise (default 0)", kSimRuns, 0.0, false, 1.0,
          o.over.range_noise);
-  Number(cl, "--dropout", "P", "probability of a lost return (default 0)", kSimRuns, 0.0, false, 1.0,
-         o.over.dropout);
+  Number(cl, "--dropout", "P", "probability of a lost return (default 0)", kSimRuns, 0.0, false, 1.0, o.over.dropout);
   cl.Flag("--open-unknown", "unknown cells and the outside are open floor, not walls", kSimRuns,
           [&o] { o.over.open_unknown = true; });
   cl.Whole("--turn-samples", "N",
            "N raw samples a turn, binned by the pilot (default: 360\nreadings in the robot frame)", kSimRuns, 1, 8192,
-           "a number of samples a turn, 1..8192", [&o](unsigned long long n) { o.over.turn_samples = static_cast<int>(n); });
+           "a number of samples a turn, 1..8192",
+           [&o](unsigned long long n) { o.over.turn_samples = static_cast<int>(n); });
   cl.Excludes(goal, route, "--map needs --goal X,Y or --person-route FILE (one of them)");
 }
 
@@ -103,7 +104,8 @@ void AddSuiteOptions(CommandLine& cl, SimOptions& o) {
   cl.Value("--suite", "FILE", "runs listed in a YAML file; a line each and a table", kSuiteRun, Named(o.suite));
   cl.Value("--shard", "K/N", "only every N-th run of the suite, from the K-th", kSuiteRun,
            [&o](const std::string& v) { return TakeShard(v, o); });
-  cl.Flag("--merge", "the table of the shards' --json outputs (the files\nafter it), as one whole run", kMergeRun, [] {});
+  cl.Flag("--merge", "the table of the shards' --json outputs (the files\nafter it), as one whole run", kMergeRun,
+          [] {});
   cl.Value("--min-success", "RATE", "status 3 when the suite's success rate is below RATE", kSuiteRun | kMergeRun,
            [&o](const std::string& v) {
              double r = 0;
@@ -157,7 +159,8 @@ std::optional<int> ParseSimOptions(int argc, char** argv, SimOptions& o, const s
   if (const auto status = cl.Parse(argc, argv, help)) return status;
   const bool merging = cl.Given("--merge");
   if (!o.map.empty() + !o.suite.empty() + merging != 1) return UsageError("give one of --map, --suite and --merge");
-  if (!bare.empty() && !merging) return UsageError("unknown option '" + bare.front() + "' for a map run, suite or merge");
+  if (!bare.empty() && !merging)
+    return UsageError("unknown option '" + bare.front() + "' for a map run, suite or merge");
   if (merging && bare.empty()) return UsageError("--merge needs the shards' JSON files");
   o.merge = bare;
   if (const auto status = cl.CheckRun(merging ? kMergeRun : o.map.empty() ? kSuiteRun : kMapRun)) return status;

@@ -18,7 +18,7 @@
 #include <random>
 #include <vector>
 
-#include "input/scan_text.h"
+#include "base/scan.h"
 #include "world/room.h"
 
 struct Detection {

@@ -17,9 +17,9 @@
 
 #include "grid_frame.h"
 #include "output/grid_view.h"
+#include "output/pass_line.h"
 #include "output/viewer/run_html.h"
 #include "output/viewer/viewer_glue.h"
-#include "runs/pass_line.h"
 #include "scanpilot.h"
 #include "world/room.h"
 

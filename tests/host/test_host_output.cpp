@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The host's outputs: text from outside made safe for pictures, the per-pass
 // line, and the output folder that shows a whole run or the previous one.
-#include "input/scan_saver.h"
+#include "base/safe_text.h"
 #include "output/output_set.h"
+#include "output/pass_line.h"
 #include "output/pictures.h"
-#include "output/safe_text.h"
-#include "runs/pass_line.h"
+#include "output/scan_saver.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@
 #include "input/lds_source.h"
 #include "input/serial_port.h"
 #include "lds_stream.h"
-#include "runs/turn_report.h"
+#include "output/turn_report.h"
 
 namespace {
 

@@ -48,10 +48,10 @@ const char kTry[] = "\nTry 'robot-demo --help'.\n";
 
 TEST(Options, EqualsFormTakesTheSameValues) {
   const std::vector<std::pair<std::string, std::string>> opts = {
-      {"--scans", "s.txt"},     {"--format", "samples"},  {"--zero-at", "90"},      {"--min-range", "0.25"},
-      {"--max-range", "7.5"},   {"--mount-yaw", "180"},   {"--follow", "1.5"},      {"--robot-radius", "0.25"},
-      {"--margin", "0.1"},      {"--max-speed", "0.75"},  {"--snapshot", "3,4"},    {"--out", "pics"},
-      {"--seed", "11"},         {"--save-scans", "o.txt"}};
+      {"--scans", "s.txt"},   {"--format", "samples"},  {"--zero-at", "90"},   {"--min-range", "0.25"},
+      {"--max-range", "7.5"}, {"--mount-yaw", "180"},   {"--follow", "1.5"},   {"--robot-radius", "0.25"},
+      {"--margin", "0.1"},    {"--max-speed", "0.75"},  {"--snapshot", "3,4"}, {"--out", "pics"},
+      {"--seed", "11"},       {"--save-scans", "o.txt"}};
   std::vector<std::string> spaced, joined;
   for (const auto& [k, v] : opts) {
     spaced.insert(spaced.end(), {k, v});
@@ -82,7 +82,8 @@ TEST(Options, EqualsFormTakesTheSameValues) {
   EXPECT_EQ(c.status, 2);
   EXPECT_EQ(c.err, d.err);
   EXPECT_EQ(c.err, std::string("robot-demo: --follow wants the starting distance ahead in metres, > 0 and at most 6, "
-                               "got '7'") + kTry);
+                               "got '7'") +
+                       kTry);
 }
 
 TEST(Options, TakenInTheOrderGiven) {
@@ -129,8 +130,8 @@ TEST(Options, NumbersAreDecimalAndWithinTheirRange) {
 
 TEST(Options, EachRuleSaysItsOwnLine) {
   const auto err = [](const std::vector<std::string>& args) { return Parse(args).err; };
-  const std::string follow = std::string("robot-demo: --follow chooses the target itself: drop --target/--target-cell") +
-                             kTry;
+  const std::string follow =
+      std::string("robot-demo: --follow chooses the target itself: drop --target/--target-cell") + kTry;
   EXPECT_EQ(err({"--scans", "s", "--follow", "1", "--target-cell", "50,60"}), follow);
   EXPECT_EQ(err({"--scans", "s", "--target-cell", "50,60", "--follow", "1"}), follow);
   EXPECT_EQ(err({"--device", "/dev/x", "--format", "lds", "--scans", "s"}),
@@ -144,13 +145,13 @@ TEST(Options, EachRuleSaysItsOwnLine) {
 }
 
 TEST(Options, MistypedOptionIsToldTheNearest) {
-  const std::vector<std::string> known = {"--scans", "--scanner", "--follow", "--format", "--target",
-                                          "--target-cell", "--turns", "--turn-timeout", "--out"};
+  const std::vector<std::string> known = {"--scans",       "--scanner", "--follow",       "--format", "--target",
+                                          "--target-cell", "--turns",   "--turn-timeout", "--out"};
   EXPECT_EQ(NearestOption("--scan", known), "--scans");
   EXPECT_EQ(NearestOption("--folow", known), "--follow");
   EXPECT_EQ(NearestOption("--fromat", known), "--format");
   EXPECT_EQ(NearestOption("--target-cel", known), "--target-cell");
-  EXPECT_EQ(NearestOption("--turn", known), "--turns");        // nearer than --turn-timeout
+  EXPECT_EQ(NearestOption("--turn", known), "--turns");           // nearer than --turn-timeout
   EXPECT_EQ(NearestOption("--turn-t", known), "--turn-timeout");  // the one it begins
   EXPECT_EQ(NearestOption("--frobnicate", known), "");
   EXPECT_EQ(NearestOption("--x", known), "");
@@ -196,9 +197,9 @@ TEST(Options, MapSuiteAndMerge) {
   EXPECT_EQ(err({"--merge"}), std::string("robot-demo: --merge needs the shards' JSON files") + kTry);
   EXPECT_EQ(err({"--map", "m", "--robot-radius", "0"}),
             std::string("robot-demo: --robot-radius wants a number in above 0..0.5, got '0'") + kTry);
-  EXPECT_EQ(err({"--map", "m", "--gaol", "1,1"}),
-            std::string("robot-demo: unknown option '--gaol' for a map run, suite or merge; did you mean --goal?") +
-                kTry);
+  EXPECT_EQ(
+      err({"--map", "m", "--gaol", "1,1"}),
+      std::string("robot-demo: unknown option '--gaol' for a map run, suite or merge; did you mean --goal?") + kTry);
   EXPECT_EQ(err({"--suite", "s", "--scans", "x"}),
             std::string("robot-demo: unknown option '--scans' for a map run, suite or merge") + kTry);
 }

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/safe_text.h"
 #include "grid_frame.h"
-#include "output/safe_text.h"
 #include "output/viewer/run_html.h"
 #include "output/viewer/viewer_glue.h"
 

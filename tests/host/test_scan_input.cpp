@@ -2,8 +2,8 @@
 // Streaming reader and scanner formats: line ends at every position of the
 // read buffer, the line cap's boundary, turns of samples and their batching.
 #include "input/line_reader.h"
-#include "input/scan_saver.h"
 #include "input/scan_source.h"
+#include "output/scan_saver.h"
 
 #include <gtest/gtest.h>
 

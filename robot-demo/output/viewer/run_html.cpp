@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/safe_text.h"
 #include "grid_frame.h"
-#include "output/safe_text.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Scanner models by name (--scanner NAME): the protocol, the port's rate, the
 // layout and the gates of each, and how the scanner is started.
-#ifndef SCANPILOT_CLI_SCANNERS_H
-#define SCANPILOT_CLI_SCANNERS_H
+#ifndef SCANPILOT_INPUT_SCANNERS_H
+#define SCANPILOT_INPUT_SCANNERS_H
 
 #include <string>
 

@@ -88,11 +88,37 @@ float Bits(uint32_t u) {
 }
 
 float Special() {
-  static const float kSpecial[] = {
-      NAN, -NAN, Bits(0x7fc00001u), Bits(0xffa00000u), INFINITY, -INFINITY, 0.0f, -0.0f,
-      Bits(1u), Bits(0x807fffffu), 1.17549435e-38f, 1e30f, -1e30f, 3.40282347e38f, 0.25f,
-      Bits(0x3e800001u), 4.0f, Bits(0x407fffffu), 6.0f, 2.5f, 2.45f, 2.55f, 1.0f, -1.0f, -2.0f,
-      107374182.0f, -107374184.0f, 1e-8f, 1e-7f, 0.35f, 0.05f};
+  static const float kSpecial[] = {NAN,
+                                   -NAN,
+                                   Bits(0x7fc00001u),
+                                   Bits(0xffa00000u),
+                                   INFINITY,
+                                   -INFINITY,
+                                   0.0f,
+                                   -0.0f,
+                                   Bits(1u),
+                                   Bits(0x807fffffu),
+                                   1.17549435e-38f,
+                                   1e30f,
+                                   -1e30f,
+                                   3.40282347e38f,
+                                   0.25f,
+                                   Bits(0x3e800001u),
+                                   4.0f,
+                                   Bits(0x407fffffu),
+                                   6.0f,
+                                   2.5f,
+                                   2.45f,
+                                   2.55f,
+                                   1.0f,
+                                   -1.0f,
+                                   -2.0f,
+                                   107374182.0f,
+                                   -107374184.0f,
+                                   1e-8f,
+                                   1e-7f,
+                                   0.35f,
+                                   0.05f};
   return kSpecial[Below(static_cast<int>(sizeof kSpecial / sizeof kSpecial[0]))];
 }
 
@@ -115,8 +141,8 @@ int AnyCoord() {
 }
 
 float Border() {
-  static const float kBorders[] = {0.35f, 0.0f, 0.04f, 0.05f, 0.1f, 0.25f, 0.45f, 0.5f, 2.0f,
-                                   -1.0f, NAN, INFINITY, -INFINITY, 1e10f, 0.0499999f};
+  static const float kBorders[] = {0.35f, 0.0f,  0.04f, 0.05f,    0.1f,      0.25f, 0.45f,     0.5f,
+                                   2.0f,  -1.0f, NAN,   INFINITY, -INFINITY, 1e10f, 0.0499999f};
   switch (Below(4)) {
     case 0: return Bits(static_cast<uint32_t>(Next()));
     case 1: return Uniform(0.0f, 0.6f);
@@ -202,8 +228,7 @@ float AngleSteps(float a, float b) {
   const float q = b / a;
   float t = hostAtanf(q);
   if (a < 0.0f) t = static_cast<float>(static_cast<double>(t) + 3.141592653589793);
-  if (static_cast<double>(t) > 3.141592653589793)
-    t = static_cast<float>(static_cast<double>(t) - 6.283185307179586);
+  if (static_cast<double>(t) > 3.141592653589793) t = static_cast<float>(static_cast<double>(t) - 6.283185307179586);
   return t;
 }
 
@@ -215,8 +240,8 @@ void Angle(float a, float b) {
   const bool same = std::isnan(got) ? std::isnan(want) : std::memcmp(&got, &want, sizeof got) == 0;
   if (!same) {
     if (++angleWrong <= 5)
-      std::fprintf(stderr, "CalAngle(%a, %a) = %a, its steps give %a\n", static_cast<double>(a),
-                   static_cast<double>(b), static_cast<double>(got), static_cast<double>(want));
+      std::fprintf(stderr, "CalAngle(%a, %a) = %a, its steps give %a\n", static_cast<double>(a), static_cast<double>(b),
+                   static_cast<double>(got), static_cast<double>(want));
   }
   hAngle.F(got);
 }
@@ -314,9 +339,7 @@ void Run() {
         cx = AnyFloat();
         cy = AnyFloat();
         break;
-      default:
-        cx = Uniform(0.0f, 2.5f);
-        cy = Uniform(-1.0f, 1.0f);
+      default: cx = Uniform(0.0f, 2.5f); cy = Uniform(-1.0f, 1.0f);
     }
     float outX = 0.0f, outY = 0.0f;
     hTrack.F(filter(cx, cy, Chance(2) ? nullptr : scan, nullptr, outX, outY));
@@ -374,8 +397,7 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     const Fnv* h;
-  } parts[] = {{"pass", &hPass}, {"listing", &hListing}, {"grid", &hGrid},
-               {"walk", &hWalk}, {"track", &hTrack}};
+  } parts[] = {{"pass", &hPass}, {"listing", &hListing}, {"grid", &hGrid}, {"walk", &hWalk}, {"track", &hTrack}};
   char line[96];
   for (const auto& p : parts) {
     std::snprintf(line, sizeof line, "%-8s %016" PRIx64 " %" PRIu64 "\n", p.name, p.h->h, p.h->n);
@@ -390,8 +412,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (angleWrong != 0) {
-    Say(report, "CalAngle differs from its own steps with this C library's atanf in " +
-                    std::to_string(angleWrong) + " of " + std::to_string(angleCalls) + " calls\n");
+    Say(report, "CalAngle differs from its own steps with this C library's atanf in " + std::to_string(angleWrong) +
+                    " of " + std::to_string(angleCalls) + " calls\n");
     status = 1;
   }
   if (expectPath != nullptr) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "input/scan_saver.h"
+#include "output/scan_saver.h"
 
 #include <charconv>
 #include <cmath>

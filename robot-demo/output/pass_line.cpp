@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "runs/pass_line.h"
+#include "output/pass_line.h"
 
 #include <cmath>
 #include <cstdio>
@@ -30,8 +30,8 @@ std::string Fixed(double v, int decimals) {
 
 std::string PassText(const PassFigures& p) {
   return std::string(p.reached ? "reached" : "not reached") + ", path " + std::to_string(p.path_length) +
-         " cells, steering " + Pair(p.fix_x, p.fix_y) + " m, path end " + Pair(p.face_x, p.face_y) +
-         " m, bearing " + Deg(p.bearing) + " deg";
+         " cells, steering " + Pair(p.fix_x, p.fix_y) + " m, path end " + Pair(p.face_x, p.face_y) + " m, bearing " +
+         Deg(p.bearing) + " deg";
 }
 
 std::string ScanLine(long long n, const PassFigures& p, bool target_free) {

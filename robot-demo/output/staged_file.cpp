@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "input/staged_file.h"
+#include "output/staged_file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,8 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli/usage.h"
-#include "output/output_set.h"
+#include "base/messages.h"
+#include "base/std_streams.h"
 
 namespace {
 
@@ -74,7 +74,8 @@ StagedFile::~StagedFile() {
 
 bool StagedFile::Open(const std::string& path, std::string& why) {
   path_ = path;
-  struct stat lst {}, st {};
+  struct stat lst {
+  }, st{};
   if (::lstat(path.c_str(), &lst) != 0) {
     if (errno == ENOENT) return OpenTemp(path, why);
     why = Reason(errno);
@@ -110,7 +111,8 @@ bool StagedFile::OpenStream(const std::string& path, bool append, std::string& w
   }
   // Our own standard output (/dev/stdout, /proc/self/fd/1): through its
   // FILE, so that the lines and the scans share one offset and one buffer.
-  struct stat mine {}, out {};
+  struct stat mine {
+  }, out{};
   if (::fstat(fd, &mine) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && mine.st_dev == out.st_dev &&
       mine.st_ino == out.st_ino) {
     std::fclose(f_);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Text from outside (file names, titles) made safe to put into SVG, HTML or
 // a terminal.
-#ifndef SCANPILOT_OUTPUT_SAFE_TEXT_H
-#define SCANPILOT_OUTPUT_SAFE_TEXT_H
+#ifndef SCANPILOT_BASE_SAFE_TEXT_H
+#define SCANPILOT_BASE_SAFE_TEXT_H
 
 #include <cstddef>
 #include <string>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "cli/scanners.h"
+#include "input/scanners.h"
 
 #include <algorithm>
 #include <cstdio>

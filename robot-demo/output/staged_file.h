@@ -6,8 +6,8 @@
 // behind; Open removes those of earlier runs that were killed. A path that is
 // not a regular file (a FIFO, a terminal, /dev/stdout) is written through as
 // the data comes, each Write whole, and never replaced.
-#ifndef SCANPILOT_INPUT_STAGED_FILE_H
-#define SCANPILOT_INPUT_STAGED_FILE_H
+#ifndef SCANPILOT_OUTPUT_STAGED_FILE_H
+#define SCANPILOT_OUTPUT_STAGED_FILE_H
 
 #include <cstddef>
 #include <cstdio>

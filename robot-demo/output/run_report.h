@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // What a run reports besides its lines for people: warnings (each once, on
 // standard error and in the JSON summary) and the JSON Lines of --json.
-#ifndef SCANPILOT_RUNS_RUN_REPORT_H
-#define SCANPILOT_RUNS_RUN_REPORT_H
+#ifndef SCANPILOT_OUTPUT_RUN_REPORT_H
+#define SCANPILOT_OUTPUT_RUN_REPORT_H
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "output/safe_text.h"
+#include "base/safe_text.h"
 #include "scanpilot.h"
 
 class RunWarnings {

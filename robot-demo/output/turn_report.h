@@ -2,8 +2,8 @@
 // How a run reports a scanner's stream: the drive command on each planned
 // turn's line, the stop records of turns not planned and of waits without a
 // turn, and the stream's counters in the summary.
-#ifndef SCANPILOT_RUNS_TURN_REPORT_H
-#define SCANPILOT_RUNS_TURN_REPORT_H
+#ifndef SCANPILOT_OUTPUT_TURN_REPORT_H
+#define SCANPILOT_OUTPUT_TURN_REPORT_H
 
 #include <string>
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "cli/usage.h"
+#include "base/messages.h"
 
 #include <cstdio>
 
-#include "output/output_set.h"
-#include "output/safe_text.h"
-#include "runs/stop_signal.h"
+#include "base/safe_text.h"
+#include "base/std_streams.h"
+#include "base/stop_signal.h"
 
 int Fail(int status, const std::string& msg) {
   if (StopSignal() == 0 && !StdoutPipeClosed()) Notice(msg);

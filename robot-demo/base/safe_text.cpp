@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "output/safe_text.h"
+#include "base/safe_text.h"
 
 #include <cstdio>
 #include <vector>
@@ -40,8 +40,7 @@ std::size_t Decode(std::string_view s, std::size_t i, char32_t& cp) {
 }
 
 bool XmlAllows(char32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-         c >= 0x10000;
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
 }
 
 }  // namespace

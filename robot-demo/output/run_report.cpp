@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "runs/run_report.h"
+#include "output/run_report.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 
-#include "cli/usage.h"
-#include "output/output_set.h"
-#include "runs/stop_signal.h"
-
+#include "base/messages.h"
+#include "base/std_streams.h"
+#include "base/stop_signal.h"
 
 void RunWarnings::Warn(const std::string& code, const std::string& message) {
   if (Has(code)) return;
@@ -51,7 +50,8 @@ void StepWatch::Observe(const PilotStep& step, long long n) {
   if (lost_from_ < 0) lost_from_ = n;
   if (n - lost_from_ + 1 == kLostScansToWarn)
     warnings_.Warn("tracker_lost", "the tracker held no return near the tracked point from scan " +
-                                       std::to_string(lost_from_) + " for more than a second of scans; the robot "
+                                       std::to_string(lost_from_) +
+                                       " for more than a second of scans; the robot "
                                        "stops while it is lost (is --follow the object's distance ahead?)");
 }
 

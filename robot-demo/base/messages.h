@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// robot-demo's exit statuses, its usage text and the one-line complaints on
-// standard error.
-#ifndef SCANPILOT_CLI_USAGE_H
-#define SCANPILOT_CLI_USAGE_H
+// robot-demo's exit statuses and its one-line complaints on standard error.
+#ifndef SCANPILOT_BASE_MESSAGES_H
+#define SCANPILOT_BASE_MESSAGES_H
 
 #include <string>
 
@@ -11,7 +10,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
 constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
 constexpr int kExitDevice = 1;       // a live device failed or went away during the run
-
 
 // "robot-demo: MSG" on standard error, MSG escaped for a terminal
 // (TerminalText); returns `status`. Says nothing once the run was

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Writing the scans a replay fed the planner, in the default format and in
 // bounded memory whatever the length of the recording.
-#ifndef SCANPILOT_INPUT_SCAN_SAVER_H
-#define SCANPILOT_INPUT_SCAN_SAVER_H
+#ifndef SCANPILOT_OUTPUT_SCAN_SAVER_H
+#define SCANPILOT_OUTPUT_SCAN_SAVER_H
 
 #include <cstdio>
 #include <string>
 
 #include "input/scan_text.h"
-#include "input/staged_file.h"
+#include "output/staged_file.h"
 
 // The 360 readings of a scan as one line of the default format: each float
 // printed so that it reads back to the same bits, "inf" for +inf.

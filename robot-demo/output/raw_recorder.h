@@ -2,13 +2,13 @@
 // --save-raw: the bytes of a scanner's stream exactly as the run took them
 // from the port, written all or nothing (StagedFile), so that replaying the
 // file with --format lds gives the run's records again.
-#ifndef SCANPILOT_INPUT_RAW_RECORDER_H
-#define SCANPILOT_INPUT_RAW_RECORDER_H
+#ifndef SCANPILOT_OUTPUT_RAW_RECORDER_H
+#define SCANPILOT_OUTPUT_RAW_RECORDER_H
 
 #include <string>
 
 #include "input/lds_source.h"
-#include "input/staged_file.h"
+#include "output/staged_file.h"
 
 class RawRecorder : public RawSink {
  public:

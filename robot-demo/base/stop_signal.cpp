@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "runs/stop_signal.h"
+#include "base/stop_signal.h"
 
 #include <csignal>
 #include <cstdio>

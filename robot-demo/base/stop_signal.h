@@ -4,8 +4,8 @@
 // through its own code and cleans up after itself. They do not restart an
 // interrupted read, so a run blocked on a pipe or a device wakes up to see
 // the flag.
-#ifndef SCANPILOT_RUNS_STOP_SIGNAL_H
-#define SCANPILOT_RUNS_STOP_SIGNAL_H
+#ifndef SCANPILOT_BASE_STOP_SIGNAL_H
+#define SCANPILOT_BASE_STOP_SIGNAL_H
 
 // Installs the handlers. Call once, before any run starts.
 void InstallStopSignals();

@@ -52,8 +52,7 @@ long long Number(const char* flag, const char* text, long long lo, long long hi)
   errno = 0;
   const long long v = std::strtoll(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) {
-    Fail(std::string(flag) + " takes a whole number from " + std::to_string(lo) + " to " +
-         std::to_string(hi));
+    Fail(std::string(flag) + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
   }
   return v;
 }
@@ -111,13 +110,20 @@ int main(int argc, char** argv) {
       o.speed = static_cast<uint16_t>(take(0, 1023) * 64);
     else if (a == "--seed")
       o.seed = so.seed = static_cast<uint32_t>(take(0, 0xFFFFFFFFLL));
-    else if (a == "--spin-up") o.spin_up = true;
-    else if (a == "--spin-down") o.spin_down = true;
-    else if (a == "--markers") o.markers_in_data = true;
-    else if (a == "--start-inside") o.start_inside = static_cast<std::size_t>(take(0, 21));
-    else if (a == "--invalid-every") o.invalid_every = static_cast<int>(take(0, 1000000));
-    else if (a == "--warning-every") o.warning_every = static_cast<int>(take(0, 1000000));
-    else if (a == "--zero-every") o.zero_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--spin-up")
+      o.spin_up = true;
+    else if (a == "--spin-down")
+      o.spin_down = true;
+    else if (a == "--markers")
+      o.markers_in_data = true;
+    else if (a == "--start-inside")
+      o.start_inside = static_cast<std::size_t>(take(0, 21));
+    else if (a == "--invalid-every")
+      o.invalid_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--warning-every")
+      o.warning_every = static_cast<int>(take(0, 1000000));
+    else if (a == "--zero-every")
+      o.zero_every = static_cast<int>(take(0, 1000000));
     else if (a == "--flip-every")
       o.flip_every = so.flip_every = static_cast<int>(take(0, 1000000));
     else if (a == "--drop-every")
@@ -128,10 +134,12 @@ int main(int argc, char** argv) {
       if (!Fields(v, f, rpm ? 2 : 3, rpm ? 1023 : 10000)) Fail(a + (rpm ? " wants T:R" : " wants T:P:N"));
       ++i;
       if (rpm) o.turn_speed.emplace_back(static_cast<int>(f[0]), static_cast<uint16_t>(f[1] * 64));
-      for (long k = 0; !rpm && k < f[2]; ++k) o.missing.emplace_back(static_cast<int>(f[0]), static_cast<int>(f[1] + k));
-    }
-    else if (!a.empty() && a[0] != '-' && out == nullptr) out = argv[i];
-    else Fail("unknown argument '" + a + "' (usage: write_lds_stream [options] OUT)");
+      for (long k = 0; !rpm && k < f[2]; ++k)
+        o.missing.emplace_back(static_cast<int>(f[0]), static_cast<int>(f[1] + k));
+    } else if (!a.empty() && a[0] != '-' && out == nullptr)
+      out = argv[i];
+    else
+      Fail("unknown argument '" + a + "' (usage: write_lds_stream [options] OUT)");
   }
   if (out == nullptr) Fail("no output file given");
 

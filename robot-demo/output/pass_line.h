@@ -2,8 +2,8 @@
 // The one-line account of a planner pass that the command line prints and a
 // viewer can show word for word: the replay's line per scan and the demo's
 // --verbose line per tick.
-#ifndef SCANPILOT_RUNS_PASS_LINE_H
-#define SCANPILOT_RUNS_PASS_LINE_H
+#ifndef SCANPILOT_OUTPUT_PASS_LINE_H
+#define SCANPILOT_OUTPUT_PASS_LINE_H
 
 #include <string>
 
@@ -28,11 +28,11 @@ std::string PassText(const PassFigures& p);
 std::string ScanLine(long long n, const PassFigures& p, bool target_free);
 
 struct TickFigures {
-  double t;                     // time of the scan, s
+  double t;  // time of the scan, s
   PassFigures pass;
-  bool has_target;              // a free target cell was found
-  float tracked_x, tracked_y;   // tracker's answer, robot frame, metres
-  double distance;              // robot to person, centres, at the scan
+  bool has_target;             // a free target cell was found
+  float tracked_x, tracked_y;  // tracker's answer, robot frame, metres
+  double distance;             // robot to person, centres, at the scan
 };
 
 // "tick N: t=1.2s, " + PassText + ", tracked (X, Y) m, distance D m", and

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "runs/turn_report.h"
+#include "output/turn_report.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "runs/run_report.h"
+#include "output/run_report.h"
 
 namespace {
 
