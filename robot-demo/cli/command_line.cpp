@@ -220,8 +220,23 @@ bool CommandLine::Given(const std::string& name) const { return app_.count(name)
 
 std::optional<int> CommandLine::Parse(int argc, char** argv, const std::function<std::string()>& help) {
   AddOther();
+  // CLI11 reads "--out=" as "--out" and would take the next argument for its
+  // value; it is an empty value. CLI11 wants the arguments last first.
+  std::vector<std::string> args;
+  for (int i = argc - 1; i >= 1; --i) {
+    const std::string arg = argv[i];
+    const CLI::Option* opt = arg.size() > 3 && arg.compare(0, 2, "--") == 0 && arg.find('=') == arg.size() - 1
+                                 ? app_.get_option_no_throw(arg.substr(0, arg.size() - 1))
+                                 : nullptr;
+    if (opt != nullptr && opt->get_items_expected_max() > 0) {
+      args.emplace_back();
+      args.push_back(arg.substr(0, arg.size() - 1));
+    } else {
+      args.push_back(arg);
+    }
+  }
   try {
-    app_.parse(argc, argv);
+    app_.parse(std::move(args));
   } catch (const CLI::CallForHelp&) {
     return PrintOut(help());
   } catch (const CLI::CallForVersion&) {

@@ -142,6 +142,10 @@ TEST(Options, EachRuleSaysItsOwnLine) {
   EXPECT_EQ(err({"--scans", "s", "--topic", ""}),
             std::string("robot-demo: --topic needs a topic name, such as /scan") + kTry);
   EXPECT_EQ(err({"--out"}), std::string("robot-demo: --out needs a value") + kTry);
+  // "--opt=" is an empty value, not a call for the next argument.
+  EXPECT_EQ(err({"--scans=", "--json"}),
+            std::string("robot-demo: --scans needs a file name, or - for standard input") + kTry);
+  EXPECT_EQ(err({"--out=", "--json"}), std::string("robot-demo: --out needs a directory") + kTry);
 }
 
 TEST(Options, MistypedOptionIsToldTheNearest) {
