@@ -55,6 +55,7 @@ std::string TakeShard(const std::string& v, SimOptions& o) {
 
 // What every run takes; here with a map run's limits (the help is the replay's).
 void AddShared(CommandLine& cl, SimOptions& o) {
+  cl.Group("Demo, and every run");  // a hidden option would have no name to complain with
   cl.Value("--out", "DIR", "", kSimRuns, Named(o.out));
   cl.Value("--save-scans", "OUT", "", kMapRun, Named(o.save_scans));
   cl.Whole("--seed", "N", "", kSimRuns, 0, ~0ull, "a whole number >= 0",

@@ -99,6 +99,13 @@ TEST(Options, TakenInTheOrderGiven) {
   EXPECT_EQ(Parse({"--out", "a", "--out=b"}).o.out, "b");
   const Parsed two = Parse({"--seed", "x", "--margin", "-1"});
   EXPECT_EQ(two.err, std::string("robot-demo: --seed wants a whole number from 0 to 2147483647, got 'x'") + kTry);
+  // --scanner list prints the table and ends the run there, well.
+  testing::internal::CaptureStdout();
+  const Parsed list = Parse({"--scanner", "list", "--frobnicate"});
+  const std::string table = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.err, "");
+  EXPECT_NE(table.find("rplidar-a1"), std::string::npos);
   // --help is taken where it stands: after an error it comes too late.
   EXPECT_EQ(Parse({"--help", "--seed", "x"}).status, 0);
   EXPECT_EQ(Parse({"--seed", "x", "--help"}).status, 2);
@@ -204,6 +211,17 @@ TEST(Options, MapSuiteAndMerge) {
   EXPECT_EQ(
       err({"--map", "m", "--gaol", "1,1"}),
       std::string("robot-demo: unknown option '--gaol' for a map run, suite or merge; did you mean --goal?") + kTry);
+  // The options a replay has too keep a map run's own limits there.
+  EXPECT_EQ(err({"--map", "m", "--max-speed", "11"}),
+            std::string("robot-demo: --max-speed wants a number in 0..10, got '11'") + kTry);
+  EXPECT_EQ(Parse({"--max-speed", "11"}).status, -1);
+  EXPECT_EQ(err({"--suite", "s", "--min-success", "1.5"}),
+            std::string("robot-demo: --min-success wants a number in 0..1, got '1.5'") + kTry);
+  EXPECT_EQ(err({"--suite", "s", "--save-scans", "x"}), std::string("robot-demo: --save-scans goes with --map") + kTry);
+  EXPECT_EQ(err({"--map", "m", "--start", "1,1,0", "--goal", "1,1", "--min-success", "0.5"}),
+            std::string("robot-demo: --min-success goes with --suite or --merge") + kTry);
+  EXPECT_EQ(err({"--map=m", "--start", "1,1", "--goal", "1,1"}),
+            std::string("robot-demo: --start wants X,Y,YAW_DEG (metres, degrees), got '1,1'") + kTry);
   EXPECT_EQ(err({"--suite", "s", "--scans", "x"}),
             std::string("robot-demo: unknown option '--scans' for a map run, suite or merge") + kTry);
 }
