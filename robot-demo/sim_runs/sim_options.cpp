@@ -121,21 +121,6 @@ void AddSuiteOptions(CommandLine& cl, SimOptions& o) {
 
 }  // namespace
 
-void Overrides::Apply(MapRunPlan& s) const {
-  if (robot_radius) s.robot_radius = *robot_radius;
-  if (margin) s.margin = *margin;
-  if (max_speed) s.max_speed = *max_speed;
-  if (max_turn_rate) s.max_turn_rate = *max_turn_rate;
-  if (range_noise) s.range_noise = *range_noise;
-  if (dropout) s.dropout = *dropout;
-  if (goal_tolerance) s.goal_tolerance = *goal_tolerance;
-  if (time_limit) s.time_limit = *time_limit;
-  if (person_speed) s.person_speed = *person_speed;
-  if (seed) s.seed = *seed;
-  if (turn_samples) s.turn_samples = *turn_samples;
-  if (open_unknown) s.open_unknown = true;
-}
-
 bool WantsSimRun(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = std::string(argv[i]).substr(0, std::string(argv[i]).find('='));

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The options of map runs, suites and merges (--map, --suite, --merge).
+// What the command line asks of a map run, a suite or a merge, and how it
+// is read.
 #ifndef SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
 #define SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
 
@@ -21,7 +22,20 @@ struct Overrides {
   std::optional<int> turn_samples;
   bool open_unknown = false;
 
-  void Apply(MapRunPlan& s) const;
+  void Apply(MapRunPlan& s) const {
+    if (robot_radius) s.robot_radius = *robot_radius;
+    if (margin) s.margin = *margin;
+    if (max_speed) s.max_speed = *max_speed;
+    if (max_turn_rate) s.max_turn_rate = *max_turn_rate;
+    if (range_noise) s.range_noise = *range_noise;
+    if (dropout) s.dropout = *dropout;
+    if (goal_tolerance) s.goal_tolerance = *goal_tolerance;
+    if (time_limit) s.time_limit = *time_limit;
+    if (person_speed) s.person_speed = *person_speed;
+    if (seed) s.seed = *seed;
+    if (turn_samples) s.turn_samples = *turn_samples;
+    if (open_unknown) s.open_unknown = true;
+  }
 };
 
 struct SimOptions {
