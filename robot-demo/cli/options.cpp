@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "cli/options.h"
 
+#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <sstream>
 
 #include "base/messages.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "sim_runs/sim_options.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
