@@ -301,8 +301,7 @@ bool McapReader::ReadRecord() {
     case kOpChannel:
     case kOpMessage:
       if (!ReadBody(length, head[0] == kOpMessage ? "message" : "schema or channel")) return false;
-      if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size()))
-        return Bad("a malformed schema record");
+      if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size())) return Bad("a malformed schema record");
       if (head[0] == kOpChannel && !TakeChannel(record_.data(), record_.size()))
         return Bad("a malformed channel record");
       if (head[0] == kOpMessage) {

@@ -67,8 +67,7 @@ std::unique_ptr<TurnSource> OpenBagInput(const Options& o) {
 
 }  // namespace
 
-FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings,
-                        RawSink* raw) {
+FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings, RawSink* raw) {
   FileInput f;
   if (o.format == ScanFormat::kRosbag || o.format == ScanFormat::kRosbag2) {
     f.src = OpenBagInput(o);
@@ -120,4 +119,3 @@ std::optional<int> CheckWholeFile(const Options& o, const std::string& name, std
   std::clearerr(in);
   return std::nullopt;
 }
-

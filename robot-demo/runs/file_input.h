@@ -23,8 +23,7 @@ struct FileInput {
 // The source of o.format over `in` (a bag is opened by its path, o.scans);
 // `raw`: where a scanner's stream's bytes are recorded, or null. An input
 // that cannot be opened gives its one error line as its first record.
-FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings,
-                        RawSink* raw);
+FileInput OpenFileInput(const Options& o, std::FILE* in, const std::string& name, RunWarnings& warnings, RawSink* raw);
 
 // A recording with nothing to replay: no scan at all, or for a scanner's
 // stream not one complete turn. The error line, or nothing.

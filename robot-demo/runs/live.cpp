@@ -58,7 +58,6 @@ std::string EndText(const Options& o, RunEnd end) {
   return "the device went away";
 }
 
-
 // After the loop: the files, the summary, then the line for a device that went away.
 int EndLive(const Options& o, SavedFiles& files, RunEnd end, const LdsTurnSource& src, Replay& replay,
             RunWarnings& warnings) {
@@ -115,8 +114,7 @@ int RunLive(const Options& o) {
     FlushStdout(why);
     return Fail(kExitDevice, o.device + ": " + why);
   }
-  LdsTurnSource src(port, o.stream, MountedLayout(o), LdsGateOf(o), files.Raw(),
-                    link.Active() ? &link : nullptr);
+  LdsTurnSource src(port, o.stream, MountedLayout(o), LdsGateOf(o), files.Raw(), link.Active() ? &link : nullptr);
   std::optional<int> status;
   const RunEnd end = PlayTurns(o, src, replay, PlayHooks{}, status);
   // However the run ends, the last command it gives is a stop.

@@ -33,8 +33,7 @@ struct PlayHooks {
 // Each record of `src` through `replay` until the input ends, --turns is
 // reached, a stop signal arrives or something fails. `status` is set when a
 // candidate line failed.
-RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHooks& hooks,
-                 std::optional<int>& status);
+RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHooks& hooks, std::optional<int>& status);
 
 // "NAME:LINE: MESSAGE" or "NAME: MESSAGE" for a failed source.
 std::string SourceError(const std::string& name, const TurnSource& src);

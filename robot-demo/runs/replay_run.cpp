@@ -56,7 +56,8 @@ std::optional<int> CheckRunEnd(const Options& o, const std::string& name, bool r
   if (const auto empty = Emptiness(name, scans, src)) return Fail(kExitBadInput, *empty);
   if (regular && scans != count) return Fail(kExitBadInput, name + ": changed while it was replayed");
   for (int n : o.snapshots)
-    if (n >= scans) return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had " + ScanRange(scans));
+    if (n >= scans)
+      return Fail(kExitBadInput, "--snapshot " + std::to_string(n) + ": the input had " + ScanRange(scans));
   return candidates.Finish();
 }
 

@@ -106,9 +106,14 @@ struct MapSvg {
   double res, width, depth, scale, w, h;
   static constexpr double kMargin = 20.0, kTop = 64.0, kLegend = 60.0;
   explicit MapSvg(const SimMap& m)
-      : map(m), f(m), res(m.Resolution()), width(m.Width() * res), depth(m.Height() * res),
+      : map(m),
+        f(m),
+        res(m.Resolution()),
+        width(m.Width() * res),
+        depth(m.Height() * res),
         // At most 1200 pixels a side, at most 80 pixels a metre.
-        scale(std::min({1200.0 / width, 1200.0 / depth, 80.0})), w(std::max(width * scale + 2 * kMargin, 520.0)),
+        scale(std::min({1200.0 / width, 1200.0 / depth, 80.0})),
+        w(std::max(width * scale + 2 * kMargin, 520.0)),
         h(depth * scale + kTop + kMargin + kLegend) {}
   double X(double mx) const { return kMargin + mx * scale; }
   double Y(double my) const { return kTop + (depth - my) * scale; }
@@ -240,7 +245,8 @@ std::string SvgLegend(const MapSvg& g, const MapRunPlan& plan, const MapResult& 
         "contact");
   const double metres = g.width > 20 ? 10.0 : 1.0, margin = MapSvg::kMargin;
   const double sy = g.h - 16;
-  o += "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * g.scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";
+  o +=
+      "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * g.scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";
   o += "<text x=\"" + F(margin + metres * g.scale + 6) + "\" y=\"" + F(sy + 4) + "\">" + F(metres, 0) + " m</text>\n";
   return o;
 }

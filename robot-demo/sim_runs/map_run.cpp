@@ -66,7 +66,8 @@ std::optional<int> BuildSpec(const SimOptions& o, MapRunPlan& s) {
     s.route_file = o.route_file;
   }
   o.over.Apply(s);
-  if (!(s.robot_radius + s.margin <= kPilotMaxBorder)) return UsageError("--robot-radius + --margin may be at most 0.5 m");
+  if (!(s.robot_radius + s.margin <= kPilotMaxBorder))
+    return UsageError("--robot-radius + --margin may be at most 0.5 m");
   return std::nullopt;
 }
 

@@ -58,7 +58,8 @@ void PrintRun(const SimOptions& o, long long index, const MapRunPlan& s, const M
   } else if (!o.quiet) {
     Print("%4lld %-24s %-9s %6.1f s  path %6.2f m  clearance %6.3f m%s%s\n", index,
           TerminalText(FitText(s.name, 24)).c_str(), r.outcome.c_str(), r.time, r.path_length, r.min_clearance,
-          r.outcome == "collision" ? "  touching " : "", r.outcome == "collision" ? ContactText(r.contact).c_str() : "");
+          r.outcome == "collision" ? "  touching " : "",
+          r.outcome == "collision" ? ContactText(r.contact).c_str() : "");
   }
 }
 
@@ -111,7 +112,8 @@ std::optional<int> ReadShard(const std::string& file, std::vector<RunRow>& rows,
         !ParseNumber(t, r.time))
       return Fail(kExitBadInput, at + ": a run's index or time is not a number");
     r.success = succ == "true";
-    if (seen.count(r.index)) return Fail(kExitBadInput, at + ": run " + idx + " again (first in " + seen[r.index] + ")");
+    if (seen.count(r.index))
+      return Fail(kExitBadInput, at + ": run " + idx + " again (first in " + seen[r.index] + ")");
     seen[r.index] = at;
     rows.push_back(r);
   }
