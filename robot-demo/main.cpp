@@ -10,15 +10,30 @@
 #include "base/messages.h"
 #include "base/std_streams.h"
 #include "base/stop_signal.h"
+#include "cli/command_line.h"
 #include "cli/options.h"
 #include "runs/demo_run.h"
 #include "runs/live.h"
 #include "runs/replay_run.h"
 #ifdef SCANPILOT_HAVE_SCANSIM
 #include "sim_runs/sim_cli.h"
+#include "sim_runs/sim_options.h"
 #endif
 
 namespace {
+
+// Every run's options, grouped by run, whichever run was asked for.
+std::string FullHelp() {
+  CommandLine cl;
+  Options o;
+  std::vector<std::string> bare;
+  AddHostOptions(cl, o, bare);
+#ifdef SCANPILOT_HAVE_SCANSIM
+  SimOptions so;
+  AddSimOptions(cl, so, false);
+#endif
+  return cl.Help();
+}
 
 // The run the options ask for: live from a device, a replay, or the demo.
 int RunOf(const Options& o) {
@@ -30,7 +45,9 @@ int RunOf(const Options& o) {
 int Run(int argc, char** argv) {
 #ifdef SCANPILOT_HAVE_SCANSIM
   if (WantsSimRun(argc, argv)) {
-    const int status = RunSim(argc, argv);
+    SimOptions so;
+    if (const auto early = ParseSimOptions(argc, argv, so, FullHelp)) return *early;
+    const int status = RunSim(so);
     std::string why;
     if ((status == kExitOk || status == kExitBelowMinSuccess) && !FlushStdout(why))
       return Fail(kExitCannotWrite, "standard output: " + why);
@@ -38,7 +55,7 @@ int Run(int argc, char** argv) {
   }
 #endif
   Options o;
-  std::optional<int> early = ParseOptions(argc, argv, o);
+  std::optional<int> early = ParseOptions(argc, argv, o, FullHelp);
   const int status = early ? *early : RunOf(o);
   // A failed run has said why already; a good one must not hide lost output.
   std::string why;

@@ -1,272 +1,78 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "cli/options.h"
 
-#include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <sstream>
 
 #include "base/messages.h"
-#include "base/std_streams.h"
-#include "cli/usage.h"
+#include "cli/command_line.h"
+#include "cli/help_text.h"
 #include "grid_frame.h"
-#include "input/serial_port.h"
-#include "output/output_set.h"
-#include "scanpilot_version.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kFollowMax = 6.0;
+constexpr unsigned kHostRuns = kDemoRun | kScanRuns;
 
-bool ParseDouble(const std::string& s, double& v) {
-  const char* b = s.data();
-  const char* e = b + s.size();
-  if (b != e && *b == '+') ++b;
-  const auto r = std::from_chars(b, e, v);
-  return r.ec == std::errc() && r.ptr == e && std::isfinite(v);
-}
-
-bool ParseInt(const std::string& s, int& v) {
-  const char* e = s.data() + s.size();
-  const auto r = std::from_chars(s.data(), e, v);
-  return r.ec == std::errc() && r.ptr == e;
-}
-
-bool SplitPair(const std::string& s, std::string& a, std::string& b) {
-  const auto comma = s.find(',');
-  if (comma == std::string::npos) return false;
-  a = s.substr(0, comma);
-  b = s.substr(comma + 1);
-  return true;
-}
-
-// Where an option may appear.
-enum Scope {
-  kAny,      // demo and replay
-  kReplay,   // with --scans
-  kScanner,  // with --scans and a scanner format (ranges, samples, lds)
-  kLds,      // with --format lds
-  kDevice,   // with --device
-};
-
-struct OptionInfo {
-  const char* name;
-  bool takes_value;
-  Scope scope;
-};
-
-const OptionInfo kOptions[] = {
-    {"--out", true, kAny},
-    {"--snapshot", true, kAny},
-    {"--seed", true, kAny},
-    {"--verbose", false, kAny},
-    {"--no-html", false, kAny},
-    {"--json", false, kAny},
-    {"--robot-radius", true, kAny},
-    {"--margin", true, kAny},
-    {"--scans", true, kReplay},
-    {"--format", true, kReplay},
-    {"--target", true, kReplay},
-    {"--target-cell", true, kReplay},
-    {"--follow", true, kReplay},
-    {"--candidates", true, kReplay},
-    {"--no-return-below", true, kReplay},
-    {"--no-return-above", true, kReplay},
-    {"--save-scans", true, kReplay},
-    {"--quiet", false, kReplay},
-    {"--zero-at", true, kScanner},
-    {"--clockwise", false, kScanner},
-    {"--units", true, kScanner},
-    {"--min-range", true, kScanner},
-    {"--max-range", true, kScanner},
-    {"--mount-yaw", true, kScanner},
-    {"--upside-down", false, kScanner},
-    {"--device", true, kReplay},
-    {"--baud", true, kDevice},
-    {"--turn-timeout", true, kDevice},
-    {"--turns", true, kLds},
-    {"--rpm-range", true, kLds},
-    {"--min-packets", true, kLds},
-    {"--save-raw", true, kLds},
-    {"--topic", true, kReplay},
-    {"--scanner", true, kReplay},
-    {"--goals", true, kReplay},
-    {"--max-speed", true, kAny},
-    {"--max-turn-rate", true, kAny},
-};
-
-const OptionInfo* Find(const std::string& arg) {
-  for (const OptionInfo& i : kOptions)
-    if (arg == i.name) return &i;
-  return nullptr;
-}
-
-std::optional<int> ParseMetres(const std::string& arg, const std::string& val, double& m) {
-  if (!ParseDouble(val, m) || m < 0 || m > 1e30) return UsageError(arg + " wants metres >= 0, got '" + val + "'");
-  return std::nullopt;
-}
-
-// A limit on the readings, held as a float like them: a value past float's
-// range would become infinite and mask everything or nothing.
-std::optional<int> ParseReadingLimit(const std::string& arg, const std::string& val, float& into) {
-  double m = 0;
-  if (!ParseDouble(val, m) || std::fabs(m) > 1e30) return UsageError(arg + " wants metres, got '" + val + "'");
-  // Readings are never negative: above 0 or less every return would be gone.
-  if ((arg == "--no-return-above" || arg == "--max-range") && !(m > 0))
-    return UsageError(arg + " " + val + " would drop every reading; it wants metres > 0");
-  into = static_cast<float>(m);
-  return std::nullopt;
-}
-
-std::optional<int> ParseScannerValue(const std::string& arg, const std::string& val, Options& o) {
-  if (arg == "--format") {
-    if (val == "degrees") o.format = ScanFormat::kDegrees;
-    else if (val == "ranges") o.format = ScanFormat::kRanges;
-    else if (val == "samples") o.format = ScanFormat::kSamples;
-    else if (val == "lds" || val == "ld06" || val == "rplidar" || val == "ydlidar") {
-      o.format = ScanFormat::kLds;
-      o.stream = val == "lds"       ? StreamKind::kLds22
-                 : val == "ld06"    ? StreamKind::kLd06
-                 : val == "rplidar" ? StreamKind::kRplidar
-                                    : StreamKind::kYdlidar;
-    } else if (val == "rosbag")
-      o.format = ScanFormat::kRosbag;
-    else if (val == "rosbag2")
-      o.format = ScanFormat::kRosbag2;
-    else
-      return UsageError(
-          "--format wants degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2, got '" + val + "'");
-  } else if (arg == "--units") {
-    if (val == "m") o.layout.range_scale = kScanMetres;
-    else if (val == "mm") o.layout.range_scale = kScanMillimetres;
-    else return UsageError("--units wants m or mm, got '" + val + "'");
-    o.units_given = true;
-  } else if (arg == "--zero-at" || arg == "--mount-yaw") {
-    double d = 0;
-    if (!ParseDouble(val, d)) return UsageError(arg + " wants degrees, got '" + val + "'");
-    (arg == "--zero-at" ? o.layout.zero_deg : o.mount_yaw) = d;
-    o.zero_at_given = o.zero_at_given || arg == "--zero-at";
-  } else {  // --min-range, --max-range
-    double m = 0;
-    if (const auto status = ParseMetres(arg, val, m)) return status;
-    if (const auto status = ParseReadingLimit(arg, val, arg == "--min-range" ? o.layout.min_range : o.layout.max_range))
-      return status;
-    o.min_range_given = o.min_range_given || arg == "--min-range";
-  }
-  return std::nullopt;
-}
-
-std::optional<int> ParseFileName(const std::string& arg, const std::string& val, std::string& into) {
-  if (val.empty()) return UsageError(arg + " needs a file name");
-  into = val;
-  return std::nullopt;
-}
-
-std::optional<int> ParseRpmRange(const std::string& val, Options& o) {
-  std::string a, b;
-  double lo = 0, hi = 0;
-  if (!SplitPair(val, a, b) || !ParseDouble(a, lo) || !ParseDouble(b, hi) || lo < 0 || hi > 1e6 || !(lo <= hi))
-    return UsageError("--rpm-range wants MIN,MAX in revolutions per minute, 0 <= MIN <= MAX, got '" + val + "'");
-  o.rpm_min = lo;
-  o.rpm_max = hi;
-  o.rpm_given = true;
-  return std::nullopt;
-}
-
-// The options of a scanner's serial stream and of a live port.
-std::optional<int> ParseStreamValue(const std::string& arg, const std::string& val, Options& o) {
-  int n = 0;
-  if (arg == "--rpm-range") return ParseRpmRange(val, o);
-  if (arg == "--save-raw") return ParseFileName(arg, val, o.save_raw);
-  if (arg == "--turns") {
-    if (!ParseInt(val, n) || n < 1) return UsageError("--turns wants a number of planned turns >= 1, got '" + val + "'");
-    o.turns = n;
-  } else if (arg == "--min-packets") {
-    if (!ParseInt(val, n) || n < 0 || n > 100)
-      return UsageError("--min-packets wants a percentage of a turn's packets, 0..100, got '" + val + "'");
-    o.min_packets = n;
-  } else if (arg == "--baud") {
-    if (!ParseInt(val, n) || !StandardBaud(n))
-      return UsageError("--baud wants a standard rate (" + StandardBauds() + "), got '" + val + "'");
-    o.baud = n;
-  } else {  // --turn-timeout
-    double d = 0;
-    if (!ParseDouble(val, d) || !(d >= 0.01) || d > 3600)
-      return UsageError("--turn-timeout wants seconds, 0.01..3600, got '" + val + "'");
-    o.turn_timeout = d;
-  }
-  return std::nullopt;
-}
-
-std::optional<int> ParseSnapshots(const std::string& val, Options& o) {
+std::string TakeSnapshots(const std::string& v, Options& o) {
   o.snapshots_given = true;
   // getline drops an empty last item: a trailing comma is as wrong as ",,".
-  if (val.empty() || val.back() == ',') return UsageError("--snapshot wants N[,N...], got '" + val + "'");
-  std::stringstream ss(val);
+  if (v.empty() || v.back() == ',') return Wants("N[,N...], tick numbers from 0", v);
+  std::stringstream ss(v);
   std::string item;
   while (std::getline(ss, item, ',')) {
     int n = 0;
-    if (!ParseInt(item, n) || n < 0) return UsageError("--snapshot: '" + item + "' is not a tick number");
+    if (!ParseInteger(item, n) || n < 0) return Wants("N[,N...], tick numbers from 0", v);
     o.snapshots.push_back(n);
   }
-  return std::nullopt;
+  return "";
 }
 
-std::optional<int> ParseTarget(const std::string& val, Options& o) {
+std::string TakeTarget(const std::string& v, Options& o) {
   std::string a, b;
   double x = 0, y = 0;
-  if (!SplitPair(val, a, b) || !ParseDouble(a, x) || !ParseDouble(b, y))
-    return UsageError("--target wants X,Y in metres, got '" + val + "'");
+  if (!SplitAt(v, ',', a, b) || !ParseDecimal(a, x) || !ParseDecimal(b, y)) return Wants("X,Y in metres", v);
   const Cell c{MetresToCell(y), MetresToCell(x)};
-  if (!OnGrid(c.col, c.row)) return UsageError("--target " + val + " lies off the 5 m x 5 m grid");
+  if (!OnGrid(c.col, c.row)) return v + " lies off the 5 m x 5 m grid";
   o.target = c;
-  return std::nullopt;
+  return "";
 }
 
-std::optional<int> ParseTargetCell(const std::string& val, Options& o) {
+std::string TakeTargetCell(const std::string& v, Options& o) {
   std::string a, b;
   int x = 0, y = 0;
-  if (!SplitPair(val, a, b) || !ParseInt(a, x) || !ParseInt(b, y) || !OnGrid(x, y))
-    return UsageError("--target-cell wants COL,ROW in 0..99, got '" + val + "'");
+  if (!SplitAt(v, ',', a, b) || !ParseInteger(a, x) || !ParseInteger(b, y) || !OnGrid(x, y))
+    return Wants("COL,ROW in 0..99", v);
   o.target = {x, y};
-  return std::nullopt;
+  return "";
 }
 
-std::optional<int> ParseRunValue(const std::string& arg, const std::string& val, Options& o) {
-  if (arg == "--out") {
-    if (val.empty()) return UsageError("--out needs a directory");
-    o.out = val;
-  } else if (arg == "--snapshot") {
-    return ParseSnapshots(val, o);
-  } else if (arg == "--seed") {
-    int n = 0;
-    if (!ParseInt(val, n) || n < 0) return UsageError("--seed wants a whole number from 0 to 2147483647, got '" + val + "'");
-    o.seed = static_cast<unsigned>(n);
-  } else if (arg == "--max-speed" || arg == "--max-turn-rate") {
-    double d = 0;
-    if (!ParseDouble(val, d) || d < 0 || d > 100)
-      return UsageError(arg + " wants a number from 0 to 100, got '" + val + "'");
-    (arg == "--max-speed" ? o.max_speed : o.max_turn_rate) = d;
-  } else {  // --robot-radius, --margin
-    return ParseMetres(arg, val, arg == "--margin" ? o.margin : o.robot_radius);
+std::string TakeFormat(const std::string& v, Options& o) {
+  static const std::pair<const char*, ScanFormat> kFormats[] = {
+      {"degrees", ScanFormat::kDegrees}, {"ranges", ScanFormat::kRanges}, {"samples", ScanFormat::kSamples},
+      {"lds", ScanFormat::kLds},         {"ld06", ScanFormat::kLds},      {"rplidar", ScanFormat::kLds},
+      {"ydlidar", ScanFormat::kLds},     {"rosbag", ScanFormat::kRosbag}, {"rosbag2", ScanFormat::kRosbag2}};
+  for (const auto& [name, format] : kFormats) {
+    if (v != name) continue;
+    o.format = format;
+    o.stream = v == "ld06"      ? StreamKind::kLd06
+               : v == "rplidar" ? StreamKind::kRplidar
+               : v == "ydlidar" ? StreamKind::kYdlidar
+                                : StreamKind::kLds22;
+    return "";
   }
-  return std::nullopt;
+  return Wants("degrees, ranges, samples, lds, ld06, rplidar, ydlidar, rosbag or rosbag2", v);
 }
 
 // --scanner NAME: a model's protocol, rate, layout and gates; options after it override them.
-std::optional<int> ParseScanner(const std::string& val, Options& o) {
-  if (val == "list") {
+std::string TakeScanner(const std::string& v, Options& o) {
+  if (v == "list") {
     if (std::fputs(ScannerPresetTable().c_str(), stdout) == EOF)
-      return Fail(kExitCannotWrite, "standard output: cannot write");
-    return kExitOk;
+      throw CLI::RuntimeError(Fail(kExitCannotWrite, "standard output: cannot write"));
+    throw CLI::RuntimeError(kExitOk);
   }
-  const ScannerPreset* p = FindScannerPreset(val);
-  if (p == nullptr) return UsageError("--scanner wants one of " + ScannerPresetNames() + " or list, got '" + val + "'");
+  const ScannerPreset* p = FindScannerPreset(v);
+  if (p == nullptr) return Wants("one of " + ScannerPresetNames() + " or list", v);
   o.scanner = p->name;
   o.format = ScanFormat::kLds;
   o.stream = p->kind;
@@ -281,232 +87,171 @@ std::optional<int> ParseScanner(const std::string& val, Options& o) {
   o.rpm_given = true;
   o.min_packets = p->min_percent;
   o.zero_at_given = o.min_range_given = true;
-  return std::nullopt;
+  return "";
 }
 
-std::optional<int> ParseReplayValue(const std::string& arg, const std::string& val, Options& o) {
-  if (arg == "--scanner") return ParseScanner(val, o);
-  if (arg == "--scans") {
-    if (val.empty()) return UsageError("--scans needs a file name, or - for standard input");
-    o.scans = val;
-  } else if (arg == "--device") {
-    if (val.empty()) return UsageError("--device needs the serial port's path, such as /dev/ttyUSB0");
-    o.device = val;
-  } else if (arg == "--goals") {
-    return ParseFileName(arg, val, o.goals);
-  } else if (arg == "--save-scans" || arg == "--candidates") {
-    return ParseFileName(arg, val, arg == "--candidates" ? o.candidates : o.save_scans);
-  } else if (arg == "--topic") {
-    if (val.empty()) return UsageError("--topic needs a topic name, such as /scan");
-    o.topic = val;
-  } else if (arg == "--follow") {
-    double d = 0;
-    // The tracker takes no return from beyond 6 m: a start further out is
-    // never found.
-    if (!ParseDouble(val, d) || !(d > 0) || d > kFollowMax)
-      return UsageError("--follow wants the starting distance ahead in metres, > 0 and at most 6, got '" + val + "'");
-    o.follow = true;
-    o.follow_from = static_cast<float>(d);
-  } else if (arg == "--target") {
-    return ParseTarget(val, o);
-  } else if (arg == "--target-cell") {
-    return ParseTargetCell(val, o);
-  } else if (arg == "--format") {
-    return ParseScannerValue(arg, val, o);
-  } else {  // --no-return-below, --no-return-above
-    if (const auto status = ParseReadingLimit(arg, val, arg == "--no-return-below" ? o.below : o.above))
-      return status;
-    (arg == "--no-return-below" ? o.below_given : o.above_given) = true;
-  }
-  return std::nullopt;
+// A limit on the readings, held as a float like them: a value past float's
+// range would become infinite and mask everything or nothing. Readings are
+// never negative: an upper limit of 0 or less would leave no return.
+CommandLine::Take ReadingLimit(float& into, bool upper, bool* given) {
+  return [=, &into](const std::string& v) {
+    double m = 0;
+    if (!ParseDecimal(v, m) || std::fabs(m) > 1e30) return Wants("metres", v);
+    if (upper && !(m > 0)) return v + " would drop every reading; it wants metres > 0";
+    into = static_cast<float>(m);
+    *given = true;
+    return std::string();
+  };
 }
 
-void SetFlag(const std::string& arg, Options& o) {
-  if (arg == "--verbose") o.verbose = true;
-  else if (arg == "--no-html") o.html = false;
-  else if (arg == "--json") o.json = true;
-  else if (arg == "--quiet") o.quiet = true;
-  else if (arg == "--clockwise") o.layout.clockwise = true;
-  else if (arg == "--upside-down") o.upside_down = true;
+void AddRunOptions(CommandLine& cl, Options& o) {
+  cl.Group("Demo, and every run");
+  cl.Value("--out", "DIR",
+           "where pictures go (default robot-demo-out, created if\n"
+           "missing; its parent must exist): run.html (the whole\n"
+           "run, to scrub through in a browser; the first 20000\n"
+           "ticks or scans), run.svg and tick-NNN.svg, the planner's grid at tick (or scan) NNN.\n"
+           "They appear together at the end of a good run; the\n"
+           "earlier run.svg, run.html and tick-NNN.svg in DIR are\n"
+           "removed then (nothing else is). One run at a time per\n"
+           "DIR: a second one stops at once",
+           kEveryRun, NonEmpty(o.out, "needs a directory"));
+  cl.Value("--snapshot", "N[,N...]", "ticks / scan numbers (from 0) to draw; default a few", kHostRuns,
+           [&o](const std::string& v) { return TakeSnapshots(v, o); });
+  cl.Whole("--seed", "N", "noise and detector seed of the scenario (default 7)", kEveryRun, 0, 2147483647,
+           "a whole number from 0 to 2147483647", [&o](unsigned long long n) { o.seed = static_cast<unsigned>(n); });
+  cl.Flag("--no-html", "skip run.html (capturing each pass for it costs some\n0.3 ms per scan)", kEveryRun,
+          [&o] { o.html = false; });
+  cl.Flag("--verbose", "also print a line per tick (the replay prints one per\nscan anyway)", kHostRuns,
+          [&o] { o.verbose = true; });
+  cl.Flag("--json",
+          "print one JSON object per tick or scan (the planner's\n"
+          "answer and the drive command) and a summary object\n"
+          "last, instead of the lines for people",
+          kEveryRun, [&o] { o.json = true; });
+  cl.Real("--robot-radius", "M", "the robot's radius (default 0.2)", kEveryRun, 0, 1e30, "metres >= 0",
+          [&o](double m) { o.robot_radius = m; });
+  cl.Real("--margin", "M",
+          "kept beyond the radius (default 0.15); the planner\n"
+          "inflates every return by radius + margin, at most 0.5",
+          kEveryRun, 0, 1e30, "metres >= 0", [&o](double m) { o.margin = m; });
+  cl.Real("--max-speed", "V", "the robot's speed limit, m/s (default 0.5)", kEveryRun, 0, 100, "a number from 0 to 100",
+          [&o](double v) { o.max_speed = v; });
+  cl.Real("--max-turn-rate", "W", "its turn-rate limit, rad/s (default 1.2)", kEveryRun, 0, 100,
+          "a number from 0 to 100", [&o](double v) { o.max_turn_rate = v; });
 }
 
-std::optional<int> ParseValue(const OptionInfo& info, const std::string& val, Options& o) {
-  const std::string arg = info.name;
-  if (info.scope == kAny) return ParseRunValue(arg, val, o);
-  if (info.scope == kScanner) return ParseScannerValue(arg, val, o);
-  if (info.scope == kLds || info.scope == kDevice) return ParseStreamValue(arg, val, o);
-  return ParseReplayValue(arg, val, o);
+void AddInputOptions(CommandLine& cl, Options& o) {
+  cl.Group("Replay (--scans, or a bag)");
+  cl.Value("--scans", "FILE|-",
+           "replay recorded scans from FILE, or '-' for standard\n"
+           "input. Read as a stream: one scan in memory at a time.\n"
+           "Lines end with LF, CRLF or CR and hold at most 4 MiB;\n"
+           "'#' starts a comment line. A regular file (also one\n"
+           "redirected to standard input) is checked whole first: a\n"
+           "bad line anywhere stops the run before any scan is\n"
+           "planned. A pipe is read once: a bad line stops the run\n"
+           "where it stands (the scans before it are already\n"
+           "printed), and the default pictures are the first and\n"
+           "the last scan. Either way a bad line gives one error\n"
+           "line, status 2, and no pictures and no --save-scans\n"
+           "file.",
+           kScanRuns, NonEmpty(o.scans, "needs a file name, or - for standard input"));
+  cl.Value("--format", "FORMAT",
+           "degrees (default): one scan per line, 360 readings in\n"
+           "metres, index = degree of the robot frame (180 ahead,\n"
+           "270 left), separated by spaces or commas; inf, -inf,\n"
+           "nan accepted.\n"
+           "ranges: one scanner turn per line, N >= 1 evenly spaced\n"
+           "ranges, the k-th at sensor angle 360*k/N degrees.\n"
+           "samples: one sample per line, 'angle range [quality]',\n"
+           "angle in sensor degrees, a third column ignored; a turn\n"
+           "ends at a blank line or where the angle falls back.\n"
+           "lds: a spinning scanner's raw serial stream (22-byte\n"
+           "packets, millimetres), as captured from its port; each\n"
+           "complete turn at a usable speed is planned, any other\n"
+           "turn gives a stop record ('turn K not planned: ...:\n"
+           "stop'); a planned turn's line ends with its drive\n"
+           "command. ld06 (LD06/LD19, 47-byte packets, 230400\n"
+           "baud), rplidar (RPLIDAR A1/A2/A3/C1, 5-byte nodes),\n"
+           "ydlidar (YDLIDAR X2/X4, 0x55AA packets): the same for\n"
+           "those; see docs/live.md.\n"
+           "rosbag: the sensor_msgs/LaserScan messages of a ROS 1\n"
+           "bag file, each binned by the LaserScan rule (with\n"
+           "--min-range, --max-range, --mount-yaw, --upside-down);\n"
+           "no master needed; see docs/ros.md.\n"
+           "rosbag2: the sensor_msgs/msg/LaserScan messages of a\n"
+           "ROS 2 bag: its folder (with metadata.yaml) or one\n"
+           "sqlite3 (.db3) or MCAP (.mcap) file, binned as ROS 1\n"
+           "bags are; see docs/replay.md. A bag may follow --format\n"
+           "without --scans: robot-demo --format rosbag2 PATH",
+           kScanRuns, [&o](const std::string& v) { return TakeFormat(v, o); });
+  cl.Value("--scanner", "MODEL",
+           "sets the format, --baud, the layout (zero, sense,\n"
+           "--min-range, --max-range) and the gates of a model:\n"
+           "xv11-lds, ld06, ld19, rplidar-a1, rplidar-a2,\n"
+           "rplidar-c1, ydlidar-x2, ydlidar-x4; options after it\n"
+           "override it. Live, RPLIDAR and X4 are sent their start\n"
+           "and stop requests. '--scanner list' prints the table",
+           kScanRuns, [&o](const std::string& v) { return TakeScanner(v, o); });
+  cl.Value("--topic", "NAME", "a bag's LaserScan topic, when it has several", kScanRuns,
+           NonEmpty(o.topic, "needs a topic name, such as /scan"));
+  cl.Value("--save-scans", "OUT",
+           "write the 360 readings given to the planner, one scan\n"
+           "per line in the degrees format, exact to the bit;\n"
+           "replaces OUT only when the whole run succeeded,\n"
+           "pictures included; a FIFO or device is written as scans\n"
+           "come (a map run writes its goals or candidates beside)",
+           kScanRuns | kMapRun, NonEmpty(o.save_scans, "needs a file name"));
+  cl.Flag("--quiet", "print only the summary; progress goes to standard error\nwhen it is a terminal",
+          kScanRuns | kSimRuns, [&o] { o.quiet = true; });
 }
 
-// Where the options of a scanner's serial stream may go, once every option is read.
-std::optional<int> CheckStream(const Options& o, bool lds_only, bool device_only) {
-  const bool lds = o.format == ScanFormat::kLds;
-  const bool live = !o.device.empty();
-  if (live && !o.scans.empty()) return UsageError("--device and --scans are two inputs: give one of them");
-  if (live && !lds)
-    return UsageError("--device reads a scanner's serial stream: add --scanner MODEL (--scanner list) or --format lds");
-  if (lds_only && !lds)
-    return UsageError(
-        "--turns, --rpm-range, --min-packets and --save-raw need --format lds (or ld06, rplidar, ydlidar)");
-  if (device_only && !live) return UsageError("--baud and --turn-timeout go with --device");
-  if (lds && o.units_given)
-    return UsageError("--units: the scanner's stream is in millimetres by its protocol; drop --units");
-  if (live && !o.candidates.empty())
-    return UsageError("--candidates: a file of candidates cannot keep pace with a live scanner; drop it with --device");
-  return std::nullopt;
-}
-
-bool IsBag(ScanFormat f) { return f == ScanFormat::kRosbag || f == ScanFormat::kRosbag2; }
-
-// A bag's LaserScans say their own angles and units.
-std::optional<int> CheckBag(const Options& o) {
-  const bool bag = IsBag(o.format);
-  if (!o.topic.empty() && !bag)
-    return UsageError("--topic names a bag's LaserScan topic: add --format rosbag or rosbag2");
-  if (!bag) return std::nullopt;
-  const std::string format = o.format == ScanFormat::kRosbag ? "--format rosbag" : "--format rosbag2";
-  if (o.scans == "-") return UsageError(format + " reads a bag by its index: give the bag's file name");
-  if (o.zero_at_given || o.layout.clockwise || o.units_given)
-    return UsageError("--zero-at, --clockwise and --units do not apply to " + format +
-                      ": a LaserScan's angles and metres are its own (use --mount-yaw, --upside-down)");
-  return std::nullopt;
-}
-
-// `robot-demo --format rosbag2 PATH`: a bag may be named without --scans.
-std::optional<int> TakeBagPath(const std::string& path, Options& o) {
-  if (path.empty()) return std::nullopt;
-  if (!IsBag(o.format))
-    return UsageError("unknown option '" + path +
-                      "' (a bag goes after --format rosbag or rosbag2; other files after "
-                      "--scans)");
-  if (!o.scans.empty()) return UsageError("--scans " + o.scans + " and " + path + " are two inputs: give one of them");
-  o.scans = path;
-  return std::nullopt;
-}
-
-// Whether two paths name the same folder: the same one on disk when both
-// exist, else the same text once "." and ".." are resolved.
-bool SameFolder(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-  return (a.empty() ? fs::path(".") : a).lexically_normal() == (b.empty() ? fs::path(".") : b).lexically_normal();
-}
-
-bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
-
-// --save-scans naming a file of the output set (run.html, tick-NNN.svg, ...)
-// or one inside its staging folders: the commit would replace it, or the
-// saved scans would replace a picture.
-bool CollidesWithOutput(const std::string& save, const std::string& out) {
-  const fs::path p = fs::path(save).lexically_normal();
-  const std::string name = p.filename().string();
-  const fs::path parent = p.parent_path();
-  if ((OutputSet::IsOwnOutput(name) || StartsWith(name, ".robot-demo")) && SameFolder(parent, out)) return true;
-  return StartsWith(parent.filename().string(), kStagingPrefix) && SameFolder(parent.parent_path(), out);
-}
-
-// What may not go together, once every option is read.
-std::optional<int> CheckCombination(const Options& o, bool replay_only, bool scanner_only, bool target) {
-  if (replay_only && o.scans.empty() && o.device.empty())
-    return UsageError("--target, --target-cell, --follow, --candidates, --format, layout options, "
-                      "--no-return-*, --save-scans and --quiet go with --scans or --device");
-  const bool scanner = o.format != ScanFormat::kDegrees;
-  if (scanner_only && !scanner)
-    return UsageError(
-        "--zero-at, --clockwise, --units, --min-range, --max-range, --mount-yaw and --upside-down "
-        "need --format ranges, samples, lds, rosbag or rosbag2");
-  if (scanner && (o.below_given || o.above_given))
-    return UsageError("--no-return-below/above go with the degrees format; use --min-range/--max-range");
-  if (o.below_given && o.above_given && !(o.below < o.above))
-    return UsageError("--no-return-below must be less than --no-return-above");
-  if (!(o.layout.min_range <= o.layout.max_range))
-    return UsageError("--min-range must not be greater than --max-range");
-  if (o.follow && target) return UsageError("--follow chooses the target itself: drop --target/--target-cell");
-  if (!o.candidates.empty() && !o.follow) return UsageError("--candidates go to the tracker: add --follow D");
-  if (!o.goals.empty() && (o.follow || target))
-    return UsageError("--goals gives a goal per scan: drop --follow, --target and --target-cell");
-  if (!o.save_scans.empty() && CollidesWithOutput(o.save_scans, o.out))
-    return UsageError("--save-scans " + o.save_scans + " is one of the files the run writes into " + o.out +
-                      "; choose another name");
-  if (!(o.robot_radius + o.margin <= kPilotMaxBorder)) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "--robot-radius + --margin is %.3g m; the planner inflates returns by at most %.1f m",
-                  o.robot_radius + o.margin, kPilotMaxBorder);
-    return UsageError(buf);
-  }
-  return std::nullopt;
+void AddPlanningOptions(CommandLine& cl, Options& o) {
+  cl.Group("Replay and live: planning");
+  CLI::Option* target = cl.Value("--target", "X,Y",
+                                 "target in metres in the robot frame (X ahead, Y left);\n"
+                                 "default 1,0 (the cell 1 m straight ahead)",
+                                 kScanRuns, [&o](const std::string& v) { return TakeTarget(v, o); });
+  CLI::Option* cell = cl.Value("--target-cell", "COL,ROW", "target grid cell, 0..99 each", kScanRuns,
+                               [&o](const std::string& v) { return TakeTargetCell(v, o); });
+  // The tracker takes no return from beyond 6 m: a start further out is never found.
+  CLI::Option* follow = cl.Real("--follow", "D",
+                                "run the tracker too, starting D metres straight ahead,\n"
+                                "and plan toward the tracked point as the demo does",
+                                kScanRuns, std::nextafter(0.0, 1.0), 6.0,
+                                "the starting distance ahead in metres, > 0 and at most 6", [&o](double d) {
+                                  o.follow = true;
+                                  o.follow_from = static_cast<float>(d);
+                                });
+  CLI::Option* candidates = cl.Value("--candidates", "FILE",
+                                     "a detector's candidates for the tracker, one line per\n"
+                                     "scan: 'x y' in metres, or empty for none",
+                                     kScanRuns, NonEmpty(o.candidates, "needs a file name"));
+  CLI::Option* goals = cl.Value("--goals", "FILE",
+                                "a goal per scan, 'x y' in metres in the robot frame (a\n"
+                                "map run's --save-scans writes one)",
+                                kScanRuns, NonEmpty(o.goals, "needs a file name"));
+  cl.Value("--no-return-below", "M", "(--format degrees) readings below M metres mean 'no\necho': use +inf", kScanRuns,
+           ReadingLimit(o.below, false, &o.below_given));
+  cl.Value("--no-return-above", "M", "(--format degrees) readings above M metres: +inf", kScanRuns,
+           ReadingLimit(o.above, true, &o.above_given));
+  const std::string drop_target = "--follow chooses the target itself: drop --target/--target-cell";
+  cl.Excludes(follow, target, drop_target);
+  cl.Excludes(follow, cell, drop_target);
+  const std::string one_goal = "--goals gives a goal per scan: drop --follow, --target and --target-cell";
+  for (CLI::Option* other : {follow, target, cell}) cl.Excludes(goals, other, one_goal);
+  cl.Needs(candidates, follow, "--candidates go to the tracker: add --follow D");
 }
 
 }  // namespace
 
-ScanLayout MountedLayout(const Options& o) { return PilotMountedLayout(o.layout, o.mount_yaw, o.upside_down); }
-
-LdsGate LdsGateOf(const Options& o) {
-  LdsGate g;
-  g.rpm_min = o.rpm_min;
-  g.rpm_max = o.rpm_max;
-  g.min_packets_percent = o.min_packets;
-  g.turn_timeout = o.device.empty() ? 0.0 : o.turn_timeout;
-  g.clock = !o.device.empty();
-  return g;
-}
-
-PilotConfig PilotConfigOf(const Options& o) {
-  PilotConfig c;
-  c.robot_radius = o.robot_radius;
-  c.margin = o.margin;
-  c.layout = o.layout;
-  c.mount_yaw_deg = o.mount_yaw;
-  c.upside_down = o.upside_down;
-  c.max_speed = o.max_speed;
-  c.max_turn_rate = o.max_turn_rate;
-  c.mode = o.follow ? PilotMode::kFollow : PilotMode::kGoal;
-  c.goal = PilotGoal::Cell(o.target.col, o.target.row);
-  if (o.follow) c.follow_distance = o.follow_from;
-  return c;
-}
-
-std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
-  bool replay_only = false, scanner_only = false, target = false, lds_only = false, device_only = false;
-  std::string bag_path;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      // The text outgrows stdio's buffer: a full disk shows here, with its reason.
-      if (std::fputs(kUsage, stdout) == EOF && (NoteStdoutError(errno), true))
-        return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
-      return kExitOk;
-    }
-    if (arg == "--version") {
-      if ((std::printf("robot-demo %s\n", SCANPILOT_VERSION_STRING) < 0 || std::fflush(stdout) != 0) &&
-          (NoteStdoutError(errno), true))
-        return Fail(kExitCannotWrite, std::string("standard output: ") + std::strerror(errno));
-      return kExitOk;
-    }
-    const OptionInfo* info = Find(arg);
-    if (info == nullptr && !arg.empty() && arg[0] != '-' && bag_path.empty()) {
-      bag_path = arg;
-      continue;
-    }
-    if (info == nullptr) return UsageError("unknown option '" + arg + "'");
-    if (!info->takes_value) {
-      SetFlag(arg, o);
-    } else {
-      if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      if (const auto status = ParseValue(*info, argv[++i], o)) return status;
-    }
-    replay_only = replay_only || (info->scope != kAny && arg != "--scans" && arg != "--device");
-    scanner_only = scanner_only || info->scope == kScanner;
-    lds_only = lds_only || info->scope == kLds;
-    device_only = device_only || info->scope == kDevice;
-    target = target || arg == "--target" || arg == "--target-cell";
-  }
-  if (const auto status = TakeBagPath(bag_path, o)) return status;
-  if (const auto status = CheckCombination(o, replay_only, scanner_only, target)) return status;
-  if (const auto status = CheckStream(o, lds_only, device_only)) return status;
-  if (const auto status = CheckBag(o)) return status;
-  if (o.format == ScanFormat::kLds) o.layout.range_scale = kScanMillimetres;  // the protocol's unit
-  if (o.format == ScanFormat::kLds && o.stream != StreamKind::kLds22 && !o.rpm_given)
-    FamilyRpmRange(o.stream, o.rpm_min, o.rpm_max);
-  return std::nullopt;
+void AddHostOptions(CommandLine& cl, Options& o, std::vector<std::string>& bare) {
+  cl.Synopsis(kSynopsis);
+  cl.Footer(kHostFooter);
+  AddRunOptions(cl, o);
+  AddInputOptions(cl, o);
+  AddPlanningOptions(cl, o);
+  AddScannerOptions(cl, o);
+  cl.Bare(bare);
 }

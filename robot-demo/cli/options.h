@@ -3,6 +3,7 @@
 #ifndef SCANPILOT_CLI_OPTIONS_H
 #define SCANPILOT_CLI_OPTIONS_H
 
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -72,8 +73,15 @@ LdsGate LdsGateOf(const Options& o);
 // The pilot a run drives: goal or follow, robot, margin.
 PilotConfig PilotConfigOf(const Options& o);
 
+class CommandLine;
+// Declares the options of the demo, of replays and of live runs into `cl`,
+// to be read into `o`; `bare` gets the arguments that are no option (a bag).
+void AddHostOptions(CommandLine& cl, Options& o, std::vector<std::string>& bare);
+// The scanner's layout and its stream's options (part of AddHostOptions).
+void AddScannerOptions(CommandLine& cl, Options& o);
+
 // Fills `o`; returns the exit status when the program should stop here
-// (--help, or a usage error already reported).
-std::optional<int> ParseOptions(int argc, char** argv, Options& o);
+// (--help printing help(), --version, or a usage error already reported).
+std::optional<int> ParseOptions(int argc, char** argv, Options& o, const std::function<std::string()>& help);
 
 #endif

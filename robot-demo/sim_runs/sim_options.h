@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// What the command line asks of a map run, a suite or a merge.
+// What the command line asks of a map run, a suite or a merge, and how it
+// is read.
 #ifndef SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
 #define SCANPILOT_SIM_RUNS_SIM_OPTIONS_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sim_runs/map_episode.h"
+
+class CommandLine;
 
 // Values a command line sets for every run (a suite's own values give way to them).
 struct Overrides {
@@ -48,5 +52,14 @@ struct SimOptions {
   bool shard_given = false;
   std::optional<double> min_success;
 };
+
+// True when the command line asks for a map run, a suite or a merge.
+bool WantsSimRun(int argc, char** argv);
+// Declares the options of map runs, suites and merges into `cl`, to be read
+// into `o`; with `shared`, also those a replay has too (--out, --seed, ...),
+// with the limits of a map run.
+void AddSimOptions(CommandLine& cl, SimOptions& o, bool shared);
+// Fills `o`; returns the exit status when the program should stop here.
+std::optional<int> ParseSimOptions(int argc, char** argv, SimOptions& o, const std::function<std::string()>& help);
 
 #endif
