@@ -70,7 +70,9 @@ int g_lethal = 0;                                  // D from which a cell may be
 int g_penalty[kSub2 * 10 * 10 + 1];  // by D up to g_free (at most 0.5 m of preferred clearance)
 // A field value carries kOnRoute when its cell lies on the last route.
 constexpr int kOnRoute = 2048;
-// The cost of a step onto a cell by its field value: [route carried][diagonal].
+// The cost of a step onto a cell by its field value: [route carried][diagonal];
+// kLethalStep onto a cell too close to a return.
+constexpr std::int16_t kLethalStep = INT16_MAX;
 std::int16_t g_step[2][2][2 * kOnRoute];
 int g_max_penalty = 0;                                 // the extra cost of a step at the radius
 double g_cos[360], g_sin[360];                         // of each reading's degree
@@ -169,25 +171,20 @@ void Field(const float* readings) {
   for (int j = 0; j < n; ++j) g_occupied[g_occupied_list[j]] = 0;
 }
 
-// Straight-line cost from cell (row, col) to the goal (gx, gy).
-int ToGoal(int row, int col, double gx, double gy) {
-  const double dx = Metres(row) - gx, dy = Metres(col) - gy;
-  return static_cast<int>(kHeuristic * kCellsPerMetre * std::sqrt(dx * dx + dy * dy));
+// Per search: squared offsets (m^2) of each row and column from the goal.
+double g_goal_dx2[kSide], g_goal_dy2[kSide];
+
+void GoalOffsets(double gx, double gy) {
+  for (int i = 0; i < kSide; ++i) {
+    const double dx = Metres(i) - gx, dy = Metres(i) - gy;
+    g_goal_dx2[i] = dx * dx;
+    g_goal_dy2[i] = dy * dy;
+  }
 }
 
-// Whether cell (row, col) lies near the goal, where a route may end.
-bool NearGoal(int row, int col, double gx, double gy) {
-  const double dx = Metres(row) - gx, dy = Metres(col) - gy;
-  return dx * dx + dy * dy <= kGoalReach * kGoalReach;
-}
-
-// A cell range [lo, hi] holding every cell within kGoalReach of `metres`.
-void NearRange(double metres, int& lo, int& hi) {
-  double c = kCentre + kCellsPerMetre * metres;
-  const double reach = kGoalReach * kCellsPerMetre + 1.0;
-  c = c < -2.0 * kSide ? -2.0 * kSide : c > 3.0 * kSide ? 3.0 * kSide : c;
-  lo = static_cast<int>(std::floor(c - reach));
-  hi = static_cast<int>(std::ceil(c + reach));
+// Straight-line cost from slot s to the goal.
+int ToGoal(int s) {
+  return static_cast<int>(kHeuristic * kCellsPerMetre * std::sqrt(g_goal_dx2[RowOf(s)] + g_goal_dy2[ColOf(s)]));
 }
 
 // ---- the search ----
@@ -236,21 +233,17 @@ struct Queue {
   }
 };
 
-// Straight-line cost from slot s to the goal (gx, gy).
-inline int ToGoal(int s, double gx, double gy) { return ToGoal(RowOf(s), ColOf(s), gx, gy); }
-
 // Relaxes the step from `cur` (at cost `cur_cost`, field value `here`
 // without its route mark) onto `next` with the step costs `step`. A cell
 // too close to a return may be entered only from another one and only away
 // from the return: the way out when the robot already stands too close.
 template <bool kDiag>
-inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step,
-                  double gx, double gy) {
+inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step) {
   const std::uint32_t seen = g_visit[next];
   if (seen > base) return;
   const int v = g_field[next];
   int cost = cur_cost + step[v];
-  if ((v & (kOnRoute - 1)) < g_lethal) {
+  if (step[v] == kLethalStep) {
     if (here >= g_lethal || (v & (kOnRoute - 1)) <= here) return;
     const int pen = g_max_penalty + (g_carried && v < kOnRoute ? kOffRoute : 0);
     cost = cur_cost + (kDiag ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen);
@@ -260,7 +253,7 @@ inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here,
     q.Open(next, true, cost, cur, g_h[next]);
   } else {
     g_visit[next] = base;
-    q.Open(next, false, cost, cur, ToGoal(next, gx, gy));
+    q.Open(next, false, cost, cur, ToGoal(next));
   }
 }
 
@@ -272,12 +265,10 @@ int Search(int start, double gx, double gy) {
   const std::uint32_t base = g_base;
   for (int& b : g_bucket) b = -1;
   const bool far = gx * gx + gy * gy >= kRim * kRim;
-  int near_row0, near_row1, near_col0, near_col1;
-  NearRange(gx, near_row0, near_row1);
-  NearRange(gy, near_col0, near_col1);
+  GoalOffsets(gx, gy);
   const std::int16_t* straight = g_step[g_carried ? 1 : 0][0];
   const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
-  const int h0 = ToGoal(start, gx, gy);
+  const int h0 = ToGoal(start);
   Queue q{h0, 0};
   g_visit[start] = base;
   q.Open(start, false, 0, -1, h0);
@@ -287,18 +278,17 @@ int Search(int start, double gx, double gy) {
     g_visit[cur] = base + 1;
     const int here = g_field[cur] & (kOnRoute - 1);
     const int cost = g_cost[cur];
-    Relax<false>(q, base, cur, cost, here, cur + 1, straight, gx, gy);
-    Relax<false>(q, base, cur, cost, here, cur - 1, straight, gx, gy);
-    Relax<false>(q, base, cur, cost, here, cur + kStride, straight, gx, gy);
-    Relax<false>(q, base, cur, cost, here, cur - kStride, straight, gx, gy);
-    Relax<true>(q, base, cur, cost, here, cur + kStride + 1, diagonal, gx, gy);
-    Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal, gx, gy);
-    Relax<true>(q, base, cur, cost, here, cur + kStride - 1, diagonal, gx, gy);
-    Relax<true>(q, base, cur, cost, here, cur - kStride - 1, diagonal, gx, gy);
-    const int row = RowOf(cur), col = ColOf(cur);
-    const bool near = row >= near_row0 && row <= near_row1 && col >= near_col0 && col <= near_col1 &&
-                      NearGoal(row, col, gx, gy);
-    if (near || (far && g_rim[cur])) {
+    Relax<false>(q, base, cur, cost, here, cur + 1, straight);
+    Relax<false>(q, base, cur, cost, here, cur - 1, straight);
+    Relax<false>(q, base, cur, cost, here, cur + kStride, straight);
+    Relax<false>(q, base, cur, cost, here, cur - kStride, straight);
+    Relax<true>(q, base, cur, cost, here, cur + kStride + 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur + kStride - 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur - kStride - 1, diagonal);
+    // A route may end near the goal, or out on the window's edge when the
+    // goal lies there or beyond.
+    if (g_goal_dx2[RowOf(cur)] + g_goal_dy2[ColOf(cur)] <= kGoalReach * kGoalReach || (far && g_rim[cur])) {
       const int total = cost + g_h[cur];
       const bool open = g_visit[kEnd] == base;
       if (!open || total < g_cost[kEnd]) {
@@ -374,8 +364,9 @@ void Setup(double radius, double preferred, double clearance_cost) {
     for (int v = 0; v < 2 * kOnRoute; ++v) {
       const int d = v & (kOnRoute - 1);
       const int pen = (d < g_free ? g_penalty[d] : 0) + (carried && v < kOnRoute ? kOffRoute : 0);
-      g_step[carried][0][v] = static_cast<std::int16_t>(kStraight + pen);
-      g_step[carried][1][v] = static_cast<std::int16_t>(kDiagonal + pen * kDiagonal / kStraight);
+      const bool lethal = d < g_lethal;
+      g_step[carried][0][v] = lethal ? kLethalStep : static_cast<std::int16_t>(kStraight + pen);
+      g_step[carried][1][v] = lethal ? kLethalStep : static_cast<std::int16_t>(kDiagonal + pen * kDiagonal / kStraight);
     }
   // The discs: a return at quarter offset (or, oc) from its cell's centre,
   // (or, oc) in -2..1, lies D = (4 dr - or)^2 + (4 dc - oc)^2 from the
