@@ -14,15 +14,11 @@ constexpr double kCell = 0.05;
 // Straight and diagonal steps.
 constexpr int kStraight = 10;
 constexpr int kDiagonal = 14;
-// The straight line to the goal, a little under a straight step per cell so
-// that it never overestimates: routes stay the shortest (a heavier weight
-// opens fewer cells but leads into pockets).
-constexpr double kHeuristic = 9.9;
 // A route may end this near the goal (m): the goal itself may lie in a
 // return's margin (a person, a goal drawn on a wall).
 constexpr double kGoalReach = 0.5;
 // A goal this far out (m) lies at or beyond the window's edge: a route may
-// end anywhere out there too, paying the straight line to the goal.
+// end anywhere out there too, paying the open-floor cost on to the goal.
 constexpr double kRim = 2.3;
 
 // Every table is laid out in rows of kStride slots: the grid's 100 columns
@@ -171,8 +167,21 @@ void Field(const float* readings) {
   for (int j = 0; j < n; ++j) g_occupied[g_occupied_list[j]] = 0;
 }
 
-// Per search: squared offsets (m^2) of each row and column from the goal.
+// The estimate's unit: 1/64 cell. In integers it never falls by more than
+// a step costs, so the least open total never falls and the first route
+// to come out of the queue is the cheapest.
+constexpr int kGoalUnit = 64;
+
+// Per search: squared offsets (m^2) of each row and column from the goal,
+// and the same offsets in 1/64 cell.
 double g_goal_dx2[kSide], g_goal_dy2[kSide];
+int g_goal_ar[kSide], g_goal_ac[kSide];
+
+// The goal's row or column in 1/64 cell, rounded, held within 100 m.
+int GoalUnits(double metres) {
+  metres = metres < -100.0 ? -100.0 : metres > 100.0 ? 100.0 : metres;
+  return static_cast<int>(std::floor(kGoalUnit * (kCentre + kCellsPerMetre * metres) + 0.5));
+}
 
 void GoalOffsets(double gx, double gy) {
   for (int i = 0; i < kSide; ++i) {
@@ -180,11 +189,18 @@ void GoalOffsets(double gx, double gy) {
     g_goal_dx2[i] = dx * dx;
     g_goal_dy2[i] = dy * dy;
   }
+  const int gr = GoalUnits(gx), gc = GoalUnits(gy);
+  for (int i = 0; i < kSide; ++i) {
+    g_goal_ar[i] = std::abs(kGoalUnit * i - gr);
+    g_goal_ac[i] = std::abs(kGoalUnit * i - gc);
+  }
 }
 
-// Straight-line cost from slot s to the goal.
+// Cost from slot s to the goal over open floor: straight and diagonal
+// steps, rounded down.
 int ToGoal(int s) {
-  return static_cast<int>(kHeuristic * kCellsPerMetre * std::sqrt(g_goal_dx2[RowOf(s)] + g_goal_dy2[ColOf(s)]));
+  const int a = g_goal_ar[RowOf(s)], b = g_goal_ac[ColOf(s)];
+  return (a > b ? kStraight * a + (kDiagonal - kStraight) * b : kStraight * b + (kDiagonal - kStraight) * a) / kGoalUnit;
 }
 
 // ---- the search ----
@@ -221,8 +237,8 @@ struct Queue {
     return s;
   }
   // Opens slot s at `cost` through `parent`, or lowers its cost when open
-  // (`open`). A total below the least (the estimate may fall by one more
-  // than a diagonal step costs, through rounding) waits in the least bucket.
+  // (`open`). Totals do not fall below the least with the estimate below;
+  // one that did would still wait in the least bucket, not a turn ahead.
   void Open(int s, bool open, int cost, int parent, int h) {
     if (open) Unlink(s);
     g_cost[s] = cost;
@@ -327,6 +343,11 @@ void CarryRoute(const Motion& m) {
 
 void Forget() { g_prev = 0; }
 
+int FieldAt(int row, int col) {
+  if (row < 0 || row >= kSide || col < 0 || col >= kSide) return -1;
+  return g_field[Slot(row, col)] & (kOnRoute - 1);
+}
+
 void Setup(double radius, double preferred, double clearance_cost) {
   for (int i = 0; i < 360; ++i) {
     const double a = i * (3.14159265358979323846 / 180.0);
@@ -401,6 +422,7 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
   g_prev = 0;
   const int goal = Search(start, goal_x, goal_y);
   if (goal < 0) return;
+  out.cost = g_cost[kEnd];
   const int goal_row = CellOf(goal_x), goal_col = CellOf(goal_y);
   out.goal_moved = goal_row < 0 || goal_col < 0 || goal != Slot(goal_row, goal_col);
   int n = 0;
