@@ -294,14 +294,17 @@ int Search(int start, double gx, double gy) {
     g_visit[cur] = base + 1;
     const int here = g_field[cur] & (kOnRoute - 1);
     const int cost = g_cost[cur];
-    Relax<false>(q, base, cur, cost, here, cur + 1, straight);
+    // The last opened of equal totals comes out first: left-hand steps go
+    // last, so that of two ways round alike the route takes the left, as
+    // the pilot turns left on a tie.
     Relax<false>(q, base, cur, cost, here, cur - 1, straight);
+    Relax<false>(q, base, cur, cost, here, cur + 1, straight);
     Relax<false>(q, base, cur, cost, here, cur + kStride, straight);
     Relax<false>(q, base, cur, cost, here, cur - kStride, straight);
-    Relax<true>(q, base, cur, cost, here, cur + kStride + 1, diagonal);
-    Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
     Relax<true>(q, base, cur, cost, here, cur + kStride - 1, diagonal);
     Relax<true>(q, base, cur, cost, here, cur - kStride - 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur + kStride + 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
     // A route may end near the goal, or out on the window's edge when the
     // goal lies there or beyond.
     if (g_goal_dx2[RowOf(cur)] + g_goal_dy2[ColOf(cur)] <= kGoalReach * kGoalReach || (far && g_rim[cur])) {
