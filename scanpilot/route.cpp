@@ -58,20 +58,20 @@ constexpr int kRing = 1024;
 static_assert(kDiagonal + (kMaxPenalty + kOffRoute) * kDiagonal / kStraight + 16 < kRing, "ring too short");
 
 // ---- tables made by Setup ----
-int g_width = 16;                             // 16 or 32 slots per disc row
+int g_width = 16;                                  // 16 or 32 slots per disc row
 int g_lo = 0, g_hi = -1;                           // disc rows and columns: offsets g_lo..g_hi
 std::int16_t g_disc[kSub2][kDiscRows][kMaxWidth];  // min(D, g_free) around a return, by its offset
 int g_free = 0;                                    // D from which a cell pays nothing
 int g_lethal = 0;                                  // D from which a cell may be entered
-int g_penalty[kSub2 * 10 * 10 + 1];  // by D up to g_free (at most 0.5 m of preferred clearance)
+int g_penalty[kSub2 * 10 * 10 + 1];                // by D up to g_free (at most 0.5 m of preferred clearance)
 // A field value carries kOnRoute when its cell lies on the last route.
 constexpr int kOnRoute = 2048;
 // The cost of a step onto a cell by its field value: [route carried][diagonal];
 // kLethalStep onto a cell too close to a return.
 constexpr std::int16_t kLethalStep = INT16_MAX;
 std::int16_t g_step[2][2][2 * kOnRoute];
-int g_max_penalty = 0;                                 // the extra cost of a step at the radius
-double g_cos[360], g_sin[360];                         // of each reading's degree
+int g_max_penalty = 0;          // the extra cost of a step at the radius
+double g_cos[360], g_sin[360];  // of each reading's degree
 
 // ---- per plan ----
 // Squared distance, in sixteenths of a cell squared, from each cell's centre
@@ -200,7 +200,8 @@ void GoalOffsets(double gx, double gy) {
 // steps, rounded down.
 int ToGoal(int s) {
   const int a = g_goal_ar[RowOf(s)], b = g_goal_ac[ColOf(s)];
-  return (a > b ? kStraight * a + (kDiagonal - kStraight) * b : kStraight * b + (kDiagonal - kStraight) * a) / kGoalUnit;
+  return (a > b ? kStraight * a + (kDiagonal - kStraight) * b : kStraight * b + (kDiagonal - kStraight) * a) /
+         kGoalUnit;
 }
 
 // ---- the search ----
@@ -375,9 +376,8 @@ void Setup(double radius, double preferred, double clearance_cost) {
   for (int d = 0; d <= g_free; ++d) {
     int p = 0;
     if (d >= g_lethal && d < g_free) {
-      const double v = top * (preferred_cells - std::sqrt(d / static_cast<double>(kSub2))) /
-                           (preferred_cells - radius_cells) +
-                       0.5;
+      const double v =
+          top * (preferred_cells - std::sqrt(d / static_cast<double>(kSub2))) / (preferred_cells - radius_cells) + 0.5;
       p = v < kMaxPenalty ? static_cast<int>(v) : kMaxPenalty;
     }
     g_penalty[d] = p;

@@ -42,8 +42,7 @@ std::vector<float> RandomScan(std::mt19937& rng) {
     const double range = 0.12 + u(rng) * 3.6, slope = (u(rng) - 0.5) * 0.05;
     for (int k = 0; k < width; ++k) scan[(first + k) % 360] = static_cast<float>(range + slope * k);
   }
-  const float bad[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(), 0.0f,
-                       -1.0f};
+  const float bad[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(), 0.0f, -1.0f};
   for (int k = 0; k < 8; ++k) scan[static_cast<int>(u(rng) * 360)] = bad[k % 4];
   return scan;
 }
