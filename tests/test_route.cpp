@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -22,6 +23,8 @@ namespace {
 namespace route = scanpilot_route;
 constexpr int kSide = route::kSide;
 constexpr double kPi = 3.14159265358979323846;
+
+std::size_t U(int i) { return static_cast<std::size_t>(i); }
 
 struct Robot {
   double radius, preferred, clearance_cost;
@@ -40,10 +43,10 @@ std::vector<float> RandomScan(std::mt19937& rng) {
   for (int p = 0; p < pieces; ++p) {
     const int first = static_cast<int>(u(rng) * 360), width = 1 + static_cast<int>(u(rng) * 25);
     const double range = 0.12 + u(rng) * 3.6, slope = (u(rng) - 0.5) * 0.05;
-    for (int k = 0; k < width; ++k) scan[(first + k) % 360] = static_cast<float>(range + slope * k);
+    for (int k = 0; k < width; ++k) scan[U((first + k) % 360)] = static_cast<float>(range + slope * k);
   }
   const float bad[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(), 0.0f, -1.0f};
-  for (int k = 0; k < 8; ++k) scan[static_cast<int>(u(rng) * 360)] = bad[k % 4];
+  for (int k = 0; k < 8; ++k) scan[U(static_cast<int>(u(rng) * 360))] = bad[k % 4];
   return scan;
 }
 
@@ -75,10 +78,10 @@ std::vector<int> ModelField(const std::vector<float>& scan, const Robot& robot) 
   std::vector<bool> taken(kSide * kSide, false);
   for (int i = 0; i < 360; ++i) {
     int qr, qc;
-    if (!Quarter(scan[i], i, qr, qc)) continue;
+    if (!Quarter(scan[U(i)], i, qr, qc)) continue;
     const int cell = (qr / 4) * kSide + qc / 4;
-    if (taken[cell]) continue;
-    taken[cell] = true;
+    if (taken[U(cell)]) continue;
+    taken[U(cell)] = true;
     points.emplace_back(qr, qc);
   }
   const int cap = FreeLevel(robot);
@@ -87,7 +90,7 @@ std::vector<int> ModelField(const std::vector<float>& scan, const Robot& robot) 
     for (int c = 0; c < kSide; ++c)
       for (const auto& p : points) {
         const int dr = 4 * r + 2 - p.first, dc = 4 * c + 2 - p.second;
-        field[r * kSide + c] = std::min(field[r * kSide + c], dr * dr + dc * dc);
+        field[U(r * kSide + c)] = std::min(field[U(r * kSide + c)], dr * dr + dc * dc);
       }
   return field;
 }
@@ -114,13 +117,13 @@ long Cheapest(const std::vector<int>& field, const Robot& robot, double gx, doub
   using Item = std::pair<long, int>;
   std::priority_queue<Item, std::vector<Item>, std::greater<Item>> open;
   const int start = 50 * kSide + 50;
-  cost[start] = 0;
+  cost[U(start)] = 0;
   open.emplace(0, start);
   long best = -1;
   while (!open.empty()) {
     const auto [g, cell] = open.top();
     open.pop();
-    if (g != cost[cell]) continue;
+    if (g != cost[U(cell)]) continue;
     const int row = cell / kSide, col = cell % kSide;
     const double x = metres(row), y = metres(col);
     if ((x - gx) * (x - gx) + (y - gy) * (y - gy) <= 0.25 || (far && x * x + y * y >= 2.3 * 2.3)) {
@@ -135,11 +138,11 @@ long Cheapest(const std::vector<int>& field, const Robot& robot, double gx, doub
         const int r = row + dr, c = col + dc;
         if ((dr == 0 && dc == 0) || r < 0 || r >= kSide || c < 0 || c >= kSide) continue;
         const int next = r * kSide + c;
-        if (lethal(field[next]) && (!lethal(field[cell]) || field[next] <= field[cell])) continue;
-        const int pen = penalty(field[next]);
+        if (lethal(field[U(next)]) && (!lethal(field[U(cell)]) || field[U(next)] <= field[U(cell)])) continue;
+        const int pen = penalty(field[U(next)]);
         const long step = dr != 0 && dc != 0 ? 14 + pen * 14 / 10 : 10 + pen;
-        if (g + step < cost[next]) {
-          cost[next] = g + step;
+        if (g + step < cost[U(next)]) {
+          cost[U(next)] = g + step;
           open.emplace(g + step, next);
         }
       }
@@ -161,9 +164,9 @@ TEST_P(RouteModel, FieldIsTheNearestReturnOfEveryCell) {
     int wrong = 0;
     for (int row = 0; row < kSide; ++row)
       for (int col = 0; col < kSide; ++col)
-        if (route::FieldAt(row, col) != model[row * kSide + col] && ++wrong <= 3)
+        if (route::FieldAt(row, col) != model[U(row * kSide + col)] && ++wrong <= 3)
           ADD_FAILURE() << "scan " << n << " cell (" << row << ", " << col << "): " << route::FieldAt(row, col)
-                        << ", nearest return " << model[row * kSide + col];
+                        << ", nearest return " << model[U(row * kSide + col)];
   }
 }
 
@@ -202,7 +205,7 @@ TEST(Route, WayOutWhenStandingTooClose) {
   route::Setup(robot.radius, robot.preferred, robot.clearance_cost);
   route::Forget();
   std::vector<float> scan(360, std::numeric_limits<float>::infinity());
-  for (int i = 230; i <= 310; ++i) scan[i] = static_cast<float>(0.12 / std::fabs(std::sin(i * kPi / 180.0)));
+  for (int i = 230; i <= 310; ++i) scan[U(i)] = static_cast<float>(0.12 / std::fabs(std::sin(i * kPi / 180.0)));
   route::Result r;
   route::Plan(scan.data(), 0.0, -1.5, 0.6, nullptr, r);
   ASSERT_TRUE(r.found);
