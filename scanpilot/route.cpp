@@ -11,64 +11,95 @@ namespace {
 constexpr int kCentre = kPathgridCentre;
 constexpr double kCellsPerMetre = kPathgridCellsPerMetre;
 constexpr double kCell = kPathgridCellSize;
-// Squared distance of a cell no return is near.
-constexpr float kFar = 1e9f;
-// How far a return's stamp reaches (cells): the preferred clearance of 0.5 m
-// at most, plus one.
-constexpr int kMaxReach = 11;
-constexpr int kLethal = -1;
 // Straight and diagonal steps.
 constexpr int kStraight = 10;
 constexpr int kDiagonal = 14;
-constexpr int kDirs = 8;
-// The straight line to the goal, a little under a straight step per cell so
-// that it never overestimates: routes stay the shortest (a heavier weight
-// opens fewer cells but leads into pockets).
-constexpr double kHeuristic = 9.9;
-constexpr int kDirCol[kDirs] = {1, -1, 0, 0, 1, 1, -1, -1};
-constexpr int kDirRow[kDirs] = {0, 0, 1, -1, 1, -1, 1, -1};
 // A route may end this near the goal (m): the goal itself may lie in a
 // return's margin (a person, a goal drawn on a wall).
 constexpr double kGoalReach = 0.5;
 // A goal this far out (m) lies at or beyond the window's edge: a route may
-// end anywhere out there too, paying the straight line to the goal.
+// end anywhere out there too, paying the open-floor cost on to the goal.
 constexpr double kRim = 2.3;
-// The search's goal node: reached from every cell where a route may end.
-constexpr int kEnd = kCells;
 
-int g_reach = 0;                // stamp reach, cells
-int g_max_penalty = 0;          // the extra cost of a step at the radius
-int g_half[2 * kMaxReach + 1];  // half width of the stamp's disc per row
-double g_cos[360], g_sin[360];  // of each reading's degree
-double g_radius2 = 0.0;         // squared radius and preferred clearance, cells^2
-double g_preferred2 = 0.0;
-double g_radius_cells = 0.0, g_preferred_cells = 0.0, g_clearance_cost = 0.0;
-int g_penalty[kCells];  // per cell: kLethal or extra cost of a step onto it
-float g_point_row[360], g_point_col[360];
-float g_d2[kCells];  // squared distance (cells^2) to the nearest return
-unsigned char g_occupied[kCells];
-int g_occupied_list[360];
-int g_cost[kCells + 1];  // cost from the robot
-int g_parent[kCells + 1];
-unsigned char g_state[kCells];  // 0 new, 1 open, 2 closed
-int g_heap[kCells + 1];
-int g_heap_pos[kCells + 1];
-long long g_key[kCells + 1];
-unsigned char g_state_end = 0;
-int g_heap_size = 0;
-int g_path[kCells];
-// The last route's first cells, in metres of its frame, and the cells they
-// fall on now.
-constexpr int kKeep = 80;
+// Every table is laid out in rows of kStride slots: the grid's 100 columns
+// from kPad on, the rest padding that a stamp may spill into and that the
+// search treats as walled, and a walled row above and below. Neighbours are
+// then one offset away with no bounds test.
+constexpr int kPad = 16;
+constexpr int kStride = 128;
+constexpr int kSlots = (kSide + 2) * kStride;
+// The search's goal node: reached from every cell where a route may end.
+constexpr int kEnd = kSlots;
+
+constexpr int Slot(int row, int col) { return (row + 1) * kStride + col + kPad; }
+constexpr int RowOf(int slot) { return static_cast<int>(static_cast<unsigned>(slot) / kStride) - 1; }
+constexpr int ColOf(int slot) { return static_cast<int>(static_cast<unsigned>(slot) % kStride) - kPad; }
+
+// Return positions are quantised to a quarter cell (12.5 mm): squared
+// distances are then small integers, the same on every CPU, and a stamp is
+// a copy of one of 16 precomputed discs.
+constexpr int kSub = 4;
+constexpr int kSub2 = kSub * kSub;
+// A disc reaches at most kMaxHalf cells each way (0.5 m of preferred
+// clearance plus the return's offset in its cell), in rows of up to kMaxWidth.
+constexpr int kMaxHalf = 11;
+constexpr int kMaxWidth = 32;
+constexpr int kDiscRows = 2 * kMaxHalf + 1;
+// Penalties beyond this (clearance_cost 50) keep every step cost within the
+// bucket queue's span.
+constexpr int kMaxPenalty = 500;
 // Extra cost of a step off the last route: a fifth of a straight step
 // per cell makes another way round win only when it is clearly shorter.
 constexpr int kOffRoute = 5;
+// The bucket queue spans more than any step's rise of estimate: a
+// diagonal step at the highest penalty off the route plus the heuristic's
+// fall over a diagonal.
+constexpr int kRing = 1024;
+static_assert(kDiagonal + (kMaxPenalty + kOffRoute) * kDiagonal / kStraight + 16 < kRing, "ring too short");
+
+// ---- tables made by Setup ----
+int g_width = 16;                                  // 16 or 32 slots per disc row
+int g_lo = 0, g_hi = -1;                           // disc rows and columns: offsets g_lo..g_hi
+std::int16_t g_disc[kSub2][kDiscRows][kMaxWidth];  // min(D, g_free) around a return, by its offset
+int g_free = 0;                                    // D from which a cell pays nothing
+int g_lethal = 0;                                  // D from which a cell may be entered
+int g_penalty[kSub2 * 10 * 10 + 1];                // by D up to g_free (at most 0.5 m of preferred clearance)
+// A field value carries kOnRoute when its cell lies on the last route.
+constexpr int kOnRoute = 2048;
+// The cost of a step onto a cell by its field value: [route carried][diagonal];
+// kLethalStep onto a cell too close to a return.
+constexpr std::int16_t kLethalStep = INT16_MAX;
+std::int16_t g_step[2][2][2 * kOnRoute];
+int g_max_penalty = 0;          // the extra cost of a step at the radius
+double g_cos[360], g_sin[360];  // of each reading's degree
+
+// ---- per plan ----
+// Squared distance, in sixteenths of a cell squared, from each cell's centre
+// to the nearest return, at most g_free; plus kOnRoute on the last route.
+// The tail takes the last row's spill.
+std::int16_t g_field[kSlots + kMaxWidth];
+unsigned char g_occupied[kSlots];
+int g_occupied_list[360];
+// Search marks: a slot is open at g_base, closed above it, new below; walls
+// hold the largest value, closed for every search.
+std::uint32_t g_visit[kSlots + 1];
+std::uint32_t g_base = 0;
+int g_cost[kSlots + 1];  // cost from the robot
+int g_h[kSlots + 1];     // estimate to the goal
+int g_parent[kSlots + 1];
+// Open slots in buckets by estimated total, last in first out, doubly
+// linked; a bucket's first slot holds -(bucket + 2) as its previous.
+int g_next[kSlots + 1], g_back[kSlots + 1];
+int g_bucket[kRing];
+int g_path[kSide * kSide];
+// The last route's first cells, in metres of its frame, and the cells they
+// fall on now (those marked g_route_mark).
+constexpr int kKeep = 80;
 double g_prev_x[kKeep], g_prev_y[kKeep];
 int g_prev = 0;
-bool g_carried = false;  // g_on_route holds the last route
-unsigned char g_on_route[kCells];
-
-int Penalty(int cell) { return g_penalty[cell]; }
+bool g_carried = false;
+// Cells out on the window's edge, where a route toward a far goal may end.
+unsigned char g_rim[kSlots];
 
 int CellOf(double metres) {
   const double v = kCentre + 0.5 + kCellsPerMetre * metres;
@@ -78,182 +109,212 @@ int CellOf(double metres) {
 
 double Metres(int cell) { return static_cast<double>(cell - kCentre) * kCell; }
 
-// ---- an indexed binary heap of cells by key ----
-
-bool Before(int a, int b) { return g_key[a] < g_key[b] || (g_key[a] == g_key[b] && a < b); }
-
-void Place(int at, int cell) {
-  g_heap[at] = cell;
-  g_heap_pos[cell] = at;
-}
-
-void SiftUp(int at) {
-  const int cell = g_heap[at];
-  while (at > 0) {
-    const int up = (at - 1) / 2;
-    if (!Before(cell, g_heap[up])) break;
-    Place(at, g_heap[up]);
-    at = up;
-  }
-  Place(at, cell);
-}
-
-void SiftDown(int at) {
-  const int cell = g_heap[at];
-  for (;;) {
-    int child = 2 * at + 1;
-    if (child >= g_heap_size) break;
-    if (child + 1 < g_heap_size && Before(g_heap[child + 1], g_heap[child])) ++child;
-    if (!Before(g_heap[child], cell)) break;
-    Place(at, g_heap[child]);
-    at = child;
-  }
-  Place(at, cell);
-}
-
-void Push(int cell) {
-  Place(g_heap_size, cell);
-  SiftUp(g_heap_size++);
-}
-
-int Pop() {
-  const int top = g_heap[0];
-  --g_heap_size;
-  if (g_heap_size > 0) {
-    Place(0, g_heap[g_heap_size]);
-    SiftDown(0);
-  }
-  return top;
+// Walls round the grid, and every cell new.
+void ResetMarks() {
+  for (int s = 0; s <= kSlots; ++s) g_visit[s] = UINT32_MAX;
+  for (int r = 0; r < kSide; ++r)
+    for (int c = 0; c < kSide; ++c) g_visit[Slot(r, c)] = 0;
+  g_visit[kEnd] = 0;
+  g_base = 2;
+  for (int r = 0; r < kSide; ++r)
+    for (int c = 0; c < kSide; ++c) {
+      const double x = Metres(r), y = Metres(c);
+      g_rim[Slot(r, c)] = x * x + y * y >= kRim * kRim;
+    }
 }
 
 // ---- the clearance field ----
 
-// The squared distance from every cell centre within reach to a return at
-// (pr, pc) in cell units: rotating the robot moves it smoothly, not a cell
-// at a time.
-void Stamp(int row, int col, float pr, float pc) {
-  const int r0 = row - g_reach < 0 ? 0 : row - g_reach;
-  const int r1 = row + g_reach >= kSide ? kSide - 1 : row + g_reach;
-  for (int r = r0; r <= r1; ++r) {
-    // Only the disc of the reach: farther cells pay nothing anyway.
-    const int half = g_half[r - row + g_reach];
-    const int c0 = col - half < 0 ? 0 : col - half;
-    const int c1 = col + half >= kSide ? kSide - 1 : col + half;
-    float* p = g_d2 + r * kSide;
-    const float dr = static_cast<float>(r) - pr;
-    const float base = dr * dr;
-    for (int c = c0; c <= c1; ++c) {
-      const float dc = static_cast<float>(c) - pc;
-      const float v = base + dc * dc;
-      p[c] = v < p[c] ? v : p[c];
-    }
+template <int W>
+void StampRows(int row, int col, int disc) {
+  int r0 = row + g_lo, r1 = row + g_hi;
+  if (r0 < 0) r0 = 0;
+  if (r1 >= kSide) r1 = kSide - 1;
+  std::int16_t* dst = g_field + Slot(r0, col) - W / 2;
+  const std::int16_t* src = g_disc[disc][r0 - row - g_lo];
+  for (int k = r1 - r0; k >= 0; --k, dst += kStride, src += kMaxWidth) {
+    std::int16_t m[W];
+    for (int i = 0; i < W; ++i) m[i] = src[i] < dst[i] ? src[i] : dst[i];
+    std::memcpy(dst, m, sizeof m);
   }
 }
 
 void Field(const float* readings) {
-  std::memset(g_occupied, 0, sizeof g_occupied);
-  for (float& v : g_d2) v = kFar;
+  for (std::int16_t& v : g_field) v = static_cast<std::int16_t>(g_free);
   int n = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
     if (!(d > 0.0) || !std::isfinite(d)) continue;
-    const double x = -d * g_cos[i], y = -d * g_sin[i];
-    const int row = CellOf(x), col = CellOf(y);
-    if (row < 0 || col < 0) continue;
+    // Quarter cells from the outer corner of cell (0, 0), rounded: the
+    // grid spans [0, 400) of them.
+    const double qr = kSub * (kCentre + kCellsPerMetre * (-d * g_cos[i])) + (0.5 + kSub / 2);
+    const double qc = kSub * (kCentre + kCellsPerMetre * (-d * g_sin[i])) + (0.5 + kSub / 2);
+    if (!(qr >= 0.0 && qr < kSub * kSide && qc >= 0.0 && qc < kSub * kSide)) continue;
+    const unsigned iqr = static_cast<unsigned>(qr), iqc = static_cast<unsigned>(qc);
+    const int row = static_cast<int>(iqr / kSub), col = static_cast<int>(iqc / kSub);
     // Returns in one cell lie within its width of each other: the first
     // stands for them all.
-    const int k = row * kSide + col;
-    if (g_occupied[k]) continue;
-    g_occupied[k] = 1;
-    g_occupied_list[n] = k;
-    g_point_row[n] = static_cast<float>(kCentre + kCellsPerMetre * x);
-    g_point_col[n] = static_cast<float>(kCentre + kCellsPerMetre * y);
-    ++n;
+    const int s = Slot(row, col);
+    if (g_occupied[s]) continue;
+    g_occupied[s] = 1;
+    g_occupied_list[n++] = s;
+    const int disc = static_cast<int>(iqr % kSub * kSub + iqc % kSub);
+    if (g_width == 16)
+      StampRows<16>(row, col, disc);
+    else
+      StampRows<32>(row, col, disc);
   }
-  for (int j = 0; j < n; ++j)
-    Stamp(g_occupied_list[j] / kSide, g_occupied_list[j] % kSide, g_point_row[j], g_point_col[j]);
-  for (int k = 0; k < kCells; ++k) {
-    const double d2 = g_d2[k];
-    if (d2 < g_radius2) {
-      g_penalty[k] = kLethal;
-    } else if (d2 < g_preferred2) {
-      g_penalty[k] = static_cast<int>(kStraight * g_clearance_cost * (g_preferred_cells - std::sqrt(d2)) /
-                                          (g_preferred_cells - g_radius_cells) +
-                                      0.5);
-    } else {
-      g_penalty[k] = 0;
-    }
+  for (int j = 0; j < n; ++j) g_occupied[g_occupied_list[j]] = 0;
+}
+
+// The estimate's unit: 1/64 cell. In integers it never falls by more than
+// a step costs, so the least open total never falls and the first route
+// to come out of the queue is the cheapest.
+constexpr int kGoalUnit = 64;
+
+// Per search: squared offsets (m^2) of each row and column from the goal,
+// and the same offsets in 1/64 cell.
+double g_goal_dx2[kSide], g_goal_dy2[kSide];
+int g_goal_ar[kSide], g_goal_ac[kSide];
+
+// The goal's row or column in 1/64 cell, rounded, held within 100 m.
+int GoalUnits(double metres) {
+  metres = metres < -100.0 ? -100.0 : metres > 100.0 ? 100.0 : metres;
+  return static_cast<int>(std::floor(kGoalUnit * (kCentre + kCellsPerMetre * metres) + 0.5));
+}
+
+void GoalOffsets(double gx, double gy) {
+  for (int i = 0; i < kSide; ++i) {
+    const double dx = Metres(i) - gx, dy = Metres(i) - gy;
+    g_goal_dx2[i] = dx * dx;
+    g_goal_dy2[i] = dy * dy;
+  }
+  const int gr = GoalUnits(gx), gc = GoalUnits(gy);
+  for (int i = 0; i < kSide; ++i) {
+    g_goal_ar[i] = std::abs(kGoalUnit * i - gr);
+    g_goal_ac[i] = std::abs(kGoalUnit * i - gc);
   }
 }
 
-// Straight-line cost from cell (row, col) to the goal (gx, gy).
-int ToGoal(int row, int col, double gx, double gy) {
-  const double dx = Metres(row) - gx, dy = Metres(col) - gy;
-  return static_cast<int>(kHeuristic * kCellsPerMetre * std::sqrt(dx * dx + dy * dy));
+// Cost from slot s to the goal over open floor: straight and diagonal
+// steps, rounded down.
+int ToGoal(int s) {
+  const int a = g_goal_ar[RowOf(s)], b = g_goal_ac[ColOf(s)];
+  return (a > b ? kStraight * a + (kDiagonal - kStraight) * b : kStraight * b + (kDiagonal - kStraight) * a) /
+         kGoalUnit;
 }
 
-// Whether a route may end on cell (row, col): near the goal, or out on the
-// window's edge when the goal lies there or beyond.
-bool MayEnd(int row, int col, double gx, double gy, bool far) {
-  const double x = Metres(row), y = Metres(col);
-  const double dx = x - gx, dy = y - gy;
-  if (dx * dx + dy * dy <= kGoalReach * kGoalReach) return true;
-  return far && x * x + y * y >= kRim * kRim;
-}
+// ---- the search ----
 
-void Open(int cell, int cost, int parent, int h) {
-  g_cost[cell] = cost;
-  g_parent[cell] = parent;
-  // Equal estimates go to the cell nearer the goal: fewer cells opened.
-  g_key[cell] = (static_cast<long long>(cost + h) << 16) | h;
-  const bool is_open = cell == kEnd ? g_state_end == 1 : g_state[cell] == 1;
-  if (is_open) {
-    SiftUp(g_heap_pos[cell]);
-    return;
+// Open slots wait in buckets by estimated total (cost plus estimate), last
+// in first out, doubly linked; a bucket's first slot holds -(bucket + 2) as
+// its previous. Totals in the queue never span more than kRing.
+struct Queue {
+  int least;   // no open slot's total is below this
+  int queued;  // open slots
+
+  void Link(int s, int key) {
+    const int b = key & (kRing - 1);
+    const int head = g_bucket[b];
+    g_next[s] = head;
+    g_back[s] = -(b + 2);
+    if (head >= 0) g_back[head] = s;
+    g_bucket[b] = s;
+    ++queued;
   }
-  if (cell == kEnd)
-    g_state_end = 1;
-  else
-    g_state[cell] = 1;
-  Push(cell);
+  void Unlink(int s) {
+    const int p = g_back[s], n = g_next[s];
+    if (p >= 0)
+      g_next[p] = n;
+    else
+      g_bucket[-p - 2] = n;
+    if (n >= 0) g_back[n] = p;
+    --queued;
+  }
+  int Pop() {
+    while (g_bucket[least & (kRing - 1)] < 0) ++least;
+    const int s = g_bucket[least & (kRing - 1)];
+    Unlink(s);
+    return s;
+  }
+  // Opens slot s at `cost` through `parent`, or lowers its cost when open
+  // (`open`). Totals do not fall below the least with the estimate below;
+  // one that did would still wait in the least bucket, not a turn ahead.
+  void Open(int s, bool open, int cost, int parent, int h) {
+    if (open) Unlink(s);
+    g_cost[s] = cost;
+    g_h[s] = h;
+    g_parent[s] = parent;
+    const int key = cost + h;
+    Link(s, key < least ? least : key);
+  }
+};
+
+// Relaxes the step from `cur` (at cost `cur_cost`, field value `here`
+// without its route mark) onto `next` with the step costs `step`. A cell
+// too close to a return may be entered only from another one and only away
+// from the return: the way out when the robot already stands too close.
+template <bool kDiag>
+inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step) {
+  const std::uint32_t seen = g_visit[next];
+  if (seen > base) return;
+  const int v = g_field[next];
+  int cost = cur_cost + step[v];
+  if (step[v] == kLethalStep) {
+    if (here >= g_lethal || (v & (kOnRoute - 1)) <= here) return;
+    const int pen = g_max_penalty + (g_carried && v < kOnRoute ? kOffRoute : 0);
+    cost = cur_cost + (kDiag ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen);
+  }
+  if (seen == base) {
+    if (cost >= g_cost[next]) return;
+    q.Open(next, true, cost, cur, g_h[next]);
+  } else {
+    g_visit[next] = base;
+    q.Open(next, false, cost, cur, ToGoal(next));
+  }
 }
 
-// Search from the robot's cell to the goal node. A cell too close to a
-// return may be entered only from another one and only away from the
-// return: the way out when the robot already stands too close. Returns the
-// cell the route ends on, or -1.
+// Search from the robot's cell to the goal node. Returns the slot the route
+// ends on, or -1.
 int Search(int start, double gx, double gy) {
-  std::memset(g_state, 0, sizeof g_state);
-  g_state_end = 0;
-  g_heap_size = 0;
+  g_base += 2;
+  if (g_base >= UINT32_MAX - 2) ResetMarks();
+  const std::uint32_t base = g_base;
+  for (int& b : g_bucket) b = -1;
   const bool far = gx * gx + gy * gy >= kRim * kRim;
-  Open(start, 0, -1, ToGoal(start / kSide, start % kSide, gx, gy));
-  while (g_heap_size > 0) {
-    const int cur = Pop();
+  GoalOffsets(gx, gy);
+  const std::int16_t* straight = g_step[g_carried ? 1 : 0][0];
+  const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
+  const int h0 = ToGoal(start);
+  Queue q{h0, 0};
+  g_visit[start] = base;
+  q.Open(start, false, 0, -1, h0);
+  while (q.queued > 0) {
+    const int cur = q.Pop();
     if (cur == kEnd) return g_parent[kEnd];
-    g_state[cur] = 2;
-    const int row = cur / kSide, col = cur % kSide;
-    if (MayEnd(row, col, gx, gy, far)) {
-      const int total = g_cost[cur] + ToGoal(row, col, gx, gy);
-      if (g_state_end == 0 || total < g_cost[kEnd]) Open(kEnd, total, cur, 0);
-    }
-    const bool cur_lethal = Penalty(cur) == kLethal;
-    for (int k = 0; k < kDirs; ++k) {
-      const int r = row + kDirRow[k], c = col + kDirCol[k];
-      if (r < 0 || r >= kSide || c < 0 || c >= kSide) continue;
-      const int next = r * kSide + c;
-      if (g_state[next] == 2) continue;
-      int pen = Penalty(next);
-      if (pen == kLethal) {
-        if (!cur_lethal || g_d2[next] <= g_d2[cur]) continue;
-        pen = g_max_penalty;
+    g_visit[cur] = base + 1;
+    const int here = g_field[cur] & (kOnRoute - 1);
+    const int cost = g_cost[cur];
+    // The last opened of equal totals comes out first: left-hand steps go
+    // last, so that of two ways round alike the route takes the left, as
+    // the pilot turns left on a tie.
+    Relax<false>(q, base, cur, cost, here, cur - 1, straight);
+    Relax<false>(q, base, cur, cost, here, cur + 1, straight);
+    Relax<false>(q, base, cur, cost, here, cur + kStride, straight);
+    Relax<false>(q, base, cur, cost, here, cur - kStride, straight);
+    Relax<true>(q, base, cur, cost, here, cur + kStride - 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur - kStride - 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur + kStride + 1, diagonal);
+    Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
+    // A route may end near the goal, or out on the window's edge when the
+    // goal lies there or beyond.
+    if (g_goal_dx2[RowOf(cur)] + g_goal_dy2[ColOf(cur)] <= kGoalReach * kGoalReach || (far && g_rim[cur])) {
+      const int total = cost + g_h[cur];
+      const bool open = g_visit[kEnd] == base;
+      if (!open || total < g_cost[kEnd]) {
+        g_visit[kEnd] = base;
+        q.Open(kEnd, open, total, cur, 0);
       }
-      if (g_carried && !g_on_route[next]) pen += kOffRoute;
-      const bool diagonal = k >= 4;
-      const int step = diagonal ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen;
-      const int cost = g_cost[cur] + step;
-      if (g_state[next] == 1 && cost >= g_cost[next]) continue;
-      Open(next, cost, cur, ToGoal(r, c, gx, gy));
     }
   }
   return -1;
@@ -261,8 +322,8 @@ int Search(int start, double gx, double gy) {
 
 // Squared distance (m^2) of cell `p` from the line through the robot and cell `q`.
 double OffLine(int p, int q) {
-  const double px = Metres(p / kSide), py = Metres(p % kSide);
-  const double qx = Metres(q / kSide), qy = Metres(q % kSide);
+  const double px = Metres(RowOf(p)), py = Metres(ColOf(p));
+  const double qx = Metres(RowOf(q)), qy = Metres(ColOf(q));
   const double len2 = qx * qx + qy * qy;
   const double cross = px * qy - py * qx;
   return cross * cross / len2;
@@ -270,17 +331,15 @@ double OffLine(int p, int q) {
 
 // Marks the last route, moved into this frame, three cells wide.
 void CarryRoute(const Motion& m) {
-  std::memset(g_on_route, 0, sizeof g_on_route);
   const double c = std::cos(m.turn), s = std::sin(m.turn);
   for (int i = 0; i < g_prev; ++i) {
     const double px = g_prev_x[i] - m.x, py = g_prev_y[i] - m.y;
     const int row = CellOf(c * px + s * py), col = CellOf(-s * px + c * py);
     if (row < 0 || col < 0) continue;
+    // The ring round an edge cell falls on walls, which nothing reads.
+    const int at = Slot(row, col);
     for (int dr = -1; dr <= 1; ++dr)
-      for (int dc = -1; dc <= 1; ++dc) {
-        const int r = row + dr, cc = col + dc;
-        if (r >= 0 && r < kSide && cc >= 0 && cc < kSide) g_on_route[r * kSide + cc] = 1;
-      }
+      for (int dc = -1; dc <= 1; ++dc) g_field[at + dr * kStride + dc] |= kOnRoute;
   }
 }
 
@@ -288,27 +347,73 @@ void CarryRoute(const Motion& m) {
 
 void Forget() { g_prev = 0; }
 
+int FieldAt(int row, int col) {
+  if (row < 0 || row >= kSide || col < 0 || col >= kSide) return -1;
+  return g_field[Slot(row, col)] & (kOnRoute - 1);
+}
+
 void Setup(double radius, double preferred, double clearance_cost) {
   for (int i = 0; i < 360; ++i) {
     const double a = i * (3.14159265358979323846 / 180.0);
     g_cos[i] = std::cos(a);
     g_sin[i] = std::sin(a);
   }
-  if (preferred < radius) preferred = radius;
-  // A cell beyond the preferred clearance pays nothing; the reach covers
-  // it with a cell to spare for a return off its cell's centre.
-  g_reach = static_cast<int>(std::ceil(preferred * kCellsPerMetre)) + 1;
-  if (g_reach > kMaxReach) g_reach = kMaxReach;
-  for (int i = 0; i <= 2 * g_reach; ++i) {
-    const int d = i - g_reach;
-    g_half[i] = static_cast<int>(std::floor(std::sqrt(static_cast<double>(g_reach * g_reach - d * d))));
+  if (!(radius >= 0.0)) radius = 0.0;
+  if (radius > 0.5) radius = 0.5;
+  if (!(preferred >= radius)) preferred = radius;
+  if (preferred > 0.5) preferred = 0.5;
+  const double radius_cells = radius * kCellsPerMetre, preferred_cells = preferred * kCellsPerMetre;
+  const double radius2 = radius_cells * radius_cells, preferred2 = preferred_cells * preferred_cells;
+  // D counts sixteenths of a cell squared: a cell is too close below
+  // g_lethal, pays below g_free.
+  g_lethal = 0;
+  while (g_lethal / static_cast<double>(kSub2) < radius2) ++g_lethal;
+  g_free = g_lethal;
+  while (g_free / static_cast<double>(kSub2) < preferred2) ++g_free;
+  const double top = kStraight * clearance_cost;
+  g_max_penalty = top < kMaxPenalty ? static_cast<int>(top + 0.5) : kMaxPenalty;
+  if (!(top >= 0.0)) g_max_penalty = 0;
+  for (int d = 0; d <= g_free; ++d) {
+    int p = 0;
+    if (d >= g_lethal && d < g_free) {
+      const double v =
+          top * (preferred_cells - std::sqrt(d / static_cast<double>(kSub2))) / (preferred_cells - radius_cells) + 0.5;
+      p = v < kMaxPenalty ? static_cast<int>(v) : kMaxPenalty;
+    }
+    g_penalty[d] = p;
   }
-  g_radius_cells = radius * kCellsPerMetre;
-  g_preferred_cells = preferred * kCellsPerMetre;
-  g_radius2 = g_radius_cells * g_radius_cells;
-  g_preferred2 = preferred > radius ? g_preferred_cells * g_preferred_cells : g_radius2;
-  g_clearance_cost = clearance_cost;
-  g_max_penalty = static_cast<int>(kStraight * clearance_cost + 0.5);
+  // Lethal values are left to the search; a cell off a carried route pays
+  // kOffRoute more.
+  for (int carried = 0; carried < 2; ++carried)
+    for (int v = 0; v < 2 * kOnRoute; ++v) {
+      const int d = v & (kOnRoute - 1);
+      const int pen = (d < g_free ? g_penalty[d] : 0) + (carried && v < kOnRoute ? kOffRoute : 0);
+      const bool lethal = d < g_lethal;
+      g_step[carried][0][v] = lethal ? kLethalStep : static_cast<std::int16_t>(kStraight + pen);
+      g_step[carried][1][v] = lethal ? kLethalStep : static_cast<std::int16_t>(kDiagonal + pen * kDiagonal / kStraight);
+    }
+  // The discs: a return at quarter offset (or, oc) from its cell's centre,
+  // (or, oc) in -2..1, lies D = (4 dr - or)^2 + (4 dc - oc)^2 from the
+  // centre of the cell (dr, dc) away.
+  g_lo = 0;
+  g_hi = -1;
+  for (int k = -kMaxHalf; k <= kMaxHalf; ++k)
+    for (int o = -kSub / 2; o < kSub / 2; ++o)
+      if ((kSub * k - o) * (kSub * k - o) < g_free) {
+        if (k < g_lo) g_lo = k;
+        if (k > g_hi) g_hi = k;
+      }
+  g_width = g_lo >= -8 && g_hi <= 7 ? 16 : 32;
+  for (int disc = 0; disc < kSub2; ++disc) {
+    const int orow = disc / kSub - kSub / 2, ocol = disc % kSub - kSub / 2;
+    for (int i = 0; i < kDiscRows; ++i)
+      for (int j = 0; j < kMaxWidth; ++j) {
+        const int dr = kSub * (g_lo + i) - orow, dc = kSub * (j - g_width / 2) - ocol;
+        const int d = dr * dr + dc * dc;
+        g_disc[disc][i][j] = static_cast<std::int16_t>(d < g_free ? d : g_free);
+      }
+  }
+  ResetMarks();
 }
 
 void Plan(const float* readings, double goal_x, double goal_y, double lookahead, const Motion* moved, Result& out) {
@@ -316,11 +421,13 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
   Field(readings);
   g_carried = moved != nullptr && g_prev > 0;
   if (g_carried) CarryRoute(*moved);
-  const int start = kCentre * kSide + kCentre;
+  const int start = Slot(kCentre, kCentre);
   g_prev = 0;
   const int goal = Search(start, goal_x, goal_y);
   if (goal < 0) return;
-  out.goal_moved = goal != CellOf(goal_x) * kSide + CellOf(goal_y) || CellOf(goal_x) < 0 || CellOf(goal_y) < 0;
+  out.cost = g_cost[kEnd];
+  const int goal_row = CellOf(goal_x), goal_col = CellOf(goal_y);
+  out.goal_moved = goal_row < 0 || goal_col < 0 || goal != Slot(goal_row, goal_col);
   int n = 0;
   for (int c = goal; c != start; c = g_parent[c]) g_path[n++] = c;
   // g_path runs from the goal back; reverse to walk from the robot.
@@ -330,8 +437,8 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
     g_path[j] = t;
   }
   for (int i = 0; i < n && i < kKeep; ++i) {
-    g_prev_x[i] = Metres(g_path[i] / kSide);
-    g_prev_y[i] = Metres(g_path[i] % kSide);
+    g_prev_x[i] = Metres(RowOf(g_path[i]));
+    g_prev_y[i] = Metres(ColOf(g_path[i]));
   }
   g_prev = n < kKeep ? n : kKeep;
   out.found = true;
@@ -341,8 +448,8 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
     out.look_y = out.end_y = goal_y;
     return;
   }
-  out.end_x = Metres(g_path[n - 1] / kSide);
-  out.end_y = Metres(g_path[n - 1] % kSide);
+  out.end_x = Metres(RowOf(g_path[n - 1]));
+  out.end_y = Metres(ColOf(g_path[n - 1]));
   // The farthest cell within the lookahead whose straight line from the
   // robot keeps every earlier route cell within a cell's width: steering at
   // it follows the route without cutting its corners.
@@ -350,14 +457,14 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
   const double slack2 = kCell * kCell;
   int pick = 0;
   for (int k = 0; k < n; ++k) {
-    const double x = Metres(g_path[k] / kSide), y = Metres(g_path[k] % kSide);
+    const double x = Metres(RowOf(g_path[k])), y = Metres(ColOf(g_path[k]));
     if (k > 0 && x * x + y * y > ahead2) break;
     bool follows = true;
     for (int j = 0; j < k && follows; ++j) follows = OffLine(g_path[j], g_path[k]) <= slack2;
     if (follows) pick = k;
   }
-  out.look_x = Metres(g_path[pick] / kSide);
-  out.look_y = Metres(g_path[pick] % kSide);
+  out.look_x = Metres(RowOf(g_path[pick]));
+  out.look_y = Metres(ColOf(g_path[pick]));
 }
 
 }  // namespace scanpilot_route

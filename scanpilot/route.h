@@ -24,6 +24,7 @@ struct Result {
   double end_x;   // the route's last cell
   double end_y;
   bool goal_moved;  // the goal cell itself was too close to a return
+  int cost;         // of the route, in tenths of a straight step, the straight line on included
 };
 
 // Tables for a robot radius and the clearance it prefers (m, preferred >=
@@ -43,6 +44,11 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
 
 // Drops the last route (a new start, or steps without a route).
 void Forget();
+
+// The last Plan's squared distance from the centre of cell (row, col) to the
+// nearest return, in sixteenths of a cell squared, capped where a cell stops
+// paying for clearance; -1 off the grid. For tests.
+int FieldAt(int row, int col);
 
 }  // namespace scanpilot_route
 

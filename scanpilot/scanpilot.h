@@ -61,11 +61,13 @@
 //     ahead loses far more.
 //   * The controller's route: a shortest path over the 100 x 100 grid of
 //     0.05 m cells, never through a cell whose centre lies nearer a return
-//     than robot_radius, paying extra (clearance_cost) for cells nearer
-//     than robot_radius + margin: the margin is preferred, and given up
-//     only where no other way exists. It ends near the target, or on the
+//     than robot_radius, paying extra (clearance_cost, at most 50 counted)
+//     for cells nearer than robot_radius + margin: the margin is preferred,
+//     and given up only where no other way exists. Returns are placed to
+//     the nearest quarter cell (12.5 mm) for it, so that distances are
+//     integers, the same on every CPU. It ends near the target, or on the
 //     window's edge toward a goal at or beyond kPilotWindowReach, paying
-//     the straight line on. Unseen space counts as free for the route (the
+//     the straight and diagonal steps on. Unseen space counts as free for the route (the
 //     guard keeps the robot from it). The last route, carried along by the
 //     last command, is slightly cheaper to walk again, and a turn on the
 //     spot keeps its way until the route comes round ahead (at most one
@@ -205,7 +207,8 @@ struct PilotGains {
   // Extra cost of a route step at the robot's radius from a return, in
   // steps, falling to none at robot_radius + margin: the margin is the
   // clearance the pilot prefers, not a wall. At 2 a route takes a detour
-  // up to about three times as long to keep its margin.
+  // up to about three times as long to keep its margin. Above 50 counts
+  // as 50, so that step costs stay small integers.
   double clearance_cost = 2.0;
   // Full speed from this edge clearance (m) up; below it the speed falls in
   // proportion, to a quarter at contact. 10 cm is two periods' travel at
