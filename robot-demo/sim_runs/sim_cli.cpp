@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/safe_text.h"
 #include "base/std_streams.h"
@@ -264,34 +265,40 @@ std::string Relative(const std::string& base_file, const std::string& p) {
 
 // ---- a single run ---------------------------------------------------------------
 
-std::string PoseJson(const SimPose& p) {
-  return "{\"x\":" + JsonNumber(p.x) + ",\"y\":" + JsonNumber(p.y) + ",\"heading\":" + JsonNumber(p.heading) + "}";
+void PoseJson(JsonWriter& w, const SimPose& p) {
+  w.BeginObject().Key("x").Number(p.x).Key("y").Number(p.y).Key("heading").Number(p.heading).EndObject();
 }
-std::string PointJson(double x, double y) { return "{\"x\":" + JsonNumber(x) + ",\"y\":" + JsonNumber(y) + "}"; }
+void PointJson(JsonWriter& w, double x, double y) { w.BeginObject().Key("x").Number(x).Key("y").Number(y).EndObject(); }
 
-std::string ContactJson(const MapResult& r) {
-  if (r.contact.kind == SimContactKind::kNone) return "null";
-  std::string s = "{\"with\":\"";
-  s += r.contact.kind == SimContactKind::kWall ? "wall" : "person";
-  s += "\",\"t\":" + JsonNumber(r.contact_t) + ",\"robot\":" + PointJson(r.contact.x, r.contact.y) +
-       ",\"point\":" + PointJson(r.contact.px, r.contact.py);
+void ContactJson(JsonWriter& w, const MapResult& r) {
+  if (r.contact.kind == SimContactKind::kNone) {
+    w.Null();
+    return;
+  }
+  w.BeginObject().Key("with").String(r.contact.kind == SimContactKind::kWall ? "wall" : "person");
+  w.Key("t").Number(r.contact_t).Key("robot");
+  PointJson(w, r.contact.x, r.contact.y);
+  w.Key("point");
+  PointJson(w, r.contact.px, r.contact.py);
   if (r.contact.kind == SimContactKind::kWall)
-    s += ",\"cell\":[" + std::to_string(r.contact.col) + "," + std::to_string(r.contact.row) + "]";
-  return s + "}";
+    w.Key("cell").BeginArray().Int(r.contact.col).Int(r.contact.row).EndArray();
+  w.EndObject();
 }
 
 // The members every run's summary has, in this order (merging reads them back).
 std::string ResultMembers(const MapResult& r) {
-  std::string s = "\"outcome\":\"" + r.outcome + "\",\"success\":" + (r.success ? "true" : "false") +
-                  ",\"time\":" + JsonNumber(r.time) + ",\"path_length\":" + JsonNumber(r.path_length) +
-                  ",\"min_clearance\":" + JsonNumber(r.min_clearance) + ",\"periods\":" + std::to_string(r.periods) +
-                  ",\"contact\":" + ContactJson(r);
-  if (r.follow)
-    s += ",\"follow\":{\"lost_longest\":" + JsonNumber(r.lost_longest) + ",\"lost_total\":" + JsonNumber(r.lost_total) +
-         ",\"end_distance\":" + JsonNumber(r.end_distance) + ",\"mean_distance\":" + JsonNumber(r.mean_distance) + "}";
-  else
-    s += ",\"goal_distance\":" + JsonNumber(r.goal_distance);
-  return s;
+  JsonWriter w = JsonWriter::Members();
+  w.Key("outcome").String(r.outcome).Key("success").Bool(r.success).Key("time").Number(r.time);
+  w.Key("path_length").Number(r.path_length).Key("min_clearance").Number(r.min_clearance);
+  w.Key("periods").Int(r.periods).Key("contact");
+  ContactJson(w, r);
+  if (r.follow) {
+    w.Key("follow").BeginObject().Key("lost_longest").Number(r.lost_longest).Key("lost_total").Number(r.lost_total);
+    w.Key("end_distance").Number(r.end_distance).Key("mean_distance").Number(r.mean_distance).EndObject();
+  } else {
+    w.Key("goal_distance").Number(r.goal_distance);
+  }
+  return w.Text();
 }
 
 void PrintResult(const MapResult& r) {
@@ -376,17 +383,22 @@ int RunMap(const SimOptions& o) {
   }
   MapPictures pictures(map, plan, out, o.html);
   auto each = [&](const MapPeriod& p) {
-    std::string extra = ",\"t\":" + JsonNumber(p.t) + ",\"pose\":" + PoseJson(p.pose);
-    if (p.has_person)
-      extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
-    extra += ",\"clearance\":" + JsonNumber(p.clearance);
+    JsonWriter extra = JsonWriter::Continuing();
+    extra.Key("t").Number(p.t).Key("pose");
+    PoseJson(extra, p.pose);
+    if (p.has_person) {
+      extra.Key("person");
+      PointJson(extra, p.person.x, p.person.y);
+      extra.Key("person_lost").Bool(p.lost);
+    }
+    extra.Key("clearance").Number(p.clearance);
     char line[200];
     std::snprintf(line, sizeof line,
                   "t=%5.1fs pose (%.2f, %.2f) heading %4.0f deg  clearance %.2f m  speed %.2f m/s  turn %+.2f rad/s%s",
                   p.t, p.pose.x, p.pose.y, p.pose.heading * 180.0 / kPi, p.clearance, p.step->command.speed,
                   p.step->command.turn_rate, p.step->stopped ? "  (stop)" : "");
     if (o.json)
-      Print("%s\n", StepJson(*p.step, p.n, extra).c_str());
+      Print("%s\n", StepJson(*p.step, p.n, extra.Text()).c_str());
     else if (!o.quiet && p.n % 10 == 9)
       Print("%s\n", line);
     pictures.Add(p, *p.pilot, line);
@@ -439,7 +451,9 @@ int RunMap(const SimOptions& o) {
   }
   if (o.json) {
     const std::string pics = status == kExitOk ? PicturesJson(out) : std::string("null");
-    Print("%s\n", SummaryJson(ResultMembers(result) + ",\"pictures\":" + pics).c_str());
+    JsonWriter w = JsonWriter::Members();
+    w.MoreMembers(ResultMembers(result)).Key("pictures").Json(pics);
+    Print("%s\n", SummaryJson(w.Text()).c_str());
   }
   return status;
 }
@@ -627,15 +641,20 @@ void PrintTable(const Table& t) {
     Print("  time of the successful runs: none succeeded\n");
 }
 
-std::string TableJson(const Table& t, const std::string& extra) {
-  std::string outcomes;
-  for (const auto& [k, n] : t.outcomes) outcomes += (outcomes.empty() ? "\"" : ",\"") + k + "\":" + std::to_string(n);
-  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"suite\":{\"runs\":" + std::to_string(t.runs) +
-         ",\"success\":" + std::to_string(t.success) + ",\"success_rate\":" + JsonNumber(Rate(t)) +
-         ",\"collisions\":" + std::to_string(Count(t, "collision")) +
-         ",\"timeouts\":" + std::to_string(Count(t, "timeout")) + ",\"outcomes\":{" + outcomes +
-         "},\"time_mean\":" + JsonNumber(MeanTime(t)) +
-         ",\"time_worst\":" + (t.success ? JsonNumber(t.time_worst) : "null") + extra + "}}";
+// The suite's line; `shard` and `suite_runs` let --merge check its parts.
+std::string TableJson(const Table& t, const std::string& shard, long long suite_runs) {
+  JsonWriter w;
+  w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("suite").BeginObject();
+  w.Key("runs").Int(t.runs).Key("success").Int(t.success).Key("success_rate").Number(Rate(t));
+  w.Key("collisions").Int(Count(t, "collision")).Key("timeouts").Int(Count(t, "timeout")).Key("outcomes").BeginObject();
+  for (const auto& [k, n] : t.outcomes) w.Key(k).Int(n);
+  w.EndObject().Key("time_mean").Number(MeanTime(t)).Key("time_worst");
+  if (t.success)
+    w.Number(t.time_worst);
+  else
+    w.Null();
+  w.Key("shard").String(shard).Key("suite_runs").Int(suite_runs);
+  return w.EndObject().EndObject().Text();
 }
 
 int MinSuccessStatus(const SimOptions& o, const Table& t) {
@@ -684,8 +703,10 @@ int RunSuite(const SimOptions& o) {
     if (!RunEpisode(s, m, false, {}, r, fail)) return Fail(kExitBadInput, s.name + ": " + fail);
     rows.push_back({i + 1, r.outcome, r.success, r.time});
     if (o.json) {
-      Print("{\"schema\":%d,\"run\":{\"index\":%lld,\"name\":%s,%s}}\n", kPilotJsonSchema, i + 1,
-            JsonString(s.name).c_str(), ResultMembers(r).c_str());
+      JsonWriter w;
+      w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("run").BeginObject();
+      w.Key("index").Int(i + 1).Key("name").String(s.name).MoreMembers(ResultMembers(r));
+      Print("%s\n", w.EndObject().EndObject().Text().c_str());
     } else if (!o.quiet) {
       Print("%4lld %-24s %-9s %6.1f s  path %6.2f m  clearance %6.3f m%s%s\n", i + 1,
             TerminalText(FitText(s.name, 24)).c_str(), r.outcome.c_str(), r.time, r.path_length, r.min_clearance,
@@ -697,7 +718,7 @@ int RunSuite(const SimOptions& o) {
   const Table t = MakeTable(rows);
   const std::string shard = std::to_string(o.shard_k) + "/" + std::to_string(o.shard_n);
   if (o.json)
-    Print("%s\n", TableJson(t, ",\"shard\":\"" + shard + "\",\"suite_runs\":" + std::to_string(all.size())).c_str());
+    Print("%s\n", TableJson(t, shard, static_cast<long long>(all.size())).c_str());
   else {
     if (o.shard_n > 1) Print("shard %s of a suite of %zu runs\n", shard.c_str(), all.size());
     PrintTable(t);
@@ -773,7 +794,7 @@ int RunMerge(const SimOptions& o) {
     return Fail(kExitBadInput, "--merge: more runs than the suite's " + std::to_string(suite_runs));
   const Table t = MakeTable(rows);
   if (o.json)
-    Print("%s\n", TableJson(t, ",\"shard\":\"1/1\",\"suite_runs\":" + std::to_string(suite_runs)).c_str());
+    Print("%s\n", TableJson(t, "1/1", suite_runs).c_str());
   else
     PrintTable(t);
   return MinSuccessStatus(o, t);
