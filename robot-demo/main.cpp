@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// robot-demo: a host program for both libraries. With no arguments it runs the
+// robot-demo: a host program for the libraries. With no arguments it runs the
 // embedded following scenario (runs/demo_run.cpp); with --scans it replays
-// recorded scans, and with --device it runs live from a scanner (runs/replay.cpp,
-// runs/live.cpp).
+// recorded scans (runs/replay_run.cpp), with --device it runs live from a
+// scanner (runs/live.cpp), and with --map, --suite or --merge it runs on a map
+// (sim_runs/).
 #include <csignal>
 #include <new>
 
@@ -11,7 +12,8 @@
 #include "base/stop_signal.h"
 #include "cli/options.h"
 #include "runs/demo_run.h"
-#include "runs/replay.h"
+#include "runs/live.h"
+#include "runs/replay_run.h"
 #ifdef SCANPILOT_HAVE_SCANSIM
 #include "sim_runs/sim_cli.h"
 #endif
@@ -30,7 +32,10 @@ int Run(int argc, char** argv) {
 #endif
   Options o;
   std::optional<int> early = ParseOptions(argc, argv, o);
-  const int status = early ? *early : o.scans.empty() && o.device.empty() ? RunDemo(o) : RunReplay(o);
+  const int status = early                ? *early
+                     : !o.device.empty()  ? RunLive(o)
+                     : !o.scans.empty()   ? RunReplay(o)
+                                          : RunDemo(o);
   // A failed run has said why already; a good one must not hide lost output.
   std::string why;
   if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);

@@ -18,6 +18,9 @@
 // staging folder before it moves anything, so that a run killed during the
 // moves leaves a state the next Open finishes (it says so on stderr); staging
 // folders of killed runs without a journal are removed by the next Open.
+//
+// A single file the user names outside the folder (--save-scans, --save-raw)
+// is a StagedFile instead; staged_file.h says why the two stay apart.
 #ifndef SCANPILOT_OUTPUT_OUTPUT_SET_H
 #define SCANPILOT_OUTPUT_OUTPUT_SET_H
 

@@ -6,6 +6,11 @@
 // behind; Open removes those of earlier runs that were killed. A path that is
 // not a regular file (a FIFO, a terminal, /dev/stdout) is written through as
 // the data comes, each Write whole, and never replaced.
+//
+// Beside OutputSet on purpose: that one owns a whole output folder (a lock,
+// a journal, this program's earlier pictures cleared), while this is one file
+// the user named anywhere, often a FIFO or /dev/stdout written as the run
+// goes. Neither can do the other's job without taking on all of it.
 #ifndef SCANPILOT_OUTPUT_STAGED_FILE_H
 #define SCANPILOT_OUTPUT_STAGED_FILE_H
 

@@ -16,11 +16,11 @@
 #include "input/serial_port.h"
 #include "output/output_set.h"
 #include "output/pictures.h"
-#include "output/raw_recorder.h"
 #include "output/run_report.h"
-#include "output/scan_saver.h"
 #include "output/turn_report.h"
+#include "runs/play_loop.h"
 #include "runs/replay.h"
+#include "runs/saved_files.h"
 
 namespace {
 
@@ -58,31 +58,16 @@ std::string EndText(const Options& o, RunEnd end) {
   return "the device went away";
 }
 
-struct LiveFiles {
-  ScanSaver saver;
-  RawRecorder raw;
-};
-
-std::optional<int> OpenLiveFiles(const Options& o, LiveFiles& files, OutputSet& out) {
-  if (const auto status = OpenOutput(o.out, out)) return status;
-  std::string why;
-  if (!o.save_scans.empty() && !files.saver.Open(o.save_scans, why))
-    return Fail(kExitCannotWrite, o.save_scans + ": " + why);
-  if (!o.save_raw.empty() && !files.raw.Open(o.save_raw, why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
-  return std::nullopt;
-}
-
 // After the loop: the files, the summary, then the line for a device that went away.
-int EndLive(const Options& o, LiveFiles& files, RunEnd end, const LdsTurnSource& src, Replay& replay,
+int EndLive(const Options& o, SavedFiles& files, RunEnd end, const LdsTurnSource& src, Replay& replay,
             RunWarnings& warnings) {
   // The recording first: the bytes of a live session cannot be had again.
-  std::string why;
-  if (!o.save_raw.empty() && !files.raw.Commit(why)) return Fail(kExitCannotWrite, o.save_raw + ": " + why);
+  if (const int status = files.CommitRaw(); status != kExitOk) return status;
   std::string lost;
   if (!FlushStdout(lost)) return Fail(kExitCannotWrite, "standard output: " + lost);
   WarnUnreachedSnapshots(o, replay.Scans(), warnings);
   replay.DrawLast();
-  if (!o.save_scans.empty() && !files.saver.Commit(why)) return Fail(kExitCannotWrite, o.save_scans + ": " + why);
+  if (const int status = files.CommitScans(); status != kExitOk) return status;
   const bool failed = end == RunEnd::kError || end == RunEnd::kInput;
   const int status = replay.Finish(StreamSummaryJson(*src.Stats(), RunEndName(failed ? RunEnd::kError : end)),
                                    StreamSummaryLines(*src.Stats(), LdsGateOf(o), true, EndText(o, end)));
@@ -97,11 +82,12 @@ int EndLive(const Options& o, LiveFiles& files, RunEnd end, const LdsTurnSource&
 int RunLive(const Options& o) {
   RunWarnings warnings;
   OutputSet out;
-  LiveFiles files;
-  if (const auto status = OpenLiveFiles(o, files, out)) return *status;
+  SavedFiles files(o);
+  if (const auto status = OpenOutput(o.out, out)) return *status;
+  if (const auto status = files.Open()) return *status;
   const std::vector<long long> draw =
       o.snapshots_given ? std::vector<long long>(o.snapshots.begin(), o.snapshots.end()) : std::vector<long long>{0};
-  Replay replay(o, o.device, draw, o.save_scans.empty() ? nullptr : &files.saver, !o.snapshots_given, out, warnings);
+  Replay replay(o, o.device, draw, files.Scans(), !o.snapshots_given, out, warnings);
   if (const auto status = replay.Start()) return *status;
   const StopSignalBlock signals;
   SerialPort port;
@@ -128,8 +114,7 @@ int RunLive(const Options& o) {
     FlushStdout(why);
     return Fail(kExitDevice, o.device + ": " + why);
   }
-  LdsTurnSource src(port, o.stream, MountedLayout(o), LdsGateOf(o), o.save_raw.empty() ? nullptr : &files.raw,
-                    link.Active() ? &link : nullptr);
+  LdsTurnSource src(port, o.stream, MountedLayout(o), LdsGateOf(o), files.Raw(), link.Active() ? &link : nullptr);
   std::optional<int> status;
   const RunEnd end = PlayTurns(o, src, replay, PlayHooks{}, status);
   // However the run ends, the last command it gives is a stop.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Replays recorded scans through the pilot (tracker with --follow, planner,
-// drive command), one scan at a time: read, plan, print, forget. Only the
-// scans chosen for pictures are kept, as pictures.
+// The step of every replay and live run: each scan through the pilot
+// (tracker with --follow, planner, drive command), one at a time: plan,
+// print, forget. Only the scans chosen for pictures are kept, as pictures.
 #ifndef SCANPILOT_RUNS_REPLAY_H
 #define SCANPILOT_RUNS_REPLAY_H
 
@@ -90,39 +90,4 @@ class Replay {
 // The run's first line for people, with its line end: "LEAD, target cell
 // (50, 70) = ..." or "LEAD, following the tracked point from ...".
 std::string HeaderLine(const Options& o, const std::string& lead);
-// "NAME:LINE: MESSAGE" or "NAME: MESSAGE" for a failed source.
-std::string SourceError(const std::string& name, const TurnSource& src);
-
-// What ended a run's loop.
-enum class RunEnd {
-  kInput,   // the input ended
-  kTurns,   // --turns planned turns were reached
-  kSignal,  // a stop signal arrived
-  kError,   // the source failed (its Error()) or a candidate line did (status given)
-};
-
-struct PlayHooks {
-  std::string header;  // printed (with its line end) before the first record, unless empty
-  // A detector's candidate for scan n: sets `present` and `p`; the exit
-  // status (already reported) when the run must stop.
-  std::function<std::optional<int>(long long n, PilotPoint& p, bool& present)> candidate;
-  std::function<void(long long scans)> tick;  // after each scan: progress
-};
-
-// The replay loop every input shares: each record of `src` through
-// `replay` until the input ends, --turns is reached, a stop signal arrives
-// or something fails. `status` is set when a candidate line failed.
-RunEnd PlayTurns(const Options& o, TurnSource& src, Replay& replay, const PlayHooks& hooks,
-                 std::optional<int>& status);
-
-// A warning for each --snapshot beyond the `scans` of a run that ended
-// before its input did.
-void WarnUnreachedSnapshots(const Options& o, long long scans, RunWarnings& warnings);
-// The summary's name for how a run ended: "input", "turns", "signal" or "device".
-const char* RunEndName(RunEnd end);
-
-// Streams o.scans (a file, or standard input for "-") and replays it, or
-// runs live from o.device; returns the exit status.
-int RunReplay(const Options& o);
-
 #endif

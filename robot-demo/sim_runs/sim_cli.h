@@ -4,9 +4,6 @@
 #ifndef SCANPILOT_SIM_RUNS_SIM_CLI_H
 #define SCANPILOT_SIM_RUNS_SIM_CLI_H
 
-// A suite whose success rate fell below --min-success.
-constexpr int kExitBelowMinSuccess = 3;
-
 // True when the command line asks for a map run, a suite or a merge.
 bool WantsSimRun(int argc, char** argv);
 // Runs it; returns the exit status.
