@@ -20,6 +20,13 @@
 
 namespace {
 
+// The run the options ask for: live from a device, a replay, or the demo.
+int RunOf(const Options& o) {
+  if (!o.device.empty()) return RunLive(o);
+  if (!o.scans.empty()) return RunReplay(o);
+  return RunDemo(o);
+}
+
 int Run(int argc, char** argv) {
 #ifdef SCANPILOT_HAVE_SCANSIM
   if (WantsSimRun(argc, argv)) {
@@ -32,10 +39,7 @@ int Run(int argc, char** argv) {
 #endif
   Options o;
   std::optional<int> early = ParseOptions(argc, argv, o);
-  const int status = early                ? *early
-                     : !o.device.empty()  ? RunLive(o)
-                     : !o.scans.empty()   ? RunReplay(o)
-                                          : RunDemo(o);
+  const int status = early ? *early : RunOf(o);
   // A failed run has said why already; a good one must not hide lost output.
   std::string why;
   if (status == kExitOk && !FlushStdout(why)) return Fail(kExitCannotWrite, "standard output: " + why);

@@ -10,9 +10,9 @@
 // scripts rely on 1 for a device that went away, and the error line tells
 // the two apart.
 constexpr int kExitOk = 0;
-constexpr int kExitCannotWrite = 1;  // --out unusable, a picture or standard output could not be written
-constexpr int kExitBadInput = 2;     // bad options, or a scan file that cannot be read or parsed
-constexpr int kExitDevice = 1;       // a live device failed or went away during the run
+constexpr int kExitCannotWrite = 1;      // --out unusable, a picture or standard output could not be written
+constexpr int kExitBadInput = 2;         // bad options, or a scan file that cannot be read or parsed
+constexpr int kExitDevice = 1;           // a live device failed or went away during the run
 constexpr int kExitBelowMinSuccess = 3;  // a suite's success rate fell below --min-success
 
 // "robot-demo: MSG" on standard error, MSG escaped for a terminal

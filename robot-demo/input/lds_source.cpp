@@ -327,41 +327,58 @@ bool LdsTurnSource::OnTime(TurnInfo& info, double fraction) {
   return true;
 }
 
+namespace {
+
+// A finished turn's samples and how much of the turn they cover, from
+// either decoder; its speed and packets go into `info`.
+struct TurnSamples {
+  const float* angle = nullptr;
+  const float* range = nullptr;
+  const std::uint8_t* flags = nullptr;
+  std::size_t count = 0;
+  double fraction = 1.0;  // of the turn's packets or sectors
+  bool covered = true;    // enough of them for the gate
+};
+
+TurnSamples ReadTurn(const SpinDecoder* spin, const WireDecoder& decoder, const LdsGate& gate, TurnInfo& info) {
+  TurnSamples s;
+  if (spin != nullptr) {
+    const SpinTurn& t = spin->Turn();
+    s.angle = t.angle_deg;
+    s.range = t.range_mm;
+    s.flags = t.flags;
+    s.count = t.count;
+    s.fraction = static_cast<double>(t.sectors) / SpinTurn::kSectors;
+    s.covered = t.sectors >= MinPackets(gate, SpinTurn::kSectors);
+    info.rpm = t.rpm;
+    info.packets = t.packets;
+    info.sectors = t.sectors;
+    return s;
+  }
+  const ScanTurn& t = decoder.Turn();
+  s.angle = t.angle_deg;
+  s.range = t.range_mm;
+  s.flags = t.flags;
+  s.count = t.count;
+  s.fraction = t.packets_per_turn > 0 ? static_cast<double>(t.packets) / t.packets_per_turn : 0.0;
+  s.covered = t.packets >= MinPackets(gate, t.packets_per_turn);
+  info.rpm = t.rpm;
+  info.packets = t.packets;
+  info.packets_per_turn = t.packets_per_turn;
+  return s;
+}
+
+}  // namespace
+
 TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
   info = TurnInfo{};
   info.scanner = true;
   info.turn = stats_.turns++;
   deadline_ = After(Clock::now());
   restarts_in_row_ = 0;
-  const float* angle = nullptr;
-  const float* range = nullptr;
-  const std::uint8_t* flags = nullptr;
-  std::size_t count = 0;
-  double fraction = 1.0;
-  bool covered = true;
-  if (spin_) {
-    const SpinTurn& t = spin_->Turn();
-    angle = t.angle_deg;
-    range = t.range_mm;
-    flags = t.flags;
-    count = t.count;
-    info.rpm = t.rpm;
-    info.packets = t.packets;
-    info.sectors = t.sectors;
-    fraction = static_cast<double>(t.sectors) / SpinTurn::kSectors;
-    covered = t.sectors >= MinPackets(gate_, SpinTurn::kSectors);
-  } else {
-    const ScanTurn& t = decoder_.Turn();
-    angle = t.angle_deg;
-    range = t.range_mm;
-    flags = t.flags;
-    count = t.count;
-    info.rpm = t.rpm;
-    info.packets = t.packets;
-    info.packets_per_turn = t.packets_per_turn;
-    fraction = t.packets_per_turn > 0 ? static_cast<double>(t.packets) / t.packets_per_turn : 0.0;
-    covered = t.packets >= MinPackets(gate_, t.packets_per_turn);
-  }
+  const TurnSamples t = ReadTurn(spin_.get(), decoder_, gate_, info);
+  const double fraction = t.fraction;
+  const bool covered = t.covered;
   const bool timed = !gate_.clock || OnTime(info, fraction);
   const bool judge_rpm = StreamHasSpeed(kind_) || gate_.clock;  // a replay cannot tell these scanners' speed
   const double rpm = info.rpm;
@@ -382,7 +399,7 @@ TurnSource::Result LdsTurnSource::TakeTurn(Scan& scan, TurnInfo& info) {
     return kStop;
   }
   // A layout scanbin refuses would give a scan of no returns: free space.
-  if (!TurnToReadings(angle, range, flags, count, layout_, scan))
+  if (!TurnToReadings(t.angle, t.range, t.flags, t.count, layout_, scan))
     return Fail("the scanner layout is not valid", ErrorKind::kInput);
   if (stats_.planned == 0 || info.rpm < stats_.rpm_min) stats_.rpm_min = info.rpm;
   if (stats_.planned == 0 || info.rpm > stats_.rpm_max) stats_.rpm_max = info.rpm;

@@ -258,68 +258,75 @@ bool McapReader::OpenChunk() {
   return true;
 }
 
+McapReader::Result McapReader::NextInChunk(McapMessage& m) {
+  while (chunk_pos_ < chunk_end_) {
+    const std::size_t left = chunk_end_ - chunk_pos_;
+    if (left < kRecordHeader) return Fail("a chunk ends inside a record");
+    const std::uint8_t* p = chunk_.data() + chunk_pos_;
+    const std::uint64_t length = Le64(p + 1);
+    if (length > left - kRecordHeader) return Fail("a record runs past the end of its chunk");
+    chunk_pos_ += kRecordHeader + static_cast<std::size_t>(length);
+    const std::uint8_t* body = p + kRecordHeader;
+    const std::size_t n = static_cast<std::size_t>(length);
+    if (p[0] == kOpSchema && !TakeSchema(body, n)) return Fail("a malformed schema record");
+    if (p[0] == kOpChannel && !TakeChannel(body, n)) return Fail("a malformed channel record");
+    if (p[0] != kOpMessage) continue;
+    Fields f(body, n);
+    std::uint32_t sequence = 0;
+    std::uint64_t publish = 0;
+    if (!f.U16(m.channel_id) || !f.U32(sequence) || !f.U64(m.log_time) || !f.U64(publish))
+      return Fail("a malformed message record");
+    if (ChannelOf(m.channel_id) == nullptr)
+      return Fail("a message on channel " + std::to_string(m.channel_id) + ", which no channel record declares");
+    m.data = f.Here();
+    m.size = f.Left();
+    return kMessage;
+  }
+  return kEnd;
+}
+
+bool McapReader::ReadRecord() {
+  const std::uint64_t at = offset_;
+  if (at >= file_size_) return Bad("the file ends before its footer: truncated?");
+  if (file_size_ - at < kRecordHeader) return Bad("truncated record at byte " + std::to_string(at));
+  std::uint8_t head[kRecordHeader];
+  if (!ReadExact(head, sizeof head)) return Bad("cannot read the record at byte " + std::to_string(at));
+  const std::uint64_t length = Le64(head + 1);
+  if (length > file_size_ - offset_)
+    return Bad("the record at byte " + std::to_string(at) + " runs past the end of the file: truncated?");
+  switch (head[0]) {
+    case kOpFooter:
+    case kOpDataEnd: done_ = true; return true;
+    case kOpSchema:
+    case kOpChannel:
+    case kOpMessage:
+      if (!ReadBody(length, head[0] == kOpMessage ? "message" : "schema or channel")) return false;
+      if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size())) return Bad("a malformed schema record");
+      if (head[0] == kOpChannel && !TakeChannel(record_.data(), record_.size()))
+        return Bad("a malformed channel record");
+      if (head[0] == kOpMessage) {
+        // Parsed where chunked messages are: one record, alone.
+        chunk_.swap(record_);
+        record_.clear();
+        chunk_.insert(chunk_.begin(), head, head + kRecordHeader);
+        chunk_pos_ = 0;
+        chunk_end_ = chunk_.size();
+      }
+      return true;
+    case kOpChunk: return ReadBody(length, "chunk") && OpenChunk();
+    default:  // header, indexes, attachments, metadata, statistics
+      Skip(length);
+      return true;
+  }
+}
+
 McapReader::Result McapReader::Next(McapMessage& m) {
   if (!error_.empty()) return kError;
   for (;;) {
-    if (chunk_pos_ < chunk_end_) {
-      const std::size_t left = chunk_end_ - chunk_pos_;
-      if (left < kRecordHeader) return Fail("a chunk ends inside a record");
-      const std::uint8_t* p = chunk_.data() + chunk_pos_;
-      const std::uint64_t length = Le64(p + 1);
-      if (length > left - kRecordHeader) return Fail("a record runs past the end of its chunk");
-      chunk_pos_ += kRecordHeader + static_cast<std::size_t>(length);
-      const std::uint8_t* body = p + kRecordHeader;
-      const std::size_t n = static_cast<std::size_t>(length);
-      if (p[0] == kOpSchema && !TakeSchema(body, n)) return Fail("a malformed schema record");
-      if (p[0] == kOpChannel && !TakeChannel(body, n)) return Fail("a malformed channel record");
-      if (p[0] != kOpMessage) continue;
-      Fields f(body, n);
-      std::uint32_t sequence = 0;
-      std::uint64_t publish = 0;
-      if (!f.U16(m.channel_id) || !f.U32(sequence) || !f.U64(m.log_time) || !f.U64(publish))
-        return Fail("a malformed message record");
-      if (ChannelOf(m.channel_id) == nullptr)
-        return Fail("a message on channel " + std::to_string(m.channel_id) + ", which no channel record declares");
-      m.data = f.Here();
-      m.size = f.Left();
-      return kMessage;
-    }
+    const Result r = NextInChunk(m);
+    if (r != kEnd) return r;
     if (done_) return kEnd;
-    const std::uint64_t at = offset_;
-    if (at >= file_size_) return Fail("the file ends before its footer: truncated?");
-    if (file_size_ - at < kRecordHeader) return Fail("truncated record at byte " + std::to_string(at));
-    std::uint8_t head[kRecordHeader];
-    if (!ReadExact(head, sizeof head)) return Fail("cannot read the record at byte " + std::to_string(at));
-    const std::uint64_t length = Le64(head + 1);
-    if (length > file_size_ - offset_)
-      return Fail("the record at byte " + std::to_string(at) + " runs past the end of the file: truncated?");
-    switch (head[0]) {
-      case kOpFooter:
-      case kOpDataEnd: done_ = true; return kEnd;
-      case kOpSchema:
-      case kOpChannel:
-      case kOpMessage:
-        if (!ReadBody(length, head[0] == kOpMessage ? "message" : "schema or channel")) return kError;
-        if (head[0] == kOpSchema && !TakeSchema(record_.data(), record_.size()))
-          return Fail("a malformed schema record");
-        if (head[0] == kOpChannel && !TakeChannel(record_.data(), record_.size()))
-          return Fail("a malformed channel record");
-        if (head[0] == kOpMessage) {
-          // Parsed where chunked messages are: one record, alone.
-          chunk_.swap(record_);
-          record_.clear();
-          chunk_.insert(chunk_.begin(), head, head + kRecordHeader);
-          chunk_pos_ = 0;
-          chunk_end_ = chunk_.size();
-        }
-        break;
-      case kOpChunk:
-        if (!ReadBody(length, "chunk") || !OpenChunk()) return kError;
-        break;
-      default:  // header, indexes, attachments, metadata, statistics
-        Skip(length);
-        break;
-    }
+    if (!ReadRecord()) return kError;
   }
 }
 

@@ -73,6 +73,11 @@ class McapReader {
   // A record's body from the file into `record_`.
   bool ReadBody(std::uint64_t length, const char* what);
   bool OpenChunk();
+  // The next message of the chunk at hand; kEnd when it is used up.
+  Result NextInChunk(McapMessage& m);
+  // The next record of the file: into the tables, or a chunk (or a lone
+  // message) into `chunk_`; done_ at the footer. False on an error.
+  bool ReadRecord();
   bool Decompress(const std::string& compression, const std::uint8_t* in, std::size_t in_size, std::uint64_t out_size);
   // Schema and Channel records; false on a malformed one.
   bool TakeSchema(const std::uint8_t* p, std::size_t n);

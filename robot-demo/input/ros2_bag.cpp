@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "input/ros2_bag.h"
 
-#include <sqlite3.h>
 #include <yaml-cpp/yaml.h>
 #include <zstd.h>
 
@@ -15,7 +14,7 @@
 #include <filesystem>
 #include <set>
 
-#include "input/mcap_reader.h"
+#include "input/ros2_storage.h"
 
 namespace fs = std::filesystem;
 
@@ -23,10 +22,6 @@ namespace {
 
 constexpr const char* kLaserScanType = "sensor_msgs/msg/LaserScan";
 constexpr std::uintmax_t kMaxMetadataBytes = 1u << 20;
-
-struct TopicInfo {
-  std::string name, type, format;
-};
 
 // CDR fields, aligned to their size from the start of the body (after the
 // 4-byte encapsulation header), each checked against what is left.
@@ -99,10 +94,6 @@ std::string Printable(std::string s) {
   return s;
 }
 
-bool StartsWith(const std::uint8_t* p, std::size_t n, const char* magic, std::size_t m) {
-  return n >= m && std::memcmp(p, magic, m) == 0;
-}
-
 }  // namespace
 
 bool ParseCdrLaserScan(const std::uint8_t* data, std::size_t size, Ros2Scan& s) {
@@ -118,179 +109,7 @@ bool ParseCdrLaserScan(const std::uint8_t* data, std::size_t size, Ros2Scan& s) 
          r.F32(s.range_min) && r.F32(s.range_max) && r.Floats(s.ranges) && r.Floats(s.intensities) && r.Done();
 }
 
-// One storage file.
-struct Ros2Bag::Storage {
-  virtual ~Storage() = default;
-  virtual bool Topics(std::vector<TopicInfo>& out, std::string& why) = 0;
-  virtual bool Select(const std::string& topic, std::string& why) = 0;
-  // 1: a message in data/size; 0: the end; -1: an error in `why`.
-  virtual int Next(const std::uint8_t*& data, std::size_t& size, std::string& why) = 0;
-};
-
 namespace {
-
-class SqliteStorage : public Ros2Bag::Storage {
- public:
-  ~SqliteStorage() override {
-    sqlite3_finalize(stmt_);
-    sqlite3_close(db_);
-  }
-  bool Open(const std::string& path, std::string& why) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-      why = Said();
-      return false;
-    }
-    // A bag in write-ahead-log mode wants to write beside itself, even to be
-    // read; where it may not (a read-only folder), it is read as it stands.
-    const int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) & 0xFF;
-    if (rc != SQLITE_READONLY && rc != SQLITE_CANTOPEN) return true;
-    sqlite3_close(db_);
-    db_ = nullptr;
-    std::string uri = "file:";
-    for (const char c : path) {
-      const unsigned char u = static_cast<unsigned char>(c);
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", u);
-      uri += (c == '?' || c == '#' || c == '%' || u < 0x21) ? std::string(hex) : std::string(1, c);
-    }
-    uri += "?immutable=1";
-    if (sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr) ==
-        SQLITE_OK)
-      return true;
-    why = Said();
-    return false;
-  }
-  bool Topics(std::vector<TopicInfo>& out, std::string& why) override {
-    // Tables, not views: a view could make any query run without end.
-    if (!Prepare("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('topics', 'messages')", why))
-      return false;
-    if (sqlite3_step(stmt_) != SQLITE_ROW || sqlite3_column_int(stmt_, 0) != 2) {
-      why = "not a ROS 2 bag's sqlite3 file (no tables of topics and messages)";
-      return false;
-    }
-    if (!Prepare("SELECT name, type, serialization_format FROM topics ORDER BY id", why)) return false;
-    int rc;
-    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) out.push_back({Text(0), Text(1), Text(2)});
-    return Finish(rc, why);
-  }
-  bool Select(const std::string& topic, std::string& why) override {
-    if (!Prepare("SELECT m.data FROM messages m JOIN topics t ON m.topic_id = t.id WHERE t.name = ?1 "
-                 "ORDER BY m.timestamp, m.id",
-                 why))
-      return false;
-    if (sqlite3_bind_text(stmt_, 1, topic.c_str(), static_cast<int>(topic.size()), SQLITE_TRANSIENT) == SQLITE_OK)
-      return true;
-    why = Said();
-    return false;
-  }
-  int Next(const std::uint8_t*& data, std::size_t& size, std::string& why) override {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) {
-      data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, 0));
-      size = static_cast<std::size_t>(sqlite3_column_bytes(stmt_, 0));
-      return 1;
-    }
-    return Finish(rc, why) ? 0 : -1;
-  }
-
- private:
-  std::string Said() const { return db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open"; }
-  bool Prepare(const char* sql, std::string& why) {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &stmt_, nullptr) == SQLITE_OK) return true;
-    why = "not a ROS 2 bag's sqlite3 file (" + Said() + ")";
-    return false;
-  }
-  bool Finish(int rc, std::string& why) {
-    if (rc == SQLITE_DONE) return true;
-    why = "corrupt sqlite3 file (" + Said() + ")";
-    return false;
-  }
-  std::string Text(int col) {
-    const unsigned char* t = sqlite3_column_text(stmt_, col);
-    return t != nullptr ? std::string(reinterpret_cast<const char*>(t)) : std::string();
-  }
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-class McapStorage : public Ros2Bag::Storage {
- public:
-  ~McapStorage() override {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  bool Open(const std::string& path, std::string& why) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) {
-      why = std::strerror(errno);
-      return false;
-    }
-    if (reader_.Open(file_)) return true;
-    why = reader_.Error();
-    return false;
-  }
-  bool Topics(std::vector<TopicInfo>& out, std::string& why) override {
-    if (!reader_.LoadChannels()) {
-      why = reader_.Error();
-      return false;
-    }
-    for (const McapChannel& c : reader_.Channels()) out.push_back({c.topic, c.schema_name, c.message_encoding});
-    return true;
-  }
-  bool Select(const std::string& topic, std::string&) override {
-    topic_ = topic;
-    return true;
-  }
-  int Next(const std::uint8_t*& data, std::size_t& size, std::string& why) override {
-    McapMessage m;
-    for (;;) {
-      switch (reader_.Next(m)) {
-        case McapReader::kMessage:
-          // By name: a topic may have several channels.
-          if (reader_.ChannelOf(m.channel_id)->topic != topic_) continue;
-          data = m.data;
-          size = m.size;
-          return 1;
-        case McapReader::kEnd: return 0;
-        case McapReader::kError: why = reader_.Error(); return -1;
-      }
-    }
-  }
-
- private:
-  std::FILE* file_ = nullptr;
-  McapReader reader_;
-  std::string topic_;
-};
-
-// Which kind of storage file `path` is, by its first bytes; empty with `why` set when neither.
-std::string StorageKind(const std::string& path, std::string& why) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    why = std::strerror(errno);
-    return std::string();
-  }
-  std::uint8_t head[16] = {};
-  const std::size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  if (StartsWith(head, got, "SQLite format 3", 16)) return "sqlite3";
-  if (StartsWith(head, got, "\x89MCAP0\r\n", 8)) return "mcap";
-  why = "not a ROS 2 bag (a folder with metadata.yaml, or an sqlite3 or MCAP file)";
-  return std::string();
-}
-
-std::unique_ptr<Ros2Bag::Storage> OpenStorage(const std::string& path, std::string& why) {
-  const std::string kind = StorageKind(path, why);
-  if (kind == "sqlite3") {
-    auto s = std::make_unique<SqliteStorage>();
-    if (s->Open(path, why)) return s;
-  } else if (kind == "mcap") {
-    auto s = std::make_unique<McapStorage>();
-    if (s->Open(path, why)) return s;
-  }
-  return nullptr;
-}
 
 // A file named in metadata.yaml, inside the bag's folder. Older bags name
 // it from the folder's parent; those are found by their last component.
@@ -374,6 +193,67 @@ bool Ros2Bag::Fail(const std::string& why) {
   return false;
 }
 
+bool Ros2Bag::OpenFolder(const std::string& path) {
+  const fs::path folder(path);
+  std::error_code ec;
+  const fs::path meta = folder / "metadata.yaml";
+  const std::uintmax_t bytes = fs::file_size(meta, ec);
+  if (ec) return Fail("a folder without metadata.yaml is no ROS 2 bag");
+  if (bytes > kMaxMetadataBytes) return Fail("metadata.yaml of " + std::to_string(bytes) + " bytes: not a bag's");
+  try {
+    const YAML::Node info = YAML::LoadFile(meta.string())["rosbag2_bagfile_information"];
+    if (!info.IsMap()) return Fail("metadata.yaml has no rosbag2_bagfile_information");
+    const std::string mode = info["compression_mode"] ? info["compression_mode"].as<std::string>() : "";
+    const std::string format = info["compression_format"] ? info["compression_format"].as<std::string>() : "";
+    const bool per_file = mode == "FILE";
+    if (!mode.empty() && mode != "NONE") {
+      if ((mode != "MESSAGE" && !per_file) || format != "zstd")
+        return Fail("compressed " + Printable(per_file ? "file by file" : mode) + " with '" + Printable(format) +
+                    "'; robot-demo reads bags compressed with zstd only");
+      if (!per_file) compression_ = format;
+    }
+    const YAML::Node list = info["relative_file_paths"];
+    if (!list.IsSequence() || list.size() == 0) return Fail("metadata.yaml lists no storage file");
+    for (const YAML::Node& n : list) {
+      std::string file, why;
+      if (!BagFile(folder, n.as<std::string>(), file, why)) return Fail(why);
+      names_.push_back(fs::path(file).filename().string());
+      if (per_file) {
+        const std::string unpacked = Unpack(file, why);
+        if (unpacked.empty()) return Fail(Printable(names_.back() + ": " + why));
+        unpacked_.push_back(unpacked);
+        file = unpacked;
+      }
+      files_.push_back(file);
+    }
+  } catch (const YAML::Exception& e) {
+    std::string what = e.what();
+    return Fail("metadata.yaml: " + Printable(what));
+  }
+  return true;
+}
+
+// The topics of every file, so that the choice holds for all of them.
+bool Ros2Bag::ReadTopics(std::unique_ptr<Ros2Storage>& first) {
+  std::set<std::string> found;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    std::string why;
+    std::unique_ptr<Ros2Storage> s = OpenStorage(files_[i], why);
+    std::vector<TopicInfo> infos;
+    const std::string where = names_[i].empty() ? std::string() : names_[i] + ": ";
+    if (!s || !s->Topics(infos, why)) return Fail(Printable(where + why));
+    for (const TopicInfo& t : infos) {
+      if (t.type != kLaserScanType) continue;
+      if (t.format != "cdr")
+        return Fail("topic " + Printable(t.name) + " is serialized as '" + Printable(t.format) + "', not CDR");
+      found.insert(t.name);
+    }
+    if (i == 0) first = std::move(s);
+  }
+  topics_.assign(found.begin(), found.end());
+  return true;
+}
+
 bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
   storage_.reset();
   DropUnpacked();
@@ -390,67 +270,18 @@ bool Ros2Bag::Open(const std::string& path, const std::string& topic) {
   if (folder.filename() == "metadata.yaml" && fs::is_regular_file(folder, ec))
     folder = folder.has_parent_path() ? folder.parent_path() : fs::path(".");
   if (fs::is_directory(folder, ec)) {
-    const fs::path meta = folder / "metadata.yaml";
-    const std::uintmax_t bytes = fs::file_size(meta, ec);
-    if (ec) return Fail("a folder without metadata.yaml is no ROS 2 bag");
-    if (bytes > kMaxMetadataBytes) return Fail("metadata.yaml of " + std::to_string(bytes) + " bytes: not a bag's");
-    try {
-      const YAML::Node info = YAML::LoadFile(meta.string())["rosbag2_bagfile_information"];
-      if (!info.IsMap()) return Fail("metadata.yaml has no rosbag2_bagfile_information");
-      const std::string mode = info["compression_mode"] ? info["compression_mode"].as<std::string>() : "";
-      const std::string format = info["compression_format"] ? info["compression_format"].as<std::string>() : "";
-      const bool per_file = mode == "FILE";
-      if (!mode.empty() && mode != "NONE") {
-        if ((mode != "MESSAGE" && !per_file) || format != "zstd")
-          return Fail("compressed " + Printable(per_file ? "file by file" : mode) + " with '" + Printable(format) +
-                      "'; robot-demo reads bags compressed with zstd only");
-        if (!per_file) compression_ = format;
-      }
-      const YAML::Node list = info["relative_file_paths"];
-      if (!list.IsSequence() || list.size() == 0) return Fail("metadata.yaml lists no storage file");
-      for (const YAML::Node& n : list) {
-        std::string file, why;
-        if (!BagFile(folder, n.as<std::string>(), file, why)) return Fail(why);
-        names_.push_back(fs::path(file).filename().string());
-        if (per_file) {
-          const std::string unpacked = Unpack(file, why);
-          if (unpacked.empty()) return Fail(Printable(names_.back() + ": " + why));
-          unpacked_.push_back(unpacked);
-          file = unpacked;
-        }
-        files_.push_back(file);
-      }
-    } catch (const YAML::Exception& e) {
-      std::string what = e.what();
-      return Fail("metadata.yaml: " + Printable(what));
-    }
+    if (!OpenFolder(folder.string())) return false;
   } else {
     files_.push_back(path);
     names_.push_back(std::string());
   }
-  // The topics of every file, so that the choice holds for all of them.
-  std::set<std::string> found;
-  std::unique_ptr<Storage> first;  // kept: an MCAP file without a summary is read whole to list its channels
-  for (std::size_t i = 0; i < files_.size(); ++i) {
-    std::string why;
-    std::unique_ptr<Storage> s = OpenStorage(files_[i], why);
-    std::vector<TopicInfo> infos;
-    const std::string where = names_[i].empty() ? std::string() : names_[i] + ": ";
-    if (!s || !s->Topics(infos, why)) return Fail(Printable(where + why));
-    for (const TopicInfo& t : infos) {
-      if (t.type != kLaserScanType) continue;
-      if (t.format != "cdr")
-        return Fail("topic " + Printable(t.name) + " is serialized as '" + Printable(t.format) + "', not CDR");
-      found.insert(t.name);
-    }
-    if (i == 0) first = std::move(s);
-  }
-  topics_.assign(found.begin(), found.end());
+  std::unique_ptr<Ros2Storage> first;  // kept: an MCAP file without a summary is read whole to list its channels
+  if (!ReadTopics(first)) return false;
   if (topics_.empty()) return Fail(std::string("no ") + kLaserScanType + " topic in the bag");
   if (topic.empty() && topics_.size() > 1)
     return Fail("several LaserScan topics (" + Printable(Join(topics_)) + "): choose one with --topic");
   topic_ = topic.empty() ? topics_.front() : topic;
-  if (!found.count(topic_)) {
+  if (!std::binary_search(topics_.begin(), topics_.end(), topic_)) {
     const std::string missing = topic_;
     topic_.clear();
     return Fail("no LaserScan topic " + Printable(missing) + " (LaserScan topics: " + Printable(Join(topics_)) + ")");

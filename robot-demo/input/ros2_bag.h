@@ -31,6 +31,8 @@ struct Ros2Scan {
   std::vector<float> intensities;
 };
 
+struct Ros2Storage;  // one storage file (ros2_storage.h)
+
 class Ros2Bag {
  public:
   // Messages larger than this are refused as corrupt.
@@ -55,9 +57,9 @@ class Ros2Bag {
   // One line, empty when all is well.
   const std::string& Error() const { return error_; }
 
-  struct Storage;  // one file
-
  private:
+  bool OpenFolder(const std::string& path);
+  bool ReadTopics(std::unique_ptr<Ros2Storage>& first);
   bool OpenFile(std::size_t index);
   bool Fail(const std::string& why);
   void DropUnpacked();
@@ -67,7 +69,7 @@ class Ros2Bag {
   std::vector<std::string> names_;     // as metadata.yaml lists them; empty for a lone file
   std::vector<std::string> unpacked_;  // temporary files of a bag compressed file by file
   std::string compression_;            // per message: "zstd", or empty
-  std::unique_ptr<Storage> storage_;
+  std::unique_ptr<Ros2Storage> storage_;
   std::size_t file_ = 0;
   std::vector<std::string> topics_;
   std::string topic_;

@@ -29,6 +29,8 @@
 #include <utility>
 #include <vector>
 
+#include "output/commit_journal.h"
+
 class OutputSet {
  public:
   OutputSet() = default;
@@ -94,8 +96,5 @@ class OutputSet {
   bool committed_ = false;
   int lock_fd_ = -1;  // the folder, open and flocked while the set is open
 };
-
-// The staging folders' name prefix; "DIR/.robot-demo-XXXXXX".
-extern const char kStagingPrefix[];
 
 #endif

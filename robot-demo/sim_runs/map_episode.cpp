@@ -3,10 +3,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 std::string Pt(double x, double y) {
   char buf[64];
@@ -94,17 +93,32 @@ bool CheckPlan(const MapRunPlan& s, const SimMap& map, std::string& why) {
   return true;
 }
 
-bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
-                const std::function<void(const MapPeriod&)>& each, MapResult& r, std::string& why) {
-  r = MapResult{};
+namespace {
+
+// The pilot of a run: its robot, limits and mode; false when the goal is not finite.
+bool EpisodePilotConfig(const MapRunPlan& s, PilotConfig& pc) {
+  pc.robot_radius = s.robot_radius;
+  pc.margin = s.margin;
+  pc.max_speed = s.max_speed;
+  pc.max_turn_rate = s.max_turn_rate;
+  pc.period = kMapPeriod;
+  if (!s.route.empty()) {
+    pc.mode = PilotMode::kFollow;
+    pc.follow_distance = static_cast<float>(Dist(s.route[0].x, s.route[0].y, s.start.x, s.start.y));
+    return true;
+  }
+  pc.mode = PilotMode::kGoal;
+  const SimPoint g = SimToRobot(s.start, s.goal.x, s.goal.y);
+  return PilotWindowGoal(g.x, g.y, pc.goal);
+}
+
+bool StartEpisode(const MapRunPlan& s, const SimMap& map, SimWorld& world, Pilot& pilot, std::string& why) {
   char buf[200];
-  SimWorld world;
   if (!world.Start(map, WorldConfig(s), s.start, s.seed, buf, sizeof buf)) {
     why = buf;
     return false;
   }
-  const bool follow = !s.route.empty();
-  if (follow) {
+  if (!s.route.empty()) {
     std::vector<double> xy;
     for (const SimPoint& p : s.route) xy.insert(xy.end(), {p.x, p.y});
     if (!world.SetRoute(xy.data(), s.route.size(), buf, sizeof buf)) {
@@ -113,121 +127,143 @@ bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
     }
   }
   PilotConfig pc;
-  pc.robot_radius = s.robot_radius;
-  pc.margin = s.margin;
-  pc.max_speed = s.max_speed;
-  pc.max_turn_rate = s.max_turn_rate;
-  pc.period = kMapPeriod;
-  if (follow) {
-    pc.mode = PilotMode::kFollow;
-    pc.follow_distance = static_cast<float>(Dist(s.route[0].x, s.route[0].y, s.start.x, s.start.y));
-  } else {
-    pc.mode = PilotMode::kGoal;
-    const SimPoint g = SimToRobot(s.start, s.goal.x, s.goal.y);
-    if (!PilotWindowGoal(g.x, g.y, pc.goal)) {
-      why = "the goal is not finite";
-      return false;
-    }
+  if (!EpisodePilotConfig(s, pc)) {
+    why = "the goal is not finite";
+    return false;
   }
-  Pilot pilot;
   if (const PilotError e = pilot.Start(pc); e != PilotError::kNone) {
     why = PilotErrorText(e);
     return false;
   }
-  r.follow = follow;
-  const double limit = follow ? world.RouteDuration() + kFollowSettle : s.time_limit;
-  const long long periods = static_cast<long long>(std::ceil(limit / kMapPeriod - 1e-9));
+  return true;
+}
+
+// One period's episode: the world, the pilot and the readings they share.
+struct Episode {
+  const MapRunPlan& s;
+  SimWorld world;
+  Pilot pilot;
+  bool follow;
   float scan[kSimReadings];
-  std::vector<float> turn(static_cast<std::size_t>(s.turn_samples));
+  std::vector<float> turn;
   PilotStep step{};
   double lost_run = 0.0, distance_sum = 0.0;
-  r.outcome = follow ? "followed" : "timeout";
-  for (long long n = 0; n < periods; ++n) {
-    const double t = static_cast<double>(n) * kMapPeriod;
-    const SimPose pose = world.Pose();
-    if (turn.empty())
-      world.Scan(scan);
-    else
-      world.ScanTurn(turn.data(), turn.size());
-    MapPeriod p{};
-    p.n = n;
-    p.t = t;
-    p.pose = pose;
-    p.has_person = follow;
-    p.clearance = world.Clearance(kClearanceCap);
-    if (p.clearance < r.min_clearance) r.min_clearance = p.clearance;
-    if (follow) {
-      p.person = world.Person();
-      const SimDetection d = world.Detect();
-      p.has_candidate = d.present;
-      p.candidate = {d.x, d.y};
-    } else {
-      const SimPoint g = SimToRobot(pose, s.goal.x, s.goal.y);
-      PilotGoal goal;
-      if (PilotWindowGoal(g.x, g.y, goal)) pilot.SetGoal(goal);
-    }
-    if (turn.empty())
-      pilot.Step(scan, p.has_candidate ? &p.candidate : nullptr, step);
-    else
-      pilot.StepEvenTurn(turn.data(), turn.size(), p.has_candidate ? &p.candidate : nullptr, step);
-    if (follow) {
-      // The tracker's answer in the world, against where the person is.
-      double sh, ch;
-      SimSinCos(pose.heading, sh, ch);
-      const double tx = pose.x + ch * step.tracked.x - sh * step.tracked.y;
-      const double ty = pose.y + sh * step.tracked.x + ch * step.tracked.y;
-      p.lost = step.lost || !step.has_tracked || Dist(tx, ty, p.person.x, p.person.y) > kFollowTrackSlack;
-      const double d = Dist(pose.x, pose.y, p.person.x, p.person.y);
-      distance_sum += d;
-      lost_run = p.lost ? lost_run + kMapPeriod : 0.0;
-      if (p.lost) r.lost_total += kMapPeriod;
-      if (lost_run > r.lost_longest) r.lost_longest = lost_run;
-    }
-    p.step = &step;
-    p.scan = pilot.Readings();
-    p.pilot = &pilot;
-    if (keep_track) {
-      r.track.push_back(pose);
-      if (follow) r.people.push_back(p.person);
-    }
-    if (each) each(p);
-    const SimMove m = world.Move(step.command.speed, step.command.turn_rate, kMapPeriod);
-    r.path_length += m.travelled;
-    r.periods = n + 1;
-    if (m.contact.kind != SimContactKind::kNone) {
-      r.contact = m.contact;
-      r.contact_t = t + m.duration;
-      r.time = r.contact_t;
-      r.outcome = "collision";
-      r.min_clearance = world.Clearance(kClearanceCap);
-      break;
-    }
-    r.time = t + kMapPeriod;
-    if (!follow && Dist(m.pose.x, m.pose.y, s.goal.x, s.goal.y) <= s.goal_tolerance) {
-      r.outcome = "reached";
-      break;
-    }
+  explicit Episode(const MapRunPlan& plan)
+      : s(plan), follow(!plan.route.empty()), turn(static_cast<std::size_t>(plan.turn_samples)) {}
+};
+
+// Scans, detects or sets the goal, and steps the pilot: the period as it is seen.
+MapPeriod SensePeriod(Episode& e, long long n, MapResult& r) {
+  MapPeriod p{};
+  p.n = n;
+  p.t = static_cast<double>(n) * kMapPeriod;
+  p.pose = e.world.Pose();
+  if (e.turn.empty())
+    e.world.Scan(e.scan);
+  else
+    e.world.ScanTurn(e.turn.data(), e.turn.size());
+  p.has_person = e.follow;
+  p.clearance = e.world.Clearance(kClearanceCap);
+  if (p.clearance < r.min_clearance) r.min_clearance = p.clearance;
+  if (e.follow) {
+    p.person = e.world.Person();
+    const SimDetection d = e.world.Detect();
+    p.has_candidate = d.present;
+    p.candidate = {d.x, d.y};
+  } else {
+    const SimPoint g = SimToRobot(p.pose, e.s.goal.x, e.s.goal.y);
+    PilotGoal goal;
+    if (PilotWindowGoal(g.x, g.y, goal)) e.pilot.SetGoal(goal);
   }
-  const SimPose end = world.Pose();
+  if (e.turn.empty())
+    e.pilot.Step(e.scan, p.has_candidate ? &p.candidate : nullptr, e.step);
+  else
+    e.pilot.StepEvenTurn(e.turn.data(), e.turn.size(), p.has_candidate ? &p.candidate : nullptr, e.step);
+  p.step = &e.step;
+  p.scan = e.pilot.Readings();
+  p.pilot = &e.pilot;
+  return p;
+}
+
+// The tracker's answer in the world, against where the person is.
+void TallyFollow(Episode& e, MapPeriod& p, MapResult& r) {
+  double sh, ch;
+  SimSinCos(p.pose.heading, sh, ch);
+  const double tx = p.pose.x + ch * e.step.tracked.x - sh * e.step.tracked.y;
+  const double ty = p.pose.y + sh * e.step.tracked.x + ch * e.step.tracked.y;
+  p.lost = e.step.lost || !e.step.has_tracked || Dist(tx, ty, p.person.x, p.person.y) > kFollowTrackSlack;
+  const double d = Dist(p.pose.x, p.pose.y, p.person.x, p.person.y);
+  e.distance_sum += d;
+  e.lost_run = p.lost ? e.lost_run + kMapPeriod : 0.0;
+  if (p.lost) r.lost_total += kMapPeriod;
+  if (e.lost_run > r.lost_longest) r.lost_longest = e.lost_run;
+}
+
+// Moves the robot by the period's command; true when that ends the run.
+bool MovePeriod(Episode& e, const MapPeriod& p, MapResult& r) {
+  const SimMove m = e.world.Move(e.step.command.speed, e.step.command.turn_rate, kMapPeriod);
+  r.path_length += m.travelled;
+  r.periods = p.n + 1;
+  if (m.contact.kind != SimContactKind::kNone) {
+    r.contact = m.contact;
+    r.contact_t = p.t + m.duration;
+    r.time = r.contact_t;
+    r.outcome = "collision";
+    r.min_clearance = e.world.Clearance(kClearanceCap);
+    return true;
+  }
+  r.time = p.t + kMapPeriod;
+  if (!e.follow && Dist(m.pose.x, m.pose.y, e.s.goal.x, e.s.goal.y) <= e.s.goal_tolerance) {
+    r.outcome = "reached";
+    return true;
+  }
+  return false;
+}
+
+void FinishResult(Episode& e, bool keep_track, MapResult& r) {
+  const SimPose end = e.world.Pose();
   if (keep_track) {
     r.track.push_back(end);
-    if (follow) r.people.push_back(world.Person());
+    if (e.follow) r.people.push_back(e.world.Person());
   }
-  r.goal_distance = s.has_goal ? Dist(end.x, end.y, s.goal.x, s.goal.y) : 0.0;
-  if (follow) {
-    const SimPoint q = world.Person();
-    r.end_distance = Dist(end.x, end.y, q.x, q.y);
-    r.mean_distance = r.periods > 0 ? distance_sum / static_cast<double>(r.periods) : 0.0;
-    if (r.outcome != "collision") {
-      if (r.lost_longest > kFollowMaxLost)
-        r.outcome = "lost";
-      else if (r.end_distance > kFollowEndDistance)
-        r.outcome = "behind";
-    }
-    r.success = r.outcome == "followed";
-  } else {
+  r.goal_distance = e.s.has_goal ? Dist(end.x, end.y, e.s.goal.x, e.s.goal.y) : 0.0;
+  if (!e.follow) {
     r.success = r.outcome == "reached";
+    return;
   }
-  (void)kPi;
+  const SimPoint q = e.world.Person();
+  r.end_distance = Dist(end.x, end.y, q.x, q.y);
+  r.mean_distance = r.periods > 0 ? e.distance_sum / static_cast<double>(r.periods) : 0.0;
+  if (r.outcome != "collision") {
+    if (r.lost_longest > kFollowMaxLost)
+      r.outcome = "lost";
+    else if (r.end_distance > kFollowEndDistance)
+      r.outcome = "behind";
+  }
+  r.success = r.outcome == "followed";
+}
+
+}  // namespace
+
+bool RunEpisode(const MapRunPlan& s, const SimMap& map, bool keep_track,
+                const std::function<void(const MapPeriod&)>& each, MapResult& r, std::string& why) {
+  r = MapResult{};
+  auto e = std::make_unique<Episode>(s);
+  if (!StartEpisode(s, map, e->world, e->pilot, why)) return false;
+  r.follow = e->follow;
+  const double limit = e->follow ? e->world.RouteDuration() + kFollowSettle : s.time_limit;
+  const long long periods = static_cast<long long>(std::ceil(limit / kMapPeriod - 1e-9));
+  r.outcome = e->follow ? "followed" : "timeout";
+  for (long long n = 0; n < periods; ++n) {
+    MapPeriod p = SensePeriod(*e, n, r);
+    if (e->follow) TallyFollow(*e, p, r);
+    if (keep_track) {
+      r.track.push_back(p.pose);
+      if (e->follow) r.people.push_back(p.person);
+    }
+    if (each) each(p);
+    if (MovePeriod(*e, p, r)) break;
+  }
+  FinishResult(*e, keep_track, r);
   return true;
 }

@@ -96,23 +96,38 @@ PictureFiles MapPictures::Finish(const MapResult& result) {
   return files;
 }
 
-std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult& result) {
-  const double res = map.Resolution();
-  const double width = map.Width() * res, depth = map.Height() * res;
-  // At most 1200 pixels a side, at most 80 pixels a metre.
-  const double scale = std::min({1200.0 / width, 1200.0 / depth, 80.0});
-  const double margin = 20.0, top = 64.0, legend = 60.0;
-  const double w = std::max(width * scale + 2 * margin, 520.0), h = depth * scale + top + margin + legend;
-  const Frame f(map);
-  auto X = [&](double mx) { return margin + mx * scale; };
-  auto Y = [&](double my) { return top + (depth - my) * scale; };
-  auto P = [&](double x, double y) {
+namespace {
+
+// run.svg's page: the map at `scale` pixels a metre, below a title and
+// above a legend.
+struct MapSvg {
+  const SimMap& map;
+  const Frame f;
+  double res, width, depth, scale, w, h;
+  static constexpr double kMargin = 20.0, kTop = 64.0, kLegend = 60.0;
+  explicit MapSvg(const SimMap& m)
+      : map(m),
+        f(m),
+        res(m.Resolution()),
+        width(m.Width() * res),
+        depth(m.Height() * res),
+        // At most 1200 pixels a side, at most 80 pixels a metre.
+        scale(std::min({1200.0 / width, 1200.0 / depth, 80.0})),
+        w(std::max(width * scale + 2 * kMargin, 520.0)),
+        h(depth * scale + kTop + kMargin + kLegend) {}
+  double X(double mx) const { return kMargin + mx * scale; }
+  double Y(double my) const { return kTop + (depth - my) * scale; }
+  std::pair<double, double> P(double x, double y) const {
     double mx, my;
     f.To(x, y, mx, my);
     return std::make_pair(X(mx), Y(my));
-  };
-  std::string o = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + F(w, 0) + "\" height=\"" + F(h, 0) +
-                  "\" viewBox=\"0 0 " + F(w, 0) + " " + F(h, 0) +
+  }
+};
+
+std::string SvgHead(const MapSvg& g, const MapRunPlan& plan, const MapResult& result) {
+  const double margin = MapSvg::kMargin;
+  std::string o = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + F(g.w, 0) + "\" height=\"" + F(g.h, 0) +
+                  "\" viewBox=\"0 0 " + F(g.w, 0) + " " + F(g.h, 0) +
                   "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n"
                   "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   const std::string title = (plan.route.empty() ? "Goal run on " : "Follow run on ") + plan.map;
@@ -120,8 +135,13 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
        XmlEscape(FitText(title, 90)) + "</text>\n";
   std::string outcome = "outcome: " + result.outcome + " at t = " + F(result.time, 1) + " s, path " +
                         F(result.path_length, 2) + " m, closest to a wall " + F(result.min_clearance, 3) + " m";
-  o += "<text x=\"" + F(margin, 0) + "\" y=\"42\">" + XmlEscape(outcome) + "</text>\n";
-  // The map: runs of wall and unknown cells along each row.
+  return o + "<text x=\"" + F(margin, 0) + "\" y=\"42\">" + XmlEscape(outcome) + "</text>\n";
+}
+
+// The map: runs of wall and unknown cells along each row.
+std::string SvgCells(const MapSvg& g) {
+  const SimMap& map = g.map;
+  const double res = g.res;
   std::string walls, unknown;
   for (int r = 0; r < map.Height(); ++r) {
     for (int state = 1; state <= 2; ++state) {
@@ -134,50 +154,59 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
         }
         int e = c;
         while (e < map.Width() && static_cast<int>(map.Cell(e, r)) == state) ++e;
-        into += "M" + F(X(c * res)) + " " + F(Y((r + 1) * res)) + "h" + F((e - c) * res * scale) + "v" +
-                F(res * scale) + "h-" + F((e - c) * res * scale) + "z";
+        into += "M" + F(g.X(c * res)) + " " + F(g.Y((r + 1) * res)) + "h" + F((e - c) * res * g.scale) + "v" +
+                F(res * g.scale) + "h-" + F((e - c) * res * g.scale) + "z";
         c = e;
       }
     }
   }
-  o += "<rect x=\"" + F(X(0)) + "\" y=\"" + F(Y(depth)) + "\" width=\"" + F(width * scale) + "\" height=\"" +
-       F(depth * scale) + "\" fill=\"#fafafa\" stroke=\"#999\"/>\n";
+  std::string o = "<rect x=\"" + F(g.X(0)) + "\" y=\"" + F(g.Y(g.depth)) + "\" width=\"" + F(g.width * g.scale) +
+                  "\" height=\"" + F(g.depth * g.scale) + "\" fill=\"#fafafa\" stroke=\"#999\"/>\n";
   if (!unknown.empty()) o += "<path d=\"" + unknown + "\" fill=\"#c8c8c8\"/>\n";
   if (!walls.empty()) o += "<path d=\"" + walls + "\" fill=\"#222\"/>\n";
-  auto polyline = [&](const std::vector<std::pair<double, double>>& pts, const std::string& style) {
-    if (pts.size() < 2) return std::string();
-    std::string d;
-    for (std::size_t i = 0; i < pts.size(); ++i) d += (i ? " " : "") + F(pts[i].first) + "," + F(pts[i].second);
-    return "<polyline points=\"" + d + "\" fill=\"none\" " + style + "/>\n";
-  };
-  // Route, person, robot.
+  return o;
+}
+
+std::string Polyline(const std::vector<std::pair<double, double>>& pts, const std::string& style) {
+  if (pts.size() < 2) return std::string();
+  std::string d;
+  for (std::size_t i = 0; i < pts.size(); ++i) d += (i ? " " : "") + F(pts[i].first) + "," + F(pts[i].second);
+  return "<polyline points=\"" + d + "\" fill=\"none\" " + style + "/>\n";
+}
+
+// Route, person, robot.
+std::string SvgTracks(const MapSvg& g, const MapRunPlan& plan, const MapResult& result) {
   std::vector<std::pair<double, double>> pts;
-  for (const SimPoint& p : plan.route) pts.push_back(P(p.x, p.y));
-  o += polyline(pts, "stroke=\"#e08a00\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
+  for (const SimPoint& p : plan.route) pts.push_back(g.P(p.x, p.y));
+  std::string o = Polyline(pts, "stroke=\"#e08a00\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
   pts.clear();
-  for (const SimPoint& p : result.people) pts.push_back(P(p.x, p.y));
-  o += polyline(pts, "stroke=\"#e08a00\" stroke-opacity=\"0.6\" stroke-width=\"3\"");
+  for (const SimPoint& p : result.people) pts.push_back(g.P(p.x, p.y));
+  o += Polyline(pts, "stroke=\"#e08a00\" stroke-opacity=\"0.6\" stroke-width=\"3\"");
   pts.clear();
-  for (const SimPose& p : result.track) pts.push_back(P(p.x, p.y));
-  o += polyline(pts, "stroke=\"#1f5fbf\" stroke-width=\"2.5\" stroke-linejoin=\"round\"");
-  const double rr = std::max(plan.robot_radius * scale, 3.0);
-  const auto s = P(plan.start.x, plan.start.y);
-  o += "<circle cx=\"" + F(s.first) + "\" cy=\"" + F(s.second) + "\" r=\"" + F(rr) +
-       "\" fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
+  for (const SimPose& p : result.track) pts.push_back(g.P(p.x, p.y));
+  return o + Polyline(pts, "stroke=\"#1f5fbf\" stroke-width=\"2.5\" stroke-linejoin=\"round\"");
+}
+
+// Start, goal, the robot's end and the contact.
+std::string SvgMarks(const MapSvg& g, const MapRunPlan& plan, const MapResult& result) {
+  const double rr = std::max(plan.robot_radius * g.scale, 3.0);
+  const auto s = g.P(plan.start.x, plan.start.y);
+  std::string o = "<circle cx=\"" + F(s.first) + "\" cy=\"" + F(s.second) + "\" r=\"" + F(rr) +
+                  "\" fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
   if (plan.has_goal) {
-    const auto g = P(plan.goal.x, plan.goal.y);
-    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"" + F(plan.goal_tolerance * scale) +
+    const auto q = g.P(plan.goal.x, plan.goal.y);
+    o += "<circle cx=\"" + F(q.first) + "\" cy=\"" + F(q.second) + "\" r=\"" + F(plan.goal_tolerance * g.scale) +
          "\" fill=\"#2a9d3a\" fill-opacity=\"0.12\" stroke=\"#2a9d3a\" stroke-width=\"1.5\"/>\n";
-    o += "<circle cx=\"" + F(g.first) + "\" cy=\"" + F(g.second) + "\" r=\"3\" fill=\"#2a9d3a\"/>\n";
+    o += "<circle cx=\"" + F(q.first) + "\" cy=\"" + F(q.second) + "\" r=\"3\" fill=\"#2a9d3a\"/>\n";
   }
   if (!result.track.empty()) {
     const SimPose& e = result.track.back();
-    const auto q = P(e.x, e.y);
+    const auto q = g.P(e.x, e.y);
     o += "<circle cx=\"" + F(q.first) + "\" cy=\"" + F(q.second) + "\" r=\"" + F(rr) +
          "\" fill=\"#1f5fbf\" fill-opacity=\"0.25\" stroke=\"#1f5fbf\" stroke-width=\"1.5\"/>\n";
   }
   if (result.contact.kind != SimContactKind::kNone) {
-    const auto c = P(result.contact.px, result.contact.py);
+    const auto c = g.P(result.contact.px, result.contact.py);
     const double k = 7.0;
     o += "<path d=\"M" + F(c.first - k) + " " + F(c.second - k) + "L" + F(c.first + k) + " " + F(c.second + k) + "M" +
          F(c.first - k) + " " + F(c.second + k) + "L" + F(c.first + k) + " " + F(c.second - k) +
@@ -185,8 +214,13 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
     o += "<circle cx=\"" + F(c.first) + "\" cy=\"" + F(c.second) +
          "\" r=\"11\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>\n";
   }
-  // Legend and a metre scale.
-  double ly = h - legend + 18, lx = margin;
+  return o;
+}
+
+// Legend and a metre scale.
+std::string SvgLegend(const MapSvg& g, const MapRunPlan& plan, const MapResult& result) {
+  std::string o;
+  double ly = g.h - MapSvg::kLegend + 18, lx = MapSvg::kMargin;
   auto item = [&](const std::string& swatch, const std::string& label) {
     o += swatch + "<text x=\"" + F(lx + 26) + "\" y=\"" + F(ly + 4) + "\">" + XmlEscape(label) + "</text>\n";
     lx += 34 + 7.5 * static_cast<double>(label.size());
@@ -209,9 +243,18 @@ std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult
     item(
         "<path d=\"M" + F(lx + 4) + " " + F(ly - 6) + "l12 12m-12 0l12 -12\" stroke=\"#d62728\" stroke-width=\"3\"/>\n",
         "contact");
-  const double metres = width > 20 ? 10.0 : 1.0;
-  const double sy = h - 16;
-  o += "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";
-  o += "<text x=\"" + F(margin + metres * scale + 6) + "\" y=\"" + F(sy + 4) + "\">" + F(metres, 0) + " m</text>\n";
-  return o + "</svg>\n";
+  const double metres = g.width > 20 ? 10.0 : 1.0, margin = MapSvg::kMargin;
+  const double sy = g.h - 16;
+  o +=
+      "<path d=\"M" + F(margin) + " " + F(sy) + "h" + F(metres * g.scale) + "\" stroke=\"#333\" stroke-width=\"2\"/>\n";
+  o += "<text x=\"" + F(margin + metres * g.scale + 6) + "\" y=\"" + F(sy + 4) + "\">" + F(metres, 0) + " m</text>\n";
+  return o;
+}
+
+}  // namespace
+
+std::string MapRunSvg(const SimMap& map, const MapRunPlan& plan, const MapResult& result) {
+  const MapSvg g(map);
+  return SvgHead(g, plan, result) + SvgCells(g) + SvgTracks(g, plan, result) + SvgMarks(g, plan, result) +
+         SvgLegend(g, plan, result) + "</svg>\n";
 }
