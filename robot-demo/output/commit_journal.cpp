@@ -143,8 +143,7 @@ void RepairStale(const std::string& dir) {
   for (const auto& n : NamesIn(dir)) {
     struct stat st {};
     const std::string path = dir + "/" + n;
-    if (n.compare(0, prefix, kStagingPrefix) != 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      continue;
+    if (n.compare(0, prefix, kStagingPrefix) != 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     std::vector<std::string> names;
     if (ReadJournal(path, names)) {
       RollForward(dir, path, names);
