@@ -12,11 +12,11 @@
 
 #include <cmath>
 
-constexpr int kPathgridSide = 100;  // cells per side
-constexpr int kPathgridCells = kPathgridSide * kPathgridSide;
-constexpr int kPathgridCentre = kPathgridSide / 2;  // the robot's cell, both axes
-constexpr double kPathgridCellsPerMetre = 20.0;
-// 1 / 20 rounds to the same double as the literal 0.05.
+constexpr int kPathgridSide = 100;                             // cells per side
+constexpr int kPathgridCells = kPathgridSide * kPathgridSide;  // cells in all
+constexpr int kPathgridCentre = kPathgridSide / 2;             // the robot's cell, both axes
+constexpr double kPathgridCellsPerMetre = 20.0;                // cells in a metre
+// Metres per cell; 1 / 20 rounds to the same double as the literal 0.05.
 constexpr double kPathgridCellSize = 1.0 / kPathgridCellsPerMetre;
 // Metres from the robot's cell to the grid's edge: 2.5 (exact).
 constexpr double kPathgridReach = kPathgridCentre * kPathgridCellSize;

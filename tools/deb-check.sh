@@ -82,6 +82,16 @@ installed() { dpkg-query -W -f '${db:Status-Abbrev} ${binary:Package}\n' | awk '
 installed >"$area/packages-before.txt"
 packages=$(for deb in ./*.deb; do dpkg-deb -f "$deb" Package; done)
 export DEBIAN_FRONTEND=noninteractive
+# Ours, and whatever apt brought in for them (never what was there before).
+purge_ours() {
+  local pulled
+  pulled=$(LC_ALL=C comm -13 "$area/packages-before.txt" <(installed))
+  [ -z "$pulled" ] && return 0
+  # shellcheck disable=SC2086
+  apt-get purge -y -q $pulled >"$area/purge.log" 2>&1
+}
+# A check that fails below still leaves the machine as it was.
+trap 'purge_ours || true' EXIT
 apt-get install -y -q --no-install-recommends ./*.deb >"$area/install.log" 2>&1 ||
   { tail -20 "$area/install.log"; fail "apt-get install of the packages failed"; }
 lap install
@@ -113,9 +123,11 @@ echo "find_package: $out"
 out=$("$consumer/my_robot-pc")
 [[ $out == "speed "* ]] || fail "my_robot (pkg-config) printed: $out"
 echo "pkg-config: $out"
-# The version macros come with the headers.
+# The version macros come with the headers (in /usr/include/scanpilot, as the .pc file says).
 printf '#include <scanpilot_version.h>\nstatic_assert(SCANPILOT_VERSION_MAJOR >= 1, "");\nint main() {}\n' >"$consumer/v.cpp"
-g++ -std=c++17 -c "$consumer/v.cpp" -o "$consumer/v.o" || fail "scanpilot_version.h is not installed"
+# shellcheck disable=SC2046
+g++ -std=c++17 $(pkg-config --cflags scanpilot) -c "$consumer/v.cpp" -o "$consumer/v.o" ||
+  fail "scanpilot_version.h is not installed beside scanpilot.h"
 
 if grep -qx python3-scanpilot <<<"$packages"; then
   (cd / && /usr/bin/python3 -c 'import scanpilot, numpy; p = scanpilot.Pilot(goal=(1.5, 0.5)); \
@@ -131,10 +143,8 @@ if grep -qx scanpilot-ros <<<"$packages"; then
 fi
 lap "use"
 
-# Ours, and whatever apt brought in for them (never what was there before).
-pulled=$(LC_ALL=C comm -13 "$area/packages-before.txt" <(installed))
-# shellcheck disable=SC2086
-apt-get purge -y -q $pulled >"$area/purge.log" 2>&1 || { tail -20 "$area/purge.log"; fail "purge failed"; }
+trap - EXIT
+purge_ours || { tail -20 "$area/purge.log"; fail "purge failed"; }
 snapshot >"$area/after.txt"
 left=$(LC_ALL=C comm -13 "$area/before.txt" "$area/after.txt" || true)
 [ -z "$left" ] || fail "left behind after the purge:

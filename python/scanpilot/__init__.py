@@ -67,11 +67,11 @@ from ._scanpilot import (
 
 # `filter` is left out of the star-import so that it does not hide the builtin.
 __all__ = [
-    "GRID_CELLS", "MAX_BORDER", "READINGS", "STEP_FIELDS", "Pass", "Pilot", "Step", "bin_even_scan", "bin_laser_scan",
-    "bin_samples", "cal_angle", "cal_point_cost", "chk_target", "clear_obst", "clear_target", "default_config",
-    "get_face_x", "get_face_y", "get_fix_x", "get_fix_y", "get_helper_num", "init_helper", "metres_to_cell",
-    "out_line", "path_grow", "print_path", "set_back", "set_border", "set_obst", "set_ranges", "set_target",
-    "show_map", "start_pos", "thredhold",
+    "GRID_CELLS", "MAX_BORDER", "READINGS", "STEP_FIELDS", "Pass", "Pilot", "Step", "bin_even_scan",
+    "bin_laser_scan", "bin_samples", "cal_angle", "cal_point_cost", "chk_target", "clear_obst", "clear_target",
+    "default_config", "get_face_x", "get_face_y", "get_fix_x", "get_fix_y", "get_helper_num", "init_helper",
+    "metres_to_cell", "out_line", "path_grow", "print_path", "set_back", "set_border", "set_obst", "set_ranges",
+    "set_target", "show_map", "start_pos", "thredhold",
 ]
 
 # The map simulator, when the module was built with it (scansim: yaml-cpp and libpng).

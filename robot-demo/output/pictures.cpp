@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/safe_text.h"
 #include "base/std_streams.h"
@@ -75,7 +76,8 @@ std::vector<std::string> NamesInTickOrder(const OutputSet& out) {
 
 std::string PicturesJson(const OutputSet& out) {
   const std::vector<std::string> names = NamesInTickOrder(out);
-  std::string o = "{\"dir\":" + JsonString(out.Dir()) + ",\"files\":[";
-  for (std::size_t i = 0; i < names.size(); ++i) o += (i ? "," : "") + JsonString(names[i]);
-  return o + "]}";
+  JsonWriter w;
+  w.BeginObject().Key("dir").String(out.Dir()).Key("files").BeginArray();
+  for (const std::string& name : names) w.String(name);
+  return w.EndArray().EndObject().Text();
 }

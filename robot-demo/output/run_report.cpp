@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "output/run_report.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -23,12 +22,11 @@ bool RunWarnings::Has(const std::string& code) const {
 }
 
 std::string RunWarnings::Json() const {
-  std::string o = "[";
-  for (std::size_t i = 0; i < given_.size(); ++i) {
-    if (i > 0) o += ",";
-    o += "{\"code\":" + JsonString(given_[i].first) + ",\"message\":" + JsonString(given_[i].second) + "}";
-  }
-  return o + "]";
+  JsonWriter w;
+  w.BeginArray();
+  for (const auto& [code, message] : given_)
+    w.BeginObject().Key("code").String(code).Key("message").String(message).EndObject();
+  return w.EndArray().Text();
 }
 
 StepWatch::StepWatch(RunWarnings& warnings, double robot_radius, std::string min_range_hint, bool hint_given)
@@ -104,19 +102,25 @@ std::string StopTally::Line(long long records, const char* noun) const {
 }
 
 std::string StopTally::Json() const {
-  std::string o = ",\"stops\":{";
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    o += (i == 0 ? "" : ",") + JsonString(entries_[i].name) + ":" + std::to_string(entries_[i].count);
-  return o + "},\"commands\":{\"drove\":" + std::to_string(drove_) + ",\"turned\":" + std::to_string(turned_) +
-         ",\"stood\":" + std::to_string(stood_) + "}" +
-         (lost_ > 0 ? ",\"lost\":{\"records\":" + std::to_string(lost_) +
-                          ",\"stopped\":" + std::to_string(lost_stopped_) + "}"
-                    : std::string());
+  JsonWriter w = JsonWriter::Continuing();
+  w.Key("stops").BeginObject();
+  for (const Entry& e : entries_) w.Key(e.name).Int(e.count);
+  w.EndObject().Key("commands").BeginObject();
+  w.Key("drove").Int(drove_).Key("turned").Int(turned_).Key("stood").Int(stood_);
+  w.EndObject();
+  if (lost_ > 0) w.Key("lost").BeginObject().Key("records").Int(lost_).Key("stopped").Int(lost_stopped_).EndObject();
+  return w.Text();
+}
+
+void ZeroCommand(JsonWriter& w) {
+  w.Key("command").BeginObject().Key("speed").Int(0).Key("turn_rate").Int(0).EndObject();
 }
 
 std::string EndStopJson(long long records) {
-  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"end\":{\"records\":" + std::to_string(records) +
-         "},\"command\":{\"speed\":0,\"turn_rate\":0},\"stopped\":true,\"reason\":\"end\"}";
+  JsonWriter w;
+  w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("end").BeginObject().Key("records").Int(records).EndObject();
+  ZeroCommand(w);
+  return w.Key("stopped").Bool(true).Key("reason").String("end").EndObject().Text();
 }
 
 std::string StepJson(const PilotStep& step, long long n, const std::string& extra) {
@@ -128,14 +132,9 @@ std::string StepJson(const PilotStep& step, long long n, const std::string& extr
 }
 
 std::string SummaryJson(const std::string& members) {
-  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"summary\":{" + members + "}}";
-}
-
-std::string JsonNumber(double v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
+  JsonWriter w;
+  w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("summary").BeginObject().MoreMembers(members);
+  return w.EndObject().EndObject().Text();
 }
 
 std::optional<int> StopStatus() {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/json_writer.h"
 #include "base/safe_text.h"
 #include "scanpilot.h"
 
@@ -85,6 +86,8 @@ class StopTally {
 // a consumer reads last is a stop.
 // {"schema":1,"end":{"records":N},"command":{"speed":0,"turn_rate":0},"stopped":true,"reason":"end"}
 std::string EndStopJson(long long records);
+// ,"command":{"speed":0,"turn_rate":0}: every stop record's command.
+void ZeroCommand(JsonWriter& w);
 
 // The step's JSON object (PilotStepJson), with `extra` members (each
 // ",\"key\":value") added before its closing brace.
@@ -97,8 +100,5 @@ std::string SummaryJson(const std::string& members);
 // saying so), or standard output gone to a closed pipe (main then ends
 // quietly). nullopt while it may go on.
 std::optional<int> StopStatus();
-
-// A double in the shortest form that reads back the same, null when not finite.
-std::string JsonNumber(double v);
 
 #endif

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "output/turn_report.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -36,13 +35,6 @@ const char* SkipReasonName(SkipReason r) {
   return "none";
 }
 
-std::string JsonFloat(float v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 std::string DriveText(const PilotStep& step) {
   // Anything that prints as zero is written as a plain zero, never "-0.00".
   const auto shown = [](double v) { return std::fabs(v) < 0.005 ? 0.0 : v; };
@@ -59,8 +51,8 @@ std::string WhyText(const PilotStep& step) {
 }
 
 std::string TurnJsonMembers(const TurnInfo& info) {
-  return ",\"turn\":" + std::to_string(info.turn) + ",\"rpm\":" + JsonFloat(info.rpm) +
-         ",\"packets\":" + std::to_string(info.packets);
+  JsonWriter w = JsonWriter::Continuing();
+  return w.Key("turn").Int(info.turn).Key("rpm").Float(info.rpm).Key("packets").Int(info.packets).Text();
 }
 
 std::string StopLine(const TurnInfo& info) {
@@ -92,34 +84,36 @@ std::string StopLine(const TurnInfo& info) {
 }
 
 std::string StopJson(const TurnInfo& info) {
-  const bool turn = info.turn >= 0;
-  std::string o = "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"skipped\":{\"reason\":\"" +
-                  SkipReasonName(info.skip) + "\"";
-  o += ",\"turn\":" + (turn ? std::to_string(info.turn) : std::string("null"));
-  o += ",\"rpm\":" + (turn ? JsonFloat(info.rpm) : std::string("null"));
-  o += ",\"packets\":" + (turn ? std::to_string(info.packets) : std::string("null"));
-  o += ",\"limit\":" + JsonNumber(info.limit);
-  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart)
-    o += ",\"seconds\":" + JsonNumber(info.seconds);
-  if (info.skip == SkipReason::kCoverage) o += ",\"sectors\":" + std::to_string(info.sectors);
-  return o + "},\"command\":{\"speed\":0,\"turn_rate\":0}}";
+  JsonWriter w;
+  w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("skipped").BeginObject();
+  w.Key("reason").String(SkipReasonName(info.skip));
+  if (info.turn >= 0)
+    w.Key("turn").Int(info.turn).Key("rpm").Float(info.rpm).Key("packets").Int(info.packets);
+  else
+    w.Key("turn").Null().Key("rpm").Null().Key("packets").Null();
+  w.Key("limit").Number(info.limit);
+  if (info.skip == SkipReason::kLate || info.skip == SkipReason::kRestart) w.Key("seconds").Number(info.seconds);
+  if (info.skip == SkipReason::kCoverage) w.Key("sectors").Int(info.sectors);
+  w.EndObject();
+  ZeroCommand(w);
+  return w.EndObject().Text();
 }
 
 std::string StreamSummaryJson(const LdsStats& s, const std::string& end) {
-  auto n = [](std::uint64_t v) { return std::to_string(v); };
-  std::string o =
-      ",\"bytes\":" + n(s.bytes) + ",\"packets\":" + n(s.wire.good_packets) +
-      ",\"checksum_failures\":" + n(s.wire.checksum_failures) + ",\"skipped_bytes\":" + n(s.wire.skipped_bytes) +
-      ",\"turns\":" + std::to_string(s.turns) + ",\"turns_planned\":" + std::to_string(s.planned) +
-      ",\"turns_not_planned\":{\"rpm\":" + std::to_string(s.slow + s.fast) +
-      ",\"packets\":" + std::to_string(s.few_packets) + ",\"clock\":" + std::to_string(s.clock) + "}" +
-      ",\"restarts\":" + std::to_string(s.restarts) + ",\"stop_timeouts\":" + std::to_string(s.timeouts) + ",\"rpm\":";
-  if (s.planned > 0 && s.rpm_max > 0)  // 0: a replay of a scanner that sends no speed
-    o += "{\"min\":" + JsonFloat(s.rpm_min) + ",\"mean\":" + JsonNumber(s.rpm_sum / static_cast<double>(s.planned)) +
-         ",\"max\":" + JsonFloat(s.rpm_max) + "}";
-  else
-    o += "null";
-  return o + ",\"end\":" + JsonString(end);
+  JsonWriter w = JsonWriter::Continuing();
+  w.Key("bytes").Count(s.bytes).Key("packets").Count(s.wire.good_packets);
+  w.Key("checksum_failures").Count(s.wire.checksum_failures).Key("skipped_bytes").Count(s.wire.skipped_bytes);
+  w.Key("turns").Int(s.turns).Key("turns_planned").Int(s.planned);
+  w.Key("turns_not_planned").BeginObject().Key("rpm").Int(s.slow + s.fast).Key("packets").Int(s.few_packets);
+  w.Key("clock").Int(s.clock).EndObject();
+  w.Key("restarts").Int(s.restarts).Key("stop_timeouts").Int(s.timeouts).Key("rpm");
+  if (s.planned > 0 && s.rpm_max > 0) {  // 0: a replay of a scanner that sends no speed
+    w.BeginObject().Key("min").Float(s.rpm_min).Key("mean").Number(s.rpm_sum / static_cast<double>(s.planned));
+    w.Key("max").Float(s.rpm_max).EndObject();
+  } else {
+    w.Null();
+  }
+  return w.Key("end").String(end).Text();
 }
 
 std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end) {

@@ -39,7 +39,4 @@ std::string StreamSummaryJson(const LdsStats& s, const std::string& end);
 // `end`: a closing "ended: ..." line, or nothing when empty.
 std::string StreamSummaryLines(const LdsStats& s, const LdsGate& gate, bool live, const std::string& end);
 
-// A float in the shortest form that reads back to the same float, null when not finite.
-std::string JsonFloat(float v);
-
 #endif

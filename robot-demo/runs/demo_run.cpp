@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/std_streams.h"
 #include "grid_frame.h"
@@ -106,15 +107,15 @@ void PrintSummary(const RunStats& s) {
 
 // The summary's JSON members, same figures as PrintSummary.
 std::string SummaryMembers(const RunStats& s) {
-  auto num = [](const char* key, double v) { return std::string(",\"") + key + "\":" + JsonNumber(v); };
-  auto count = [](const char* key, int v) { return std::string(",\"") + key + "\":" + std::to_string(v); };
-  return "\"ticks\":" + std::to_string(Scenario::kTicks) + count("reached", s.reached) +
-         num("distance_mean", s.MeanDistance()) + num("distance_worst", s.WorstDistance()) +
-         num("closest_gap", s.closest_person) + num("closest_wall", s.closest_wall) +
-         num("closest_wall_t", s.closest_wall_t) + count("wall_contacts", s.wall_contacts) +
-         count("false_detections", s.false_alarms) + count("false_rejected", s.false_alarms - s.false_passed) +
-         count("true_detections", s.true_seen) + count("true_passed", s.true_passed) +
-         num("cycle_median_us", Percentile(s.cycle_us, 0.5)) + num("cycle_p99_us", Percentile(s.cycle_us, 0.99));
+  JsonWriter w = JsonWriter::Members();
+  w.Key("ticks").Int(Scenario::kTicks).Key("reached").Int(s.reached);
+  w.Key("distance_mean").Number(s.MeanDistance()).Key("distance_worst").Number(s.WorstDistance());
+  w.Key("closest_gap").Number(s.closest_person).Key("closest_wall").Number(s.closest_wall);
+  w.Key("closest_wall_t").Number(s.closest_wall_t).Key("wall_contacts").Int(s.wall_contacts);
+  w.Key("false_detections").Int(s.false_alarms).Key("false_rejected").Int(s.false_alarms - s.false_passed);
+  w.Key("true_detections").Int(s.true_seen).Key("true_passed").Int(s.true_passed);
+  w.Key("cycle_median_us").Number(Percentile(s.cycle_us, 0.5));
+  return w.Key("cycle_p99_us").Number(Percentile(s.cycle_us, 0.99)).Text();
 }
 
 // The --verbose line: robot at p and person at q when the scan was taken.
@@ -131,8 +132,9 @@ std::string TickLineOf(int tick, const PilotStep& s, const Pose& p, Vec2 q) {
 
 // The tick's JSON object: the step, its time and the true distance.
 std::string TickJson(int tick, const PilotStep& s, const Pose& p, Vec2 q) {
-  return StepJson(s, tick,
-                  ",\"t\":" + JsonNumber(tick * Scenario::kDt) + ",\"distance\":" + JsonNumber(std::hypot(p.x - q.x, p.y - q.y)));
+  JsonWriter w = JsonWriter::Continuing();
+  w.Key("t").Number(tick * Scenario::kDt).Key("distance").Number(std::hypot(p.x - q.x, p.y - q.y));
+  return StepJson(s, tick, w.Text());
 }
 
 void AddTickPicture(PictureFiles& files, int tick, const GridView& v) {
@@ -272,9 +274,10 @@ int RunDemo(const Options& o) {
   if (o.json) {
     const std::string pictures = status == kExitOk ? PicturesJson(out) : std::string("null");
     Print("%s\n", EndStopJson(Scenario::kTicks).c_str());
-    Print("%s\n",
-          SummaryJson(SummaryMembers(run.stats) + run.stops.Json() + ",\"warnings\":[],\"pictures\":" + pictures)
-              .c_str());
+    JsonWriter w = JsonWriter::Members();
+    w.MoreMembers(SummaryMembers(run.stats)).MoreMembers(run.stops.Json());
+    w.Key("warnings").BeginArray().EndArray().Key("pictures").Json(pictures);
+    Print("%s\n", SummaryJson(w.Text()).c_str());
   }
   return status;
 }

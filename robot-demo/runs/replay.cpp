@@ -8,6 +8,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/std_streams.h"
 #include "grid_frame.h"
@@ -193,11 +194,11 @@ int Replay::Finish(const std::string& summary_members, const std::string& summar
   if (o_.json) {
     EndStop();
     const bool page = status == kExitOk && o_.html;
-    std::string m = "\"scans\":" + std::to_string(scans_) + ",\"reached\":" + std::to_string(reached_) +
-                    ",\"html_scans\":" + std::to_string(page ? shown : 0) + stops_.Json() + summary_members +
-                    ",\"warnings\":" + warnings_.Json() +
-                    ",\"pictures\":" + (status == kExitOk ? PicturesJson(out_) : std::string("null"));
-    Print("%s\n", SummaryJson(m).c_str());
+    JsonWriter w = JsonWriter::Members();
+    w.Key("scans").Int(scans_).Key("reached").Int(reached_).Key("html_scans").Count(page ? shown : 0);
+    w.MoreMembers(stops_.Json()).MoreMembers(summary_members).Key("warnings").Json(warnings_.Json());
+    w.Key("pictures").Json(status == kExitOk ? PicturesJson(out_) : std::string("null"));
+    Print("%s\n", SummaryJson(w.Text()).c_str());
   }
   return status;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/safe_text.h"
 #include "base/std_streams.h"
@@ -22,20 +23,24 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-std::string PoseJson(const SimPose& p) {
-  return "{\"x\":" + JsonNumber(p.x) + ",\"y\":" + JsonNumber(p.y) + ",\"heading\":" + JsonNumber(p.heading) + "}";
+void PoseJson(JsonWriter& w, const SimPose& p) {
+  w.BeginObject().Key("x").Number(p.x).Key("y").Number(p.y).Key("heading").Number(p.heading).EndObject();
 }
-std::string PointJson(double x, double y) { return "{\"x\":" + JsonNumber(x) + ",\"y\":" + JsonNumber(y) + "}"; }
+void PointJson(JsonWriter& w, double x, double y) { w.BeginObject().Key("x").Number(x).Key("y").Number(y).EndObject(); }
 
-std::string ContactJson(const MapResult& r) {
-  if (r.contact.kind == SimContactKind::kNone) return "null";
-  std::string s = "{\"with\":\"";
-  s += r.contact.kind == SimContactKind::kWall ? "wall" : "person";
-  s += "\",\"t\":" + JsonNumber(r.contact_t) + ",\"robot\":" + PointJson(r.contact.x, r.contact.y) +
-       ",\"point\":" + PointJson(r.contact.px, r.contact.py);
+void ContactJson(JsonWriter& w, const MapResult& r) {
+  if (r.contact.kind == SimContactKind::kNone) {
+    w.Null();
+    return;
+  }
+  w.BeginObject().Key("with").String(r.contact.kind == SimContactKind::kWall ? "wall" : "person");
+  w.Key("t").Number(r.contact_t).Key("robot");
+  PointJson(w, r.contact.x, r.contact.y);
+  w.Key("point");
+  PointJson(w, r.contact.px, r.contact.py);
   if (r.contact.kind == SimContactKind::kWall)
-    s += ",\"cell\":[" + std::to_string(r.contact.col) + "," + std::to_string(r.contact.row) + "]";
-  return s + "}";
+    w.Key("cell").BeginArray().Int(r.contact.col).Int(r.contact.row).EndArray();
+  w.EndObject();
 }
 
 void PrintResult(const MapResult& r) {
@@ -145,10 +150,15 @@ void PrintMapHeader(const MapRunPlan& plan, const SimMap& map) {
 
 // A period's members of its JSON object, beyond the step's.
 std::string PeriodJson(const MapPeriod& p) {
-  std::string extra = ",\"t\":" + JsonNumber(p.t) + ",\"pose\":" + PoseJson(p.pose);
-  if (p.has_person)
-    extra += ",\"person\":" + PointJson(p.person.x, p.person.y) + ",\"person_lost\":" + (p.lost ? "true" : "false");
-  return extra + ",\"clearance\":" + JsonNumber(p.clearance);
+  JsonWriter w = JsonWriter::Continuing();
+  w.Key("t").Number(p.t).Key("pose");
+  PoseJson(w, p.pose);
+  if (p.has_person) {
+    w.Key("person");
+    PointJson(w, p.person.x, p.person.y);
+    w.Key("person_lost").Bool(p.lost);
+  }
+  return w.Key("clearance").Number(p.clearance).Text();
 }
 
 std::string PeriodLine(const MapPeriod& p) {
@@ -191,16 +201,18 @@ std::optional<int> LoadPlan(const SimOptions& o, MapRunPlan& plan, SimMap& map) 
 }  // namespace
 
 std::string ResultMembers(const MapResult& r) {
-  std::string s = "\"outcome\":\"" + r.outcome + "\",\"success\":" + (r.success ? "true" : "false") +
-                  ",\"time\":" + JsonNumber(r.time) + ",\"path_length\":" + JsonNumber(r.path_length) +
-                  ",\"min_clearance\":" + JsonNumber(r.min_clearance) + ",\"periods\":" + std::to_string(r.periods) +
-                  ",\"contact\":" + ContactJson(r);
-  if (r.follow)
-    s += ",\"follow\":{\"lost_longest\":" + JsonNumber(r.lost_longest) + ",\"lost_total\":" + JsonNumber(r.lost_total) +
-         ",\"end_distance\":" + JsonNumber(r.end_distance) + ",\"mean_distance\":" + JsonNumber(r.mean_distance) + "}";
-  else
-    s += ",\"goal_distance\":" + JsonNumber(r.goal_distance);
-  return s;
+  JsonWriter w = JsonWriter::Members();
+  w.Key("outcome").String(r.outcome).Key("success").Bool(r.success).Key("time").Number(r.time);
+  w.Key("path_length").Number(r.path_length).Key("min_clearance").Number(r.min_clearance);
+  w.Key("periods").Int(r.periods).Key("contact");
+  ContactJson(w, r);
+  if (r.follow) {
+    w.Key("follow").BeginObject().Key("lost_longest").Number(r.lost_longest).Key("lost_total").Number(r.lost_total);
+    w.Key("end_distance").Number(r.end_distance).Key("mean_distance").Number(r.mean_distance).EndObject();
+  } else {
+    w.Key("goal_distance").Number(r.goal_distance);
+  }
+  return w.Text();
 }
 
 int RunMap(const SimOptions& o) {
@@ -234,7 +246,9 @@ int RunMap(const SimOptions& o) {
   if (status == kExitOk && !o.save_scans.empty() && !o.json) PrintReplayCommand(o, plan, saver.SidePath());
   if (o.json) {
     const std::string pics = status == kExitOk ? PicturesJson(out) : std::string("null");
-    Print("%s\n", SummaryJson(ResultMembers(result) + ",\"pictures\":" + pics).c_str());
+    JsonWriter w = JsonWriter::Members();
+    w.MoreMembers(ResultMembers(result)).Key("pictures").Json(pics);
+    Print("%s\n", SummaryJson(w.Text()).c_str());
   }
   return status;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/safe_text.h"
 #include "base/std_streams.h"
@@ -53,8 +54,10 @@ std::optional<int> LoadMaps(const SimOptions& o, const std::vector<MapRunPlan>& 
 
 void PrintRun(const SimOptions& o, long long index, const MapRunPlan& s, const MapResult& r) {
   if (o.json) {
-    Print("{\"schema\":%d,\"run\":{\"index\":%lld,\"name\":%s,%s}}\n", kPilotJsonSchema, index,
-          JsonString(s.name).c_str(), ResultMembers(r).c_str());
+    JsonWriter w;
+    w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("run").BeginObject();
+    w.Key("index").Int(index).Key("name").String(s.name).MoreMembers(ResultMembers(r));
+    Print("%s\n", w.EndObject().EndObject().Text().c_str());
   } else if (!o.quiet) {
     Print("%4lld %-24s %-9s %6.1f s  path %6.2f m  clearance %6.3f m%s%s\n", index,
           TerminalText(FitText(s.name, 24)).c_str(), r.outcome.c_str(), r.time, r.path_length, r.min_clearance,
@@ -144,7 +147,7 @@ int RunSuite(const SimOptions& o) {
   const Table t = MakeTable(rows);
   const std::string shard = std::to_string(o.shard_k) + "/" + std::to_string(o.shard_n);
   if (o.json)
-    Print("%s\n", TableJson(t, ",\"shard\":\"" + shard + "\",\"suite_runs\":" + std::to_string(all.size())).c_str());
+    Print("%s\n", TableJson(t, shard, static_cast<long long>(all.size())).c_str());
   else {
     if (o.shard_n > 1) Print("shard %s of a suite of %zu runs\n", shard.c_str(), all.size());
     PrintTable(t);
@@ -168,7 +171,7 @@ int RunMerge(const SimOptions& o) {
     return Fail(kExitBadInput, "--merge: more runs than the suite's " + std::to_string(suite_runs));
   const Table t = MakeTable(rows);
   if (o.json)
-    Print("%s\n", TableJson(t, ",\"shard\":\"1/1\",\"suite_runs\":" + std::to_string(suite_runs)).c_str());
+    Print("%s\n", TableJson(t, "1/1", suite_runs).c_str());
   else
     PrintTable(t);
   return MinSuccessStatus(o, t);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/json_writer.h"
 #include "base/messages.h"
 #include "base/std_streams.h"
 #include "output/run_report.h"
@@ -48,15 +49,19 @@ void PrintTable(const Table& t) {
     Print("  time of the successful runs: none succeeded\n");
 }
 
-std::string TableJson(const Table& t, const std::string& extra) {
-  std::string outcomes;
-  for (const auto& [k, n] : t.outcomes) outcomes += (outcomes.empty() ? "\"" : ",\"") + k + "\":" + std::to_string(n);
-  return "{\"schema\":" + std::to_string(kPilotJsonSchema) + ",\"suite\":{\"runs\":" + std::to_string(t.runs) +
-         ",\"success\":" + std::to_string(t.success) + ",\"success_rate\":" + JsonNumber(Rate(t)) +
-         ",\"collisions\":" + std::to_string(Count(t, "collision")) +
-         ",\"timeouts\":" + std::to_string(Count(t, "timeout")) + ",\"outcomes\":{" + outcomes +
-         "},\"time_mean\":" + JsonNumber(MeanTime(t)) +
-         ",\"time_worst\":" + (t.success ? JsonNumber(t.time_worst) : "null") + extra + "}}";
+std::string TableJson(const Table& t, const std::string& shard, long long suite_runs) {
+  JsonWriter w;
+  w.BeginObject().Key("schema").Int(kPilotJsonSchema).Key("suite").BeginObject();
+  w.Key("runs").Int(t.runs).Key("success").Int(t.success).Key("success_rate").Number(Rate(t));
+  w.Key("collisions").Int(Count(t, "collision")).Key("timeouts").Int(Count(t, "timeout")).Key("outcomes").BeginObject();
+  for (const auto& [k, n] : t.outcomes) w.Key(k).Int(n);
+  w.EndObject().Key("time_mean").Number(MeanTime(t)).Key("time_worst");
+  if (t.success)
+    w.Number(t.time_worst);
+  else
+    w.Null();
+  w.Key("shard").String(shard).Key("suite_runs").Int(suite_runs);
+  return w.EndObject().EndObject().Text();
 }
 
 int MinSuccessStatus(const SimOptions& o, const Table& t) {

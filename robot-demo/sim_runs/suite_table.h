@@ -27,8 +27,8 @@ struct Table {
 // The table of `rows`, in the order of their index.
 Table MakeTable(std::vector<RunRow> rows);
 void PrintTable(const Table& t);
-// The suite's JSON line, `extra` members added.
-std::string TableJson(const Table& t, const std::string& extra);
+// The suite's JSON line; `shard` ("k/n") and `suite_runs` let --merge check its parts.
+std::string TableJson(const Table& t, const std::string& shard, long long suite_runs);
 // kExitBelowMinSuccess (said on standard error) when the success rate is below --min-success.
 int MinSuccessStatus(const SimOptions& o, const Table& t);
 

@@ -15,7 +15,8 @@ import pytest
 import scanpilot
 from conftest import f32_bits, no_path_scan, room_scan, walk
 
-FLOAT32_KEYS = {"steering", "path_end", "bearing_rad", "tracked", "lookahead"}  # the rest of the numbers are double
+# Keys whose numbers are float32 (the rest are double), from the field list itself.
+FLOAT32_KEYS = {k for k, kind in scanpilot.STEP_FIELDS if kind in ("Float", "Point")}
 
 
 def test_config_keywords_round_trip_and_defaults_are_the_librarys():
@@ -215,7 +216,7 @@ def check_step_views(step, scan_number):
     line = json.loads(step.to_json(scan=scan_number), parse_int=float)  # keeps "-0" negative
     assert line.pop("schema") == 1 and line.pop("scan") == scan_number
     d = step.to_dict()
-    assert list(d) == list(line)
+    assert list(d) == list(line) == [k for k, _ in scanpilot.STEP_FIELDS]
     for k, v in d.items():
         assert same(v, line[k], k in FLOAT32_KEYS), (k, v, line[k])
         assert same(json_like(getattr(step, k), v), v, k in FLOAT32_KEYS), k

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string_view>
 
+#include "base/json_writer.h"
 #include "base/safe_text.h"
 #include "grid_frame.h"
 
@@ -191,91 +193,100 @@ void PutPath(std::vector<unsigned char>& out, const ViewerTick& t) {
   }
 }
 
-std::string Num(double v, int decimals) {
-  if (!std::isfinite(v)) return "null";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  std::string s = buf;
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-  }
-  if (s == "-0") s = "0";
-  return s;
+// Numbers on the page: fixed places, which keep it small.
+void Fixed3(JsonWriter& w, std::initializer_list<double> values) {
+  w.BeginArray();
+  for (double v : values) w.Fixed(v, 3);
+  w.EndArray();
 }
 
-template <typename T, typename F>
-std::string Array(const std::vector<T>& items, F&& each) {
-  std::string o = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i) o += ',';
-    o += each(items[i]);
-  }
-  return o + "]";
-}
+void Point(JsonWriter& w, ViewerPoint p) { Fixed3(w, {static_cast<double>(p.x), static_cast<double>(p.y)}); }
 
-std::string Point(ViewerPoint p) {
-  return "[" + Num(static_cast<double>(p.x), 3) + "," + Num(static_cast<double>(p.y), 3) + "]";
+// Text on the page goes through the page's own escaping (safe inside <script>).
+void PageString(JsonWriter& w, const std::string& s) { w.Json(run_html::JsonString(s)); }
+
+void RoomJson(JsonWriter& w, const ViewerRoom& r) {
+  w.BeginObject().Key("width").Fixed(r.width, 3).Key("depth").Fixed(r.depth, 3);
+  w.Key("walls").BeginArray();
+  for (const ViewerSegment& s : r.walls) Fixed3(w, {s.ax, s.ay, s.bx, s.by});
+  w.EndArray().Key("pillars").BeginArray();
+  for (const ViewerDisc& d : r.pillars) Fixed3(w, {d.x, d.y, d.r});
+  w.EndArray().Key("route").BeginArray();
+  for (const std::array<double, 2>& p : r.route) Fixed3(w, {p[0], p[1]});
+  w.EndArray();
+  if (r.cells_w > 0 && r.cells_h > 0 &&
+      r.cells.size() == static_cast<std::size_t>(r.cells_w) * static_cast<std::size_t>(r.cells_h)) {
+    w.Key("cells").BeginObject().Key("w").Int(r.cells_w).Key("h").Int(r.cells_h);
+    w.Key("data").String(run_html::Base64(r.cells)).EndObject();
+  }
+  w.EndObject();
 }
 
 // Up to the opening of the ticks array.
 std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
-  std::string o = "{\"title\":" + run_html::JsonString(title);
-  o += ",\"tickName\":" + run_html::JsonString(run.tick_name);
-  o += ",\"dt\":" + Num(run.dt > 0.0 ? run.dt : NAN, 6);
-  o += ",\"robotRadius\":" + Num(run.robot_radius, 3);
-  o += ",\"personRadius\":" + Num(run.person_radius, 3);
+  JsonWriter w;
+  w.BeginObject().Key("title");
+  PageString(w, title);
+  w.Key("tickName");
+  PageString(w, run.tick_name);
+  w.Key("dt").Fixed(run.dt > 0.0 ? run.dt : NAN, 6);
+  w.Key("robotRadius").Fixed(run.robot_radius, 3).Key("personRadius").Fixed(run.person_radius, 3);
   // The path steps' table, so that the page's decoder cannot disagree with it.
-  o += ",\"steps\":[";
-  for (int i = 0; i < kSteps; ++i)
-    o += (i ? ",[" : "[") + std::to_string(kStepCol[i]) + "," + std::to_string(kStepRow[i]) + "]";
-  o += "]";
+  w.Key("steps").BeginArray();
+  for (int i = 0; i < kSteps; ++i) w.BeginArray().Int(kStepCol[i]).Int(kStepRow[i]).EndArray();
+  w.EndArray();
   // The grid's numbers, so that the page's drawing and cone cannot disagree with the planner's.
-  o += ",\"grid\":{\"side\":" + std::to_string(kPathgridSide) + ",\"centre\":" + std::to_string(kPathgridCentre) +
-       ",\"cellsPerMetre\":" + Num(kPathgridCellsPerMetre, 6) + ",\"coneTop\":" + std::to_string(kPathgridConeTop) +
-       ",\"mark\":" + std::to_string(kPathgridTargetMark) + "}";
-  if (run.has_room) {
-    const ViewerRoom& r = run.room;
-    o += ",\"room\":{\"width\":" + Num(r.width, 3) + ",\"depth\":" + Num(r.depth, 3);
-    o += ",\"walls\":" + Array(r.walls, [](const ViewerSegment& s) {
-      return "[" + Num(s.ax, 3) + "," + Num(s.ay, 3) + "," + Num(s.bx, 3) + "," + Num(s.by, 3) + "]";
-    });
-    o += ",\"pillars\":" + Array(r.pillars, [](const ViewerDisc& d) {
-      return "[" + Num(d.x, 3) + "," + Num(d.y, 3) + "," + Num(d.r, 3) + "]";
-    });
-    o += ",\"route\":" + Array(r.route, [](const std::array<double, 2>& p) {
-      return "[" + Num(p[0], 3) + "," + Num(p[1], 3) + "]";
-    });
-    if (r.cells_w > 0 && r.cells_h > 0 &&
-        r.cells.size() == static_cast<std::size_t>(r.cells_w) * static_cast<std::size_t>(r.cells_h))
-      o += ",\"cells\":{\"w\":" + std::to_string(r.cells_w) + ",\"h\":" + std::to_string(r.cells_h) + ",\"data\":\"" +
-           run_html::Base64(r.cells) + "\"}";
-    o += "}";
-  } else {
-    o += ",\"room\":null";
-  }
-  return o + ",\"ticks\":[";
+  w.Key("grid").BeginObject().Key("side").Int(kPathgridSide).Key("centre").Int(kPathgridCentre);
+  w.Key("cellsPerMetre").Fixed(kPathgridCellsPerMetre, 6).Key("coneTop").Int(kPathgridConeTop);
+  w.Key("mark").Int(kPathgridTargetMark).EndObject();
+  w.Key("room");
+  if (run.has_room)
+    RoomJson(w, run.room);
+  else
+    w.Null();
+  w.Key("ticks").BeginArray();
+  return w.Text();
 }
 
 // One tick, in the order viewer.js reads it: [info, reached (0/1), path
 // length, bearing, distance, steering, path end, tracked, pose, person, grid,
 // contact, command [speed, turn rate, reason]] (null for none).
 std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference) {
-  std::string o = "[" + run_html::JsonString(t.info);
-  o += t.reached ? ",1," : ",0,";
-  o += std::to_string(t.path_length);
-  o += "," + Num(static_cast<double>(t.bearing_deg), 1);
-  o += "," + (t.has_distance ? Num(t.distance, 3) : std::string("null"));
-  o += "," + Point(t.steering) + "," + Point(t.path_end);
-  o += "," + (t.has_tracked ? Point(t.tracked) : std::string("null"));
-  o += "," + (t.has_pose ? "[" + Num(t.pose_x, 3) + "," + Num(t.pose_y, 3) + "," + Num(t.pose_heading, 3) + "]"
-                         : std::string("null"));
-  o += "," + (t.has_person ? "[" + Num(t.person_x, 3) + "," + Num(t.person_y, 3) + "]" : std::string("null"));
-  o += ",\"" + run_html::Base64(run_html::EncodeGrid(t, reference)) + "\"";
-  o += t.has_contact ? ",[" + Num(t.contact_x, 3) + "," + Num(t.contact_y, 3) + "]" : std::string(",null");
-  o += t.has_command ? ",[" + Num(t.speed, 2) + "," + Num(t.turn_rate, 2) + "," + run_html::JsonString(t.reason) + "]"
-                     : std::string(",null");
-  return o + "]";
+  JsonWriter w;
+  w.BeginArray();
+  PageString(w, t.info);
+  w.Int(t.reached ? 1 : 0).Int(t.path_length).Fixed(static_cast<double>(t.bearing_deg), 1);
+  if (t.has_distance)
+    w.Fixed(t.distance, 3);
+  else
+    w.Null();
+  Point(w, t.steering);
+  Point(w, t.path_end);
+  if (t.has_tracked)
+    Point(w, t.tracked);
+  else
+    w.Null();
+  if (t.has_pose)
+    Fixed3(w, {t.pose_x, t.pose_y, t.pose_heading});
+  else
+    w.Null();
+  if (t.has_person)
+    Fixed3(w, {t.person_x, t.person_y});
+  else
+    w.Null();
+  w.String(run_html::Base64(run_html::EncodeGrid(t, reference)));
+  if (t.has_contact)
+    Fixed3(w, {t.contact_x, t.contact_y});
+  else
+    w.Null();
+  if (t.has_command) {
+    w.BeginArray().Fixed(t.speed, 2).Fixed(t.turn_rate, 2);
+    PageString(w, t.reason);
+    w.EndArray();
+  } else {
+    w.Null();
+  }
+  return w.EndArray().Text();
 }
 
 // Copies `page` with {{TITLE}} replaced, in one pass: substituted text is
