@@ -70,6 +70,11 @@ struct Search {
   int doubts;           // how many in a row, each near the one before
 };
 Search g_search{};
+// The last route, held over steps of bad input (which plan none and stop
+// the robot), with how the robot moved since it was planned: a refused
+// scan must not make the next step forget the way it was going.
+bool g_route_held = false;
+scanpilot_route::Motion g_route_moved{0.0, 0.0, 0.0};
 // Scans of one return each that walk the tracker's point round (Reseat).
 float g_hop[kPilotReadings];
 
@@ -255,6 +260,12 @@ scanpilot_route::Motion Moved(const PilotCommand& c, double period) {
     m.x = c.speed * period;
   }
   return m;
+}
+
+// The move `a` then the move `b`, as one.
+scanpilot_route::Motion Then(const scanpilot_route::Motion& a, const scanpilot_route::Motion& b) {
+  const double c = std::cos(a.turn), s = std::sin(a.turn);
+  return {a.x + (c * b.x - s * b.y), a.y + (s * b.x + c * b.y), a.turn + b.turn};
 }
 
 // A point of the last frame in the frame after the move `m`.
@@ -535,6 +546,9 @@ PilotError Pilot::Start(const PilotConfig& config) {
   SetBorder(border_);
   scanpilot_route::Setup(config.robot_radius, config.robot_radius + config.margin, config.gains.clearance_cost);
   scanpilot_route::Forget();
+  g_route_held = false;
+  // A search left by an earlier Pilot is not this one's.
+  g_search = Search{};
   last_ = PilotStep{};
   if (config.mode == PilotMode::kFollow) RestartTracker(config.follow_distance);
   stepped_ = false;
@@ -749,6 +763,13 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
       out.reason = PilotReason::kSearch;
   }
   out.stopped = (out.lost && !g_search.active) || out.no_path || out.bad_input;
+  if (out.bad_input && (last_.route_found || g_route_held)) {
+    const scanpilot_route::Motion m = Moved(last_.command, config_.period);
+    g_route_moved = last_.route_found ? m : Then(g_route_moved, m);
+    g_route_held = true;
+  } else if (!out.bad_input) {
+    g_route_held = false;
+  }
   last_ = out;
 }
 
@@ -901,8 +922,12 @@ PilotCommand Pilot::Control(PilotStep& s) {
   }
   // How the robot moved since the last route, if it followed the last
   // command: an arc of one period.
-  const bool carry = last_.route_found;
-  const scanpilot_route::Motion moved = carry ? Moved(last_.command, config_.period) : scanpilot_route::Motion{};
+  const bool carry = last_.route_found || g_route_held;
+  scanpilot_route::Motion moved{0.0, 0.0, 0.0};
+  if (last_.route_found)
+    moved = Moved(last_.command, config_.period);
+  else if (g_route_held)
+    moved = Then(g_route_moved, Moved(last_.command, config_.period));
   scanpilot_route::Result r;
   scanpilot_route::Plan(readings_, tx, ty, g.lookahead, carry ? &moved : nullptr, r);
   s.route_found = r.found;

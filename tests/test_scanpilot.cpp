@@ -429,6 +429,72 @@ TEST(pilotLife, OnePilotPerProcess) {
   EXPECT_EQ(a.Start(Goal(1, 0)), PilotError::kNone);
 }
 
+// Every step of a run, as its JSON line (every field, floats to the bit).
+struct Scan {
+  Readings r;
+  const PilotPoint* candidate;
+};
+std::vector<std::string> Lines(const PilotConfig& c, const std::vector<Scan>& scans) {
+  Pilot p;
+  EXPECT_EQ(p.Start(c), PilotError::kNone);
+  std::vector<std::string> lines;
+  for (const Scan& scan : scans) {
+    PilotStep s;
+    p.Step(scan.r.data(), scan.candidate, s);
+    char line[kPilotJsonMax];
+    PilotStepJson(s, 0, line, sizeof line);
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+TEST(pilotLife, AStartGivesTheStepsOfAFreshProcessWhateverRanBefore) {
+  std::vector<Scan> seen, searching, driving;
+  for (int k = 0; k < 6; ++k) seen.push_back({WithObject(180 + k, 4, 1.0f - 0.02f * static_cast<float>(k)), nullptr});
+  searching = seen;
+  for (int k = 0; k < 4; ++k) searching.push_back({WithObject(90, 3, 1.5f), nullptr});  // gone: a search
+  Readings wall = Empty();
+  for (int i = 150; i <= 200; ++i) wall[static_cast<std::size_t>(i)] = 0.9f;
+  for (int k = 0; k < 5; ++k) driving.push_back({wall, nullptr});
+  PilotConfig follow = Follow(0.8f);
+  follow.gains.recovery_time = 5.0;
+  PilotConfig goal = Goal(2.0, 0.4);
+  goal.margin = 0.1;
+  goal.gains.clearance_cost = 7.0;
+
+  Lines(follow, seen);  // the object in sight at the end
+  const std::vector<std::string> goal_first = Lines(goal, driving);
+  const std::vector<std::string> search_first = Lines(follow, searching);
+  ASSERT_NE(search_first.back().find("\"reason\":\"search\""), std::string::npos) << search_first.back();
+  // Stopped in the middle of a search, with another route carried.
+  EXPECT_EQ(Lines(goal, driving), goal_first);
+  EXPECT_EQ(Lines(follow, searching), search_first);
+  EXPECT_EQ(Lines(goal, driving), goal_first);
+}
+
+TEST(pilotLife, ABadScanBetweenTwoLeavesTheNextStepAsWithoutIt) {
+  // The robot stops on the bad scan: the route it was on stays the one to keep.
+  Readings bad;
+  bad.fill(kNaN);
+  auto at = [](std::initializer_list<std::array<double, 2>> points) {
+    Readings r = Empty();
+    for (const auto& p : points) {
+      const long k = std::lround(std::atan2(p[1], p[0]) * 180.0 / kPi + 180.0) % 360;
+      r[static_cast<std::size_t>(k)] = static_cast<float>(std::hypot(p[0], p[1]));
+    }
+    return r;
+  };
+  // Turning a little left toward a person ahead, a post off to the left.
+  const Readings person = at({{0.8, 0.05}, {0.8, 0.0}, {0.8, -0.05}, {1.5, 1.0}});
+  const Readings moved = at({{0.85, 0.1}, {0.85, 0.05}, {0.85, 0.0}, {1.5, 1.0}});
+  for (const PilotConfig& c : {Follow(0.8f), Goal(1.5, 0.3)}) {
+    const std::vector<std::string> straight = Lines(c, {{person, nullptr}, {moved, nullptr}});
+    const std::vector<std::string> broken = Lines(c, {{person, nullptr}, {bad, nullptr}, {moved, nullptr}});
+    ASSERT_NE(broken[1].find("\"bad_input\":true"), std::string::npos) << broken[1];
+    EXPECT_EQ(broken[2], straight[1]);
+  }
+}
+
 TEST(pilotLife, BadConfigurationsAreRefusedAndChangeNothing) {
   Pilot p;
   ASSERT_EQ(p.Start(Goal(1, 0)), PilotError::kNone);
