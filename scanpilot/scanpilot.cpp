@@ -893,13 +893,6 @@ PilotCommand Pilot::Control(PilotStep& s) {
                                                        static_cast<float>(CellToMetres(s.target.col))};
   double speed = 0.0, turn = 0.0;
   s.reason = PilotReason::kTurning;
-  if (!s.has_target) {
-    // Nowhere free to go toward the tracked point: face it and wait.
-    if (std::isfinite(face.x) && std::isfinite(face.y) && std::hypot(face.x, face.y) > g.min_face_distance)
-      turn = std::clamp(g.turn_gain * std::atan2(static_cast<double>(face.y), static_cast<double>(face.x)), -max_turn,
-                        max_turn);
-    return {0.0, turn};
-  }
   double tx = CellToMetres(s.target.row), ty = CellToMetres(s.target.col);
   // How far is still to go: to the goal, or to the free space before the
   // followed object.
@@ -912,7 +905,9 @@ PilotCommand Pilot::Control(PilotStep& s) {
     // The route goes to the object itself, round what stands between: the
     // free cell on the straight line toward it lies right behind a door
     // frame when the object has gone through the door at an angle, and
-    // heading there would stop the robot at the frame. The distance still
+    // heading there would stop the robot at the frame. So too when no cell
+    // on that line is free (the robot just short of the frame): waiting
+    // there would let the object walk out of sight. The distance still
     // counts to the free space before it, as the free cell does in the open.
     const double reach = std::hypot(static_cast<double>(face.x), static_cast<double>(face.y));
     const double pull = reach > kMaxTargetReach ? kMaxTargetReach / reach : 1.0;

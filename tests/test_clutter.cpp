@@ -172,6 +172,8 @@ struct FollowOutcome {
   bool contact = false;
   double longest_lost = 0.0;  // s at a stretch: lost, or the tracked point over 1 m from the person
   double end_distance = 0.0;  // robot to person at the end (m)
+  int unscreened = 0;         // steps with no free cell on the line to the tracked point
+  int unscreened_waits = 0;   // of them, those the robot stood through, neither lost nor arrived
 };
 
 // Follows a person walking `route` (x, y pairs) at `speed` from a robot at
@@ -209,6 +211,10 @@ FollowOutcome Follow(const SimMap& map, SimPose start, const std::vector<double>
     const double ty = pose.y + std::sin(pose.heading) * step.tracked.x + std::cos(pose.heading) * step.tracked.y;
     lost = step.lost || std::hypot(tx - q.x, ty - q.y) > 1.0 ? lost + kPeriod : 0.0;
     o.longest_lost = std::max(o.longest_lost, lost);
+    if (step.no_free_target && !step.lost) {
+      ++o.unscreened;
+      if (!step.route_found && step.reason != PilotReason::kArrived) ++o.unscreened_waits;
+    }
     const SimMove m = world.Move(step.command.speed, step.command.turn_rate, kPeriod);
     if (m.contact.kind != SimContactKind::kNone) {
       o.contact = true;
@@ -236,5 +242,23 @@ TEST(clutter, PersonThroughADoorIsFollowed) {
   const FollowOutcome o = Follow(map, {2.0, 2.6, 0.0}, {3.0, 2.6, 4.0, 3.4, 4.0, 4.6, 2.0, 4.8, 1.0, 5.5}, 0.6);
   EXPECT_FALSE(o.contact);
   EXPECT_LE(o.longest_lost, 2.0) << "lost at the door";
+  EXPECT_LT(o.end_distance, 2.0);
+}
+
+TEST(clutter, PersonSeenPastADoorFrameIsFollowedRoundIt) {
+  // The robot stands just short of the door's left frame, the person already
+  // through and turning left behind the wall: the straight line to the
+  // person crosses the frame's margin all the way, and no cell on it is
+  // free. The robot goes round the frame after them, not waits in front of it.
+  Floor f(8.0, 8.0);
+  f.Box(0.0, 4.0, 3.5, 4.2);
+  f.Box(4.5, 4.0, 8.0, 4.2);
+  SimMap map;
+  Load(map, f);
+  const FollowOutcome o = Follow(map, {3.59, 3.61, 58.0 * kPi / 180.0}, {3.6, 4.64, 1.0, 5.5}, 0.6);
+  EXPECT_FALSE(o.contact);
+  EXPECT_GT(o.unscreened, 0) << "the frame hides every cell toward the person";
+  EXPECT_EQ(o.unscreened_waits, 0);
+  EXPECT_LE(o.longest_lost, 2.0) << "waited at the frame";
   EXPECT_LT(o.end_distance, 2.0);
 }
