@@ -2,8 +2,11 @@
 // Wall time of Pilot::Step on BARN scans: 50 worlds, 20 poses each near the
 // start line, each with its goal 10 m ahead pulled to the window.
 //   step_time MAP_DIR [REPEATS]   (MAP_DIR: examples/maps/barn)
+//   step_time MAP_DIR digest      one line per step of everything it
+//                                 answered, to compare builds bit for bit
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -48,6 +51,23 @@ int main(int argc, char** argv) {
   Pilot pilot;
   if (pilot.Start(c) != PilotError::kNone) return 1;
   PilotStep step;
+  if (argc > 2 && std::strcmp(argv[2], "digest") == 0) {
+    for (std::size_t i = 0; i < n; ++i) {
+      PilotGoal goal;
+      PilotWindowGoal(goals[2 * i], goals[2 * i + 1], goal);
+      pilot.SetGoal(goal);
+      pilot.Step(&scans[kSimReadings * i], nullptr, step);
+      const PilotStep& s = step;
+      std::printf("%zu %d %d %a %a %a %a %a %a %d %d %d %d %d %d %a %a %d %d %d %d %d %d %d %d %d %d %d %d %d %d %a %a %a %d\n", i,
+                  s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y,
+                  static_cast<double>(s.bearing), s.bearing_deg, s.has_target, s.target.col, s.target.row,
+                  s.target_blocked, s.returns_inside_robot, s.lost, s.command.speed, s.command.turn_rate,
+                  s.no_free_target, s.no_path, s.bad_input, s.guard_stopped, s.stopped, s.seen, s.seen_front,
+                  s.near_readings, s.low_coverage, s.unseen_held, static_cast<int>(s.reason), s.route_found,
+                  s.route_cells, s.has_tracked, s.lookahead.x, s.lookahead.y, s.clearance, s.recovering);
+    }
+    return 0;
+  }
   std::vector<double> per_step;
   const int repeats = argc > 2 ? std::atoi(argv[2]) : 7;
   for (int r = 0; r < repeats; ++r) {
