@@ -176,14 +176,30 @@ void ScreenTarget(PilotStep& s) {
 
 // ---- the controller -------------------------------------------------------------
 
-// Smallest distance from robot-frame point (x, y) to any return: the
-// least square first, one root at the end.
-double ScanClearance(const float* scan, double x, double y) {
-  double best = std::numeric_limits<double>::infinity();
+// This step's returns in the robot frame, for the clearance tests below,
+// which run up to six times a step.
+double g_ret_x[kPilotReadings];
+double g_ret_y[kPilotReadings];
+int g_returns = 0;
+double g_clear_here = 0.0;  // from the robot's centre
+
+void TakeReturns(const float* scan) {
+  g_returns = 0;
   for (int i = 0; i < kPilotReadings; ++i) {
     const double d = scan[i];
     if (!std::isfinite(d) || d <= 0.0) continue;
-    const double dx = d * g_dir_x[i] - x, dy = d * g_dir_y[i] - y;
+    g_ret_x[g_returns] = d * g_dir_x[i];
+    g_ret_y[g_returns] = d * g_dir_y[i];
+    ++g_returns;
+  }
+}
+
+// Smallest distance from robot-frame point (x, y) to any return taken:
+// the least square first, one root at the end.
+double ScanClearance(double x, double y) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int i = 0; i < g_returns; ++i) {
+    const double dx = g_ret_x[i] - x, dy = g_ret_y[i] - y;
     best = std::min(best, dx * dx + dy * dy);
   }
   return std::sqrt(best);
@@ -655,7 +671,9 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   stepped_ = true;
 
   out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
-  out.clearance = ScanClearance(readings_, 0.0, 0.0) - config_.robot_radius;
+  TakeReturns(readings_);
+  g_clear_here = ScanClearance(0.0, 0.0);
+  out.clearance = g_clear_here - config_.robot_radius;
   out.low_coverage = out.seen_front < kPilotMinFrontSeen;
   out.bad_input = !good_input || out.low_coverage;
   if (!good_input)
@@ -812,13 +830,13 @@ PilotCommand Pilot::Control(PilotStep& s) {
   // margin that shrinks with the speed, unless the move gains clearance: try
   // the speed, then half, then a quarter, which may end at the floor
   // itself. Nor ever move toward space the scan did not see.
-  const double now = ScanClearance(readings_, 0.0, 0.0);
+  const double now = g_clear_here;
   const double floor = std::min(g.guard_floor, g.guard_margin);
   bool clear = false;
   for (int k = 0; k < 3 && !clear; ++k, speed *= 0.5) {
     const double a = turn * config_.period;
     const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
-    const double after = ScanClearance(readings_, nx, ny);
+    const double after = ScanClearance(nx, ny);
     const double need =
         config_.robot_radius + floor + (k == 2 ? 0.0 : (g.guard_margin - floor) * speed / config_.max_speed);
     if (after >= need || after >= now) {
@@ -839,7 +857,7 @@ PilotCommand Pilot::Control(PilotStep& s) {
   s.guard_stopped = true;
   s.reason = PilotReason::kGuard;
   if (turn_sign_ == 0 || spun_ >= 2.0 * kPi) {
-    turn_sign_ = ScanClearance(readings_, 0.0, kCellSize) >= ScanClearance(readings_, 0.0, -kCellSize) ? 1 : -1;
+    turn_sign_ = ScanClearance(0.0, kCellSize) >= ScanClearance(0.0, -kCellSize) ? 1 : -1;
     spun_ = 0.0;
   }
   spun_ += 0.5 * max_turn * config_.period;
