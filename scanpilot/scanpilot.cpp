@@ -216,7 +216,6 @@ int ReturnsInside(const float* scan, double radius) {
 // near to measure) and NaN, zero or negative readings are not.
 bool SeenClear(float d) { return d > 0.0f && !std::isnan(d); }
 bool Near(float d) { return d == -kNoReturn; }
-bool SawNothing(float d) { return !SeenClear(d) && !Near(d); }
 
 // No scanner sends nothing but NaN: such a scan or turn is garbage, not
 // free space.
@@ -690,21 +689,27 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
 
 // Which degrees saw what, and which the guard must take as unseen.
 void Pilot::Survey(PilotStep& out) {
+  // Each degree's kind, the first degrees again past the end so that a run
+  // may wrap: 0 seen clear, 1 -inf, 2 nothing.
+  unsigned char kind[kPilotReadings + kPilotMaxGap + 1];
   for (int i = 0; i < kPilotReadings; ++i) {
     const float d = readings_[i];
-    unseen_[i] = SeenClear(d) ? 0 : 1;
-    if (Near(d)) ++out.near_readings;
-    if (SawNothing(d)) continue;
+    const bool clear = SeenClear(d), near = Near(d);
+    unseen_[i] = clear ? 0 : 1;
+    kind[i] = clear ? 0 : near ? 1 : 2;
+    if (near) ++out.near_readings;
+    if (!clear && !near) continue;
     ++out.seen;
     if (i >= 90 && i <= 270) ++out.seen_front;
   }
+  for (int k = 0; k <= kPilotMaxGap; ++k) kind[kPilotReadings + k] = kind[k];
   // A blind run of at most kPilotMaxGap degrees between two seen ones is
   // too narrow to hide anything the robot could hit within the guard's reach.
   for (int i = 0; i < kPilotReadings; ++i) {
-    if (!SeenClear(readings_[i])) continue;
-    int run = 0;
-    while (run <= kPilotMaxGap && SawNothing(readings_[(i + 1 + run) % kPilotReadings])) ++run;
-    if (run == 0 || run > kPilotMaxGap || !SeenClear(readings_[(i + 1 + run) % kPilotReadings])) continue;
+    if (kind[i] != 0 || kind[i + 1] != 2) continue;
+    int run = 1;
+    while (run <= kPilotMaxGap && kind[i + 1 + run] == 2) ++run;
+    if (run > kPilotMaxGap || kind[i + 1 + run] != 0) continue;
     for (int k = 1; k <= run; ++k) unseen_[(i + k) % kPilotReadings] = 0;
   }
 }
