@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -52,11 +54,22 @@ int main(int argc, char** argv) {
   if (pilot.Start(c) != PilotError::kNone) return 1;
   PilotStep step;
   if (argc > 2 && std::strcmp(argv[2], "digest") == 0) {
-    for (std::size_t i = 0; i < n; ++i) {
+    // Every scan as taken, then with a changing pattern of dropouts, zeros
+    // and too-near readings, some across the wrap from 359 to 0 degrees.
+    for (std::size_t i = 0; i < 2 * n; ++i) {
       PilotGoal goal;
-      PilotWindowGoal(goals[2 * i], goals[2 * i + 1], goal);
+      PilotWindowGoal(goals[2 * (i % n)], goals[2 * (i % n) + 1], goal);
       pilot.SetGoal(goal);
-      pilot.Step(&scans[kSimReadings * i], nullptr, step);
+      float scan[kSimReadings];
+      std::copy_n(&scans[kSimReadings * (i % n)], kSimReadings, scan);
+      if (i >= n)
+        for (int k = 0; k < kSimReadings; ++k) {
+          const unsigned h = (static_cast<unsigned>(k) * 2654435761u) ^ (static_cast<unsigned>(i) * 40503u);
+          if (h % 13 == 0 || (i % 3 == 0 && (k >= 358 || k <= 1))) scan[k] = std::nanf("");
+          if (h % 29 == 0) scan[k] = 0.0f;
+          if (h % 97 == 0) scan[k] = -std::numeric_limits<float>::infinity();
+        }
+      pilot.Step(scan, nullptr, step);
       const PilotStep& s = step;
       std::printf("%zu %d %d %a %a %a %a %a %a %d %d %d %d %d %d %a %a %d %d %d %d %d %d %d %d %d %d %d %d %d %d %a %a %a %d\n", i,
                   s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y,
