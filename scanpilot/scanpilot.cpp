@@ -183,15 +183,21 @@ double g_ret_y[kPilotReadings];
 int g_returns = 0;
 double g_clear_here = 0.0;  // from the robot's centre
 
-void TakeReturns(const float* scan) {
+// Takes the returns; answers how many finite readings lie nearer than
+// `radius` (zero and negative ones too: a missing min_range).
+int TakeReturns(const float* scan, double radius) {
   g_returns = 0;
+  int inside = 0;
   for (int i = 0; i < kPilotReadings; ++i) {
     const double d = scan[i];
-    if (!std::isfinite(d) || d <= 0.0) continue;
+    if (!std::isfinite(d)) continue;
+    if (std::fabs(d) < radius) ++inside;
+    if (d <= 0.0) continue;
     g_ret_x[g_returns] = d * g_dir_x[i];
     g_ret_y[g_returns] = d * g_dir_y[i];
     ++g_returns;
   }
+  return inside;
 }
 
 // Smallest distance from robot-frame point (x, y) to any return taken:
@@ -203,13 +209,6 @@ double ScanClearance(double x, double y) {
     best = std::min(best, dx * dx + dy * dy);
   }
   return std::sqrt(best);
-}
-
-int ReturnsInside(const float* scan, double radius) {
-  int n = 0;
-  for (int i = 0; i < kPilotReadings; ++i)
-    if (std::isfinite(scan[i]) && std::fabs(static_cast<double>(scan[i])) < radius) ++n;
-  return n;
 }
 
 // A degree the guard may take as seen: a return or no return. -inf (too
@@ -669,8 +668,7 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   if (!std::isnan(out.bearing)) out.bearing_deg = static_cast<double>(out.bearing) * 180.0 / kPi;
   stepped_ = true;
 
-  out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
-  TakeReturns(readings_);
+  out.returns_inside_robot = TakeReturns(readings_, config_.robot_radius);
   g_clear_here = ScanClearance(0.0, 0.0);
   out.clearance = g_clear_here - config_.robot_radius;
   out.low_coverage = out.seen_front < kPilotMinFrontSeen;
