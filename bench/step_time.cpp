@@ -6,11 +6,11 @@
 //                                 answered, to compare builds bit for bit
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "scanpilot.h"
@@ -71,13 +71,14 @@ int main(int argc, char** argv) {
         }
       pilot.Step(scan, nullptr, step);
       const PilotStep& s = step;
-      std::printf("%zu %d %d %a %a %a %a %a %a %d %d %d %d %d %d %a %a %d %d %d %d %d %d %d %d %d %d %d %d %d %d %a %a %a %d\n", i,
-                  s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y,
-                  static_cast<double>(s.bearing), s.bearing_deg, s.has_target, s.target.col, s.target.row,
-                  s.target_blocked, s.returns_inside_robot, s.lost, s.command.speed, s.command.turn_rate,
-                  s.no_free_target, s.no_path, s.bad_input, s.guard_stopped, s.stopped, s.seen, s.seen_front,
-                  s.near_readings, s.low_coverage, s.unseen_held, static_cast<int>(s.reason), s.route_found,
-                  s.route_cells, s.has_tracked, s.lookahead.x, s.lookahead.y, s.clearance, s.recovering);
+      std::printf(
+          "%zu %d %d %a %a %a %a %a %a %d %d %d %d %d %d %a %a %d %d %d %d %d %d %d %d %d %d %d %d %d %d %a %a %a %d\n",
+          i, s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y,
+          static_cast<double>(s.bearing), s.bearing_deg, s.has_target, s.target.col, s.target.row, s.target_blocked,
+          s.returns_inside_robot, s.lost, s.command.speed, s.command.turn_rate, s.no_free_target, s.no_path,
+          s.bad_input, s.guard_stopped, s.stopped, s.seen, s.seen_front, s.near_readings, s.low_coverage, s.unseen_held,
+          static_cast<int>(s.reason), s.route_found, s.route_cells, s.has_tracked, s.lookahead.x, s.lookahead.y,
+          s.clearance, s.recovering);
     }
     return 0;
   }
