@@ -88,12 +88,9 @@ std::uint32_t g_base = 0;
 int g_cost[kSlots + 1];  // cost from the robot
 int g_h[kSlots + 1];     // estimate to the goal
 int g_parent[kSlots + 1];
-// Queue entries: a slot and the next entry in its bucket. A slot whose
-// cost falls is queued again and its old entry left behind, skipped once
-// the slot is closed. Every entry but the first comes from a closed slot's
-// nine steps (eight neighbours and the end), so this many always suffice.
-constexpr int kEntries = 9 * kCells + 1;
-int g_entry_slot[kEntries], g_entry_next[kEntries];
+// Open slots in buckets by estimated total, last in first out, doubly
+// linked; a bucket's first slot holds -(bucket + 2) as its previous.
+int g_next[kSlots + 1], g_back[kSlots + 1];
 int g_bucket[kRing];
 int g_path[kSide * kSide];
 // The last route's first cells, in metres of its frame, and the cells they
@@ -213,40 +210,46 @@ int ToGoal(int s) {
 // ---- the search ----
 
 // Open slots wait in buckets by estimated total (cost plus estimate), last
-// in first out. Totals in the queue never span more than kRing. A slot's
-// new entry, at a lower total, always comes out before its old one, so
-// skipping closed slots leaves the same order as moving the entry would.
+// in first out, doubly linked; a bucket's first slot holds -(bucket + 2) as
+// its previous. Totals in the queue never span more than kRing.
 struct Queue {
-  int least;           // no open slot's total is below this
-  int queued;          // open slots
-  int used;            // entries
-  std::uint32_t base;  // the search's mark: closed slots hold base + 1
+  int least;   // no open slot's total is below this
+  int queued;  // open slots
 
+  void Link(int s, int key) {
+    const int b = key & (kRing - 1);
+    const int head = g_bucket[b];
+    g_next[s] = head;
+    g_back[s] = -(b + 2);
+    if (head >= 0) g_back[head] = s;
+    g_bucket[b] = s;
+    ++queued;
+  }
+  void Unlink(int s) {
+    const int p = g_back[s], n = g_next[s];
+    if (p >= 0)
+      g_next[p] = n;
+    else
+      g_bucket[-p - 2] = n;
+    if (n >= 0) g_back[n] = p;
+    --queued;
+  }
   int Pop() {
-    for (;;) {
-      int e;
-      while ((e = g_bucket[least & (kRing - 1)]) < 0) ++least;
-      g_bucket[least & (kRing - 1)] = g_entry_next[e];
-      const int s = g_entry_slot[e];
-      if (g_visit[s] == base + 1) continue;
-      --queued;
-      return s;
-    }
+    while (g_bucket[least & (kRing - 1)] < 0) ++least;
+    const int s = g_bucket[least & (kRing - 1)];
+    Unlink(s);
+    return s;
   }
   // Opens slot s at `cost` through `parent`, or lowers its cost when open
   // (`open`). Totals do not fall below the least with the estimate below;
   // one that did would still wait in the least bucket, not a turn ahead.
   void Open(int s, bool open, int cost, int parent, int h) {
-    if (!open) ++queued;
+    if (open) Unlink(s);
     g_cost[s] = cost;
     g_h[s] = h;
     g_parent[s] = parent;
     const int key = cost + h;
-    const int b = (key < least ? least : key) & (kRing - 1);
-    const int e = used++;
-    g_entry_slot[e] = s;
-    g_entry_next[e] = g_bucket[b];
-    g_bucket[b] = e;
+    Link(s, key < least ? least : key);
   }
 };
 
@@ -286,7 +289,7 @@ int Search(int start, double gx, double gy) {
   const std::int16_t* straight = g_step[g_carried ? 1 : 0][0];
   const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
   const int h0 = ToGoal(start);
-  Queue q{h0, 0, 0, base};
+  Queue q{h0, 0};
   g_visit[start] = base;
   q.Open(start, false, 0, -1, h0);
   while (q.queued > 0) {
