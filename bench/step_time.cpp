@@ -2,10 +2,15 @@
 // Wall time of Pilot::Step on BARN scans: 50 worlds, 20 poses each near the
 // start line, each with its goal 10 m ahead pulled to the window.
 //   step_time MAP_DIR [REPEATS]   (MAP_DIR: examples/maps/barn)
+//   step_time MAP_DIR digest      one line per step of everything it
+//                                 answered, to compare builds bit for bit
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "scanpilot.h"
@@ -48,6 +53,35 @@ int main(int argc, char** argv) {
   Pilot pilot;
   if (pilot.Start(c) != PilotError::kNone) return 1;
   PilotStep step;
+  if (argc > 2 && std::strcmp(argv[2], "digest") == 0) {
+    // Every scan as taken, then with a changing pattern of dropouts, zeros
+    // and too-near readings, some across the wrap from 359 to 0 degrees.
+    for (std::size_t i = 0; i < 2 * n; ++i) {
+      PilotGoal goal;
+      PilotWindowGoal(goals[2 * (i % n)], goals[2 * (i % n) + 1], goal);
+      pilot.SetGoal(goal);
+      float scan[kSimReadings];
+      std::copy_n(&scans[kSimReadings * (i % n)], kSimReadings, scan);
+      if (i >= n)
+        for (int k = 0; k < kSimReadings; ++k) {
+          const unsigned h = (static_cast<unsigned>(k) * 2654435761u) ^ (static_cast<unsigned>(i) * 40503u);
+          if (h % 13 == 0 || (i % 3 == 0 && (k >= 358 || k <= 1))) scan[k] = std::nanf("");
+          if (h % 29 == 0) scan[k] = 0.0f;
+          if (h % 97 == 0) scan[k] = -std::numeric_limits<float>::infinity();
+        }
+      pilot.Step(scan, nullptr, step);
+      const PilotStep& s = step;
+      std::printf(
+          "%zu %d %d %a %a %a %a %a %a %d %d %d %d %d %d %a %a %d %d %d %d %d %d %d %d %d %d %d %d %d %d %a %a %a %d\n",
+          i, s.reached, s.path_cells, s.steering.x, s.steering.y, s.path_end.x, s.path_end.y,
+          static_cast<double>(s.bearing), s.bearing_deg, s.has_target, s.target.col, s.target.row, s.target_blocked,
+          s.returns_inside_robot, s.lost, s.command.speed, s.command.turn_rate, s.no_free_target, s.no_path,
+          s.bad_input, s.guard_stopped, s.stopped, s.seen, s.seen_front, s.near_readings, s.low_coverage, s.unseen_held,
+          static_cast<int>(s.reason), s.route_found, s.route_cells, s.has_tracked, s.lookahead.x, s.lookahead.y,
+          s.clearance, s.recovering);
+    }
+    return 0;
+  }
   std::vector<double> per_step;
   const int repeats = argc > 2 ? std::atoi(argv[2]) : 7;
   for (int r = 0; r < repeats; ++r) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "route.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -140,7 +141,9 @@ void StampRows(int row, int col, int disc) {
 }
 
 void Field(const float* readings) {
-  for (std::int16_t& v : g_field) v = static_cast<std::int16_t>(g_free);
+  // Only the grid: the padding and walled rows take spills and route marks
+  // but nothing reads them.
+  for (int r = 0; r < kSide; ++r) std::fill_n(g_field + Slot(r, 0), kSide, static_cast<std::int16_t>(g_free));
   int n = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];

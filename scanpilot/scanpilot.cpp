@@ -209,31 +209,45 @@ void ScreenTarget(PilotPoint followed, PilotStep& s) {
 
 // ---- the controller -------------------------------------------------------------
 
-// Smallest distance from robot-frame point (x, y) to any return: the
-// least square first, one root at the end.
-double ScanClearance(const float* scan, double x, double y) {
-  double best = std::numeric_limits<double>::infinity();
+// This step's returns in the robot frame, for the clearance tests below,
+// which run up to six times a step.
+double g_ret_x[kPilotReadings];
+double g_ret_y[kPilotReadings];
+int g_returns = 0;
+double g_clear_here = 0.0;  // from the robot's centre
+
+// Takes the returns; answers how many finite readings lie nearer than
+// `radius` (zero and negative ones too: a missing min_range).
+int TakeReturns(const float* scan, double radius) {
+  g_returns = 0;
+  int inside = 0;
   for (int i = 0; i < kPilotReadings; ++i) {
     const double d = scan[i];
-    if (!std::isfinite(d) || d <= 0.0) continue;
-    const double dx = d * g_dir_x[i] - x, dy = d * g_dir_y[i] - y;
+    if (!std::isfinite(d)) continue;
+    if (std::fabs(d) < radius) ++inside;
+    if (d <= 0.0) continue;
+    g_ret_x[g_returns] = d * g_dir_x[i];
+    g_ret_y[g_returns] = d * g_dir_y[i];
+    ++g_returns;
+  }
+  return inside;
+}
+
+// Smallest distance from robot-frame point (x, y) to any return taken:
+// the least square first, one root at the end.
+double ScanClearance(double x, double y) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int i = 0; i < g_returns; ++i) {
+    const double dx = g_ret_x[i] - x, dy = g_ret_y[i] - y;
     best = std::min(best, dx * dx + dy * dy);
   }
   return std::sqrt(best);
-}
-
-int ReturnsInside(const float* scan, double radius) {
-  int n = 0;
-  for (int i = 0; i < kPilotReadings; ++i)
-    if (std::isfinite(scan[i]) && std::fabs(static_cast<double>(scan[i])) < radius) ++n;
-  return n;
 }
 
 // A degree the guard may take as seen: a return or no return. -inf (too
 // near to measure) and NaN, zero or negative readings are not.
 bool SeenClear(float d) { return d > 0.0f && !std::isnan(d); }
 bool Near(float d) { return d == -kNoReturn; }
-bool SawNothing(float d) { return !SeenClear(d) && !Near(d); }
 
 // No scanner sends nothing but NaN: such a scan or turn is garbage, not
 // free space.
@@ -745,8 +759,9 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   if (!std::isnan(out.bearing)) out.bearing_deg = static_cast<double>(out.bearing) * 180.0 / kPi;
   stepped_ = true;
 
-  out.returns_inside_robot = ReturnsInside(readings_, config_.robot_radius);
-  out.clearance = ScanClearance(readings_, 0.0, 0.0) - config_.robot_radius;
+  out.returns_inside_robot = TakeReturns(readings_, config_.robot_radius);
+  g_clear_here = ScanClearance(0.0, 0.0);
+  out.clearance = g_clear_here - config_.robot_radius;
   out.low_coverage = out.seen_front < kPilotMinFrontSeen;
   out.bad_input = !good_input || out.low_coverage;
   if (!good_input)
@@ -834,21 +849,27 @@ void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) 
 
 // Which degrees saw what, and which the guard must take as unseen.
 void Pilot::Survey(PilotStep& out) {
+  // Each degree's kind, the first degrees again past the end so that a run
+  // may wrap: 0 seen clear, 1 -inf, 2 nothing.
+  unsigned char kind[kPilotReadings + kPilotMaxGap + 1];
   for (int i = 0; i < kPilotReadings; ++i) {
     const float d = readings_[i];
-    unseen_[i] = SeenClear(d) ? 0 : 1;
-    if (Near(d)) ++out.near_readings;
-    if (SawNothing(d)) continue;
+    const bool clear = SeenClear(d), near = Near(d);
+    unseen_[i] = clear ? 0 : 1;
+    kind[i] = clear ? 0 : near ? 1 : 2;
+    if (near) ++out.near_readings;
+    if (!clear && !near) continue;
     ++out.seen;
     if (i >= 90 && i <= 270) ++out.seen_front;
   }
+  for (int k = 0; k <= kPilotMaxGap; ++k) kind[kPilotReadings + k] = kind[k];
   // A blind run of at most kPilotMaxGap degrees between two seen ones is
   // too narrow to hide anything the robot could hit within the guard's reach.
   for (int i = 0; i < kPilotReadings; ++i) {
-    if (!SeenClear(readings_[i])) continue;
-    int run = 0;
-    while (run <= kPilotMaxGap && SawNothing(readings_[(i + 1 + run) % kPilotReadings])) ++run;
-    if (run == 0 || run > kPilotMaxGap || !SeenClear(readings_[(i + 1 + run) % kPilotReadings])) continue;
+    if (kind[i] != 0 || kind[i + 1] != 2) continue;
+    int run = 1;
+    while (run <= kPilotMaxGap && kind[i + 1 + run] == 2) ++run;
+    if (run > kPilotMaxGap || kind[i + 1 + run] != 0) continue;
     for (int k = 1; k <= run; ++k) unseen_[(i + k) % kPilotReadings] = 0;
   }
 }
@@ -978,13 +999,13 @@ PilotCommand Pilot::Control(PilotStep& s) {
   // margin that shrinks with the speed, unless the move gains clearance: try
   // the speed, then half, then a quarter, which may end at the floor
   // itself. Nor ever move toward space the scan did not see.
-  const double now = ScanClearance(readings_, 0.0, 0.0);
+  const double now = g_clear_here;
   const double floor = std::min(g.guard_floor, g.guard_margin);
   bool clear = false;
   for (int k = 0; k < 3 && !clear; ++k, speed *= 0.5) {
     const double a = turn * config_.period;
     const double nx = speed * config_.period * std::cos(a), ny = speed * config_.period * std::sin(a);
-    const double after = ScanClearance(readings_, nx, ny);
+    const double after = ScanClearance(nx, ny);
     const double need =
         config_.robot_radius + floor + (k == 2 ? 0.0 : (g.guard_margin - floor) * speed / config_.max_speed);
     if (after >= need || after >= now) {
@@ -1005,7 +1026,7 @@ PilotCommand Pilot::Control(PilotStep& s) {
   s.guard_stopped = true;
   s.reason = PilotReason::kGuard;
   if (turn_sign_ == 0 || spun_ >= 2.0 * kPi) {
-    turn_sign_ = ScanClearance(readings_, 0.0, kCellSize) >= ScanClearance(readings_, 0.0, -kCellSize) ? 1 : -1;
+    turn_sign_ = ScanClearance(0.0, kCellSize) >= ScanClearance(0.0, -kCellSize) ? 1 : -1;
     spun_ = 0.0;
   }
   spun_ += 0.5 * max_turn * config_.period;
