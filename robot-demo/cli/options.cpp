@@ -187,6 +187,10 @@ void AddInputOptions(CommandLine& cl, Options& o) {
            "bags are; see docs/replay.md. A bag may follow --format\n"
            "without --scans: robot-demo --format rosbag2 PATH",
            kScanRuns, [&o](const std::string& v) { return TakeFormat(v, o); });
+}
+
+// The rest of the replay group: what picks a model, a topic, and what is kept.
+void AddInputExtras(CommandLine& cl, Options& o) {
   cl.Value("--scanner", "MODEL",
            "sets the format, --baud, the layout (zero, sense,\n"
            "--min-range, --max-range) and the gates of a model:\n"
@@ -252,6 +256,7 @@ void AddHostOptions(CommandLine& cl, Options& o, std::vector<std::string>& bare)
   cl.Footer(kHostFooter);
   AddRunOptions(cl, o);
   AddInputOptions(cl, o);
+  AddInputExtras(cl, o);
   AddPlanningOptions(cl, o);
   AddScannerOptions(cl, o);
   cl.Bare(bare);
