@@ -293,7 +293,7 @@ def main():
                              return [k.querySelector('i').getAttribute('data-colour'), k.textContent]; }) };
                 });
                 // Only ticks whose neighbours are alike: narrow columns blend at their edges.
-                function kind(t) { return t[12][0] > 0 ? 0 : t[12][1] !== 0 ? 1 : 2; }
+                function kind(t) { return t[12][3]; }
                 function alike(j, f) {
                   return Math.abs(at(j) - marker) > 4 && (j === 0 || f(d.ticks[j - 1]) === f(d.ticks[j])) && (j === n - 1 || f(d.ticks[j + 1]) === f(d.ticks[j]));
                 }

@@ -475,6 +475,26 @@ TEST(RunHtmlWriter, FileAndStringAndWholeRunGiveTheSameBytes) {
   EXPECT_NE(page.find("\"scan 1: x\",0,0,null,"), std::string::npos);
 }
 
+// The command strip's class is the summary's, judged on the command itself:
+// a crawl or a slow turn that prints as 0.00 is not standing still.
+TEST(RunHtmlWriter, CommandClassIsJudgedBeforeRounding) {
+  ViewerRun run;
+  const double commands[][2] = {{0.0004, 0.0}, {0.0, 0.001}, {0.0, 0.0}, {-0.0, -0.0}, {0.3, 0.5}};
+  for (const auto& c : commands) {
+    ViewerTick t;
+    t.has_command = true;
+    t.speed = c[0];
+    t.turn_rate = c[1];
+    t.reason = c[0] > 0.0 ? "driving" : "arrived";
+    run.ticks.push_back(t);
+  }
+  const std::string page = RunHtml(run);
+  EXPECT_NE(page.find("[0,0,\"driving\",0]"), std::string::npos);
+  EXPECT_NE(page.find("[0,0,\"arrived\",1]"), std::string::npos);
+  EXPECT_EQ(Count(page, ",\"arrived\",2]"), 2u);
+  EXPECT_NE(page.find("[0.3,0.5,\"driving\",0]"), std::string::npos);
+}
+
 TEST(RunHtmlWriter, StopsAtItsCapAndTheTotalSaysHowManyThereWere) {
   const ViewerRun run = RandomRun(4);
   std::string page;

@@ -76,7 +76,8 @@ std::string HeaderJson(const ViewerRunHeader& run, const std::string& title) {
 
 // One tick, in the order viewer.js reads it: [info, reached (0/1), path
 // length, bearing, distance, steering, path end, tracked, pose, person, grid,
-// contact, command [speed, turn rate, reason]] (null for none).
+// contact, command [speed, turn rate, reason, 0 drove / 1 turned / 2 stood]]
+// (null for none).
 std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference) {
   JsonWriter w;
   w.BeginArray();
@@ -108,6 +109,9 @@ std::string TickJson(const ViewerTick& t, std::vector<unsigned char>& reference)
   if (t.has_command) {
     w.BeginArray().Fixed(t.speed, 2).Fixed(t.turn_rate, 2);
     PageString(w, t.reason);
+    // Drove, turned on the spot or stood still, judged before rounding, as
+    // the summary counts them: a crawl that prints as 0.00 still drove.
+    w.Int(t.speed > 0.0 ? 0 : t.turn_rate != 0.0 ? 1 : 2);
     w.EndArray();
   } else {
     w.Null();

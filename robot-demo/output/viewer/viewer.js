@@ -621,8 +621,7 @@
   var COMMAND_COLOURS = [["#2e9e44", "drove"], ["#e0a030", "turned on the spot"], ["#c84040", "stood still"]];
   function commandColour(c) {
     if (!c) return "#f6f6f6";
-    if (c[0] > 0) return COMMAND_COLOURS[0][0];
-    return c[1] !== 0 ? COMMAND_COLOURS[1][0] : COMMAND_COLOURS[2][0];
+    return COMMAND_COLOURS[c[3]][0];
   }
   // The reason strip: one colour per reason, blank while driving.
   var REASON_COLOURS = { lost: "#7b2fbf", search: "#b07cdf", no_path: "#c01890", bad_input: "#555555",
