@@ -88,9 +88,12 @@ std::uint32_t g_base = 0;
 int g_cost[kSlots + 1];  // cost from the robot
 int g_h[kSlots + 1];     // estimate to the goal
 int g_parent[kSlots + 1];
-// Open slots in buckets by estimated total, last in first out, doubly
-// linked; a bucket's first slot holds -(bucket + 2) as its previous.
-int g_next[kSlots + 1], g_back[kSlots + 1];
+// Queue entries in buckets by estimated total, last in first out. A slot
+// whose cost falls is queued again rather than moved; its older entry,
+// behind in a later bucket, is skipped as closed. A popped slot opens at
+// most 8 entries and one of the goal node: that bounds the pool.
+constexpr int kEntries = 9 * kCells + 2;
+int g_entry_slot[kEntries], g_entry_next[kEntries];
 int g_bucket[kRing];
 int g_path[kSide * kSide];
 // The last route's first cells, in metres of its frame, and the cells they
@@ -133,12 +136,17 @@ void StampRows(int row, int col, int disc) {
   if (r1 >= kSide) r1 = kSide - 1;
   std::int16_t* dst = g_field + Slot(r0, col) - W / 2;
   const std::int16_t* src = g_disc[disc][r0 - row - g_lo];
+#pragma GCC unroll 4
   for (int k = r1 - r0; k >= 0; --k, dst += kStride, src += kMaxWidth) {
     std::int16_t m[W];
     for (int i = 0; i < W; ++i) m[i] = src[i] < dst[i] ? src[i] : dst[i];
     std::memcpy(dst, m, sizeof m);
   }
 }
+
+// Farther than any grid cell's corner from the robot (m).
+constexpr double kBeyondGrid = 3.7;
+static_assert(kBeyondGrid * kBeyondGrid > 2 * (kCentre + 1) * kCell * (kCentre + 1) * kCell, "grid corner beyond");
 
 void Field(const float* readings) {
   // Only the grid: the padding and walled rows take spills and route marks
@@ -147,7 +155,8 @@ void Field(const float* readings) {
   int n = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
-    if (!(d > 0.0) || !std::isfinite(d)) continue;
+    // Beyond the grid's corners no return can fall on it.
+    if (!(d > 0.0 && d < kBeyondGrid)) continue;
     // Quarter cells from the outer corner of cell (0, 0), rounded: the
     // grid spans [0, 400) of them.
     const double qr = kSub * (kCentre + kCellsPerMetre * (-d * g_cos[i])) + (0.5 + kSub / 2);
@@ -176,9 +185,10 @@ void Field(const float* readings) {
 constexpr int kGoalUnit = 64;
 
 // Per search: squared offsets (m^2) of each row and column from the goal,
-// and the same offsets in 1/64 cell.
-double g_goal_dx2[kSide], g_goal_dy2[kSide];
-int g_goal_ar[kSide], g_goal_ac[kSide];
+// and the same offsets in 1/64 cell; indexed by a slot's row (slot / kStride)
+// and column (slot % kStride), so that a slot needs no unpacking.
+double g_goal_dx2[kSide + 2], g_goal_dy2[kStride];
+int g_goal_ar[kSide + 2], g_goal_ac[kStride];
 
 // The goal's row or column in 1/64 cell, rounded, held within 100 m.
 int GoalUnits(double metres) {
@@ -187,64 +197,62 @@ int GoalUnits(double metres) {
 }
 
 void GoalOffsets(double gx, double gy) {
-  for (int i = 0; i < kSide; ++i) {
-    const double dx = Metres(i) - gx, dy = Metres(i) - gy;
-    g_goal_dx2[i] = dx * dx;
-    g_goal_dy2[i] = dy * dy;
-  }
   const int gr = GoalUnits(gx), gc = GoalUnits(gy);
   for (int i = 0; i < kSide; ++i) {
-    g_goal_ar[i] = std::abs(kGoalUnit * i - gr);
-    g_goal_ac[i] = std::abs(kGoalUnit * i - gc);
+    const double dx = Metres(i) - gx, dy = Metres(i) - gy;
+    g_goal_dx2[i + 1] = dx * dx;
+    g_goal_dy2[i + kPad] = dy * dy;
+    g_goal_ar[i + 1] = std::abs(kGoalUnit * i - gr);
+    g_goal_ac[i + kPad] = std::abs(kGoalUnit * i - gc);
   }
 }
+
+unsigned SlotRow(int slot) { return static_cast<unsigned>(slot) / kStride; }
+unsigned SlotCol(int slot) { return static_cast<unsigned>(slot) % kStride; }
 
 // Cost from slot s to the goal over open floor: straight and diagonal
 // steps, rounded down.
 int ToGoal(int s) {
-  const int a = g_goal_ar[RowOf(s)], b = g_goal_ac[ColOf(s)];
-  return (a > b ? kStraight * a + (kDiagonal - kStraight) * b : kStraight * b + (kDiagonal - kStraight) * a) /
-         kGoalUnit;
+  const int a = g_goal_ar[SlotRow(s)], b = g_goal_ac[SlotCol(s)];
+  return static_cast<int>(
+      static_cast<unsigned>(a > b ? kStraight * a + (kDiagonal - kStraight) * b
+                                  : kStraight * b + (kDiagonal - kStraight) * a) /
+      kGoalUnit);
 }
 
 // ---- the search ----
 
 // Open slots wait in buckets by estimated total (cost plus estimate), last
-// in first out, doubly linked; a bucket's first slot holds -(bucket + 2) as
-// its previous. Totals in the queue never span more than kRing.
+// in first out. Totals in the queue never span more than kRing.
 struct Queue {
-  int least;   // no open slot's total is below this
-  int queued;  // open slots
+  int least;    // no queued total is below this
+  int entries;  // used from the pool
+  int queued;   // entries not yet popped
 
   void Link(int s, int key) {
     const int b = key & (kRing - 1);
-    const int head = g_bucket[b];
-    g_next[s] = head;
-    g_back[s] = -(b + 2);
-    if (head >= 0) g_back[head] = s;
-    g_bucket[b] = s;
+    g_entry_slot[entries] = s;
+    g_entry_next[entries] = g_bucket[b];
+    g_bucket[b] = entries++;
     ++queued;
   }
-  void Unlink(int s) {
-    const int p = g_back[s], n = g_next[s];
-    if (p >= 0)
-      g_next[p] = n;
-    else
-      g_bucket[-p - 2] = n;
-    if (n >= 0) g_back[n] = p;
-    --queued;
+  // The open slot of least total, or -1 when none is left. `base` marks
+  // open slots: an entry whose slot has closed since is stale.
+  int Pop(std::uint32_t base) {
+    while (queued > 0) {
+      while (g_bucket[least & (kRing - 1)] < 0) ++least;
+      const int e = g_bucket[least & (kRing - 1)];
+      g_bucket[least & (kRing - 1)] = g_entry_next[e];
+      --queued;
+      const int s = g_entry_slot[e];
+      if (g_visit[s] == base) return s;
+    }
+    return -1;
   }
-  int Pop() {
-    while (g_bucket[least & (kRing - 1)] < 0) ++least;
-    const int s = g_bucket[least & (kRing - 1)];
-    Unlink(s);
-    return s;
-  }
-  // Opens slot s at `cost` through `parent`, or lowers its cost when open
-  // (`open`). Totals do not fall below the least with the estimate below;
-  // one that did would still wait in the least bucket, not a turn ahead.
-  void Open(int s, bool open, int cost, int parent, int h) {
-    if (open) Unlink(s);
+  // Opens slot s at `cost` through `parent`, or lowers its cost. Totals do
+  // not fall below the least with the estimate below; one that did would
+  // still wait in the least bucket, not a turn ahead.
+  void Open(int s, int cost, int parent, int h) {
     g_cost[s] = cost;
     g_h[s] = h;
     g_parent[s] = parent;
@@ -270,10 +278,10 @@ inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here,
   }
   if (seen == base) {
     if (cost >= g_cost[next]) return;
-    q.Open(next, true, cost, cur, g_h[next]);
+    q.Open(next, cost, cur, g_h[next]);
   } else {
     g_visit[next] = base;
-    q.Open(next, false, cost, cur, ToGoal(next));
+    q.Open(next, cost, cur, ToGoal(next));
   }
 }
 
@@ -289,11 +297,12 @@ int Search(int start, double gx, double gy) {
   const std::int16_t* straight = g_step[g_carried ? 1 : 0][0];
   const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
   const int h0 = ToGoal(start);
-  Queue q{h0, 0};
+  Queue q{h0, 0, 0};
   g_visit[start] = base;
-  q.Open(start, false, 0, -1, h0);
-  while (q.queued > 0) {
-    const int cur = q.Pop();
+  q.Open(start, 0, -1, h0);
+  for (;;) {
+    const int cur = q.Pop(base);
+    if (cur < 0) return -1;
     if (cur == kEnd) return g_parent[kEnd];
     g_visit[cur] = base + 1;
     const int here = g_field[cur] & (kOnRoute - 1);
@@ -311,16 +320,17 @@ int Search(int start, double gx, double gy) {
     Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
     // A route may end near the goal, or out on the window's edge when the
     // goal lies there or beyond.
-    if (g_goal_dx2[RowOf(cur)] + g_goal_dy2[ColOf(cur)] <= kGoalReach * kGoalReach || (far && g_rim[cur])) {
+    const double dx2 = g_goal_dx2[SlotRow(cur)];
+    if ((far && g_rim[cur]) ||
+        (dx2 <= kGoalReach * kGoalReach && dx2 + g_goal_dy2[SlotCol(cur)] <= kGoalReach * kGoalReach)) {
       const int total = cost + g_h[cur];
       const bool open = g_visit[kEnd] == base;
       if (!open || total < g_cost[kEnd]) {
         g_visit[kEnd] = base;
-        q.Open(kEnd, open, total, cur, 0);
+        q.Open(kEnd, total, cur, 0);
       }
     }
   }
-  return -1;
 }
 
 // Squared distance (m^2) of cell `p` from the line through the robot and cell `q`.
