@@ -35,6 +35,8 @@ constexpr int kEnd = kSlots;
 constexpr int Slot(int row, int col) { return (row + 1) * kStride + col + kPad; }
 constexpr int RowOf(int slot) { return static_cast<int>(static_cast<unsigned>(slot) / kStride) - 1; }
 constexpr int ColOf(int slot) { return static_cast<int>(static_cast<unsigned>(slot) % kStride) - kPad; }
+constexpr unsigned SlotRowOf(int slot) { return static_cast<unsigned>(slot) / kStride; }
+constexpr unsigned SlotColOf(int slot) { return static_cast<unsigned>(slot) % kStride; }
 
 // Return positions are quantised to a quarter cell (12.5 mm): squared
 // distances are then small integers, the same on every CPU, and a stamp is
@@ -61,7 +63,12 @@ static_assert(kDiagonal + (kMaxPenalty + kOffRoute) * kDiagonal / kStraight + 16
 // ---- tables made by Setup ----
 int g_width = 16;                                  // 16 or 32 slots per disc row
 int g_lo = 0, g_hi = -1;                           // disc rows and columns: offsets g_lo..g_hi
-std::int16_t g_disc[kSub2][kDiscRows][kMaxWidth];  // min(D, g_free) around a return, by its offset
+// min(D, g_free) around a return, by its offset; each row has kDiscPad
+// slots of g_free either side, so that any 16-slot window over it reads
+// the disc's values there.
+constexpr int kDiscPad = 16;
+constexpr int kDiscRowLen = kDiscPad + kMaxWidth + kDiscPad;
+std::int16_t g_disc[kSub2][kDiscRows][kDiscRowLen];
 int g_free = 0;                                    // D from which a cell pays nothing
 int g_lethal = 0;                                  // D from which a cell may be entered
 int g_penalty[kSub2 * 10 * 10 + 1];                // by D up to g_free (at most 0.5 m of preferred clearance)
@@ -77,10 +84,34 @@ double g_cos[360], g_sin[360];  // of each reading's degree
 // ---- per plan ----
 // Squared distance, in sixteenths of a cell squared, from each cell's centre
 // to the nearest return, at most g_free; plus kOnRoute on the last route.
-// The tail takes the last row's spill.
-std::int16_t g_field[kSlots + kMaxWidth];
+// It is made a tile at a time, when the search first reads a tile: most of
+// the window is never read. Tiles are 16 slot rows by 16 slot columns.
+std::int16_t g_field[kSlots];
+constexpr int kTileRows = 16;
+constexpr int kTileCols = 16;
+constexpr int kBlocks = kStride / kTileCols;
+static_assert(kDiscPad >= kTileCols, "a tile's window over a disc row stays in its padding");
+constexpr int kTiles = (kSide + 2 + kTileRows - 1) / kTileRows * kBlocks;
+constexpr int TileOf(int slot) {
+  return static_cast<int>(static_cast<unsigned>(slot) / kStride / kTileRows * kBlocks +
+                          static_cast<unsigned>(slot) % kStride / kTileCols);
+}
+// The cells that hold returns (the first return in a cell stands for all),
+// each with its disc, listed by the tile they lie in.
 unsigned char g_occupied[kSlots];
-int g_occupied_list[360];
+int g_stamp_slot[360], g_stamp_disc[360], g_stamp_next[360];
+int g_stamps = 0;
+int g_tile_first[kTiles];
+// A tile is made for the plan whose number it holds.
+std::uint32_t g_tile_plan[kTiles];
+std::uint32_t g_plan = 0;
+// Tiles a disc reaches beyond its own, up and down.
+int g_reach_bands = 1;
+// Cells of the carried route, marked kOnRoute when their tile is made.
+unsigned char g_route_mark[kSlots];
+int g_route_marks[kTiles];
+int g_marked[9 * 80];
+int g_marked_count = 0;
 // Search marks: a slot is open at g_base, closed above it, new below; walls
 // hold the largest value, closed for every search.
 std::uint32_t g_visit[kSlots + 1];
@@ -99,6 +130,8 @@ int g_path[kSide * kSide];
 // The last route's first cells, in metres of its frame, and the cells they
 // fall on now (those marked g_route_mark).
 constexpr int kKeep = 80;
+static_assert(1 << 11 == kOnRoute, "mark bit");
+static_assert(9 * kKeep <= sizeof g_marked / sizeof g_marked[0], "route marks");
 double g_prev_x[kKeep], g_prev_y[kKeep];
 int g_prev = 0;
 bool g_carried = false;
@@ -129,30 +162,19 @@ void ResetMarks() {
 
 // ---- the clearance field ----
 
-template <int W>
-void StampRows(int row, int col, int disc) {
-  int r0 = row + g_lo, r1 = row + g_hi;
-  if (r0 < 0) r0 = 0;
-  if (r1 >= kSide) r1 = kSide - 1;
-  std::int16_t* dst = g_field + Slot(r0, col) - W / 2;
-  const std::int16_t* src = g_disc[disc][r0 - row - g_lo];
-#pragma GCC unroll 4
-  for (int k = r1 - r0; k >= 0; --k, dst += kStride, src += kMaxWidth) {
-    std::int16_t m[W];
-    for (int i = 0; i < W; ++i) m[i] = src[i] < dst[i] ? src[i] : dst[i];
-    std::memcpy(dst, m, sizeof m);
-  }
-}
-
 // Farther than any grid cell's corner from the robot (m).
 constexpr double kBeyondGrid = 3.7;
 static_assert(kBeyondGrid * kBeyondGrid > 2 * (kCentre + 1) * kCell * (kCentre + 1) * kCell, "grid corner beyond");
 
+// Lists the cells holding returns and their discs; tiles are made later.
 void Field(const float* readings) {
-  // Only the grid: the padding and walled rows take spills and route marks
-  // but nothing reads them.
-  for (int r = 0; r < kSide; ++r) std::fill_n(g_field + Slot(r, 0), kSide, static_cast<std::int16_t>(g_free));
-  int n = 0;
+  if (++g_plan == 0) {
+    std::fill_n(g_tile_plan, kTiles, 0u);
+    g_plan = 1;
+  }
+  std::fill_n(g_tile_first, kTiles, -1);
+  for (int i = 0; i < g_stamps; ++i) g_occupied[g_stamp_slot[i]] = 0;
+  g_stamps = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
     // Beyond the grid's corners no return can fall on it.
@@ -163,20 +185,54 @@ void Field(const float* readings) {
     const double qc = kSub * (kCentre + kCellsPerMetre * (-d * g_sin[i])) + (0.5 + kSub / 2);
     if (!(qr >= 0.0 && qr < kSub * kSide && qc >= 0.0 && qc < kSub * kSide)) continue;
     const unsigned iqr = static_cast<unsigned>(qr), iqc = static_cast<unsigned>(qc);
-    const int row = static_cast<int>(iqr / kSub), col = static_cast<int>(iqc / kSub);
     // Returns in one cell lie within its width of each other: the first
     // stands for them all.
-    const int s = Slot(row, col);
+    const int s = Slot(static_cast<int>(iqr / kSub), static_cast<int>(iqc / kSub));
     if (g_occupied[s]) continue;
     g_occupied[s] = 1;
-    g_occupied_list[n++] = s;
-    const int disc = static_cast<int>(iqr % kSub * kSub + iqc % kSub);
-    if (g_width == 16)
-      StampRows<16>(row, col, disc);
-    else
-      StampRows<32>(row, col, disc);
+    const int t = TileOf(s);
+    g_stamp_slot[g_stamps] = s;
+    g_stamp_disc[g_stamps] = static_cast<int>(iqr % kSub * kSub + iqc % kSub);
+    g_stamp_next[g_stamps] = g_tile_first[t];
+    g_tile_first[t] = g_stamps++;
   }
-  for (int j = 0; j < n; ++j) g_occupied[g_occupied_list[j]] = 0;
+}
+
+// Makes tile t: every disc that reaches it, then the route's marks.
+void MakeTile(int t) {
+  g_tile_plan[t] = g_plan;
+  const int band = t / kBlocks, block = t % kBlocks;
+  // Slot rows of the grid in this tile, and its first column.
+  const int top = std::max(band * kTileRows, 1), bottom = std::min(band * kTileRows + kTileRows, kSide + 1);
+  const int left = block * kTileCols;
+  for (int r = top; r < bottom; ++r) std::fill_n(g_field + r * kStride + left, kTileCols, static_cast<std::int16_t>(g_free));
+  const int w = g_width;
+  for (int b = std::max(band - g_reach_bands, 0); b <= band + g_reach_bands && b * kBlocks < kTiles; ++b)
+    for (int k = std::max(block - 1, 0); k <= std::min(block + 1, kBlocks - 1); ++k)
+      for (int i = g_tile_first[b * kBlocks + k]; i >= 0; i = g_stamp_next[i]) {
+        const int s = g_stamp_slot[i];
+        const int row = static_cast<int>(SlotRowOf(s)), c0 = static_cast<int>(SlotColOf(s)) - w / 2;
+        if (c0 + w <= left || c0 >= left + kTileCols) continue;
+        const int r0 = std::max(row + g_lo, top), r1 = std::min(row + g_hi + 1, bottom);
+        std::int16_t* dst = g_field + r0 * kStride + left;
+        const std::int16_t* src = g_disc[g_stamp_disc[i]][r0 - row - g_lo] + kDiscPad + left - c0;
+        for (int r = r0; r < r1; ++r, dst += kStride, src += kDiscRowLen) {
+          std::int16_t m[kTileCols];
+          for (int j = 0; j < kTileCols; ++j) m[j] = src[j] < dst[j] ? src[j] : dst[j];
+          std::memcpy(dst, m, sizeof m);
+        }
+      }
+  if (g_route_marks[t] == 0) return;
+  for (int r = top; r < bottom; ++r) {
+    std::int16_t* f = g_field + r * kStride + left;
+    const unsigned char* mark = g_route_mark + r * kStride + left;
+    for (int j = 0; j < kTileCols; ++j) f[j] = static_cast<std::int16_t>(f[j] | mark[j] << 11);
+  }
+}
+
+void NeedTile(int slot) {
+  const int t = TileOf(slot);
+  if (g_tile_plan[t] != g_plan) MakeTile(t);
 }
 
 // The estimate's unit: 1/64 cell. In integers it never falls by more than
@@ -207,13 +263,11 @@ void GoalOffsets(double gx, double gy) {
   }
 }
 
-unsigned SlotRow(int slot) { return static_cast<unsigned>(slot) / kStride; }
-unsigned SlotCol(int slot) { return static_cast<unsigned>(slot) % kStride; }
 
 // Cost from slot s to the goal over open floor: straight and diagonal
 // steps, rounded down.
 int ToGoal(int s) {
-  const int a = g_goal_ar[SlotRow(s)], b = g_goal_ac[SlotCol(s)];
+  const int a = g_goal_ar[SlotRowOf(s)], b = g_goal_ac[SlotColOf(s)];
   return static_cast<int>(
       static_cast<unsigned>(a > b ? kStraight * a + (kDiagonal - kStraight) * b
                                   : kStraight * b + (kDiagonal - kStraight) * a) /
@@ -269,6 +323,8 @@ template <bool kDiag>
 inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step) {
   const std::uint32_t seen = g_visit[next];
   if (seen > base) return;
+  // An open cell's tile was made when it was first seen.
+  if (seen != base) NeedTile(next);
   const int v = g_field[next];
   int cost = cur_cost + step[v];
   if (step[v] == kLethalStep) {
@@ -298,6 +354,7 @@ int Search(int start, double gx, double gy) {
   const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
   const int h0 = ToGoal(start);
   Queue q{h0, 0, 0};
+  NeedTile(start);
   g_visit[start] = base;
   q.Open(start, 0, -1, h0);
   for (;;) {
@@ -320,9 +377,9 @@ int Search(int start, double gx, double gy) {
     Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
     // A route may end near the goal, or out on the window's edge when the
     // goal lies there or beyond.
-    const double dx2 = g_goal_dx2[SlotRow(cur)];
+    const double dx2 = g_goal_dx2[SlotRowOf(cur)];
     if ((far && g_rim[cur]) ||
-        (dx2 <= kGoalReach * kGoalReach && dx2 + g_goal_dy2[SlotCol(cur)] <= kGoalReach * kGoalReach)) {
+        (dx2 <= kGoalReach * kGoalReach && dx2 + g_goal_dy2[SlotColOf(cur)] <= kGoalReach * kGoalReach)) {
       const int total = cost + g_h[cur];
       const bool open = g_visit[kEnd] == base;
       if (!open || total < g_cost[kEnd]) {
@@ -343,6 +400,14 @@ double OffLine(int p, int q) {
 }
 
 // Marks the last route, moved into this frame, three cells wide.
+void ClearRoute() {
+  for (int i = 0; i < g_marked_count; ++i) {
+    g_route_mark[g_marked[i]] = 0;
+    g_route_marks[TileOf(g_marked[i])] = 0;
+  }
+  g_marked_count = 0;
+}
+
 void CarryRoute(const Motion& m) {
   const double c = std::cos(m.turn), s = std::sin(m.turn);
   for (int i = 0; i < g_prev; ++i) {
@@ -352,7 +417,13 @@ void CarryRoute(const Motion& m) {
     // The ring round an edge cell falls on walls, which nothing reads.
     const int at = Slot(row, col);
     for (int dr = -1; dr <= 1; ++dr)
-      for (int dc = -1; dc <= 1; ++dc) g_field[at + dr * kStride + dc] |= kOnRoute;
+      for (int dc = -1; dc <= 1; ++dc) {
+        const int cell = at + dr * kStride + dc;
+        if (g_route_mark[cell]) continue;
+        g_route_mark[cell] = 1;
+        g_marked[g_marked_count++] = cell;
+        ++g_route_marks[TileOf(cell)];
+      }
   }
 }
 
@@ -362,6 +433,7 @@ void Forget() { g_prev = 0; }
 
 int FieldAt(int row, int col) {
   if (row < 0 || row >= kSide || col < 0 || col >= kSide) return -1;
+  NeedTile(Slot(row, col));
   return g_field[Slot(row, col)] & (kOnRoute - 1);
 }
 
@@ -423,15 +495,24 @@ void Setup(double radius, double preferred, double clearance_cost) {
       for (int j = 0; j < kMaxWidth; ++j) {
         const int dr = kSub * (g_lo + i) - orow, dc = kSub * (j - g_width / 2) - ocol;
         const int d = dr * dr + dc * dc;
-        g_disc[disc][i][j] = static_cast<std::int16_t>(d < g_free ? d : g_free);
+        g_disc[disc][i][kDiscPad + j] = static_cast<std::int16_t>(d < g_free ? d : g_free);
       }
+    for (int i = 0; i < kDiscRows; ++i) {
+      std::fill_n(g_disc[disc][i], kDiscPad, static_cast<std::int16_t>(g_free));
+      std::fill_n(g_disc[disc][i] + kDiscPad + kMaxWidth, kDiscPad, static_cast<std::int16_t>(g_free));
+    }
   }
+  g_reach_bands = (std::max(-g_lo, g_hi) + kTileRows - 1) / kTileRows;
+  std::fill_n(g_tile_plan, kTiles, 0u);
+  std::fill_n(g_tile_first, kTiles, -1);
+  g_plan = 0;
   ResetMarks();
 }
 
 void Plan(const float* readings, double goal_x, double goal_y, double lookahead, const Motion* moved, Result& out) {
   out = Result{};
   Field(readings);
+  ClearRoute();
   g_carried = moved != nullptr && g_prev > 0;
   if (g_carried) CarryRoute(*moved);
   const int start = Slot(kCentre, kCentre);
