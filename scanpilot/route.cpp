@@ -107,11 +107,12 @@ std::uint32_t g_tile_plan[kTiles];
 std::uint32_t g_plan = 0;
 // Tiles a disc reaches beyond its own, up and down.
 int g_reach_bands = 1;
-// Cells of the carried route, marked kOnRoute when their tile is made.
-unsigned char g_route_mark[kSlots];
-int g_route_marks[kTiles];
-int g_marked[9 * 80];
-int g_marked_count = 0;
+// The carried route's cells, listed by every tile their ring of eight
+// touches: a tile made marks the rings of its list kOnRoute.
+constexpr int kRouteCells = 80;
+int g_ring_slot[4 * kRouteCells], g_ring_next[4 * kRouteCells];
+int g_rings = 0;
+int g_ring_first[kTiles];
 // Search marks: a slot is open at g_base, closed above it, new below; walls
 // hold the largest value, closed for every search.
 std::uint32_t g_visit[kSlots + 1];
@@ -127,11 +128,8 @@ constexpr int kEntries = 9 * kCells + 2;
 int g_entry_slot[kEntries], g_entry_next[kEntries];
 int g_bucket[kRing];
 int g_path[kSide * kSide];
-// The last route's first cells, in metres of its frame, and the cells they
-// fall on now (those marked g_route_mark).
-constexpr int kKeep = 80;
-static_assert(1 << 11 == kOnRoute, "mark bit");
-static_assert(9 * kKeep <= sizeof g_marked / sizeof g_marked[0], "route marks");
+// The last route's first cells, in metres of its frame.
+constexpr int kKeep = kRouteCells;
 double g_prev_x[kKeep], g_prev_y[kKeep];
 int g_prev = 0;
 bool g_carried = false;
@@ -222,11 +220,12 @@ void MakeTile(int t) {
           std::memcpy(dst, m, sizeof m);
         }
       }
-  if (g_route_marks[t] == 0) return;
-  for (int r = top; r < bottom; ++r) {
-    std::int16_t* f = g_field + r * kStride + left;
-    const unsigned char* mark = g_route_mark + r * kStride + left;
-    for (int j = 0; j < kTileCols; ++j) f[j] = static_cast<std::int16_t>(f[j] | mark[j] << 11);
+  // A ring may reach into a tile made earlier: that tile has it listed
+  // too, so marking it again changes nothing.
+  for (int i = g_ring_first[t]; i >= 0; i = g_ring_next[i]) {
+    const int at = g_ring_slot[i];
+    for (int dr = -1; dr <= 1; ++dr)
+      for (int dc = -1; dc <= 1; ++dc) g_field[at + dr * kStride + dc] |= kOnRoute;
   }
 }
 
@@ -401,11 +400,14 @@ double OffLine(int p, int q) {
 
 // Marks the last route, moved into this frame, three cells wide.
 void ClearRoute() {
-  for (int i = 0; i < g_marked_count; ++i) {
-    g_route_mark[g_marked[i]] = 0;
-    g_route_marks[TileOf(g_marked[i])] = 0;
-  }
-  g_marked_count = 0;
+  std::fill_n(g_ring_first, kTiles, -1);
+  g_rings = 0;
+}
+
+void ListRing(int t, int at) {
+  g_ring_slot[g_rings] = at;
+  g_ring_next[g_rings] = g_ring_first[t];
+  g_ring_first[t] = g_rings++;
 }
 
 void CarryRoute(const Motion& m) {
@@ -414,16 +416,15 @@ void CarryRoute(const Motion& m) {
     const double px = g_prev_x[i] - m.x, py = g_prev_y[i] - m.y;
     const int row = CellOf(c * px + s * py), col = CellOf(-s * px + c * py);
     if (row < 0 || col < 0) continue;
-    // The ring round an edge cell falls on walls, which nothing reads.
+    // The ring round an edge cell falls on walls, which nothing reads. Its
+    // corners' tiles are every tile it touches.
     const int at = Slot(row, col);
-    for (int dr = -1; dr <= 1; ++dr)
-      for (int dc = -1; dc <= 1; ++dc) {
-        const int cell = at + dr * kStride + dc;
-        if (g_route_mark[cell]) continue;
-        g_route_mark[cell] = 1;
-        g_marked[g_marked_count++] = cell;
-        ++g_route_marks[TileOf(cell)];
-      }
+    const int t0 = TileOf(at - kStride - 1), t1 = TileOf(at - kStride + 1);
+    const int t2 = TileOf(at + kStride - 1), t3 = TileOf(at + kStride + 1);
+    ListRing(t0, at);
+    if (t1 != t0) ListRing(t1, at);
+    if (t2 != t0) ListRing(t2, at);
+    if (t3 != t1 && t3 != t2) ListRing(t3, at);
   }
 }
 
@@ -505,6 +506,7 @@ void Setup(double radius, double preferred, double clearance_cost) {
   g_reach_bands = (std::max(-g_lo, g_hi) + kTileRows - 1) / kTileRows;
   std::fill_n(g_tile_plan, kTiles, 0u);
   std::fill_n(g_tile_first, kTiles, -1);
+  ClearRoute();
   g_plan = 0;
   ResetMarks();
 }
