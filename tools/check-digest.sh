@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
 # Builds both libraries and the digest workload three ways and checks that
-# every build prints the digests stored in tests/digest.txt:
+# every build prints the digests stored in tests/digest.txt (and the
+# simulator's and the pilot's theirs, in tests/scansim_digest.txt and
+# tests/pilot_digest.txt):
 #   g++ -O0, g++ -O3 -march=native, clang++ -O2   (all -ffp-contract=off)
 # The "atanf" part follows the C library, so against the file it only warns
 # when it differs; the three builds share one C library and must agree on it.
@@ -22,9 +24,11 @@ build() {  # name compiler build-type flags-for-that-type
     "-D$var=$flags" -DCMAKE_CXX_FLAGS="-ffp-contract=off" \
     -DSCANPILOT_WERROR=ON -DSCANPILOT_BUILD_EXAMPLES=OFF -DSCANPILOT_BUILD_BENCH=OFF >/dev/null
   cmake --build "$dir" -j2 --target digest_workload >/dev/null
-  # The map simulator's, where yaml-cpp and libpng let it be built.
-  rm -f "$dir/tests/scansim_digest"
+  # The map simulator's and the pilot's, where yaml-cpp and libpng let the
+  # simulator be built.
+  rm -f "$dir/tests/scansim_digest" "$dir/tests/pilot_digest"
   cmake --build "$dir" -j2 --target scansim_digest >/dev/null 2>&1 || true
+  cmake --build "$dir" -j2 --target pilot_digest >/dev/null 2>&1 || true
 }
 
 declare -A flavours=(
@@ -59,6 +63,15 @@ for name in gcc-O0 gcc-O3-native clang-O2; do
       echo "   scansim digest: same as tests/scansim_digest.txt"
     else
       echo "scansim digest of $name differs from tests/scansim_digest.txt"
+      status=1
+    fi
+  fi
+  pilot="$root/build-digest-$name/tests/pilot_digest"
+  if [ -x "$pilot" ]; then
+    if "$pilot" --expect "$root/tests/pilot_digest.txt" >/dev/null; then
+      echo "   pilot digest: same as tests/pilot_digest.txt"
+    else
+      echo "pilot digest of $name differs from tests/pilot_digest.txt"
       status=1
     fi
   fi
