@@ -60,33 +60,18 @@ constexpr int kOffRoute = 5;
 constexpr int kRing = 1024;
 static_assert(kDiagonal + (kMaxPenalty + kOffRoute) * kDiagonal / kStraight + 16 < kRing, "ring too short");
 
-// ---- tables made by Setup ----
-int g_width = 16;                                  // 16 or 32 slots per disc row
-int g_lo = 0, g_hi = -1;                           // disc rows and columns: offsets g_lo..g_hi
-// min(D, g_free) around a return, by its offset; each row has kDiscPad
-// slots of g_free either side, so that any 16-slot window over it reads
-// the disc's values there.
+// ---- sizes ----
+// A disc row in the tables has kDiscPad slots of g_free either side, so
+// that any tile's 16-slot window over it reads the disc's values there.
 constexpr int kDiscPad = 16;
 constexpr int kDiscRowLen = kDiscPad + kMaxWidth + kDiscPad;
-std::int16_t g_disc[kSub2][kDiscRows][kDiscRowLen];
-int g_free = 0;                                    // D from which a cell pays nothing
-int g_lethal = 0;                                  // D from which a cell may be entered
-int g_penalty[kSub2 * 10 * 10 + 1];                // by D up to g_free (at most 0.5 m of preferred clearance)
 // A field value carries kOnRoute when its cell lies on the last route.
 constexpr int kOnRoute = 2048;
 // The cost of a step onto a cell by its field value: [route carried][diagonal];
 // kLethalStep onto a cell too close to a return.
 constexpr std::int16_t kLethalStep = INT16_MAX;
-std::int16_t g_step[2][2][2 * kOnRoute];
-int g_max_penalty = 0;          // the extra cost of a step at the radius
-double g_cos[360], g_sin[360];  // of each reading's degree
-
-// ---- per plan ----
-// Squared distance, in sixteenths of a cell squared, from each cell's centre
-// to the nearest return, at most g_free; plus kOnRoute on the last route.
-// It is made a tile at a time, when the search first reads a tile: most of
-// the window is never read. Tiles are 16 slot rows by 16 slot columns.
-std::int16_t g_field[kSlots];
+// The field is made a tile at a time, when the search first reads a tile:
+// most of the window is never read. Tiles are 16 slot rows by 16 slot columns.
 constexpr int kTileRows = 16;
 constexpr int kTileCols = 16;
 constexpr int kBlocks = kStride / kTileCols;
@@ -96,45 +81,77 @@ constexpr int TileOf(int slot) {
   return static_cast<int>(static_cast<unsigned>(slot) / kStride / kTileRows * kBlocks +
                           static_cast<unsigned>(slot) % kStride / kTileCols);
 }
-// The cells that hold returns (the first return in a cell stands for all),
-// each with its disc, listed by the tile they lie in.
-unsigned char g_occupied[kSlots];
-int g_stamp_slot[360], g_stamp_disc[360], g_stamp_next[360];
-int g_stamps = 0;
-int g_tile_first[kTiles];
-// A tile is made for the plan whose number it holds.
-std::uint32_t g_tile_plan[kTiles];
-std::uint32_t g_plan = 0;
-// Tiles a disc reaches beyond its own, up and down.
-int g_reach_bands = 1;
-// The carried route's cells, listed by every tile their ring of eight
-// touches: a tile made marks the rings of its list kOnRoute.
-constexpr int kRouteCells = 80;
-int g_ring_slot[4 * kRouteCells], g_ring_next[4 * kRouteCells];
-int g_rings = 0;
-int g_ring_first[kTiles];
-// Search marks: a slot is open at g_base, closed above it, new below; walls
-// hold the largest value, closed for every search.
-std::uint32_t g_visit[kSlots + 1];
-std::uint32_t g_base = 0;
-int g_cost[kSlots + 1];  // cost from the robot
-int g_h[kSlots + 1];     // estimate to the goal
-int g_parent[kSlots + 1];
-// Queue entries in buckets by estimated total, last in first out. A slot
-// whose cost falls is queued again rather than moved; its older entry,
-// behind in a later bucket, is skipped as closed. A popped slot opens at
-// most 8 entries and one of the goal node: that bounds the pool.
+// The route carried from the last plan: its first cells.
+constexpr int kKeep = 80;
+// A popped slot opens at most 8 queue entries and one of the goal node:
+// that bounds the pool.
 constexpr int kEntries = 9 * kCells + 2;
-int g_entry_slot[kEntries], g_entry_next[kEntries];
-int g_bucket[kRing];
+
+// ---- tables made by Setup ----
+int g_width = 16;                    // 16 or 32 slots per disc row
+int g_lo = 0, g_hi = -1;             // disc rows and columns: offsets g_lo..g_hi
+int g_free = 0;                      // D from which a cell pays nothing
+int g_lethal = 0;                    // D from which a cell may be entered
+int g_penalty[kSub2 * 10 * 10 + 1];  // by D up to g_free (at most 0.5 m of preferred clearance)
+std::int16_t g_step[2][2][2 * kOnRoute];
+int g_max_penalty = 0;          // the extra cost of a step at the radius
+double g_cos[360], g_sin[360];  // of each reading's degree
+int g_reach_bands = 1;          // tiles a disc reaches beyond its own, up and down
+
+// ---- per plan ----
+// The tables the field and the search run through, in one object: the
+// compiler keeps one base address for all of them.
+struct Tables {
+  // min(D, g_free) around a return, by its offset (made by Setup).
+  std::int16_t disc[kSub2][kDiscRows][kDiscRowLen];
+  // Cells out on the window's edge, where a route toward a far goal may end
+  // (made by Setup).
+  unsigned char rim[kSlots];
+  // Squared distance, in sixteenths of a cell squared, from each cell's
+  // centre to the nearest return, at most g_free; plus kOnRoute on the last
+  // route. Valid in the tiles made for this plan (tile_plan).
+  std::int16_t field[kSlots];
+  std::uint32_t tile_plan[kTiles];
+  // The cells that hold returns (the first return in a cell stands for
+  // all), each with its disc, listed by the tile they lie in.
+  unsigned char occupied[kSlots];
+  int stamp_slot[360], stamp_disc[360], stamp_next[360];
+  int tile_first[kTiles];
+  // The carried route's cells, listed by every tile their ring of eight
+  // touches: a tile made marks the rings of its list kOnRoute.
+  int ring_slot[4 * kKeep], ring_next[4 * kKeep];
+  int ring_first[kTiles];
+  // Search marks: a slot is open at g_base, closed above it, new below;
+  // walls hold the largest value, closed for every search.
+  std::uint32_t visit[kSlots + 1];
+  int cost[kSlots + 1];  // from the robot
+  int h[kSlots + 1];     // estimate to the goal
+  int parent[kSlots + 1];
+  // Queue entries in buckets by estimated total, last in first out. A slot
+  // whose cost falls is queued again rather than moved; its older entry,
+  // behind in a later bucket, is skipped as closed.
+  int entry_slot[kEntries];
+  int entry_next[kEntries];
+  int bucket[kRing];
+  // Per search: squared offsets (m^2) of each row and column from the
+  // goal, and the same offsets in 1/64 cell; indexed by a slot's row (slot
+  // / kStride) and column (slot % kStride), so that a slot needs no
+  // unpacking.
+  double goal_dx2[kSide + 2];
+  double goal_dy2[kStride];
+  int goal_ar[kSide + 2];
+  int goal_ac[kStride];
+};
+Tables g_t;
+int g_stamps = 0;
+std::uint32_t g_plan = 0;  // a tile is made for the plan whose number it holds
+int g_rings = 0;
+std::uint32_t g_base = 0;
 int g_path[kSide * kSide];
 // The last route's first cells, in metres of its frame.
-constexpr int kKeep = kRouteCells;
 double g_prev_x[kKeep], g_prev_y[kKeep];
 int g_prev = 0;
 bool g_carried = false;
-// Cells out on the window's edge, where a route toward a far goal may end.
-unsigned char g_rim[kSlots];
 
 int CellOf(double metres) {
   const double v = kCentre + 0.5 + kCellsPerMetre * metres;
@@ -146,15 +163,15 @@ double Metres(int cell) { return static_cast<double>(cell - kCentre) * kCell; }
 
 // Walls round the grid, and every cell new.
 void ResetMarks() {
-  for (int s = 0; s <= kSlots; ++s) g_visit[s] = UINT32_MAX;
+  for (int s = 0; s <= kSlots; ++s) g_t.visit[s] = UINT32_MAX;
   for (int r = 0; r < kSide; ++r)
-    for (int c = 0; c < kSide; ++c) g_visit[Slot(r, c)] = 0;
-  g_visit[kEnd] = 0;
+    for (int c = 0; c < kSide; ++c) g_t.visit[Slot(r, c)] = 0;
+  g_t.visit[kEnd] = 0;
   g_base = 2;
   for (int r = 0; r < kSide; ++r)
     for (int c = 0; c < kSide; ++c) {
       const double x = Metres(r), y = Metres(c);
-      g_rim[Slot(r, c)] = x * x + y * y >= kRim * kRim;
+      g_t.rim[Slot(r, c)] = x * x + y * y >= kRim * kRim;
     }
 }
 
@@ -167,11 +184,11 @@ static_assert(kBeyondGrid * kBeyondGrid > 2 * (kCentre + 1) * kCell * (kCentre +
 // Lists the cells holding returns and their discs; tiles are made later.
 void Field(const float* readings) {
   if (++g_plan == 0) {
-    std::fill_n(g_tile_plan, kTiles, 0u);
+    std::fill_n(g_t.tile_plan, kTiles, 0u);
     g_plan = 1;
   }
-  std::fill_n(g_tile_first, kTiles, -1);
-  for (int i = 0; i < g_stamps; ++i) g_occupied[g_stamp_slot[i]] = 0;
+  std::fill_n(g_t.tile_first, kTiles, -1);
+  for (int i = 0; i < g_stamps; ++i) g_t.occupied[g_t.stamp_slot[i]] = 0;
   g_stamps = 0;
   for (int i = 0; i < 360; ++i) {
     const double d = readings[i];
@@ -186,34 +203,35 @@ void Field(const float* readings) {
     // Returns in one cell lie within its width of each other: the first
     // stands for them all.
     const int s = Slot(static_cast<int>(iqr / kSub), static_cast<int>(iqc / kSub));
-    if (g_occupied[s]) continue;
-    g_occupied[s] = 1;
+    if (g_t.occupied[s]) continue;
+    g_t.occupied[s] = 1;
     const int t = TileOf(s);
-    g_stamp_slot[g_stamps] = s;
-    g_stamp_disc[g_stamps] = static_cast<int>(iqr % kSub * kSub + iqc % kSub);
-    g_stamp_next[g_stamps] = g_tile_first[t];
-    g_tile_first[t] = g_stamps++;
+    g_t.stamp_slot[g_stamps] = s;
+    g_t.stamp_disc[g_stamps] = static_cast<int>(iqr % kSub * kSub + iqc % kSub);
+    g_t.stamp_next[g_stamps] = g_t.tile_first[t];
+    g_t.tile_first[t] = g_stamps++;
   }
 }
 
 // Makes tile t: every disc that reaches it, then the route's marks.
 void MakeTile(int t) {
-  g_tile_plan[t] = g_plan;
+  g_t.tile_plan[t] = g_plan;
   const int band = t / kBlocks, block = t % kBlocks;
   // Slot rows of the grid in this tile, and its first column.
   const int top = std::max(band * kTileRows, 1), bottom = std::min(band * kTileRows + kTileRows, kSide + 1);
   const int left = block * kTileCols;
-  for (int r = top; r < bottom; ++r) std::fill_n(g_field + r * kStride + left, kTileCols, static_cast<std::int16_t>(g_free));
+  for (int r = top; r < bottom; ++r)
+    std::fill_n(g_t.field + r * kStride + left, kTileCols, static_cast<std::int16_t>(g_free));
   const int w = g_width;
   for (int b = std::max(band - g_reach_bands, 0); b <= band + g_reach_bands && b * kBlocks < kTiles; ++b)
     for (int k = std::max(block - 1, 0); k <= std::min(block + 1, kBlocks - 1); ++k)
-      for (int i = g_tile_first[b * kBlocks + k]; i >= 0; i = g_stamp_next[i]) {
-        const int s = g_stamp_slot[i];
+      for (int i = g_t.tile_first[b * kBlocks + k]; i >= 0; i = g_t.stamp_next[i]) {
+        const int s = g_t.stamp_slot[i];
         const int row = static_cast<int>(SlotRowOf(s)), c0 = static_cast<int>(SlotColOf(s)) - w / 2;
         if (c0 + w <= left || c0 >= left + kTileCols) continue;
         const int r0 = std::max(row + g_lo, top), r1 = std::min(row + g_hi + 1, bottom);
-        std::int16_t* dst = g_field + r0 * kStride + left;
-        const std::int16_t* src = g_disc[g_stamp_disc[i]][r0 - row - g_lo] + kDiscPad + left - c0;
+        std::int16_t* dst = g_t.field + r0 * kStride + left;
+        const std::int16_t* src = g_t.disc[g_t.stamp_disc[i]][r0 - row - g_lo] + kDiscPad + left - c0;
         for (int r = r0; r < r1; ++r, dst += kStride, src += kDiscRowLen) {
           std::int16_t m[kTileCols];
           for (int j = 0; j < kTileCols; ++j) m[j] = src[j] < dst[j] ? src[j] : dst[j];
@@ -222,28 +240,22 @@ void MakeTile(int t) {
       }
   // A ring may reach into a tile made earlier: that tile has it listed
   // too, so marking it again changes nothing.
-  for (int i = g_ring_first[t]; i >= 0; i = g_ring_next[i]) {
-    const int at = g_ring_slot[i];
+  for (int i = g_t.ring_first[t]; i >= 0; i = g_t.ring_next[i]) {
+    const int at = g_t.ring_slot[i];
     for (int dr = -1; dr <= 1; ++dr)
-      for (int dc = -1; dc <= 1; ++dc) g_field[at + dr * kStride + dc] |= kOnRoute;
+      for (int dc = -1; dc <= 1; ++dc) g_t.field[at + dr * kStride + dc] |= kOnRoute;
   }
 }
 
 void NeedTile(int slot) {
   const int t = TileOf(slot);
-  if (g_tile_plan[t] != g_plan) MakeTile(t);
+  if (g_t.tile_plan[t] != g_plan) MakeTile(t);
 }
 
 // The estimate's unit: 1/64 cell. In integers it never falls by more than
 // a step costs, so the least open total never falls and the first route
 // to come out of the queue is the cheapest.
 constexpr int kGoalUnit = 64;
-
-// Per search: squared offsets (m^2) of each row and column from the goal,
-// and the same offsets in 1/64 cell; indexed by a slot's row (slot / kStride)
-// and column (slot % kStride), so that a slot needs no unpacking.
-double g_goal_dx2[kSide + 2], g_goal_dy2[kStride];
-int g_goal_ar[kSide + 2], g_goal_ac[kStride];
 
 // The goal's row or column in 1/64 cell, rounded, held within 100 m.
 int GoalUnits(double metres) {
@@ -255,22 +267,20 @@ void GoalOffsets(double gx, double gy) {
   const int gr = GoalUnits(gx), gc = GoalUnits(gy);
   for (int i = 0; i < kSide; ++i) {
     const double dx = Metres(i) - gx, dy = Metres(i) - gy;
-    g_goal_dx2[i + 1] = dx * dx;
-    g_goal_dy2[i + kPad] = dy * dy;
-    g_goal_ar[i + 1] = std::abs(kGoalUnit * i - gr);
-    g_goal_ac[i + kPad] = std::abs(kGoalUnit * i - gc);
+    g_t.goal_dx2[i + 1] = dx * dx;
+    g_t.goal_dy2[i + kPad] = dy * dy;
+    g_t.goal_ar[i + 1] = std::abs(kGoalUnit * i - gr);
+    g_t.goal_ac[i + kPad] = std::abs(kGoalUnit * i - gc);
   }
 }
-
 
 // Cost from slot s to the goal over open floor: straight and diagonal
 // steps, rounded down.
 int ToGoal(int s) {
-  const int a = g_goal_ar[SlotRowOf(s)], b = g_goal_ac[SlotColOf(s)];
-  return static_cast<int>(
-      static_cast<unsigned>(a > b ? kStraight * a + (kDiagonal - kStraight) * b
-                                  : kStraight * b + (kDiagonal - kStraight) * a) /
-      kGoalUnit);
+  const int a = g_t.goal_ar[SlotRowOf(s)], b = g_t.goal_ac[SlotColOf(s)];
+  return static_cast<int>(static_cast<unsigned>(a > b ? kStraight * a + (kDiagonal - kStraight) * b
+                                                      : kStraight * b + (kDiagonal - kStraight) * a) /
+                          kGoalUnit);
 }
 
 // ---- the search ----
@@ -284,21 +294,21 @@ struct Queue {
 
   void Link(int s, int key) {
     const int b = key & (kRing - 1);
-    g_entry_slot[entries] = s;
-    g_entry_next[entries] = g_bucket[b];
-    g_bucket[b] = entries++;
+    g_t.entry_slot[entries] = s;
+    g_t.entry_next[entries] = g_t.bucket[b];
+    g_t.bucket[b] = entries++;
     ++queued;
   }
   // The open slot of least total, or -1 when none is left. `base` marks
   // open slots: an entry whose slot has closed since is stale.
   int Pop(std::uint32_t base) {
     while (queued > 0) {
-      while (g_bucket[least & (kRing - 1)] < 0) ++least;
-      const int e = g_bucket[least & (kRing - 1)];
-      g_bucket[least & (kRing - 1)] = g_entry_next[e];
+      while (g_t.bucket[least & (kRing - 1)] < 0) ++least;
+      const int e = g_t.bucket[least & (kRing - 1)];
+      g_t.bucket[least & (kRing - 1)] = g_t.entry_next[e];
       --queued;
-      const int s = g_entry_slot[e];
-      if (g_visit[s] == base) return s;
+      const int s = g_t.entry_slot[e];
+      if (g_t.visit[s] == base) return s;
     }
     return -1;
   }
@@ -306,9 +316,9 @@ struct Queue {
   // not fall below the least with the estimate below; one that did would
   // still wait in the least bucket, not a turn ahead.
   void Open(int s, int cost, int parent, int h) {
-    g_cost[s] = cost;
-    g_h[s] = h;
-    g_parent[s] = parent;
+    g_t.cost[s] = cost;
+    g_t.h[s] = h;
+    g_t.parent[s] = parent;
     const int key = cost + h;
     Link(s, key < least ? least : key);
   }
@@ -320,11 +330,11 @@ struct Queue {
 // from the return: the way out when the robot already stands too close.
 template <bool kDiag>
 inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step) {
-  const std::uint32_t seen = g_visit[next];
+  const std::uint32_t seen = g_t.visit[next];
   if (seen > base) return;
   // An open cell's tile was made when it was first seen.
   if (seen != base) NeedTile(next);
-  const int v = g_field[next];
+  const int v = g_t.field[next];
   int cost = cur_cost + step[v];
   if (step[v] == kLethalStep) {
     if (here >= g_lethal || (v & (kOnRoute - 1)) <= here) return;
@@ -332,10 +342,10 @@ inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here,
     cost = cur_cost + (kDiag ? kDiagonal + pen * kDiagonal / kStraight : kStraight + pen);
   }
   if (seen == base) {
-    if (cost >= g_cost[next]) return;
-    q.Open(next, cost, cur, g_h[next]);
+    if (cost >= g_t.cost[next]) return;
+    q.Open(next, cost, cur, g_t.h[next]);
   } else {
-    g_visit[next] = base;
+    g_t.visit[next] = base;
     q.Open(next, cost, cur, ToGoal(next));
   }
 }
@@ -346,7 +356,7 @@ int Search(int start, double gx, double gy) {
   g_base += 2;
   if (g_base >= UINT32_MAX - 2) ResetMarks();
   const std::uint32_t base = g_base;
-  for (int& b : g_bucket) b = -1;
+  for (int& b : g_t.bucket) b = -1;
   const bool far = gx * gx + gy * gy >= kRim * kRim;
   GoalOffsets(gx, gy);
   const std::int16_t* straight = g_step[g_carried ? 1 : 0][0];
@@ -354,15 +364,15 @@ int Search(int start, double gx, double gy) {
   const int h0 = ToGoal(start);
   Queue q{h0, 0, 0};
   NeedTile(start);
-  g_visit[start] = base;
+  g_t.visit[start] = base;
   q.Open(start, 0, -1, h0);
   for (;;) {
     const int cur = q.Pop(base);
     if (cur < 0) return -1;
-    if (cur == kEnd) return g_parent[kEnd];
-    g_visit[cur] = base + 1;
-    const int here = g_field[cur] & (kOnRoute - 1);
-    const int cost = g_cost[cur];
+    if (cur == kEnd) return g_t.parent[kEnd];
+    g_t.visit[cur] = base + 1;
+    const int here = g_t.field[cur] & (kOnRoute - 1);
+    const int cost = g_t.cost[cur];
     // The last opened of equal totals comes out first: left-hand steps go
     // last, so that of two ways round alike the route takes the left, as
     // the pilot turns left on a tie.
@@ -376,13 +386,13 @@ int Search(int start, double gx, double gy) {
     Relax<true>(q, base, cur, cost, here, cur - kStride + 1, diagonal);
     // A route may end near the goal, or out on the window's edge when the
     // goal lies there or beyond.
-    const double dx2 = g_goal_dx2[SlotRowOf(cur)];
-    if ((far && g_rim[cur]) ||
-        (dx2 <= kGoalReach * kGoalReach && dx2 + g_goal_dy2[SlotColOf(cur)] <= kGoalReach * kGoalReach)) {
-      const int total = cost + g_h[cur];
-      const bool open = g_visit[kEnd] == base;
-      if (!open || total < g_cost[kEnd]) {
-        g_visit[kEnd] = base;
+    const double dx2 = g_t.goal_dx2[SlotRowOf(cur)];
+    if ((far && g_t.rim[cur]) ||
+        (dx2 <= kGoalReach * kGoalReach && dx2 + g_t.goal_dy2[SlotColOf(cur)] <= kGoalReach * kGoalReach)) {
+      const int total = cost + g_t.h[cur];
+      const bool open = g_t.visit[kEnd] == base;
+      if (!open || total < g_t.cost[kEnd]) {
+        g_t.visit[kEnd] = base;
         q.Open(kEnd, total, cur, 0);
       }
     }
@@ -400,14 +410,14 @@ double OffLine(int p, int q) {
 
 // Marks the last route, moved into this frame, three cells wide.
 void ClearRoute() {
-  std::fill_n(g_ring_first, kTiles, -1);
+  std::fill_n(g_t.ring_first, kTiles, -1);
   g_rings = 0;
 }
 
 void ListRing(int t, int at) {
-  g_ring_slot[g_rings] = at;
-  g_ring_next[g_rings] = g_ring_first[t];
-  g_ring_first[t] = g_rings++;
+  g_t.ring_slot[g_rings] = at;
+  g_t.ring_next[g_rings] = g_t.ring_first[t];
+  g_t.ring_first[t] = g_rings++;
 }
 
 void CarryRoute(const Motion& m) {
@@ -435,7 +445,7 @@ void Forget() { g_prev = 0; }
 int FieldAt(int row, int col) {
   if (row < 0 || row >= kSide || col < 0 || col >= kSide) return -1;
   NeedTile(Slot(row, col));
-  return g_field[Slot(row, col)] & (kOnRoute - 1);
+  return g_t.field[Slot(row, col)] & (kOnRoute - 1);
 }
 
 void Setup(double radius, double preferred, double clearance_cost) {
@@ -496,16 +506,16 @@ void Setup(double radius, double preferred, double clearance_cost) {
       for (int j = 0; j < kMaxWidth; ++j) {
         const int dr = kSub * (g_lo + i) - orow, dc = kSub * (j - g_width / 2) - ocol;
         const int d = dr * dr + dc * dc;
-        g_disc[disc][i][kDiscPad + j] = static_cast<std::int16_t>(d < g_free ? d : g_free);
+        g_t.disc[disc][i][kDiscPad + j] = static_cast<std::int16_t>(d < g_free ? d : g_free);
       }
     for (int i = 0; i < kDiscRows; ++i) {
-      std::fill_n(g_disc[disc][i], kDiscPad, static_cast<std::int16_t>(g_free));
-      std::fill_n(g_disc[disc][i] + kDiscPad + kMaxWidth, kDiscPad, static_cast<std::int16_t>(g_free));
+      std::fill_n(g_t.disc[disc][i], kDiscPad, static_cast<std::int16_t>(g_free));
+      std::fill_n(g_t.disc[disc][i] + kDiscPad + kMaxWidth, kDiscPad, static_cast<std::int16_t>(g_free));
     }
   }
   g_reach_bands = (std::max(-g_lo, g_hi) + kTileRows - 1) / kTileRows;
-  std::fill_n(g_tile_plan, kTiles, 0u);
-  std::fill_n(g_tile_first, kTiles, -1);
+  std::fill_n(g_t.tile_plan, kTiles, 0u);
+  std::fill_n(g_t.tile_first, kTiles, -1);
   ClearRoute();
   g_plan = 0;
   ResetMarks();
@@ -521,11 +531,11 @@ void Plan(const float* readings, double goal_x, double goal_y, double lookahead,
   g_prev = 0;
   const int goal = Search(start, goal_x, goal_y);
   if (goal < 0) return;
-  out.cost = g_cost[kEnd];
+  out.cost = g_t.cost[kEnd];
   const int goal_row = CellOf(goal_x), goal_col = CellOf(goal_y);
   out.goal_moved = goal_row < 0 || goal_col < 0 || goal != Slot(goal_row, goal_col);
   int n = 0;
-  for (int c = goal; c != start; c = g_parent[c]) g_path[n++] = c;
+  for (int c = goal; c != start; c = g_t.parent[c]) g_path[n++] = c;
   // g_path runs from the goal back; reverse to walk from the robot.
   for (int i = 0, j = n - 1; i < j; ++i, --j) {
     const int t = g_path[i];
