@@ -230,6 +230,7 @@ void MakeTile(int t) {
         const int row = static_cast<int>(SlotRowOf(s)), c0 = static_cast<int>(SlotColOf(s)) - w / 2;
         if (c0 + w <= left || c0 >= left + kTileCols) continue;
         const int r0 = std::max(row + g_lo, top), r1 = std::min(row + g_hi + 1, bottom);
+        if (r0 >= r1) continue;
         std::int16_t* dst = g_t.field + r0 * kStride + left;
         const std::int16_t* src = g_t.disc[g_t.stamp_disc[i]][r0 - row - g_lo] + kDiscPad + left - c0;
         for (int r = r0; r < r1; ++r, dst += kStride, src += kDiscRowLen) {
