@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "pathgrid.h"
+#include "returns.h"
 #include "route.h"
 #include "scanfollow.h"
 #include "step_fields.h"
@@ -209,33 +210,14 @@ void ScreenTarget(PilotPoint followed, PilotStep& s) {
 
 // ---- the controller -------------------------------------------------------------
 
-// This step's returns in the robot frame, for the clearance tests below,
-// which run up to six times a step. The nearest is found in two lanes of
-// minima that the compiler takes at once; an odd count is padded with a
-// point at infinity, which is never the nearest.
-constexpr int kLanes = 2;
-alignas(16) double g_ret_x[kPilotReadings + kLanes];
-alignas(16) double g_ret_y[kPilotReadings + kLanes];
-int g_returns = 0;          // a multiple of kLanes
-double g_clear_here = 0.0;  // from the robot's centre
+double g_clear_here = 0.0;  // from the robot's centre to the nearest return
 // The degrees not seen clear, in order: only they can be unseen.
-int g_unclear[kPilotReadings];
+const int* g_unclear = nullptr;
 int g_unclears = 0;
 
-// Smallest distance from robot-frame point (x, y) to any return taken:
-// the least square first, one root at the end. A minimum is the same
-// whatever the order, and a NaN never wins, as with std::min.
-double ScanClearance(double x, double y) {
-  double best[kLanes];
-  for (double& b : best) b = std::numeric_limits<double>::infinity();
-  for (int i = 0; i < g_returns; i += kLanes)
-    for (int k = 0; k < kLanes; ++k) {
-      const double dx = g_ret_x[i + k] - x, dy = g_ret_y[i + k] - y;
-      const double d = dx * dx + dy * dy;
-      best[k] = d < best[k] ? d : best[k];
-    }
-  return std::sqrt(std::min(best[0], best[1]));
-}
+// Smallest distance from robot-frame point (x, y) to any return of this
+// step's survey.
+double ScanClearance(double x, double y) { return scanpilot_returns::Clearance(x, y); }
 
 // A degree the guard may take as seen: a return or no return. -inf (too
 // near to measure) and NaN, zero or negative readings are not.
@@ -842,26 +824,18 @@ void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) 
 }
 
 // Which degrees saw what, which the guard must take as unseen, and the
-// returns as points: one pass over the readings, most of which are
-// returns or none.
+// returns as points for the clearance tests, which run up to six times a
+// step. Most degrees are returns or none: only the others are visited.
 void Pilot::Survey(PilotStep& out) {
   const double radius = config_.robot_radius;
+  out.returns_inside_robot = scanpilot_returns::Take(readings_, g_dir_x, g_dir_y, radius);
+  g_unclear = scanpilot_returns::NotClear(g_unclears);
   std::memset(unseen_, 0, sizeof unseen_);
-  g_unclears = 0;
-  int returns = 0, inside = 0, blind = 0, blind_front = 0;
-  for (int i = 0; i < kPilotReadings; ++i) {
+  int blind = 0, blind_front = 0;
+  for (int n = 0; n < g_unclears; ++n) {
+    const int i = g_unclear[n];
     const float d = readings_[i];
-    if (SeenClear(d)) {
-      if (d == kNoReturn) continue;
-      const double r = d;
-      if (r < radius) ++inside;
-      g_ret_x[returns] = r * g_dir_x[i];
-      g_ret_y[returns] = r * g_dir_y[i];
-      ++returns;
-      continue;
-    }
     unseen_[i] = 1;
-    g_unclear[g_unclears++] = i;
     if (Near(d)) {
       ++out.near_readings;
       continue;
@@ -869,16 +843,10 @@ void Pilot::Survey(PilotStep& out) {
     ++blind;
     if (i >= 90 && i <= 270) ++blind_front;
     // Zero and negative readings too: a missing min_range.
-    if (std::fabs(d) < radius) ++inside;
+    if (std::fabs(d) < radius) ++out.returns_inside_robot;
   }
-  for (; returns % kLanes != 0; ++returns) {
-    g_ret_x[returns] = std::numeric_limits<double>::infinity();
-    g_ret_y[returns] = 0.0;
-  }
-  g_returns = returns;
   out.seen = kPilotReadings - blind;
   out.seen_front = kPilotFrontDegrees - blind_front;
-  out.returns_inside_robot = inside;
   // A blind run of at most kPilotMaxGap degrees between two seen ones is
   // too narrow to hide anything the robot could hit within the guard's reach.
   const auto kind = [this](int i) { return Kind(readings_[i % kPilotReadings]); };
