@@ -2,12 +2,14 @@
 #include "returns.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace scanpilot_returns {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr float kNoReturn = std::numeric_limits<float>::infinity();
 
 // Readings are grouped by degree, a group's least range a lower bound on
 // how near its returns come; most groups of a query lie wholly farther out
@@ -15,29 +17,34 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kGroup = 8;
 constexpr int kGroups = kReadings / kGroup;
 static_assert(kReadings % kGroup == 0, "whole groups");
-// Two lanes of minima, taken by the compiler at once.
+// Lanes of minima, taken by the compiler at once: two of double, four of
+// float.
 constexpr int kLanes = 2;
-static_assert(kGroup % kLanes == 0, "whole lanes");
+constexpr int kFloatLanes = 4;
+static_assert(kGroup % kLanes == 0 && kGroup % kFloatLanes == 0, "whole lanes");
 
-// Every degree has a point: one that is no return lies at infinity (its
-// squares are +inf or NaN, neither ever the least).
-alignas(16) double g_x[kReadings];
-alignas(16) double g_y[kReadings];
+// The readings of the last Take, grouped by degree. Points are made only
+// in the groups a query searches.
+float g_readings[kReadings];
+const double* g_dir_x = nullptr;
+const double* g_dir_y = nullptr;
 double g_least[kGroups];  // each group's least range (+inf: no return)
 int g_first = 0;          // the group of the least range, searched first
 int g_unclear[kReadings];
 int g_unclears = 0;
 
-// The least of (px - x)^2 + (py - y)^2 over group g, folded into best. A
-// minimum is the same in any order, and a NaN never wins, as with std::min.
+// The least of (px - x)^2 + (py - y)^2 over group g's returns, folded into
+// best. One that is no return lies at infinity (its squares are +inf or
+// NaN). A minimum is the same in any order, and a NaN never wins, as with
+// std::min.
 void Search(int g, double x, double y, double* best) {
-  const double* px = g_x + g * kGroup;
-  const double* py = g_y + g * kGroup;
-  for (int i = 0; i < kGroup; i += kLanes)
+  for (int i = g * kGroup; i < (g + 1) * kGroup; i += kLanes)
     for (int k = 0; k < kLanes; ++k) {
-      const double dx = px[i + k] - x, dy = py[i + k] - y;
-      const double d = dx * dx + dy * dy;
-      best[k] = d < best[k] ? d : best[k];
+      const float d = g_readings[i + k];
+      const double r = d > 0.0f ? static_cast<double>(d) : kInf;
+      const double dx = r * g_dir_x[i + k] - x, dy = r * g_dir_y[i + k] - y;
+      const double s = dx * dx + dy * dy;
+      best[k] = s < best[k] ? s : best[k];
     }
 }
 
@@ -46,26 +53,43 @@ double Least(const double* best) { return best[1] < best[0] ? best[1] : best[0];
 }  // namespace
 
 int Take(const float* readings, const double* dir_x, const double* dir_y, double radius) {
-  int inside = 0;
+  std::memcpy(g_readings, readings, sizeof g_readings);
+  g_dir_x = dir_x;
+  g_dir_y = dir_y;
   g_first = 0;
   g_unclears = 0;
+  int inside = 0;
   for (int g = 0; g < kGroups; ++g) {
-    double least = kInf;
-    for (int i = g * kGroup; i < (g + 1) * kGroup; ++i) {
-      const float d = readings[i];
-      if (d > 0.0f) {
-        const double r = d;
-        g_x[i] = r * dir_x[i];
-        g_y[i] = r * dir_y[i];
-        least = r < least ? r : least;
-        inside += r < radius;
-      } else {
-        g_x[i] = g_y[i] = kInf;
-        g_unclear[g_unclears++] = i;
+    const float* r = g_readings + g * kGroup;
+    // Most groups hold only returns and none: their least in four lanes
+    // at once, with a count of the others.
+    float lane[kFloatLanes];
+    int other[kFloatLanes];
+    for (int k = 0; k < kFloatLanes; ++k) {
+      lane[k] = kNoReturn;
+      other[k] = 0;
+    }
+    for (int i = 0; i < kGroup; i += kFloatLanes)
+      for (int k = 0; k < kFloatLanes; ++k) {
+        lane[k] = r[i + k] < lane[k] ? r[i + k] : lane[k];
+        other[k] += !(r[i + k] > 0.0f);
+      }
+    float least = lane[0];
+    for (int k = 1; k < kFloatLanes; ++k) least = lane[k] < least ? lane[k] : least;
+    if (other[0] + other[1] + other[2] + other[3] > 0) {
+      least = kNoReturn;
+      for (int i = 0; i < kGroup; ++i) {
+        if (r[i] > 0.0f)
+          least = r[i] < least ? r[i] : least;
+        else
+          g_unclear[g_unclears++] = g * kGroup + i;
       }
     }
     g_least[g] = least;
     if (least < g_least[g_first]) g_first = g;
+    // Only a group that comes that near can hold a return inside.
+    if (g_least[g] < radius)
+      for (int i = 0; i < kGroup; ++i) inside += r[i] > 0.0f && r[i] < radius;
   }
   return inside;
 }

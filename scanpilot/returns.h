@@ -11,8 +11,9 @@ constexpr int kReadings = 360;
 
 // Takes the 360 readings' returns (finite and > 0): reading i at
 // (d * dir_x[i], d * dir_y[i]), in double, where (dir_x[i], dir_y[i]) is a
-// unit vector. Others are no point. Answers how many returns lie nearer
-// than `radius`.
+// unit vector. Others are no point. The readings are copied; the
+// direction tables are kept and must stay until the last Clearance.
+// Answers how many returns lie nearer than `radius`.
 int Take(const float* readings, const double* dir_x, const double* dir_y, double radius);
 
 // The degrees of the last Take whose reading is not > 0 (NaN, -inf, zero
