@@ -14,7 +14,7 @@ constexpr float kNoReturn = std::numeric_limits<float>::infinity();
 // Readings are grouped by degree, a group's least range a lower bound on
 // how near its returns come; most groups of a query lie wholly farther out
 // than the best return found, and are passed over.
-constexpr int kGroup = 8;
+constexpr int kGroup = 12;
 constexpr int kGroups = kReadings / kGroup;
 static_assert(kReadings % kGroup == 0, "whole groups");
 // Lanes of minima, taken by the compiler at once: two of double, four of
