@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "returns.h"
@@ -44,14 +45,23 @@ double Brute(const std::vector<float>& scan, double x, double y) {
   return std::sqrt(best);
 }
 
-int Take(std::vector<float>& scan, double radius) { return returns::Take(scan.data(), kDir.x, kDir.y, radius); }
-
 // Query points the pilot asks about (the robot, one period's move) and
-// farther ones, some on a return itself.
+// farther ones, some on a return itself; the count of returns inside 0.2 m
+// and the degrees neither a return nor +inf, in order.
 void ExpectNearest(std::vector<float>& scan, std::mt19937& rng) {
-  Take(scan, 0.2);
+  int inside = 0;
+  std::vector<int> unclear;
+  for (int i = 0; i < 360; ++i) {
+    inside += scan[U(i)] > 0.0f && scan[U(i)] < 0.2;
+    if (!(scan[U(i)] > 0.0f)) unclear.push_back(i);
+  }
+  EXPECT_EQ(returns::Take(scan.data(), kDir.x, kDir.y, 0.2), inside);
+  int count = -1;
+  const int* degrees = returns::NotClear(count);
+  EXPECT_EQ(std::vector<int>(degrees, degrees + count), unclear);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  std::vector<std::pair<double, double>> queries = {{0.0, 0.0}, {0.05, 0.0}, {0.0, -0.05}, {-1e-300, 1e-300}};
+  std::vector<std::pair<double, double>> queries = {
+      {0.0, 0.0}, {0.05, 0.0}, {-1e-300, 1e-300}, {kNaN, 0.0}, {0.0, kInf}};
   for (int k = 0; k < 40; ++k) {
     const double reach = k < 20 ? 0.1 * u(rng) : 4.0 * u(rng), a = 2.0 * kPi * u(rng);
     queries.emplace_back(reach * std::cos(a), reach * std::sin(a));
@@ -95,49 +105,17 @@ TEST(returnsNearest, NearTiesOnRings) {
   }
 }
 
-TEST(returnsNearest, NoReturnsIsInfinitelyFarAndForgetsTheLastScan) {
-  std::vector<float> near(360, 0.3f);
-  Take(near, 0.2);
-  EXPECT_EQ(returns::Clearance(0.0, 0.0), Brute(near, 0.0, 0.0));
-  const float none[] = {std::numeric_limits<float>::infinity(), kNaN, -std::numeric_limits<float>::infinity(), 0.0f,
-                        -2.0f};
-  for (float v : none) {
+// No return at all after a scan of near ones, then one in the last degree.
+TEST(returnsNearest, EmptyScansForgetTheLastOne) {
+  std::mt19937 rng(1);
+  for (float v :
+       {0.3f, std::numeric_limits<float>::infinity(), kNaN, -std::numeric_limits<float>::infinity(), 0.0f, -2.0f}) {
     std::vector<float> scan(360, v);
-    Take(scan, 0.2);
-    EXPECT_EQ(returns::Clearance(0.0, 0.0), kInf) << v;
-    EXPECT_EQ(returns::Clearance(0.3, -0.1), kInf) << v;
+    ExpectNearest(scan, rng);
   }
-  // One return, in the last lane of the last group.
   std::vector<float> one(360, kNaN);
   one[359] = 1.5f;
-  Take(one, 0.2);
-  EXPECT_EQ(returns::Clearance(0.0, 0.0), Brute(one, 0.0, 0.0));
-  EXPECT_EQ(returns::Clearance(kNaN, 0.0), kInf);
-  EXPECT_EQ(returns::Clearance(0.0, kInf), kInf);
-}
-
-// The count of returns inside the robot, and the degrees that are neither
-// a return nor +inf, against the readings.
-TEST(returnsNearest, InsideCountAndTheDegreesNotSeenClear) {
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  const float kinds[] = {
-      0.1f, 0.2f, 0.25f, 3.0f, std::numeric_limits<float>::infinity(), kNaN, -std::numeric_limits<float>::infinity(),
-      0.0f, -0.1f};
-  for (int trial = 0; trial < 20; ++trial) {
-    std::vector<float> scan(360);
-    for (float& v : scan) v = kinds[static_cast<int>(u(rng) * 9)];
-    int inside = 0;
-    std::vector<int> unclear;
-    for (int i = 0; i < 360; ++i) {
-      if (scan[U(i)] > 0.0f && scan[U(i)] < 0.2f) ++inside;
-      if (!(scan[U(i)] > 0.0f)) unclear.push_back(i);
-    }
-    EXPECT_EQ(Take(scan, 0.2), inside);
-    int count = -1;
-    const int* degrees = returns::NotClear(count);
-    EXPECT_EQ(std::vector<int>(degrees, degrees + count), unclear);
-  }
+  ExpectNearest(one, rng);
 }
 
 }  // namespace
