@@ -100,6 +100,7 @@ const int* NotClear(int& count) {
 }
 
 double Clearance(double x, double y) {
+  if (g_dir_x == nullptr) return kInf;  // nothing taken yet
   double best[kLanes];
   for (double& b : best) b = kInf;
   Search(g_first, x, y, best);

@@ -22,7 +22,7 @@ const int* NotClear(int& count);
 
 // The distance from (x, y) to the nearest return taken, as the square root
 // of the least of (px - x)^2 + (py - y)^2 over every return; +inf without
-// one, or when (x, y) is not finite.
+// one (or before any Take), or when (x, y) is not finite.
 double Clearance(double x, double y);
 
 }  // namespace scanpilot_returns
