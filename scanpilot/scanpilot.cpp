@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "pathgrid.h"
+#include "returns.h"
 #include "route.h"
 #include "scanfollow.h"
 #include "step_fields.h"
@@ -209,45 +210,21 @@ void ScreenTarget(PilotPoint followed, PilotStep& s) {
 
 // ---- the controller -------------------------------------------------------------
 
-// This step's returns in the robot frame, for the clearance tests below,
-// which run up to six times a step.
-double g_ret_x[kPilotReadings];
-double g_ret_y[kPilotReadings];
-int g_returns = 0;
-double g_clear_here = 0.0;  // from the robot's centre
+double g_clear_here = 0.0;  // from the robot's centre to the nearest return
+// The degrees not seen clear, in order: only they can be unseen.
+const int* g_unclear = nullptr;
+int g_unclears = 0;
 
-// Takes the returns; answers how many finite readings lie nearer than
-// `radius` (zero and negative ones too: a missing min_range).
-int TakeReturns(const float* scan, double radius) {
-  g_returns = 0;
-  int inside = 0;
-  for (int i = 0; i < kPilotReadings; ++i) {
-    const double d = scan[i];
-    if (!std::isfinite(d)) continue;
-    if (std::fabs(d) < radius) ++inside;
-    if (d <= 0.0) continue;
-    g_ret_x[g_returns] = d * g_dir_x[i];
-    g_ret_y[g_returns] = d * g_dir_y[i];
-    ++g_returns;
-  }
-  return inside;
-}
-
-// Smallest distance from robot-frame point (x, y) to any return taken:
-// the least square first, one root at the end.
-double ScanClearance(double x, double y) {
-  double best = std::numeric_limits<double>::infinity();
-  for (int i = 0; i < g_returns; ++i) {
-    const double dx = g_ret_x[i] - x, dy = g_ret_y[i] - y;
-    best = std::min(best, dx * dx + dy * dy);
-  }
-  return std::sqrt(best);
-}
+// Smallest distance from robot-frame point (x, y) to any return of this
+// step's survey.
+double ScanClearance(double x, double y) { return scanpilot_returns::Clearance(x, y); }
 
 // A degree the guard may take as seen: a return or no return. -inf (too
 // near to measure) and NaN, zero or negative readings are not.
-bool SeenClear(float d) { return d > 0.0f && !std::isnan(d); }
+bool SeenClear(float d) { return d > 0.0f; }
 bool Near(float d) { return d == -kNoReturn; }
+// 0 seen clear, 1 -inf, 2 nothing.
+int Kind(float d) { return SeenClear(d) ? 0 : Near(d) ? 1 : 2; }
 
 // No scanner sends nothing but NaN: such a scan or turn is garbage, not
 // free space.
@@ -759,7 +736,6 @@ void Pilot::Plan(const PilotPoint* candidate, bool good_input, PilotStep& out) {
   if (!std::isnan(out.bearing)) out.bearing_deg = static_cast<double>(out.bearing) * 180.0 / kPi;
   stepped_ = true;
 
-  out.returns_inside_robot = TakeReturns(readings_, config_.robot_radius);
   g_clear_here = ScanClearance(0.0, 0.0);
   out.clearance = g_clear_here - config_.robot_radius;
   out.low_coverage = out.seen_front < kPilotMinFrontSeen;
@@ -847,30 +823,40 @@ void Pilot::Track(const PilotPoint* candidate, bool good_input, PilotStep& out) 
   }
 }
 
-// Which degrees saw what, and which the guard must take as unseen.
+// Which degrees saw what, which the guard must take as unseen, and the
+// returns as points for the clearance tests, which run up to six times a
+// step. Most degrees are returns or none: only the others are visited.
 void Pilot::Survey(PilotStep& out) {
-  // Each degree's kind, the first degrees again past the end so that a run
-  // may wrap: 0 seen clear, 1 -inf, 2 nothing.
-  unsigned char kind[kPilotReadings + kPilotMaxGap + 1];
-  for (int i = 0; i < kPilotReadings; ++i) {
+  const double radius = config_.robot_radius;
+  out.returns_inside_robot = scanpilot_returns::Take(readings_, g_dir_x, g_dir_y, radius);
+  g_unclear = scanpilot_returns::NotClear(g_unclears);
+  std::memset(unseen_, 0, sizeof unseen_);
+  int blind = 0, blind_front = 0;
+  for (int n = 0; n < g_unclears; ++n) {
+    const int i = g_unclear[n];
     const float d = readings_[i];
-    const bool clear = SeenClear(d), near = Near(d);
-    unseen_[i] = clear ? 0 : 1;
-    kind[i] = clear ? 0 : near ? 1 : 2;
-    if (near) ++out.near_readings;
-    if (!clear && !near) continue;
-    ++out.seen;
-    if (i >= 90 && i <= 270) ++out.seen_front;
+    unseen_[i] = 1;
+    if (Near(d)) {
+      ++out.near_readings;
+      continue;
+    }
+    ++blind;
+    if (i >= 90 && i <= 270) ++blind_front;
+    // Zero and negative readings too: a missing min_range.
+    if (std::fabs(d) < radius) ++out.returns_inside_robot;
   }
-  for (int k = 0; k <= kPilotMaxGap; ++k) kind[kPilotReadings + k] = kind[k];
+  out.seen = kPilotReadings - blind;
+  out.seen_front = kPilotFrontDegrees - blind_front;
   // A blind run of at most kPilotMaxGap degrees between two seen ones is
   // too narrow to hide anything the robot could hit within the guard's reach.
-  for (int i = 0; i < kPilotReadings; ++i) {
-    if (kind[i] != 0 || kind[i + 1] != 2) continue;
+  const auto kind = [this](int i) { return Kind(readings_[i % kPilotReadings]); };
+  for (int n = 0; n < g_unclears; ++n) {
+    const int i = g_unclear[n];
+    if (kind(i) != 2 || kind(i + kPilotReadings - 1) != 0) continue;
     int run = 1;
-    while (run <= kPilotMaxGap && kind[i + 1 + run] == 2) ++run;
-    if (run > kPilotMaxGap || kind[i + 1 + run] != 0) continue;
-    for (int k = 1; k <= run; ++k) unseen_[(i + k) % kPilotReadings] = 0;
+    while (run <= kPilotMaxGap && kind(i + run) == 2) ++run;
+    if (run > kPilotMaxGap || kind(i + run) != 0) continue;
+    for (int k = 0; k < run; ++k) unseen_[(i + k) % kPilotReadings] = 0;
   }
 }
 
@@ -884,7 +870,8 @@ PilotReason Pilot::UnseenAhead(double nx, double ny) const {
   const double len = std::hypot(nx, ny);
   PilotReason why = PilotReason::kDriving;
   if (!(len > 0.0)) return why;
-  for (int i = 0; i < kPilotReadings; ++i) {
+  for (int n = 0; n < g_unclears; ++n) {
+    const int i = g_unclear[n];
     if (!unseen_[i] || !(nx * g_dir_x[i] + ny * g_dir_y[i] > kUnseenCos * len)) continue;
     if (Near(readings_[i])) return PilotReason::kNear;
     why = PilotReason::kUnseen;
