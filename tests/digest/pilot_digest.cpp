@@ -11,26 +11,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
-#include <string>
 #include <vector>
 
+#include "part_digest.h"
 #include "scanpilot.h"
 #include "scansim.h"
 #include "step_fields.h"
 
 namespace {
 
-struct Hash {
-  std::uint64_t h = 1469598103934665603ULL;
-  std::uint64_t bytes = 0;
-  void Add(const void* p, std::size_t n) {
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 1099511628211ULL;
-    bytes += n;
-  }
+struct Hash : PartHash {
+  using PartHash::Add;
   // Any NaN is one NaN: CPUs differ in the sign and payload they make.
   void Add(double v) {
     if (std::isnan(v)) v = std::numeric_limits<double>::quiet_NaN();
@@ -178,26 +170,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::ostringstream out;
-  auto line = [&](const char* name, const Hash& x) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%-12s %016llx %llu\n", name, static_cast<unsigned long long>(x.h),
-                  static_cast<unsigned long long>(x.bytes));
-    out << buf;
-  };
-  line("goal_steps", goal_steps);
-  line("goal_poses", goal_poses);
-  line("follow_steps", follow_steps);
-  line("follow_poses", follow_poses);
-  std::fputs(out.str().c_str(), stdout);
-  if (argc == 3 && std::strcmp(argv[1], "--expect") == 0) {
-    std::ifstream f(argv[2]);
-    std::stringstream want;
-    want << f.rdbuf();
-    if (want.str() != out.str()) {
-      std::fprintf(stderr, "pilot_digest: differs from %s:\n%s", argv[2], want.str().c_str());
-      return 1;
-    }
-  }
-  return 0;
+  return ReportParts("pilot_digest", 12,
+                     {{"goal_steps", goal_steps},
+                      {"goal_poses", goal_poses},
+                      {"follow_steps", follow_steps},
+                      {"follow_poses", follow_poses}},
+                     argc, argv);
 }

@@ -7,23 +7,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <vector>
 
+#include "part_digest.h"
 #include "scansim.h"
 
 namespace {
 
-struct Hash {
-  std::uint64_t h = 1469598103934665603ULL;
-  std::uint64_t bytes = 0;
-  void Add(const void* p, std::size_t n) {
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 1099511628211ULL;
-    bytes += n;
-  }
+struct Hash : PartHash {
+  using PartHash::Add;
   template <typename T>
   void Add(const T& v) {
     Add(&v, sizeof v);
@@ -100,26 +92,6 @@ int main(int argc, char** argv) {
         return 2;
     }
   }
-  std::ostringstream out;
-  auto line = [&](const char* name, const Hash& x) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%-10s %016llx %llu\n", name, static_cast<unsigned long long>(x.h),
-                  static_cast<unsigned long long>(x.bytes));
-    out << buf;
-  };
-  line("scans", scans);
-  line("turns", turns);
-  line("detect", detections);
-  line("poses", poses);
-  std::fputs(out.str().c_str(), stdout);
-  if (argc == 3 && std::strcmp(argv[1], "--expect") == 0) {
-    std::ifstream f(argv[2]);
-    std::stringstream want;
-    want << f.rdbuf();
-    if (want.str() != out.str()) {
-      std::fprintf(stderr, "scansim_digest: differs from %s:\n%s", argv[2], want.str().c_str());
-      return 1;
-    }
-  }
-  return 0;
+  return ReportParts("scansim_digest", 10,
+                     {{"scans", scans}, {"turns", turns}, {"detect", detections}, {"poses", poses}}, argc, argv);
 }
