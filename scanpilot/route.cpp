@@ -248,8 +248,7 @@ void MakeTile(int t) {
   }
 }
 
-void NeedTile(int slot) {
-  const int t = TileOf(slot);
+void NeedTile(int t) {
   if (g_t.tile_plan[t] != g_plan) MakeTile(t);
 }
 
@@ -333,8 +332,6 @@ template <bool kDiag>
 inline void Relax(Queue& q, std::uint32_t base, int cur, int cur_cost, int here, int next, const std::int16_t* step) {
   const std::uint32_t seen = g_t.visit[next];
   if (seen > base) return;
-  // An open cell's tile was made when it was first seen.
-  if (seen != base) NeedTile(next);
   const int v = g_t.field[next];
   int cost = cur_cost + step[v];
   if (step[v] == kLethalStep) {
@@ -364,7 +361,7 @@ int Search(int start, double gx, double gy) {
   const std::int16_t* diagonal = g_step[g_carried ? 1 : 0][1];
   const int h0 = ToGoal(start);
   Queue q{h0, 0, 0};
-  NeedTile(start);
+  NeedTile(TileOf(start));
   g_t.visit[start] = base;
   q.Open(start, 0, -1, h0);
   for (;;) {
@@ -372,6 +369,14 @@ int Search(int start, double gx, double gy) {
     if (cur < 0) return -1;
     if (cur == kEnd) return g_t.parent[kEnd];
     g_t.visit[cur] = base + 1;
+    // The tiles of its neighbours: those of the ring's corners.
+    const int t0 = TileOf(cur - kStride - 1), t3 = TileOf(cur + kStride + 1);
+    NeedTile(t0);
+    if (t3 != t0) {
+      NeedTile(TileOf(cur - kStride + 1));
+      NeedTile(TileOf(cur + kStride - 1));
+      NeedTile(t3);
+    }
     const int here = g_t.field[cur] & (kOnRoute - 1);
     const int cost = g_t.cost[cur];
     // The last opened of equal totals comes out first: left-hand steps go
@@ -445,7 +450,7 @@ void Forget() { g_prev = 0; }
 
 int FieldAt(int row, int col) {
   if (row < 0 || row >= kSide || col < 0 || col >= kSide) return -1;
-  NeedTile(Slot(row, col));
+  NeedTile(TileOf(Slot(row, col)));
   return g_t.field[Slot(row, col)] & (kOnRoute - 1);
 }
 
