@@ -4,6 +4,11 @@
 //   step_time MAP_DIR [REPEATS]   (MAP_DIR: examples/maps/barn)
 //   step_time MAP_DIR digest      one line per step of everything it
 //                                 answered, to compare builds bit for bit
+//   step_time MAP_DIR loop        the same worlds driven closed loop (the
+//                                 pilot's commands move the robot, 100 s or
+//                                 until 0.5 m from the goal): the time of
+//                                 each step, whose scans then follow one
+//                                 another as in use
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -53,6 +58,41 @@ int main(int argc, char** argv) {
   Pilot pilot;
   if (pilot.Start(c) != PilotError::kNone) return 1;
   PilotStep step;
+  if (argc > 2 && std::strcmp(argv[2], "loop") == 0) {
+    std::vector<double> times;
+    for (int w = 1; w <= 50; ++w) {
+      char path[1024];
+      std::snprintf(path, sizeof path, "%s/barn_%d.yaml", argv[1], w);
+      SimMap map;
+      char err[256];
+      if (!map.Load(path, SimMapOptions{}, err, sizeof err)) continue;
+      SimConfig sc;
+      sc.robot_radius = 0.215;
+      SimWorld world;
+      if (!world.Start(map, sc, {-2.25, 3.0, 1.5707963}, 1, err, sizeof err) || pilot.Start(c) != PilotError::kNone)
+        continue;
+      for (int k = 0; k < 1000; ++k) {
+        const SimPose p = world.Pose();
+        if (std::hypot(p.x + 2.25, p.y - 13.0) < 0.5) break;
+        const SimPoint g = SimToRobot(p, -2.25, 13.0);
+        PilotGoal goal;
+        PilotWindowGoal(g.x, g.y, goal);
+        pilot.SetGoal(goal);
+        float scan[kSimReadings];
+        world.Scan(scan);
+        const auto t0 = std::chrono::steady_clock::now();
+        pilot.Step(scan, nullptr, step);
+        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+        if (world.Move(step.command.speed, step.command.turn_rate, 0.1).contact.kind != SimContactKind::kNone) break;
+      }
+    }
+    std::sort(times.begin(), times.end());
+    double sum = 0.0;
+    for (double t : times) sum += t;
+    std::printf("%zu closed-loop steps: median %.1f us, mean %.1f us, 90th percentile %.1f us\n", times.size(),
+                times[times.size() / 2], sum / static_cast<double>(times.size()), times[times.size() * 9 / 10]);
+    return 0;
+  }
   if (argc > 2 && std::strcmp(argv[2], "digest") == 0) {
     // Every scan as taken, then with a changing pattern of dropouts, zeros
     // and too-near readings, some across the wrap from 359 to 0 degrees.
