@@ -107,6 +107,8 @@ struct Tables {
   // Cells out on the window's edge, where a route toward a far goal may end
   // (made by Setup).
   unsigned char rim[kSlots];
+  // Cells whose ring of eight reaches into another tile (made by Setup).
+  unsigned char edge[kSlots];
   // Squared distance, in sixteenths of a cell squared, from each cell's
   // centre to the nearest return, at most g_free; plus kOnRoute on the last
   // route. Valid in the tiles made for this plan (tile_plan).
@@ -172,6 +174,8 @@ void ResetMarks() {
     for (int c = 0; c < kSide; ++c) {
       const double x = Metres(r), y = Metres(c);
       g_t.rim[Slot(r, c)] = x * x + y * y >= kRim * kRim;
+      const int at = Slot(r, c);
+      g_t.edge[at] = TileOf(at - kStride - 1) != TileOf(at + kStride + 1);
     }
 }
 
@@ -369,13 +373,13 @@ int Search(int start, double gx, double gy) {
     if (cur < 0) return -1;
     if (cur == kEnd) return g_t.parent[kEnd];
     g_t.visit[cur] = base + 1;
-    // The tiles of its neighbours: those of the ring's corners.
-    const int t0 = TileOf(cur - kStride - 1), t3 = TileOf(cur + kStride + 1);
-    NeedTile(t0);
-    if (t3 != t0) {
+    // The tiles of its neighbours: its own was made before it was opened;
+    // a ring that reaches out reaches the tiles of its corners.
+    if (g_t.edge[cur]) {
+      NeedTile(TileOf(cur - kStride - 1));
       NeedTile(TileOf(cur - kStride + 1));
       NeedTile(TileOf(cur + kStride - 1));
-      NeedTile(t3);
+      NeedTile(TileOf(cur + kStride + 1));
     }
     const int here = g_t.field[cur] & (kOnRoute - 1);
     const int cost = g_t.cost[cur];
