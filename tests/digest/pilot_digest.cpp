@@ -8,15 +8,19 @@
 //   pilot_digest [--expect FILE]   prints "part hash bytes" lines; with
 //   --expect, exits 1 when they differ from FILE's.
 //
-// The world is computed with +, -, *, / and sqrt only (all correctly rounded
-// everywhere) and an integer noise generator: the C library's cos and sin
-// may differ in a last bit between CPUs, so the hall uses its own, and then
-// only the pilot itself can make a digest differ.
+// The C library's sin, cos, atan2, hypot and atanf may give another last
+// bit on another CPU, so by default the program runs the pilot (and builds
+// its hall) with functions of its own that give the same bits everywhere
+// (elementary.h): then only our code can make a digest differ between CPUs.
+//   pilot_digest --libm [--expect FILE]   runs the pilot with the C
+//   library's, as it runs on the robot (the hall stays the same).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
+#include "elementary.h"
 #include "part_digest.h"
 #include "scanpilot.h"
 #include "step_fields.h"
@@ -65,23 +69,7 @@ void AddStep(Hash& h, const PilotStep& s) {
 #undef SCANPILOT_HASH_FIELD
 }
 
-// sin and cos from arithmetic alone: a = k pi/2 + r with pi/2 in three
-// pieces, then Taylor series on |r| <= pi/4.
-void SinCos(double a, double& s, double& c) {
-  const double k = std::floor(a * 6.36619772367581382433e-01 + 0.5);
-  const double r = ((a - k * 1.57079632673412561417e+00) - k * 6.07710050630396597660e-11) - k * 2.02226624871116645580e-21;
-  const double r2 = r * r;
-  double ps = 0.0, pc = 0.0;
-  for (int n = 17; n >= 3; n -= 2) ps = (ps + (n % 4 == 1 ? 1.0 : -1.0)) * r2 / (n * (n - 1));
-  for (int n = 18; n >= 2; n -= 2) pc = (pc + (n % 4 == 0 ? 1.0 : -1.0)) * r2 / (n * (n - 1));
-  const double sn = r + r * ps, cs = 1.0 + pc;
-  switch (static_cast<int>(k - 4.0 * std::floor(k * 0.25))) {
-    case 0: s = sn, c = cs; break;
-    case 1: s = cs, c = -sn; break;
-    case 2: s = -sn, c = -cs; break;
-    default: s = -cs, c = sn; break;
-  }
-}
+using elementary::SinCos;
 
 // splitmix64: the same numbers on every CPU and C++ library.
 struct Noise {
@@ -228,6 +216,13 @@ void Spoil(float* scan, int k) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool libm = argc > 1 && std::strcmp(argv[1], "--libm") == 0;
+  if (libm) {
+    elementary::use_libm = true;
+    argv[1] = argv[0];
+    --argc;
+    ++argv;
+  }
   Hall hall;
   Hash goal_steps, goal_poses, follow_steps, follow_poses;
   PilotStep step;
@@ -300,7 +295,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  return ReportParts("pilot_digest", 12,
+  if (!libm && elementary::own_calls == 0) {
+    std::fprintf(stderr, "pilot_digest: the pilot called the C library's functions, not the program's\n");
+    return 2;
+  }
+  return ReportParts(libm ? "pilot_digest --libm" : "pilot_digest", 12,
                      {{"goal_steps", goal_steps},
                       {"goal_poses", goal_poses},
                       {"follow_steps", follow_steps},
