@@ -12,7 +12,7 @@
 namespace elementary {
 
 bool use_libm = false;
-unsigned long own_calls = 0;
+unsigned long own_calls[kFns] = {};
 
 namespace {
 
@@ -80,7 +80,7 @@ using elementary::use_libm;
 extern "C" double sin(double a) {
   static const auto libm = elementary::Libm<double (*)(double)>("sin");
   if (use_libm) return libm(a);
-  ++own_calls;
+  ++own_calls[elementary::kSin];
   double s, c;
   elementary::SinCos(a, s, c);
   return s;
@@ -89,7 +89,7 @@ extern "C" double sin(double a) {
 extern "C" double cos(double a) {
   static const auto libm = elementary::Libm<double (*)(double)>("cos");
   if (use_libm) return libm(a);
-  ++own_calls;
+  ++own_calls[elementary::kCos];
   double s, c;
   elementary::SinCos(a, s, c);
   return c;
@@ -98,7 +98,7 @@ extern "C" double cos(double a) {
 extern "C" double atan2(double y, double x) {
   static const auto libm = elementary::Libm<double (*)(double, double)>("atan2");
   if (use_libm) return libm(y, x);
-  ++own_calls;
+  ++own_calls[elementary::kAtan2];
   using elementary::IsInf;
   if (elementary::IsNaN(x) || elementary::IsNaN(y)) return x + y;
   double a;
@@ -118,7 +118,7 @@ extern "C" double atan2(double y, double x) {
 extern "C" double hypot(double x, double y) {
   static const auto libm = elementary::Libm<double (*)(double, double)>("hypot");
   if (use_libm) return libm(x, y);
-  ++own_calls;
+  ++own_calls[elementary::kHypot];
   if (elementary::IsInf(x) || elementary::IsInf(y)) return __builtin_inf();
   x = __builtin_fabs(x);
   y = __builtin_fabs(y);
@@ -132,7 +132,7 @@ extern "C" double hypot(double x, double y) {
 extern "C" float atanf(float x) {
   static const auto libm = elementary::Libm<float (*)(float)>("atanf");
   if (use_libm) return libm(x);
-  ++own_calls;
+  ++own_calls[elementary::kAtanf];
   const double d = x;
   if (elementary::IsNaN(d)) return x;
   const double a = elementary::Atan(__builtin_fabs(d));
@@ -142,7 +142,7 @@ extern "C" float atanf(float x) {
 extern "C" void sincos(double a, double* s, double* c) {
   static const auto libm = elementary::Libm<void (*)(double, double*, double*)>("sincos");
   if (use_libm) return libm(a, s, c);
-  ++own_calls;
+  ++own_calls[elementary::kSinCos];
   elementary::SinCos(a, *s, *c);
 }
 
@@ -151,7 +151,7 @@ extern "C" void sincos(double a, double* s, double* c) {
 extern "C" float hypotf(float x, float y) {
   static const auto libm = elementary::Libm<float (*)(float, float)>("hypotf");
   if (use_libm) return libm(x, y);
-  ++own_calls;
+  ++own_calls[elementary::kHypotf];
   const double dx = x, dy = y;
   if (elementary::IsInf(dx) || elementary::IsInf(dy)) return __builtin_inff();
   return static_cast<float>(__builtin_sqrt(dx * dx + dy * dy));

@@ -10,10 +10,11 @@
 namespace elementary {
 
 extern bool use_libm;
-// Calls answered by the replacements: none after a pilot's run means the
-// C library answered them after all (the program was not linked to export
-// them).
-extern unsigned long own_calls;
+// Calls answered by the replacements, per function: none after a pilot's
+// run means the C library answered them after all (the program was not
+// linked to export them).
+enum Fn { kSin, kCos, kSinCos, kAtan2, kHypot, kHypotf, kAtanf, kFns };
+extern unsigned long own_calls[kFns];
 
 void SinCos(double a, double& s, double& c);
 
