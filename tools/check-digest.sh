@@ -57,15 +57,16 @@ for name in gcc-O0 gcc-O3-native clang-O2; do
   fi
   # The pilot's with its own elementary functions and with the C library's
   # (one C library here, so both must match).
-  for part in scansim pilot pilot_libm; do
-    bin="$root/build-digest-$name/tests/${part%_libm}_digest"
-    args=()
-    [ "$part" = pilot_libm ] && args=(--libm)
+  for check in "scansim_digest||scansim_digest.txt" "pilot_digest||pilot_digest.txt" \
+    "pilot_digest|--libm|pilot_digest_libm.txt"; do
+    IFS='|' read -r prog opt file <<<"$check"
+    bin="$root/build-digest-$name/tests/$prog"
     [ -x "$bin" ] || continue
-    if "$bin" "${args[@]}" --expect "$root/tests/${part}_digest.txt" >/dev/null; then
-      echo "   $part digest: same as tests/${part}_digest.txt"
+    # shellcheck disable=SC2086 # no option is no word
+    if "$bin" $opt --expect "$root/tests/$file" >/dev/null; then
+      echo "   $prog${opt:+ $opt}: same as tests/$file"
     else
-      echo "$part digest of $name differs from tests/${part}_digest.txt"
+      echo "$prog${opt:+ $opt} of $name differs from tests/$file"
       status=1
     fi
   done

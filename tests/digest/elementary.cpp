@@ -58,7 +58,8 @@ void SinCos(double a, double& s, double& c) {
     return;
   }
   const double k = __builtin_floor(a * 6.36619772367581382433e-01 + 0.5);
-  const double r = ((a - k * 1.57079632673412561417e+00) - k * 6.07710050630396597660e-11) - k * 2.02226624871116645580e-21;
+  const double r =
+      ((a - k * 1.57079632673412561417e+00) - k * 6.07710050630396597660e-11) - k * 2.02226624871116645580e-21;
   const double r2 = r * r;
   double ps = 0.0, pc = 0.0;
   for (int n = 17; n >= 3; n -= 2) ps = (ps + (n % 4 == 1 ? 1.0 : -1.0)) * r2 / (n * (n - 1));

@@ -93,12 +93,12 @@ struct Post {
   double x, y, r;
 };
 
-// A 12 m x 8 m hall: outer walls, a diagonal wall, a dead-end pocket, and
-// three rows of posts 0.1 m round with gaps a little wider than the robot.
+// A 12 m x 8 m hall: outer walls, a diagonal wall from (8.5, 2) to (10, 5),
+// a dead-end pocket open to the west at x = 10, and four columns of six
+// posts 0.1 m round with gaps of 0.9 m and more, every other row shifted.
 constexpr Segment kWalls[] = {
-    {0, 0, 12, 0},     {12, 0, 12, 8},    {12, 8, 0, 8},     {0, 8, 0, 0},
-    {8.5, 2.0, 10.0, 5.0},                                     // diagonal
-    {10.0, 5.5, 11.6, 5.5}, {10.0, 6.8, 11.6, 6.8}, {11.6, 5.5, 11.6, 6.8},  // pocket
+    {0, 0, 12, 0},         {12, 0, 12, 8},         {12, 8, 0, 8},          {0, 8, 0, 0},
+    {8.5, 2.0, 10.0, 5.0}, {10.0, 5.5, 11.6, 5.5}, {10.0, 6.8, 11.6, 6.8}, {11.6, 5.5, 11.6, 6.8},
 };
 constexpr int kMaxPosts = 32;
 constexpr double kRange = 10.0;  // the scanner's reach: +inf beyond
