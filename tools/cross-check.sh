@@ -3,7 +3,10 @@
 # Cross-builds the project for another CPU with Debian's cross compilers,
 # runs its tests under qemu user-mode emulation, then the digest workload,
 # whose parts must equal the ones made on x86-64 (tests/digest.txt) except
-# "atanf", which follows the C library's arctangent.
+# "atanf", which follows the C library's arctangent, then the pilot's
+# closed-loop digest: with the program's own elementary functions it must
+# equal x86-64's (tests/pilot_digest.txt); with the C library's
+# (tests/pilot_digest_libm.txt) a difference is only reported.
 #
 #   tools/cross-check.sh ARCH [--libraries]   ARCH: aarch64, armhf or riscv64
 #
@@ -106,6 +109,30 @@ if grep -q '^digest matches except atanf' "$build/digest.report"; then
   echo "$arch: every part equals x86-64's; atanf: C library arctangent differs (CalAngle follows it)"
 else
   echo "$arch: every part equals x86-64's, atanf included"
+fi
+
+echo "== $arch: the pilot's digest against x86-64's (tests/pilot_digest.txt)"
+rc=0
+"${emulator[@]}" "$build/tests/pilot_digest" --expect "$root/tests/pilot_digest.txt" || rc=$?
+if [ $rc != 0 ]; then
+  echo "$arch: FAILED: the pilot's answers differ from x86-64's with the same elementary functions" >&2
+  exit 1
+fi
+rc=0
+"${emulator[@]}" "$build/tests/pilot_digest" --libm --expect "$root/tests/pilot_digest_libm.txt" \
+  >"$build/pilot_digest_libm.report" 2>/dev/null || rc=$?
+lap "pilot digest"
+if [ $rc = 0 ]; then
+  echo "$arch: the pilot's answers equal x86-64's, with the C library's functions too"
+elif [ $rc = 1 ]; then
+  echo "$arch: the pilot's answers equal x86-64's; with the C library's elementary functions"
+  echo "   they differ (a last bit of sin, hypot or atanf, then the closed loop; docs/platforms.md):"
+  sed 's/^/     /' "$build/pilot_digest_libm.report"
+  echo "   x86-64's (tests/pilot_digest_libm.txt):"
+  sed 's/^/     /' "$root/tests/pilot_digest_libm.txt"
+else
+  echo "$arch: FAILED: pilot_digest --libm did not run through (status $rc)" >&2
+  exit 1
 fi
 
 echo "== $arch: code size of the libraries (.text, bytes)"
