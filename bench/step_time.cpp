@@ -21,6 +21,19 @@
 #include "scanpilot.h"
 #include "scansim.h"
 
+namespace {
+
+// BARN world w of the folder, with the suite's robot.
+bool LoadWorld(const char* dir, int w, SimMap& map, SimConfig& sc) {
+  char path[1024];
+  std::snprintf(path, sizeof path, "%s/barn_%d.yaml", dir, w);
+  char err[256];
+  sc.robot_radius = 0.215;
+  return map.Load(path, SimMapOptions{}, err, sizeof err);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: step_time MAP_DIR [REPEATS]\n");
@@ -28,13 +41,10 @@ int main(int argc, char** argv) {
   }
   std::vector<float> goals, scans;
   for (int w = 1; w <= 50; ++w) {
-    char path[1024];
-    std::snprintf(path, sizeof path, "%s/barn_%d.yaml", argv[1], w);
     SimMap map;
-    char err[256];
-    if (!map.Load(path, SimMapOptions{}, err, sizeof err)) continue;
     SimConfig sc;
-    sc.robot_radius = 0.215;
+    if (!LoadWorld(argv[1], w, map, sc)) continue;
+    char err[256];
     for (int k = 0; k < 20; ++k) {
       SimWorld world;
       const SimPose p{-2.25 + 0.05 * (k % 5), 3.0 + 0.1 * k, 1.5707963 + 0.1 * (k % 7 - 3)};
@@ -61,13 +71,10 @@ int main(int argc, char** argv) {
   if (argc > 2 && std::strcmp(argv[2], "loop") == 0) {
     std::vector<double> times;
     for (int w = 1; w <= 50; ++w) {
-      char path[1024];
-      std::snprintf(path, sizeof path, "%s/barn_%d.yaml", argv[1], w);
       SimMap map;
-      char err[256];
-      if (!map.Load(path, SimMapOptions{}, err, sizeof err)) continue;
       SimConfig sc;
-      sc.robot_radius = 0.215;
+      if (!LoadWorld(argv[1], w, map, sc)) continue;
+      char err[256];
       SimWorld world;
       if (!world.Start(map, sc, {-2.25, 3.0, 1.5707963}, 1, err, sizeof err) || pilot.Start(c) != PilotError::kNone)
         continue;
